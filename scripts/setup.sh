@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs, with apt-get, every Debian package the build, the tool and the
+# tests need. Safe to run again: packages already present are skipped.
+set -eu
+
+PACKAGES="cmake ninja-build g++ pkg-config
+qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libgl-dev
+libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
+fonts-wqy-microhei xvfb xauth"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    echo "setup: installing$missing"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi

@@ -1,0 +1,27 @@
+// The string table: every user-visible text by its numeric identifier, in
+// English (United States) and Chinese (PRC). Tables live in
+// resources/strings/ and are compiled into the program.
+#pragma once
+
+#include <string_view>
+
+#include <QString>
+
+enum class UiLanguage { English, Chinese };
+
+// The language of every table and dialog template loaded from now on.
+// Chosen once at start-up, before the first window.
+void SetUiLanguage(UiLanguage language);
+UiLanguage CurrentUiLanguage();
+// The process's preferred language from a language name ("en-US", "zh-cn",
+// "zh-tw", any other name): Chinese for names starting with "zh" (the
+// program carries the PRC texts only), English for everything else.
+// Returns false (and changes nothing) for an empty name.
+bool SetPreferredUiLanguageName(std::string_view languageName);
+// The language the system asks for through its locale (LC_ALL, LC_MESSAGES,
+// LANG), used when the settings name none.
+UiLanguage SystemUiLanguage();
+
+// The text of `id` in the current language, the English text when the
+// current table lacks it, and an empty text when neither has it.
+QString LoadStringW(int id);

@@ -1,0 +1,67 @@
+// Constants of the module line protocol (docs/protocol.md), shared by the
+// device library and the module emulator. Only constants live here: each
+// side encodes and decodes frames with its own code.
+#pragma once
+
+#include <cstdint>
+
+namespace radar_protocol {
+
+// Command frames.
+constexpr uint8_t kCommandHeader[4] = {0x5A, 0xA5, 0x3C, 0xC3};
+constexpr uint8_t kCommandTailer[4] = {0xC3, 0x3C, 0xA5, 0x5A};
+constexpr int kFramingBytes = 12;  // header 4 + length 2 + command word 2 + tailer 4
+constexpr int kDefaultMaxFrameSize = 64;
+constexpr int kMinMaxFrameSize = 16;
+constexpr int kSequenceCount = 16;
+
+// Command word fields.
+constexpr uint16_t kCodeMask = 0x00FF;
+constexpr int kSequenceShift = 8;
+constexpr uint16_t kSequenceMask = 0x0F00;
+constexpr int kStatusShift = 12;
+constexpr uint16_t kStatusMask = 0xF000;
+
+// Reply status.
+constexpr int kStatusOk = 0;
+constexpr int kStatusRefused = 1;
+constexpr int kStatusUnknownCommand = 2;
+constexpr int kStatusBadLength = 3;
+constexpr int kStatusNotInCommandMode = 4;
+
+// Command codes.
+constexpr uint8_t kCmdEnterCommandMode = 0x01;
+constexpr uint8_t kCmdLeaveCommandMode = 0x02;
+constexpr uint8_t kCmdGetVersion = 0x03;
+constexpr uint8_t kCmdGetSerialNumber = 0x04;
+constexpr uint8_t kCmdGetMaxFrameSize = 0x05;
+constexpr uint8_t kCmdSetDetectionParams = 0x07;
+constexpr uint8_t kCmdGetDetectionParams = 0x08;
+constexpr uint8_t kCmdSetSystemSettings = 0x12;
+constexpr uint8_t kCmdBootFirst = 0x70;
+constexpr uint8_t kCmdBootLast = 0x75;
+constexpr int kBootReplyBytes = 6;
+constexpr uint16_t kProtocolVersion = 1;
+
+// System settings.
+constexpr uint16_t kSettingOperatingMode = 0x0000;
+constexpr uint32_t kModeFunction = 100;
+constexpr uint32_t kModeDataTransfer = 101;
+constexpr uint32_t kModeABD = 102;
+
+// Detection parameter IDs.
+constexpr uint16_t kParamGateMax = 0x0001;
+constexpr uint16_t kParamAbsenceDelay = 0x0004;
+constexpr uint16_t kParamTriggerFirst = 0x0010;  // gates 0-15: 0x0010-0x001F
+constexpr uint16_t kParamHoldFirst = 0x0020;     // gates 0-15: 0x0020-0x002F
+constexpr int kGateCount = 16;
+
+// Report frames streamed outside command mode.
+constexpr uint8_t kReportHeader[4] = {0xF4, 0xF3, 0xF2, 0xF1};
+constexpr uint8_t kReportTailer[4] = {0xF8, 0xF7, 0xF6, 0xF5};
+constexpr int kReportFramingBytes = 10;
+constexpr int kBasicReportPayload = 3;    // data transfer mode
+constexpr int kObjectReportPayload = 35;  // ABD mode
+constexpr int kReportsPerSecond = 10;
+
+}  // namespace radar_protocol

@@ -1,0 +1,40 @@
+// The module's detection parameters and their reading and writing on the
+// module. Thresholds are held in dB; the module holds linear power.
+#pragma once
+
+#include <cstdint>
+
+#include "device/KVEL_DataProcess.h"
+
+constexpr int kRadarGateCount = 16;
+constexpr int kRadarParamCount = 34;
+
+struct RadarParamSet {
+    int32_t GateMax = 15;
+    int32_t ObjectDisappearDelayTime = 10;
+    double TriggerThreshold[kRadarGateCount] = {30, 30, 30, 30, 30, 30, 30, 30,
+                                                30, 30, 30, 30, 30, 30, 30, 30};
+    double HoldThreshold[kRadarGateCount] = {30, 30, 30, 30, 30, 30, 30, 30,
+                                             30, 30, 30, 30, 30, 30, 30, 30};
+};
+
+// The module's parameter IDs in the order of every read and write.
+extern const uint16_t RadarParamId[kRadarParamCount];
+
+// Results of the operations that talk to the module.
+constexpr int kRadarOk = 0;
+constexpr int kRadarNotConnected = 1;
+constexpr int kRadarNoAnswer = 2;
+
+// module -> dB: 0 gives 0.0, r >= 1 gives 10 * log10(r).
+double RadarThresholdToDb(uint32_t raw);
+// dB -> module: round(10^(d / 10)) with halves away from zero for d > 0,
+// 0 for d <= 0 (and for NaN); values beyond 32 bits saturate at 0xFFFFFFFF.
+uint32_t RadarThresholdFromDb(double db);
+
+// Batch sizes for a maximum frame size; 0 when not even one value fits.
+int RadarReadBatchSize(int maxFrameSize);
+int RadarWriteBatchSize(int maxFrameSize);
+
+int ReadRadarParams(KVEL_RADAR_HANDLE device, RadarParamSet* params);
+int WriteRadarParams(KVEL_RADAR_HANDLE device, const RadarParamSet* params);

@@ -1,0 +1,22 @@
+// Mapping the parameter set to and from an element whose attributes carry
+// the parameters: "RadarParam" of a parameter file, "ParamSetting" of the
+// settings file.
+#pragma once
+
+#include "params/RadarParam.h"
+#include "xml/XMLParser.h"
+
+constexpr const char* kRadarParamElement = "RadarParam";
+constexpr const char* kRadarParamGateMax = "GateMax";
+constexpr const char* kRadarParamDelay = "ObjectDisappearDelayTime";
+constexpr const char* kRadarParamTriggerFormat = "TriggerGate%dThreshold";
+constexpr const char* kRadarParamHoldFormat = "HoldGate%dThreshold";
+
+void LoadRadarParams(const XMLNode& element, RadarParamSet* params);
+void StoreRadarParams(const XMLNode& element, const RadarParamSet* params);
+
+// A whole parameter file. Loading keeps the set as it is when the file
+// cannot be read or has no "RadarParam". Saving keeps the file's other
+// content; false (with a reason in *error) when it cannot be written.
+bool LoadRadarParamFile(const wchar_t* path, RadarParamSet* params);
+bool SaveRadarParamFile(const wchar_t* path, const RadarParamSet* params, std::string* error);

@@ -1,0 +1,65 @@
+// The XML document and node wrapper through which every XML file of the
+// program is read and written. Element and attribute names are matched
+// without regard to ASCII letter case; texts are narrow (UTF-8).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include <pugixml.hpp>
+
+class XMLNode {
+public:
+    XMLNode() = default;
+    explicit XMLNode(pugi::xml_node node) : m_node(node) {}
+    virtual ~XMLNode() = default;
+    XMLNode(const XMLNode&) = default;
+    XMLNode& operator=(const XMLNode&) = default;
+
+    bool IsEmpty() const { return !m_node; }
+    explicit operator bool() const { return static_cast<bool>(m_node); }
+    pugi::xml_node Node() const { return m_node; }
+    const char* GetName() const;
+
+    // The first child element whose name matches, or an empty handle.
+    XMLNode FindChild(const char* name) const;
+    // FindChild, or a new element appended when this is a document or an
+    // element and nothing matches.
+    XMLNode FindOrAddChild(const char* name) const;
+    // Appends a new element child (at the end) unconditionally.
+    XMLNode AddChild(const char* name) const;
+
+    // The value of the first matching attribute; "" for an attribute
+    // without value; nullptr ("no text") when missing or on an empty handle.
+    const char* GetAttribute(const char* name) const;
+    // Sets (appending when missing) the attribute on an element or a
+    // declaration; anything else is left alone.
+    void SetAttribute(const char* name, const char* text) const;
+    void SetAttributeInt(const char* name, int64_t value) const;  // "%lld"
+    void SetAttributeHex(const char* name, uint32_t value) const;  // "0x%08x"
+
+private:
+    pugi::xml_node m_node;
+};
+
+class XMLParser {
+public:
+    XMLParser() = default;
+    virtual ~XMLParser() = default;
+    XMLParser(const XMLParser&) = delete;
+    XMLParser& operator=(const XMLParser&) = delete;
+
+    // Discards the content and parses a copy of the bytes (encoding found
+    // from a byte-order mark or the first bytes).
+    pugi::xml_parse_result LoadFromMemory(const void* data, size_t size);
+    // Writes the document to an open stream (an XML declaration first when
+    // the document has none before its first element), then closes the
+    // stream in every case. True when no stream error occurred.
+    bool SaveToFile(FILE* stream);
+    XMLNode GetRoot() const { return XMLNode(m_document); }
+    void Clear() { m_document.reset(); }
+
+private:
+    pugi::xml_document m_document;
+};
