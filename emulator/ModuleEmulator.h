@@ -1,0 +1,68 @@
+// The module emulator: speaks the module's side of the line protocol
+// (docs/protocol.md) on a pseudo-terminal published as a virtual serial
+// port. Used in-process by tests and by the radar-emulator program.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace emulator {
+
+enum class Fault {
+    StrayBytes,      // "stray-bytes": noise bytes between report frames
+    BrokenTailers,   // "broken-tailers": some report frames end in a wrong tailer
+    OtherLengths,    // "other-lengths": report frames of other payload lengths mixed in
+    DropReplies,     // "drop-replies": some command replies are never sent
+    LateReplies,     // "late-replies": some replies arrive after the host gave up
+    FailingStatus,   // "failing-status": parameter and mode commands answered with status 1
+    StopAnswering,   // "stop-answering": after a few commands, no more replies or reports
+    LineDisappears,  // "line-disappears": after a while the line is hung up and the port withdrawn
+};
+
+// Parses "name,name,..." (the names above); false with a message on error.
+bool ParseFaultList(const std::string& list, std::set<Fault>* faults, std::string* error);
+const char* FaultName(Fault fault);
+
+struct Options {
+    int port = 0;            // virtual port number; 0 = the first free one
+    int baudRate = 115200;   // the line speed the module listens at
+    int maxFrameSize = 64;   // bytes, at least 16
+    uint32_t seed = 1;       // scene and fault randomness
+    std::set<Fault> faults;
+    std::string version = "V1.2.0.5";
+    std::string serialNumber = "ZQ05-0000-0001";
+    bool realTiming = true;  // pace bytes at the baud rate
+};
+
+class ModuleEmulator {
+public:
+    explicit ModuleEmulator(Options options);
+    ~ModuleEmulator();  // stops and withdraws the port
+    ModuleEmulator(const ModuleEmulator&) = delete;
+    ModuleEmulator& operator=(const ModuleEmulator&) = delete;
+
+    // Opens the pseudo-terminal, publishes the port and starts serving on
+    // its own thread. False with a message when any step fails.
+    bool Start(std::string* error);
+    void Stop();
+
+    int PortNumber() const;
+    const std::string& DevicePath() const;
+
+    // Thread-safe views of the module's state, for tests.
+    uint32_t Parameter(uint16_t id) const;  // 0 for an unknown ID
+    uint32_t OperatingMode() const;         // 100, 101 or 102
+    bool InCommandMode() const;
+    uint64_t CommandsAnswered() const;
+    uint64_t ReportFramesSent() const;
+    // Hangs the line up now, as an unplugged adapter does.
+    void DisappearLine();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace emulator
