@@ -1,0 +1,668 @@
+#include "ModuleEmulator.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "PtyLine.h"
+#include "Scene.h"
+#include "common/KVEL_Common.h"
+#include "device/RadarProtocol.h"
+
+namespace emulator {
+
+namespace rp = radar_protocol;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Fault names.
+
+struct FaultEntry {
+    Fault fault;
+    const char* name;
+};
+
+constexpr FaultEntry kFaultNames[] = {
+    {Fault::StrayBytes, "stray-bytes"},         {Fault::BrokenTailers, "broken-tailers"},
+    {Fault::OtherLengths, "other-lengths"},     {Fault::DropReplies, "drop-replies"},
+    {Fault::LateReplies, "late-replies"},       {Fault::FailingStatus, "failing-status"},
+    {Fault::StopAnswering, "stop-answering"},   {Fault::LineDisappears, "line-disappears"},
+};
+
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+// ---------------------------------------------------------------------------
+// The module's behaviour constants.
+
+constexpr auto kReportPeriod = std::chrono::milliseconds(1000 / rp::kReportsPerSecond);
+constexpr int kPollSliceMs = 10;
+constexpr int kWriteStallMs = 200;
+constexpr auto kStaleInput = std::chrono::milliseconds(500);
+// A length field claiming more than this cannot be a command: the byte is
+// taken as noise instead of holding up every later command.
+constexpr size_t kLargestCommandFrame = 4096;
+
+constexpr uint64_t kFaultyReplyEvery = 3;        // drop-replies, late-replies
+constexpr auto kLateReplyDelay = std::chrono::milliseconds(2500);
+constexpr uint64_t kCommandsBeforeSilence = 4;   // stop-answering
+constexpr auto kLineLifetime = std::chrono::seconds(3);  // line-disappears
+
+constexpr uint32_t kRunningModeApp0 = 2;
+constexpr uint32_t kPartitionsApp0App1 = 3;
+constexpr uint32_t kDeviceId = 0x5A0105;
+constexpr uint8_t kCmdBootRunningMode = 0x70;
+constexpr uint8_t kCmdBootPartitions = 0x71;
+constexpr uint8_t kCmdBootDeviceId = 0x75;
+
+constexpr uint8_t kWrongReportTailer[4] = {0xF5, 0xF6, 0xF7, 0xF8};
+
+// ---------------------------------------------------------------------------
+// Little-endian fields.
+
+void PutU16(Bytes* out, uint16_t value) {
+    out->push_back(static_cast<uint8_t>(value));
+    out->push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void PutU32(Bytes* out, uint32_t value) {
+    PutU16(out, static_cast<uint16_t>(value));
+    PutU16(out, static_cast<uint16_t>(value >> 16));
+}
+
+uint16_t GetU16(const uint8_t* data) { return static_cast<uint16_t>(data[0] | (data[1] << 8)); }
+
+uint32_t GetU32(const uint8_t* data) {
+    return GetU16(data) | (static_cast<uint32_t>(GetU16(data + 2)) << 16);
+}
+
+// ---------------------------------------------------------------------------
+// Frames on the module's side of the line.
+
+struct Command {
+    uint8_t code = 0;
+    uint8_t sequence = 0;
+    size_t frameBytes = 0;
+    Bytes payload;
+};
+
+struct Reply {
+    uint8_t code = 0;
+    uint8_t sequence = 0;
+    int status = rp::kStatusOk;
+    Bytes payload;
+};
+
+Reply Answer(const Command& command, int status, Bytes payload = {}) {
+    Reply reply{command.code, command.sequence, status, {}};
+    if (status == rp::kStatusOk) reply.payload = std::move(payload);
+    return reply;
+}
+
+Bytes EncodeReply(const Reply& reply) {
+    Bytes frame(rp::kCommandHeader, rp::kCommandHeader + 4);
+    PutU16(&frame, static_cast<uint16_t>(reply.payload.size()));
+    PutU16(&frame, static_cast<uint16_t>(reply.code | (reply.sequence << rp::kSequenceShift) |
+                                         (reply.status << rp::kStatusShift)));
+    frame.insert(frame.end(), reply.payload.begin(), reply.payload.end());
+    frame.insert(frame.end(), rp::kCommandTailer, rp::kCommandTailer + 4);
+    return frame;
+}
+
+Bytes EncodeReport(const Bytes& payload, bool wrongTailer) {
+    Bytes frame(rp::kReportHeader, rp::kReportHeader + 4);
+    PutU16(&frame, static_cast<uint16_t>(payload.size()));
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    const uint8_t* tailer = wrongTailer ? kWrongReportTailer : rp::kReportTailer;
+    frame.insert(frame.end(), tailer, tailer + 4);
+    return frame;
+}
+
+// Takes every complete command frame off the front of `input`; bytes that
+// cannot begin one are dropped, a frame still arriving stays.
+std::vector<Command> CutCommands(Bytes* input) {
+    std::vector<Command> commands;
+    const Bytes& in = *input;
+    size_t pos = 0;
+    while (true) {
+        while (pos + 4 <= in.size() && std::memcmp(&in[pos], rp::kCommandHeader, 4) != 0) ++pos;
+        if (pos + 8 > in.size()) break;
+        const size_t payloadBytes = GetU16(&in[pos + 4]);
+        const size_t frameBytes = payloadBytes + rp::kFramingBytes;
+        if (frameBytes > kLargestCommandFrame) {
+            ++pos;
+            continue;
+        }
+        if (pos + frameBytes > in.size()) break;
+        if (std::memcmp(&in[pos + 8 + payloadBytes], rp::kCommandTailer, 4) != 0) {
+            ++pos;
+            continue;
+        }
+        const uint16_t word = GetU16(&in[pos + 6]);
+        Command command;
+        command.code = static_cast<uint8_t>(word & rp::kCodeMask);
+        command.sequence = static_cast<uint8_t>((word & rp::kSequenceMask) >> rp::kSequenceShift);
+        command.frameBytes = frameBytes;
+        command.payload.assign(in.begin() + static_cast<long>(pos + 8),
+                               in.begin() + static_cast<long>(pos + 8 + payloadBytes));
+        commands.push_back(std::move(command));
+        pos += frameBytes;
+    }
+    input->erase(input->begin(), input->begin() + static_cast<long>(pos));
+    return commands;
+}
+
+// ---------------------------------------------------------------------------
+// Detection parameters: the 34 IDs in their fixed order.
+
+constexpr int kParamCount = 2 + 2 * rp::kGateCount;
+
+int ParamIndex(uint16_t id) {
+    if (id == rp::kParamGateMax) return 0;
+    if (id == rp::kParamAbsenceDelay) return 1;
+    if (id >= rp::kParamTriggerFirst && id < rp::kParamTriggerFirst + rp::kGateCount) {
+        return 2 + (id - rp::kParamTriggerFirst);
+    }
+    if (id >= rp::kParamHoldFirst && id < rp::kParamHoldFirst + rp::kGateCount) {
+        return 2 + rp::kGateCount + (id - rp::kParamHoldFirst);
+    }
+    return -1;
+}
+
+std::array<uint32_t, kParamCount> DefaultParams() {
+    const DetectionSettings defaults = DetectionSettings::Defaults();
+    std::array<uint32_t, kParamCount> values{};
+    values[0] = defaults.gateMax;
+    values[1] = defaults.absenceDelaySeconds;
+    for (int gate = 0; gate < rp::kGateCount; ++gate) {
+        values[2 + gate] = defaults.trigger[gate];
+        values[2 + rp::kGateCount + gate] = defaults.hold[gate];
+    }
+    return values;
+}
+
+bool IsOperatingMode(uint32_t value) {
+    return value == rp::kModeFunction || value == rp::kModeDataTransfer || value == rp::kModeABD;
+}
+
+}  // namespace
+
+bool ParseFaultList(const std::string& list, std::set<Fault>* faults, std::string* error) {
+    std::set<Fault> parsed;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        const std::string name = Trimmed(list.substr(start, comma - start));
+        start = comma + 1;
+        if (name.empty()) continue;
+        bool known = false;
+        for (const FaultEntry& entry : kFaultNames) {
+            if (name == entry.name) {
+                parsed.insert(entry.fault);
+                known = true;
+            }
+        }
+        if (!known) {
+            std::string names;
+            for (const FaultEntry& entry : kFaultNames) {
+                names += names.empty() ? "" : ", ";
+                names += entry.name;
+            }
+            *error = "unknown fault \"" + name + "\" (known faults: " + names + ")";
+            return false;
+        }
+    }
+    faults->insert(parsed.begin(), parsed.end());
+    return true;
+}
+
+const char* FaultName(Fault fault) {
+    for (const FaultEntry& entry : kFaultNames) {
+        if (entry.fault == fault) return entry.name;
+    }
+    return "";
+}
+
+// ---------------------------------------------------------------------------
+
+struct ModuleEmulator::Impl {
+    explicit Impl(Options opts) : options(std::move(opts)), scene(options.seed),
+                                  random(options.seed ^ 0x9E3779B9u) {}
+
+    bool Has(Fault fault) const { return options.faults.count(fault) != 0; }
+
+    // --- serving thread -------------------------------------------------
+    void Serve();
+    void OnInput(const uint8_t* data, size_t size);
+    void OnCommand(const Command& command);
+    Reply Execute(const Command& command);
+    Reply SetDetectionParams(const Command& command);
+    Reply GetDetectionParams(const Command& command);
+    Reply SetSystemSettings(const Command& command);
+    Reply Text(const Command& command, const std::string& text) const;
+    void SendReply(const Reply& reply);
+    void SendDueLateReplies();
+    void StreamReport(const SceneReport& report);
+    void Transmit(Bytes bytes);
+    bool HostAtOurRate() const { return line.HostBaudRate() == options.baudRate; }
+    uint32_t RandomBelow(uint32_t bound) { return random() % bound; }
+    DetectionSettings CurrentSettings() const;
+    void HangUp();
+
+    const Options options;
+    PtyLine line;
+    int port = -1;
+    bool published = false;
+    std::string devicePath;
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> hangUpRequested{false};
+    std::atomic<bool> lineGone{false};
+    std::atomic<uint64_t> commandsAnswered{0};
+    std::atomic<uint64_t> reportFramesSent{0};
+    std::mutex hangUpMutex;
+    std::condition_variable hangUpDone;
+
+    // The module's state, read by the inspection methods.
+    mutable std::mutex stateMutex;
+    std::array<uint32_t, kParamCount> params = DefaultParams();
+    uint32_t operatingMode = rp::kModeFunction;
+    bool commandMode = false;
+
+    // Serving thread only.
+    struct LateReply {
+        Clock::time_point due;
+        Reply reply;
+    };
+    Scene scene;
+    std::mt19937 random;
+    Bytes input;
+    Clock::time_point lastInput{};
+    uint64_t commandsReceived = 0;
+    bool silent = false;  // stop-answering has struck
+    std::deque<LateReply> lateReplies;
+    Clock::time_point lineFreeAt{};
+};
+
+DetectionSettings ModuleEmulator::Impl::CurrentSettings() const {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    DetectionSettings settings;
+    settings.gateMax = params[0];
+    settings.absenceDelaySeconds = params[1];
+    for (int gate = 0; gate < rp::kGateCount; ++gate) {
+        settings.trigger[gate] = params[2 + gate];
+        settings.hold[gate] = params[2 + rp::kGateCount + gate];
+    }
+    return settings;
+}
+
+void ModuleEmulator::Impl::Serve() {
+    const Clock::time_point start = Clock::now();
+    Clock::time_point nextTick = start + kReportPeriod;
+    std::array<uint8_t, 512> chunk{};
+    while (!stop.load()) {
+        const Clock::time_point now = Clock::now();
+        if (!lineGone.load() &&
+            (hangUpRequested.load() || (Has(Fault::LineDisappears) && now - start >= kLineLifetime))) {
+            HangUp();
+        }
+        if (lineGone.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
+            continue;
+        }
+
+        auto wake = nextTick;
+        if (!lateReplies.empty()) wake = std::min(wake, lateReplies.front().due);
+        const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+        const int timeout = static_cast<int>(std::clamp<long>(waitMs, 0, kPollSliceMs));
+        size_t received = 0;
+        if (line.Read(chunk.data(), chunk.size(), timeout, &received) == PtyLine::ReadResult::Data) {
+            OnInput(chunk.data(), received);
+        } else if (!input.empty() && Clock::now() - lastInput > kStaleInput) {
+            input.clear();  // the rest of a frame that never came
+        }
+        SendDueLateReplies();
+
+        // The scene runs on while nothing is streamed, as the room does.
+        bool due = false;
+        SceneReport report;
+        while (Clock::now() >= nextTick) {
+            report = scene.Step(CurrentSettings());
+            nextTick += kReportPeriod;
+            due = true;
+        }
+        if (due) StreamReport(report);
+    }
+}
+
+void ModuleEmulator::Impl::OnInput(const uint8_t* data, size_t size) {
+    // At another line speed the module's receiver makes garbage of every
+    // byte: nothing it hears is a command.
+    if (!HostAtOurRate()) {
+        input.clear();
+        return;
+    }
+    lastInput = Clock::now();
+    input.insert(input.end(), data, data + size);
+    for (const Command& command : CutCommands(&input)) OnCommand(command);
+}
+
+void ModuleEmulator::Impl::OnCommand(const Command& command) {
+    ++commandsReceived;
+    if (Has(Fault::StopAnswering) && commandsReceived > kCommandsBeforeSilence) {
+        if (!silent) DbgOutputA(2, "Emulator: module stops answering\r\n");
+        silent = true;
+    }
+    if (silent) return;
+    const Reply reply = Execute(command);
+    const bool faulty = commandsReceived % kFaultyReplyEvery == 0;
+    if (Has(Fault::DropReplies) && faulty) return;
+    if (Has(Fault::LateReplies) && faulty) {
+        lateReplies.push_back({Clock::now() + kLateReplyDelay, reply});
+        return;
+    }
+    SendReply(reply);
+}
+
+Reply ModuleEmulator::Impl::Execute(const Command& command) {
+    const size_t maxFrame = static_cast<size_t>(options.maxFrameSize);
+    if (command.frameBytes > maxFrame) return Answer(command, rp::kStatusBadLength);
+    const bool emptyPayload = command.payload.empty();
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (command.code == rp::kCmdEnterCommandMode) {
+            if (!emptyPayload) return Answer(command, rp::kStatusBadLength);
+            commandMode = true;
+            Bytes version;
+            PutU16(&version, rp::kProtocolVersion);
+            return Answer(command, rp::kStatusOk, version);
+        }
+        if (!commandMode) return Answer(command, rp::kStatusNotInCommandMode);
+    }
+    const bool failing = Has(Fault::FailingStatus);
+    switch (command.code) {
+    case rp::kCmdLeaveCommandMode: {
+        if (!emptyPayload) return Answer(command, rp::kStatusBadLength);
+        std::lock_guard<std::mutex> lock(stateMutex);
+        commandMode = false;
+        return Answer(command, rp::kStatusOk);
+    }
+    case rp::kCmdGetVersion:
+        return Text(command, options.version);
+    case rp::kCmdGetSerialNumber:
+        return Text(command, options.serialNumber);
+    case rp::kCmdGetMaxFrameSize: {
+        if (!emptyPayload) return Answer(command, rp::kStatusBadLength);
+        Bytes size;
+        PutU16(&size, static_cast<uint16_t>(options.maxFrameSize));
+        return Answer(command, rp::kStatusOk, size);
+    }
+    case rp::kCmdSetDetectionParams:
+        return failing ? Answer(command, rp::kStatusRefused) : SetDetectionParams(command);
+    case rp::kCmdGetDetectionParams:
+        return failing ? Answer(command, rp::kStatusRefused) : GetDetectionParams(command);
+    case rp::kCmdSetSystemSettings:
+        return failing ? Answer(command, rp::kStatusRefused) : SetSystemSettings(command);
+    case kCmdBootRunningMode:
+    case kCmdBootPartitions:
+    case kCmdBootDeviceId: {
+        const uint32_t value = command.code == kCmdBootRunningMode ? kRunningModeApp0
+                               : command.code == kCmdBootPartitions ? kPartitionsApp0App1
+                                                                    : kDeviceId;
+        Bytes payload;
+        PutU16(&payload, 0);
+        PutU32(&payload, value);
+        return Answer(command, rp::kStatusOk, payload);
+    }
+    default:
+        // Includes the image transfer and reset codes, which this module
+        // does not take.
+        return Answer(command, rp::kStatusUnknownCommand);
+    }
+}
+
+Reply ModuleEmulator::Impl::Text(const Command& command, const std::string& text) const {
+    if (!command.payload.empty()) return Answer(command, rp::kStatusBadLength);
+    const size_t room = static_cast<size_t>(options.maxFrameSize - rp::kFramingBytes);
+    const size_t length = std::min(text.size(), room);
+    return Answer(command, rp::kStatusOk, Bytes(text.begin(), text.begin() + static_cast<long>(length)));
+}
+
+Reply ModuleEmulator::Impl::SetDetectionParams(const Command& command) {
+    const Bytes& in = command.payload;
+    if (in.empty() || in.size() % 6 != 0) return Answer(command, rp::kStatusBadLength);
+    std::vector<std::pair<int, uint32_t>> writes;
+    for (size_t at = 0; at < in.size(); at += 6) {
+        const int index = ParamIndex(GetU16(&in[at]));
+        if (index < 0) return Answer(command, rp::kStatusRefused);
+        writes.emplace_back(index, GetU32(&in[at + 2]));
+    }
+    std::lock_guard<std::mutex> lock(stateMutex);
+    for (const auto& [index, value] : writes) params[index] = value;
+    return Answer(command, rp::kStatusOk);
+}
+
+Reply ModuleEmulator::Impl::GetDetectionParams(const Command& command) {
+    const Bytes& in = command.payload;
+    if (in.empty() || in.size() % 2 != 0) return Answer(command, rp::kStatusBadLength);
+    const size_t count = in.size() / 2;
+    // The answer must fit a frame as well as the question.
+    if (count > static_cast<size_t>(options.maxFrameSize - rp::kFramingBytes) / 4) {
+        return Answer(command, rp::kStatusBadLength);
+    }
+    std::vector<int> indices;
+    for (size_t at = 0; at < in.size(); at += 2) {
+        const int index = ParamIndex(GetU16(&in[at]));
+        if (index < 0) return Answer(command, rp::kStatusRefused);
+        indices.push_back(index);
+    }
+    Bytes values;
+    std::lock_guard<std::mutex> lock(stateMutex);
+    for (int index : indices) PutU32(&values, params[index]);
+    return Answer(command, rp::kStatusOk, values);
+}
+
+Reply ModuleEmulator::Impl::SetSystemSettings(const Command& command) {
+    const Bytes& in = command.payload;
+    if (in.empty() || in.size() % 6 != 0) return Answer(command, rp::kStatusBadLength);
+    uint32_t mode = 0;
+    for (size_t at = 0; at < in.size(); at += 6) {
+        const uint32_t value = GetU32(&in[at + 2]);
+        if (GetU16(&in[at]) != rp::kSettingOperatingMode || !IsOperatingMode(value)) {
+            return Answer(command, rp::kStatusRefused);
+        }
+        mode = value;
+    }
+    std::lock_guard<std::mutex> lock(stateMutex);
+    operatingMode = mode;
+    return Answer(command, rp::kStatusOk);
+}
+
+void ModuleEmulator::Impl::SendReply(const Reply& reply) {
+    Transmit(EncodeReply(reply));
+    commandsAnswered.fetch_add(1);
+}
+
+void ModuleEmulator::Impl::SendDueLateReplies() {
+    while (!lateReplies.empty() && lateReplies.front().due <= Clock::now()) {
+        SendReply(lateReplies.front().reply);
+        lateReplies.pop_front();
+    }
+}
+
+void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
+    if (silent) return;
+    uint32_t mode = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (commandMode) return;
+        mode = operatingMode;
+    }
+    if (mode != rp::kModeDataTransfer && mode != rp::kModeABD) return;
+
+    Bytes payload{report.state};
+    PutU16(&payload, report.distanceCm);
+    if (mode == rp::kModeABD) {
+        for (uint16_t energy : report.gateEnergy) PutU16(&payload, energy);
+    }
+    Bytes bytes;
+    if (Has(Fault::StrayBytes) && RandomBelow(3) == 0) {
+        const uint32_t count = 1 + RandomBelow(6);
+        // Below the tag bytes, so that noise never begins a frame by itself.
+        for (uint32_t i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(RandomBelow(0x5A)));
+    }
+    const bool wrongTailer = Has(Fault::BrokenTailers) && RandomBelow(5) == 0;
+    const Bytes frame = EncodeReport(payload, wrongTailer);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+    if (Has(Fault::OtherLengths) && mode == rp::kModeABD && RandomBelow(4) == 0) {
+        static constexpr uint16_t kOtherLengths[] = {0, 3, 20, 34, 36, 48};
+        Bytes other(kOtherLengths[RandomBelow(std::size(kOtherLengths))]);
+        for (uint8_t& byte : other) byte = static_cast<uint8_t>(RandomBelow(0x5A));
+        const Bytes extra = EncodeReport(other, false);
+        bytes.insert(bytes.end(), extra.begin(), extra.end());
+    }
+    Transmit(std::move(bytes));
+    reportFramesSent.fetch_add(1);
+}
+
+void ModuleEmulator::Impl::Transmit(Bytes bytes) {
+    if (!HostAtOurRate()) {
+        // What a receiver at another speed makes of the module's bytes.
+        for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(RandomBelow(0x5A));
+    }
+    if (!options.realTiming) {
+        line.Write(bytes.data(), bytes.size(), kWriteStallMs);
+        return;
+    }
+    // Ten bits a byte on the wire; hand the bytes over in slices of about
+    // two milliseconds so that the host sees them arrive as from a UART.
+    const double byteSeconds = 10.0 / options.baudRate;
+    const size_t slice = std::max<size_t>(1, static_cast<size_t>(options.baudRate / 10 / 500));
+    Clock::time_point at = std::max(Clock::now(), lineFreeAt);
+    for (size_t offset = 0; offset < bytes.size(); offset += slice) {
+        std::this_thread::sleep_until(at);
+        const size_t count = std::min(slice, bytes.size() - offset);
+        line.Write(bytes.data() + offset, count, kWriteStallMs);
+        at += std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(count * byteSeconds));
+    }
+    lineFreeAt = at;
+}
+
+void ModuleEmulator::Impl::HangUp() {
+    line.Close();
+    if (published) {
+        WithdrawVirtualSerialPort(port);
+        published = false;
+    }
+    DbgOutputA(2, "Emulator: line of COM%d hung up\r\n", port);
+    {
+        std::lock_guard<std::mutex> lock(hangUpMutex);
+        lineGone.store(true);
+    }
+    hangUpDone.notify_all();
+}
+
+// ---------------------------------------------------------------------------
+
+ModuleEmulator::ModuleEmulator(Options options) : m_impl(std::make_unique<Impl>(std::move(options))) {}
+
+ModuleEmulator::~ModuleEmulator() { Stop(); }
+
+bool ModuleEmulator::Start(std::string* error) {
+    std::string ignored;
+    if (!error) error = &ignored;
+    Impl& impl = *m_impl;
+    if (impl.thread.joinable() || impl.line.IsOpen()) {
+        *error = "the emulator is already running";
+        return false;
+    }
+    if (impl.options.maxFrameSize < rp::kMinMaxFrameSize ||
+        impl.options.maxFrameSize > static_cast<int>(kLargestCommandFrame)) {
+        *error = "maximum frame size must be between " + std::to_string(rp::kMinMaxFrameSize) +
+                 " and " + std::to_string(kLargestCommandFrame) + " bytes";
+        return false;
+    }
+    if (!impl.line.Open(impl.options.baudRate, error)) return false;
+    impl.devicePath = impl.line.SlavePath();
+    impl.port = PublishVirtualSerialPort(impl.options.port, impl.devicePath);
+    if (impl.port < 0) {
+        *error = impl.options.port > 0
+                     ? "port COM" + std::to_string(impl.options.port) + " is taken or cannot be published"
+                     : std::string("no virtual port could be published");
+        impl.line.Close();
+        return false;
+    }
+    impl.published = true;
+    impl.stop.store(false);
+    DbgOutputA(2, "Emulator: serving COM%d on %s at %d baud\r\n", impl.port, impl.devicePath.c_str(),
+               impl.options.baudRate);
+    impl.thread = std::thread([&impl] { impl.Serve(); });
+    return true;
+}
+
+void ModuleEmulator::Stop() {
+    Impl& impl = *m_impl;
+    impl.stop.store(true);
+    if (impl.thread.joinable()) impl.thread.join();
+    impl.line.Close();
+    if (impl.published) {
+        WithdrawVirtualSerialPort(impl.port);
+        impl.published = false;
+    }
+}
+
+int ModuleEmulator::PortNumber() const { return m_impl->port; }
+
+const std::string& ModuleEmulator::DevicePath() const { return m_impl->devicePath; }
+
+uint32_t ModuleEmulator::Parameter(uint16_t id) const {
+    const int index = ParamIndex(id);
+    if (index < 0) return 0;
+    std::lock_guard<std::mutex> lock(m_impl->stateMutex);
+    return m_impl->params[index];
+}
+
+uint32_t ModuleEmulator::OperatingMode() const {
+    std::lock_guard<std::mutex> lock(m_impl->stateMutex);
+    return m_impl->operatingMode;
+}
+
+bool ModuleEmulator::InCommandMode() const {
+    std::lock_guard<std::mutex> lock(m_impl->stateMutex);
+    return m_impl->commandMode;
+}
+
+uint64_t ModuleEmulator::CommandsAnswered() const { return m_impl->commandsAnswered.load(); }
+
+uint64_t ModuleEmulator::ReportFramesSent() const { return m_impl->reportFramesSent.load(); }
+
+void ModuleEmulator::DisappearLine() {
+    Impl& impl = *m_impl;
+    if (!impl.thread.joinable()) {
+        if (!impl.lineGone.load()) impl.HangUp();
+        return;
+    }
+    impl.hangUpRequested.store(true);
+    // The serving thread owns the line; wait until it has let go of it.
+    std::unique_lock<std::mutex> lock(impl.hangUpMutex);
+    impl.hangUpDone.wait_for(lock, std::chrono::seconds(5), [&impl] { return impl.lineGone.load(); });
+}
+
+}  // namespace emulator

@@ -1,0 +1,165 @@
+#include "Scene.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace emulator {
+namespace {
+
+constexpr double kEntryMetres = 12.0;  // where the person appears, beyond the last gate
+constexpr double kRangeMetres = kSceneGates * kGateMetres;
+constexpr uint32_t kDefaultThreshold = 1000;  // 30 dB
+
+// The noise floor falls from about 25 dB at the first gate to about 15 dB
+// at the last one.
+constexpr double kNearNoise = 300.0;
+constexpr double kFarNoise = 30.0;
+
+// Echo strength of the person: a walking body reflects far more than one
+// standing still, and less with distance.
+constexpr double kMovingLow = 9000.0, kMovingHigh = 16000.0;
+constexpr double kStandingLow = 1600.0, kStandingHigh = 2600.0;
+constexpr double kFalloffPerGate = 0.08;
+constexpr double kNeighbourShare = 1.0 / 8.0;
+constexpr double kSecondNeighbourShare = 1.0 / 40.0;
+
+uint16_t ClampEnergy(double value) {
+    return static_cast<uint16_t>(std::clamp(std::lround(value), 0L, 65535L));
+}
+
+}  // namespace
+
+DetectionSettings DetectionSettings::Defaults() {
+    DetectionSettings settings;
+    settings.trigger.fill(kDefaultThreshold);
+    settings.hold.fill(kDefaultThreshold);
+    return settings;
+}
+
+Scene::Scene(uint32_t seed) : m_random(seed) {
+    for (int gate = 0; gate < kSceneGates; ++gate) {
+        const double fall = std::pow(kFarNoise / kNearNoise, gate / double(kSceneGates - 1));
+        m_noiseFloor[gate] = kNearNoise * fall * Uniform(0.85, 1.15);
+    }
+    PlanCycle();
+}
+
+double Scene::Uniform(double low, double high) {
+    // The generator's raw output is the same on every platform; the standard
+    // distributions are not, so the mapping is done here.
+    const double unit = m_random() / 4294967296.0;
+    return low + (high - low) * unit;
+}
+
+void Scene::PlanCycle() {
+    m_cycle.standMetres = Uniform(1.5, 4.0);
+    m_cycle.standSeconds = Uniform(14.0, 20.0);
+    m_cycle.goneSeconds = Uniform(5.0, 10.0);
+    m_cycle.speed = Uniform(0.6, 0.9);
+    m_cycleStart = Seconds();
+}
+
+void Scene::MoveTarget() {
+    double t = Seconds() - m_cycleStart;
+    const double walk = (kEntryMetres - m_cycle.standMetres) / m_cycle.speed;
+    if (t < walk) {
+        m_targetMetres = kEntryMetres - t * m_cycle.speed;
+        m_targetMoving = true;
+        return;
+    }
+    t -= walk;
+    if (t < m_cycle.standSeconds) {
+        m_targetMetres = m_cycle.standMetres;
+        m_targetMoving = false;
+        return;
+    }
+    t -= m_cycle.standSeconds;
+    if (t < walk) {
+        m_targetMetres = m_cycle.standMetres + t * m_cycle.speed;
+        m_targetMoving = true;
+        return;
+    }
+    t -= walk;
+    m_targetMetres = -1.0;
+    m_targetMoving = false;
+    if (t >= m_cycle.goneSeconds) {
+        PlanCycle();
+        MoveTarget();
+    }
+}
+
+std::array<uint16_t, kSceneGates> Scene::MeasureEnergy() {
+    std::array<double, kSceneGates> energy{};
+    for (int gate = 0; gate < kSceneGates; ++gate) {
+        energy[gate] = m_noiseFloor[gate] * Uniform(0.6, 1.4);
+    }
+    // Drawn every period whether or not the person is in range, so that the
+    // noise sequence does not depend on where the person is.
+    const double strength = m_targetMoving ? Uniform(kMovingLow, kMovingHigh)
+                                           : Uniform(kStandingLow, kStandingHigh);
+    if (m_targetMetres >= 0.0 && m_targetMetres < kRangeMetres) {
+        const int at = static_cast<int>(m_targetMetres / kGateMetres);
+        const double echo = strength / (1.0 + kFalloffPerGate * at);
+        for (int gate = 0; gate < kSceneGates; ++gate) {
+            const int apart = std::abs(gate - at);
+            const double share = apart == 0   ? 1.0
+                                 : apart == 1 ? kNeighbourShare
+                                 : apart == 2 ? kSecondNeighbourShare
+                                              : 0.0;
+            energy[gate] += echo * share;
+        }
+    }
+    std::array<uint16_t, kSceneGates> raw{};
+    for (int gate = 0; gate < kSceneGates; ++gate) raw[gate] = ClampEnergy(energy[gate]);
+    return raw;
+}
+
+void Scene::Detect(const DetectionSettings& settings, SceneReport* report) {
+    const int lastGate = static_cast<int>(std::min<uint32_t>(settings.gateMax, kSceneGates - 1));
+    bool triggered = false;
+    bool held = false;
+    int strongest = -1;
+    for (int gate = 0; gate <= lastGate; ++gate) {
+        const uint32_t e = report->gateEnergy[gate];
+        const bool overTrigger = e > settings.trigger[gate];
+        const bool overHold = e > settings.hold[gate];
+        triggered |= overTrigger;
+        held |= overHold;
+        if ((overTrigger || overHold) &&
+            (strongest < 0 || e > report->gateEnergy[strongest])) {
+            strongest = gate;
+        }
+    }
+
+    const double now = Seconds();
+    if (triggered || (m_present && held)) {
+        m_present = true;
+        m_lastSeen = now;
+    } else if (m_present && now - m_lastSeen >= settings.absenceDelaySeconds) {
+        m_present = false;
+    }
+
+    if (!m_present) {
+        m_distanceCm = 0;
+    } else if (strongest >= 0 && (triggered || held)) {
+        const int gateStart = strongest * 70;
+        const int targetCm = static_cast<int>(std::lround(m_targetMetres * 100.0));
+        // The person's own position when the echo comes from its gate; the
+        // middle of the gate for anything else.
+        m_distanceCm = static_cast<uint16_t>(
+            targetCm >= gateStart && targetCm < gateStart + 70 ? targetCm : gateStart + 35);
+    }
+    report->state = m_present ? 1 : 0;
+    report->distanceCm = m_distanceCm;
+}
+
+SceneReport Scene::Step(const DetectionSettings& settings) {
+    ++m_tick;
+    MoveTarget();
+    SceneReport report;
+    report.gateEnergy = MeasureEnergy();
+    Detect(settings, &report);
+    return report;
+}
+
+}  // namespace emulator

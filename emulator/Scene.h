@@ -1,0 +1,74 @@
+// The module's surroundings and its presence detection: a noise floor in
+// every range gate and one person who walks in, stands still for a while
+// and leaves again, on a repeating cycle. Plain and deterministic for a
+// given seed; the emulator steps it once per report period.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <random>
+
+namespace emulator {
+
+constexpr int kSceneGates = 16;
+constexpr double kGateMetres = 0.7;
+
+// The module's detection parameters, raw as the module holds them.
+struct DetectionSettings {
+    uint32_t gateMax = 15;
+    uint32_t absenceDelaySeconds = 10;
+    std::array<uint32_t, kSceneGates> trigger{};  // linear power per gate
+    std::array<uint32_t, kSceneGates> hold{};
+
+    static DetectionSettings Defaults();
+};
+
+struct SceneReport {
+    uint8_t state = 0;        // 0 no target, 1 target present
+    uint16_t distanceCm = 0;  // 0 while absent
+    std::array<uint16_t, kSceneGates> gateEnergy{};
+};
+
+class Scene {
+public:
+    static constexpr double kTickSeconds = 0.1;
+
+    explicit Scene(uint32_t seed);
+
+    // Advances the scene by one report period and reports what the module
+    // detects with `settings`.
+    SceneReport Step(const DetectionSettings& settings);
+
+    double Seconds() const { return m_tick * kTickSeconds; }
+    // Where the person is now, in metres; negative while out of range.
+    double TargetMetres() const { return m_targetMetres; }
+    bool TargetMoving() const { return m_targetMoving; }
+
+private:
+    struct Cycle {
+        double standMetres;
+        double standSeconds;
+        double goneSeconds;
+        double speed;  // metres per second while walking
+    };
+
+    void PlanCycle();
+    void MoveTarget();
+    std::array<uint16_t, kSceneGates> MeasureEnergy();
+    void Detect(const DetectionSettings& settings, SceneReport* report);
+    double Uniform(double low, double high);  // from the seeded generator
+
+    std::mt19937 m_random;
+    std::array<double, kSceneGates> m_noiseFloor{};
+    uint64_t m_tick = 0;
+    Cycle m_cycle{};
+    double m_cycleStart = 0.0;  // seconds
+    double m_targetMetres = -1.0;
+    bool m_targetMoving = false;
+
+    bool m_present = false;
+    double m_lastSeen = 0.0;  // seconds, when some gate was last over a threshold
+    uint16_t m_distanceCm = 0;
+};
+
+}  // namespace emulator

@@ -1,0 +1,145 @@
+// radar-emulator: serves one emulated module on a virtual serial port until
+// it is told to stop (SIGINT or SIGTERM).
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <pthread.h>
+#include <string>
+#include <vector>
+
+#include "ModuleEmulator.h"
+#include "PtyLine.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+
+const char kUsage[] =
+    "Usage: radar-emulator [options]\n"
+    "Serves an emulated radar module on a virtual serial port until SIGINT or SIGTERM.\n"
+    "The first line of output is \"COM<n> <device path>\".\n"
+    "\n"
+    "Options:\n"
+    "  --port N            virtual port number (default: the first free one)\n"
+    "  --baud B            line speed the module listens at (default 115200)\n"
+    "  --max-frame BYTES   largest command frame, at least 16 (default 64)\n"
+    "  --seed S            seed of the scene and the faults (default 1)\n"
+    "  --fault NAME,...    faults to show: stray-bytes, broken-tailers, other-lengths,\n"
+    "                      drop-replies, late-replies, failing-status, stop-answering,\n"
+    "                      line-disappears (may be given more than once)\n"
+    "  --version TEXT      the module's version text\n"
+    "  --serial TEXT       the module's serial number text\n"
+    "  --help              show this help\n";
+
+struct UsageError {
+    std::string message;
+};
+
+long long ParseNumber(const std::string& option, const std::string& text, long long low,
+                      long long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        throw UsageError{option + " needs a number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not \"" + text + "\""};
+    }
+    return value;
+}
+
+// Accepts "--name value" and "--name=value".
+class Arguments {
+public:
+    Arguments(int argc, char** argv) : m_items(argv + 1, argv + argc) {}
+
+    bool Next(std::string* name, std::string* value, bool* hasValue) {
+        if (m_at >= m_items.size()) return false;
+        const std::string item = m_items[m_at++];
+        const size_t equals = item.find('=');
+        *hasValue = item.rfind("--", 0) == 0 && equals != std::string::npos;
+        *name = *hasValue ? item.substr(0, equals) : item;
+        if (*hasValue) *value = item.substr(equals + 1);
+        return true;
+    }
+    std::string Value(const std::string& name, std::string* inline_, bool hasValue) {
+        if (hasValue) return *inline_;
+        if (m_at >= m_items.size()) throw UsageError{name + " needs a value"};
+        return m_items[m_at++];
+    }
+
+private:
+    std::vector<std::string> m_items;
+    size_t m_at = 0;
+};
+
+// Returns false when only the help was asked for.
+bool ParseOptions(int argc, char** argv, emulator::Options* options) {
+    Arguments args(argc, argv);
+    std::string name, value;
+    bool hasValue = false;
+    while (args.Next(&name, &value, &hasValue)) {
+        if (name == "--help" || name == "-h") return false;
+        const std::string text = args.Value(name, &value, hasValue);
+        if (name == "--port") {
+            options->port = static_cast<int>(ParseNumber(name, text, 0, 9999));
+        } else if (name == "--baud") {
+            options->baudRate = static_cast<int>(ParseNumber(name, text, 1, 4000000));
+            if (!emulator::PtyLine::IsSupportedRate(options->baudRate)) {
+                throw UsageError{"--baud " + text + " is not a standard line speed"};
+            }
+        } else if (name == "--max-frame") {
+            options->maxFrameSize = static_cast<int>(ParseNumber(name, text, 16, 4096));
+        } else if (name == "--seed") {
+            options->seed = static_cast<uint32_t>(ParseNumber(name, text, 0, 4294967295LL));
+        } else if (name == "--fault") {
+            std::string error;
+            if (!emulator::ParseFaultList(text, &options->faults, &error)) throw UsageError{error};
+        } else if (name == "--version") {
+            options->version = text;
+        } else if (name == "--serial") {
+            options->serialNumber = text;
+        } else {
+            throw UsageError{"unknown option \"" + name + "\""};
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    emulator::Options options;
+    try {
+        if (!ParseOptions(argc, argv, &options)) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "radar-emulator: %s\n\n%s", error.message.c_str(), kUsage);
+        return kExitUsage;
+    }
+
+    // Block the stop signals in every thread; the main thread takes them
+    // with sigwait once the module is serving.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    emulator::ModuleEmulator module(options);
+    std::string error;
+    if (!module.Start(&error)) {
+        std::fprintf(stderr, "radar-emulator: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    std::printf("COM%d %s\n", module.PortNumber(), module.DevicePath().c_str());
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    module.Stop();
+    return 0;
+}
