@@ -107,7 +107,6 @@ void CBalloonWnd::ShowBalloon(const QPoint& anchor, const QString& title, const 
     // is typing.
     QPointer<QWidget> focus = QApplication::focusWidget();
     show();
-    raise();
     if (focus && QApplication::focusWidget() != focus) focus->setFocus(Qt::OtherFocusReason);
 
     m_hovering = false;
