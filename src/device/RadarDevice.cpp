@@ -1,0 +1,356 @@
+// The handle functions of the radar device library: one serial line, one
+// command channel, and one lock that keeps exchanges and reads apart.
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/CommandChannel.h"
+#include "device/KVEL_DataProcess.h"
+#include "device/RadarProtocol.h"
+#include "device/SerialLine.h"
+
+namespace rp = radar_protocol;
+using kvel_device::CommandChannel;
+using kvel_device::ExchangeResult;
+using kvel_device::Reply;
+using kvel_device::SerialLine;
+
+struct KvelRadarDevice {
+    // Held around every exchange and every read, so that commands never
+    // interleave on the line and a reader never swallows a reply.
+    std::mutex io;
+    SerialLine line;
+    CommandChannel channel {line};
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLeaveCommandModeTimeoutMs = 150;
+constexpr int kTextQueryTimeoutMs = 500;
+constexpr int kTextQueryAttempts = 2;
+constexpr int kModeSettingTimeoutMs = 1000;
+
+const char* ResultText(ExchangeResult result) {
+    switch (result) {
+    case ExchangeResult::Done: return "replied";
+    case ExchangeResult::NotConnected: return "the line is not connected";
+    case ExchangeResult::TooLong: return "the frame exceeds the maximum frame size";
+    case ExchangeResult::WriteFailed: return "the line did not take the frame";
+    case ExchangeResult::Timeout: return "no reply in time";
+    }
+    return "unknown";
+}
+
+// One exchange under the handle's lock; true for a reply with status ok.
+// Failures are logged once, here.
+bool ExchangeOk(KvelRadarDevice* device, uint8_t code, const uint8_t* payload, int length,
+                int timeoutMs, Reply* reply, ExchangeResult* result = nullptr) {
+    const ExchangeResult r = device->channel.Exchange(code, payload, length, timeoutMs, reply);
+    if (result) *result = r;
+    if (r != ExchangeResult::Done) {
+        DbgOutputA(2, "Radar command 0x%02X failed: %s\r\n", code, ResultText(r));
+        return false;
+    }
+    if (reply->status != rp::kStatusOk) {
+        DbgOutputA(2, "Radar command 0x%02X answered with status %d\r\n", code, reply->status);
+        return false;
+    }
+    return true;
+}
+
+bool EnterCommandMode(KvelRadarDevice* device, int attempts, int timeoutMs) {
+    for (int i = 0; i < std::max(attempts, 1); ++i) {
+        Reply reply;
+        ExchangeResult result {};
+        if (ExchangeOk(device, rp::kCmdEnterCommandMode, nullptr, 0, timeoutMs, &reply, &result))
+            return true;
+        if (result == ExchangeResult::NotConnected) break;
+    }
+    return false;
+}
+
+void QueryMaxFrameSize(KvelRadarDevice* device, int attempts, int timeoutMs) {
+    for (int i = 0; i < std::max(attempts, 1); ++i) {
+        Reply reply;
+        ExchangeResult result {};
+        if (ExchangeOk(device, rp::kCmdGetMaxFrameSize, nullptr, 0, timeoutMs, &reply, &result)) {
+            if (reply.payload.size() != 2) {
+                DbgOutputA(2, "Radar maximum frame size reply of %zu bytes ignored\r\n",
+                           reply.payload.size());
+                return;
+            }
+            const int size = reply.payload[0] | (reply.payload[1] << 8);
+            if (size < rp::kMinMaxFrameSize) {
+                DbgOutputA(2, "Radar maximum frame size %d ignored\r\n", size);
+                return;
+            }
+            device->channel.SetMaxFrameSize(size);
+            return;
+        }
+        if (result == ExchangeResult::NotConnected) return;
+    }
+}
+
+bool QueryText(KvelRadarDevice* device, uint8_t code, CBaseStringA* text) {
+    if (text) text->SetString("");
+    if (!device) return false;
+    std::lock_guard lock(device->io);
+    for (int i = 0; i < kTextQueryAttempts; ++i) {
+        Reply reply;
+        ExchangeResult result {};
+        if (ExchangeOk(device, code, nullptr, 0, kTextQueryTimeoutMs, &reply, &result)) {
+            // The text has no terminator; a zero byte in it ends it.
+            const auto end = std::find(reply.payload.begin(), reply.payload.end(), uint8_t {0});
+            if (text)
+                text->SetString(reinterpret_cast<const char*>(reply.payload.data()),
+                                static_cast<size_t>(end - reply.payload.begin()));
+            return true;
+        }
+        if (result == ExchangeResult::NotConnected) break;
+    }
+    return false;
+}
+
+bool ValidCode(int code) { return code >= 0 && code <= 0xFF; }
+
+void AppendU16(std::vector<uint8_t>& out, uint16_t value) {
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void AppendU32(std::vector<uint8_t>& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+uint32_t ReadU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Largest entry count whose frame of `bytesEach` per entry stays in bounds.
+int FitsInFrame(const KvelRadarDevice* device, int bytesEach) {
+    return (device->channel.MaxFrameSize() - rp::kFramingBytes) / bytesEach;
+}
+
+bool SetOperatingMode(KvelRadarDevice* device, uint32_t mode) {
+    const uint16_t id = rp::kSettingOperatingMode;
+    return KVEL_Interface_RadarDevice_Protocol_SetParameter(device, rp::kCmdSetSystemSettings, 1,
+                                                            &id, &mode, kModeSettingTimeoutMs) != 0;
+}
+
+void SleepUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() > 0) HQ_Sleep(static_cast<uint32_t>(left.count()));
+}
+
+}  // namespace
+
+KVEL_RADAR_HANDLE KVEL_Interface_RadarDevice_Serial_Create() { return new KvelRadarDevice; }
+
+void KVEL_Interface_RadarDevice_Serial_Destroy(KVEL_RADAR_HANDLE device) {
+    if (!device) return;
+    KVEL_Interface_RadarDevice_Serial_Close(device);
+    delete device;
+}
+
+int KVEL_Interface_RadarDevice_Serial_OpenByPortNum(KVEL_RADAR_HANDLE device, int portNumber,
+                                                     int baudRate, int attempts,
+                                                     int enterCommandMode, int flushInput,
+                                                     int queryFrameSize, int replyTimeoutMs) {
+    if (!device) return 0;
+    std::lock_guard lock(device->io);
+    device->line.Close();
+    device->channel.Leftover().clear();
+    // Another module may sit on the port now: back to what every module takes.
+    device->channel.SetMaxFrameSize(rp::kDefaultMaxFrameSize);
+
+    const std::string path = SerialPortDevicePath(portNumber);
+    if (path.empty()) {
+        DbgOutputA(2, "Cannot open serial port %d: no such port number\r\n", portNumber);
+        return 0;
+    }
+    std::string why;
+    if (!device->line.Open(path, baudRate, &why)) {
+        DbgOutputA(2, "Cannot open serial port %d: %s\r\n", portNumber, why.c_str());
+        return 0;
+    }
+    DbgOutputA(2, "Serial port %d (%s) open at %d baud\r\n", portNumber, path.c_str(), baudRate);
+    if (flushInput) device->line.DiscardInput();
+    if (enterCommandMode && !EnterCommandMode(device, attempts, replyTimeoutMs))
+        DbgOutputA(2, "The module on port %d did not enter command mode\r\n", portNumber);
+    if (queryFrameSize) QueryMaxFrameSize(device, attempts, replyTimeoutMs);
+    return 1;
+}
+
+void KVEL_Interface_RadarDevice_Serial_Close(KVEL_RADAR_HANDLE device) {
+    if (!device) return;
+    std::lock_guard lock(device->io);
+    device->line.Close();
+    device->channel.Leftover().clear();
+}
+
+int KVEL_Interface_RadarDevice_IsConnected(KVEL_RADAR_HANDLE device) {
+    if (!device) return 0;
+    // A reader may hold the lock for its whole time-out; it notices a
+    // failed line itself, so only look for a hang-up when the line is free.
+    std::unique_lock lock(device->io, std::try_to_lock);
+    if (lock.owns_lock()) device->line.CheckHangUp();
+    return device->line.IsAlive() ? 1 : 0;
+}
+
+int KVEL_Interface_RadarDevice_StartCmdMode(KVEL_RADAR_HANDLE device, int attempts,
+                                            int replyTimeoutMs) {
+    if (!device) return 0;
+    std::lock_guard lock(device->io);
+    return EnterCommandMode(device, attempts, replyTimeoutMs) ? 1 : 0;
+}
+
+int KVEL_Interface_RadarDevice_StopCmdMode(KVEL_RADAR_HANDLE device) {
+    if (!device) return 0;
+    std::lock_guard lock(device->io);
+    Reply reply;
+    return ExchangeOk(device, rp::kCmdLeaveCommandMode, nullptr, 0, kLeaveCommandModeTimeoutMs,
+                      &reply)
+               ? 1
+               : 0;
+}
+
+int KVEL_Interface_RadarDevice_GetVersion(KVEL_RADAR_HANDLE device, CBaseStringA* version) {
+    return QueryText(device, rp::kCmdGetVersion, version) ? 1 : 0;
+}
+
+int KVEL_Interface_RadarDevice_GetSerialNumber(KVEL_RADAR_HANDLE device, CBaseStringA* serial) {
+    return QueryText(device, rp::kCmdGetSerialNumber, serial) ? 1 : 0;
+}
+
+int KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(KVEL_RADAR_HANDLE device) {
+    return device ? device->channel.MaxFrameSize() : rp::kDefaultMaxFrameSize;
+}
+
+int KVEL_Interface_RadarDevice_Protocol_GetParameter(KVEL_RADAR_HANDLE device, int code, int count,
+                                                     const uint16_t* ids, uint32_t* values,
+                                                     int timeoutMs) {
+    if (!device || !ids || !values || !ValidCode(code) || count <= 0) return 0;
+    std::lock_guard lock(device->io);
+    // The reply (4 bytes a value) is the larger frame of the two.
+    if (count > FitsInFrame(device, 4)) {
+        DbgOutputA(2, "Radar parameter read of %d values exceeds the frame size %d\r\n", count,
+                   device->channel.MaxFrameSize());
+        return 0;
+    }
+    std::vector<uint8_t> payload;
+    for (int i = 0; i < count; ++i) AppendU16(payload, ids[i]);
+    Reply reply;
+    if (!ExchangeOk(device, static_cast<uint8_t>(code), payload.data(),
+                    static_cast<int>(payload.size()), timeoutMs, &reply))
+        return 0;
+    if (reply.payload.size() != static_cast<size_t>(count) * 4) {
+        DbgOutputA(2, "Radar parameter reply of %zu bytes for %d values\r\n", reply.payload.size(),
+                   count);
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) values[i] = ReadU32(reply.payload.data() + 4 * i);
+    return 1;
+}
+
+int KVEL_Interface_RadarDevice_Protocol_SetParameter(KVEL_RADAR_HANDLE device, int code, int count,
+                                                     const uint16_t* ids, const uint32_t* values,
+                                                     int timeoutMs) {
+    if (!device || !ids || !values || !ValidCode(code) || count <= 0) return 0;
+    std::lock_guard lock(device->io);
+    if (count > FitsInFrame(device, 6)) {
+        DbgOutputA(2, "Radar parameter write of %d entries exceeds the frame size %d\r\n", count,
+                   device->channel.MaxFrameSize());
+        return 0;
+    }
+    std::vector<uint8_t> payload;
+    for (int i = 0; i < count; ++i) {
+        AppendU16(payload, ids[i]);
+        AppendU32(payload, values[i]);
+    }
+    Reply reply;
+    return ExchangeOk(device, static_cast<uint8_t>(code), payload.data(),
+                      static_cast<int>(payload.size()), timeoutMs, &reply)
+               ? 1
+               : 0;
+}
+
+int KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(KVEL_RADAR_HANDLE device) {
+    return SetOperatingMode(device, rp::kModeDataTransfer) ? 1 : 0;
+}
+
+int KVEL_Interface_RadarDevice_Protocol_SetABDMode(KVEL_RADAR_HANDLE device) {
+    return SetOperatingMode(device, rp::kModeABD) ? 1 : 0;
+}
+
+int KVEL_Interface_RadarDevice_ReadData(KVEL_RADAR_HANDLE device, uint8_t* buffer, int size,
+                                        int timeoutMs, int /*flags*/) {
+    const int waitMs = std::max(timeoutMs, 0);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    if (device && buffer && size > 0) {
+        std::lock_guard lock(device->io);
+        std::vector<uint8_t>& leftover = device->channel.Leftover();
+        if (!leftover.empty()) {
+            const size_t n = std::min(leftover.size(), static_cast<size_t>(size));
+            std::copy_n(leftover.begin(), n, buffer);
+            leftover.erase(leftover.begin(), leftover.begin() + static_cast<long>(n));
+            return static_cast<int>(n);
+        }
+        if (device->line.IsAlive()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const int got = device->line.Read(buffer, size, std::max<int>(0, left.count()));
+            if (got >= 0) return got;
+        }
+    }
+    // No line to read: wait out the time-out (without the lock), so that a
+    // caller's read loop does not spin.
+    SleepUntil(deadline);
+    return -1;
+}
+
+uint16_t KVEL_Interface_RadarDevice_Protocol_SendCommand(KVEL_RADAR_HANDLE device, int code,
+                                                         const uint8_t* data, int length,
+                                                         KVEL_REPLY_HANDLER handler,
+                                                         void* context, int timeoutMs) {
+    if (!device) return KVEL_SEND_NOT_CONNECTED;
+    if (!ValidCode(code)) return KVEL_SEND_WRITE_FAILED;
+    Reply reply;
+    ExchangeResult result {};
+    {
+        std::lock_guard lock(device->io);
+        result = device->channel.Exchange(static_cast<uint8_t>(code), data, length, timeoutMs,
+                                          &reply);
+    }
+    switch (result) {
+    case ExchangeResult::Done: break;
+    case ExchangeResult::NotConnected: return KVEL_SEND_NOT_CONNECTED;
+    case ExchangeResult::TooLong: return KVEL_SEND_TOO_LONG;
+    case ExchangeResult::WriteFailed: return KVEL_SEND_WRITE_FAILED;
+    case ExchangeResult::Timeout:
+        DbgOutputA(2, "Radar command 0x%02X: no reply within %d ms\r\n", code, timeoutMs);
+        return KVEL_SEND_TIMEOUT;
+    }
+    if (reply.status != rp::kStatusOk) {
+        DbgOutputA(2, "Radar command 0x%02X answered with status %d\r\n", code, reply.status);
+        return KVEL_SEND_REFUSED;
+    }
+    if (!handler) return 0;
+    // The handler runs outside the lock: it may well call the library.
+    static const uint8_t kNoPayload = 0;
+    const uint8_t* payload = reply.payload.empty() ? &kNoPayload : reply.payload.data();
+    return handler(nullptr, payload, static_cast<int>(reply.payload.size()), context);
+}
+
+int KVEL_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(KVEL_RADAR_HANDLE device, int code,
+                                                               const uint8_t* data, int length) {
+    if (!device || !ValidCode(code)) return 0;
+    std::lock_guard lock(device->io);
+    return device->channel.Send(static_cast<uint8_t>(code), data, length) == ExchangeResult::Done
+               ? 1
+               : 0;
+}
