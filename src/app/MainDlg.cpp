@@ -1,0 +1,261 @@
+#include "app/MainDlg.h"
+
+#include <algorithm>
+#include <string>
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QResizeEvent>
+
+#include "app/AppLog.h"
+#include "app/DialogTemplate.h"
+#include "app/Strings.h"
+#include "common/KVEL_Common.h"
+
+namespace {
+
+// The program's icon among the compiled-in images, when it is there.
+constexpr const char* kIconResource = ":/images/128.png";
+
+// How the template's caption and the file version make the title.
+QString TitleWithVersion(const QString& caption, const QString& version)
+{
+    return QStringLiteral("%1(v%2)").arg(caption, version);
+}
+
+// The version text of the running executable, "" when it carries none.
+QString ExecutableFileVersion()
+{
+    const std::wstring path = QCoreApplication::applicationFilePath().toStdWString();
+    wchar_t version[KVEL_MAX_PATH] = {};
+    if (path.empty() || !GetFileVersionW(path.c_str(), version, KVEL_MAX_PATH)) return QString();
+    return QString::fromWCharArray(version);
+}
+
+}  // namespace
+
+CKVEL_ZorviRQ05_SB03ToolDlg::CKVEL_ZorviRQ05_SB03ToolDlg(QWidget* parent) : QDialog(parent)
+{
+    BuildFromTemplate();
+    OnInitDialog();
+}
+
+CKVEL_ZorviRQ05_SB03ToolDlg::~CKVEL_ZorviRQ05_SB03ToolDlg()
+{
+    // A window that is destroyed without having been closed still stops its
+    // pages, disconnects the module and saves its settings.
+    OnDestroy();
+}
+
+QWidget* CKVEL_ZorviRQ05_SB03ToolDlg::Control(int id) const
+{
+    auto found = m_controls.find(std::to_string(id));
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+QComboBox* CKVEL_ZorviRQ05_SB03ToolDlg::PortList() const
+{
+    return qobject_cast<QComboBox*>(Control(main_dlg::kPortList));
+}
+
+QLineEdit* CKVEL_ZorviRQ05_SB03ToolDlg::BaudRateField() const
+{
+    return qobject_cast<QLineEdit*>(Control(main_dlg::kBaudRateField));
+}
+
+QAbstractButton* CKVEL_ZorviRQ05_SB03ToolDlg::ConnectButton() const
+{
+    return qobject_cast<QAbstractButton*>(Control(main_dlg::kConnectButton));
+}
+
+QLabel* CKVEL_ZorviRQ05_SB03ToolDlg::VersionText() const
+{
+    return qobject_cast<QLabel*>(Control(main_dlg::kVersionText));
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::BuildFromTemplate()
+{
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
+    QString caption;
+    if (std::unique_ptr<DialogTemplate> dialog = LoadDialogTemplate(main_dlg::kTemplateId)) {
+        m_controls = BuildDialog(this, *dialog);
+        caption = dialog->caption;
+    }
+    SetTitleWithVersion(caption);
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::SetTitleWithVersion(const QString& caption)
+{
+    setWindowTitle(TitleWithVersion(caption, ExecutableFileVersion()));
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnInitDialog()
+{
+    if (QFile::exists(QString::fromLatin1(kIconResource))) {
+        m_icon = QIcon(QString::fromLatin1(kIconResource));
+        setWindowIcon(m_icon);
+    }
+
+    LoadConnectionSettings();
+    if (QLineEdit* field = BaudRateField()) field->setText(QString::number(m_baudRate));
+
+    m_device = KVEL_Interface_RadarDevice_Serial_Create();
+    m_paramPage.SetDevice(m_device, &m_params);
+    m_realtimePage.SetDevice(m_device, &m_params);
+    m_capturePage.SetDevice(m_device, &m_params);
+
+    CreatePages();
+
+    if (QWidget* placeholder = Control(main_dlg::kPagePlaceholder)) placeholder->hide();
+    if (QLabel* version = VersionText()) version->hide();
+    ConnectControls();
+    if (auto* first = qobject_cast<QAbstractButton*>(Control(main_dlg::kParamPageButton)))
+        first->setChecked(true);
+    ShowOnlyPage(main_dlg::kParamPageButton);
+
+    m_logFile = OpenAppLog();
+
+    RefreshPorts();
+
+    m_resizeTool.ClearChildren();
+    m_resizeTool.SetReferenceSize(width(), height());
+    m_resizeTool.RegisterChildren(this);
+    m_resizeTool.SetOwner(this);
+    m_resizeTool.Enable();
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::CreatePages()
+{
+    QWidget* placeholder = Control(main_dlg::kPagePlaceholder);
+    const QRect area = placeholder ? placeholder->geometry() : rect();
+
+    m_paramPage.Create(this);
+    m_paramPage.setGeometry(area);
+    m_realtimePage.Create(this);
+    m_realtimePage.setGeometry(area);
+    m_capturePage.Create(this);
+    m_capturePage.setGeometry(area);
+    m_firmwarePage.Create(this);
+    m_firmwarePage.setGeometry(area);
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::ConnectControls()
+{
+    if (auto* refresh = qobject_cast<QAbstractButton*>(Control(main_dlg::kRefreshButton)))
+        connect(refresh, &QAbstractButton::clicked, this, [this] { RefreshPorts(); });
+    if (QAbstractButton* button = ConnectButton())
+        connect(button, &QAbstractButton::clicked, this, [this] { OnConnectButton(); });
+
+    m_pageButtons = new QButtonGroup(this);
+    m_pageButtons->setExclusive(true);
+    for (int id = main_dlg::kParamPageButton; id <= main_dlg::kFirmwarePageButton; ++id) {
+        if (auto* button = qobject_cast<QAbstractButton*>(Control(id))) {
+            button->setCheckable(true);
+            m_pageButtons->addButton(button, id);
+        }
+    }
+    connect(m_pageButtons, &QButtonGroup::idClicked, this, [this](int id) { OnPageButton(id); });
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::ShowOnlyPage(int buttonId)
+{
+    m_paramPage.hide();
+    m_realtimePage.hide();
+    m_capturePage.hide();
+    m_firmwarePage.hide();
+    switch (buttonId) {
+    case main_dlg::kParamPageButton: m_paramPage.show(); break;
+    case main_dlg::kRealtimePageButton: m_realtimePage.show(); break;
+    case main_dlg::kCapturePageButton: m_capturePage.show(); break;
+    case main_dlg::kFirmwarePageButton: m_firmwarePage.show(); break;
+    default: break;
+    }
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnPageButton(int buttonId)
+{
+    if (buttonId < main_dlg::kParamPageButton || buttonId > main_dlg::kFirmwarePageButton) return;
+    ShowOnlyPage(buttonId);
+    if (buttonId != main_dlg::kFirmwarePageButton || !IsConnected()) return;
+    // The firmware window opens the port itself, so the main connection
+    // has to give it up. Hiding the pages has stopped their readers; asking
+    // again costs nothing and keeps the line quiet for the commands below.
+    StopPageWork();
+    bool ok = false;
+    DisconnectDevice(&ok);
+    if (QAbstractButton* button = ConnectButton()) button->setText(LoadStringW(10100));
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::closeEvent(QCloseEvent* event)
+{
+    done(QDialog::Rejected);
+    event->accept();
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::done(int result)
+{
+    QDialog::done(result);
+    OnDestroy();
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (isMinimized()) return;
+    double sx = 1.0, sy = 1.0;
+    if (!m_resizeTool.ResizeChildren(event->size().width(), event->size().height(), &sx, &sy))
+        return;
+    m_scale = std::min(sx, sy);
+    m_realtimePage.SetScaleFactor(m_scale);
+    m_realtimePage.SetupCharts();
+    m_capturePage.SetScaleFactor(m_scale);
+    m_capturePage.SetupCharts();
+}
+
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnDestroy()
+{
+    if (m_destroyed) return;
+    m_destroyed = true;
+
+    // Each page stops its worker and writes its own section of the settings.
+    m_paramPage.Teardown();
+    m_realtimePage.Teardown();
+    m_capturePage.Teardown();
+    m_firmwarePage.Teardown();
+
+    if (m_device) {
+        if (IsConnected()) {
+            bool ok = false;
+            DisconnectDevice(&ok);
+        }
+        KVEL_Interface_RadarDevice_Serial_Destroy(m_device);
+        m_device = nullptr;
+    }
+
+    ReadBaudRateField();
+    SaveConnectionSettings();
+
+    CloseAppLog(&m_logFile);
+}
