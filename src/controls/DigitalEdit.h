@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <optional>
 
-class CBalloonWnd;
+#include "controls/BalloonWnd.h"
 
 enum DigitalValueType {
     DIGITAL_INT32 = 0,
