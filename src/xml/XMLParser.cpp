@@ -1,0 +1,123 @@
+#include "xml/XMLParser.h"
+
+#include <cinttypes>
+#include <cstring>
+
+namespace {
+
+// Names are compared letter-case-blind for ASCII only; every other byte must
+// match exactly. Done by hand so the result never depends on the C locale.
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool NamesMatch(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (AsciiLower(*a) != AsciiLower(*b)) return false;
+    }
+    return *a == *b;
+}
+
+bool CanHoldChildElements(pugi::xml_node node) {
+    return node.type() == pugi::node_document || node.type() == pugi::node_element;
+}
+
+bool CanHoldAttributes(pugi::xml_node node) {
+    return node.type() == pugi::node_element || node.type() == pugi::node_declaration;
+}
+
+pugi::xml_attribute FindAttribute(pugi::xml_node node, const char* name) {
+    for (pugi::xml_attribute attribute : node.attributes()) {
+        if (NamesMatch(attribute.name(), name)) return attribute;
+    }
+    return {};
+}
+
+// True when a declaration comes before the first element at the top level,
+// so the document brings its own and none must be added in front.
+bool HasLeadingDeclaration(const pugi::xml_document& document) {
+    for (pugi::xml_node node : document.children()) {
+        if (node.type() == pugi::node_declaration) return true;
+        if (node.type() == pugi::node_element) return false;
+    }
+    return false;
+}
+
+// Large enough for any 64-bit decimal number and for the "0x%08x" form.
+constexpr size_t kNumberTextSize = 32;
+
+}  // namespace
+
+const char* XMLNode::GetName() const { return m_node.name(); }
+
+XMLNode XMLNode::FindChild(const char* name) const {
+    if (!m_node || name == nullptr) return {};
+    for (pugi::xml_node child : m_node.children()) {
+        if (child.type() == pugi::node_element && NamesMatch(child.name(), name)) {
+            return XMLNode(child);
+        }
+    }
+    return {};
+}
+
+XMLNode XMLNode::FindOrAddChild(const char* name) const {
+    XMLNode found = FindChild(name);
+    if (found || name == nullptr || !CanHoldChildElements(m_node)) return found;
+    return AddChild(name);
+}
+
+XMLNode XMLNode::AddChild(const char* name) const {
+    if (name == nullptr || !CanHoldChildElements(m_node)) return {};
+    pugi::xml_node parent = m_node;  // a handle: changing through a copy changes the document
+    return XMLNode(parent.append_child(name));
+}
+
+const char* XMLNode::GetAttribute(const char* name) const {
+    if (!m_node || name == nullptr) return nullptr;
+    pugi::xml_attribute attribute = FindAttribute(m_node, name);
+    return attribute ? attribute.value() : nullptr;
+}
+
+void XMLNode::SetAttribute(const char* name, const char* text) const {
+    if (name == nullptr || !CanHoldAttributes(m_node)) return;
+    pugi::xml_attribute attribute = FindAttribute(m_node, name);
+    if (!attribute) {
+        pugi::xml_node owner = m_node;
+        attribute = owner.append_attribute(name);
+    }
+    attribute.set_value(text != nullptr ? text : "");
+}
+
+void XMLNode::SetAttributeInt(const char* name, int64_t value) const {
+    char text[kNumberTextSize];
+    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    SetAttribute(name, text);
+}
+
+void XMLNode::SetAttributeHex(const char* name, uint32_t value) const {
+    char text[kNumberTextSize];
+    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
+    SetAttribute(name, text);
+}
+
+pugi::xml_parse_result XMLParser::LoadFromMemory(const void* data, size_t size) {
+    if (data == nullptr && size != 0) {
+        m_document.reset();
+        pugi::xml_parse_result result;
+        result.status = pugi::status_io_error;
+        return result;
+    }
+    return m_document.load_buffer(data, size);
+}
+
+bool XMLParser::SaveToFile(FILE* stream) {
+    if (stream == nullptr) return false;
+    if (!HasLeadingDeclaration(m_document)) std::fputs("<?xml version=\"1.0\"?>\n", stream);
+    pugi::xml_writer_file writer(stream);
+    // The declaration is written above, so pugixml must not add its own.
+    const unsigned flags = (pugi::format_default & ~pugi::format_write_bom) | pugi::format_no_declaration;
+    m_document.save(writer, "\t", flags, pugi::encoding_utf8);
+    // A full disk may show only when the buffer is flushed on close, so both
+    // the stream's error flag and the close result count.
+    const bool streamError = std::ferror(stream) != 0;
+    const bool closeFailed = std::fclose(stream) != 0;
+    return !streamError && !closeFailed;
+}
