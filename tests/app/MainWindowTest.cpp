@@ -1,0 +1,481 @@
+// The main window against the module emulator on a pseudo-terminal: start-up
+// and language, the connection panel, page switching, resizing, keys that
+// must close nothing, tear-down and the program stopped by a signal.
+#include <csignal>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/App.h"
+#include "app/MainDlg.h"
+#include "app/Strings.h"
+#include "emulator/ModuleEmulator.h"
+#include "settings/AppConfig.h"
+#include "tests/support/ProgramFolder.h"
+#include "tests/support/PromptRecorder.h"
+
+namespace {
+
+QString SettingsPath() { return QDir(QString::fromStdString(TestProgramFolder())).filePath("appConfig.xml"); }
+
+QByteArray ReadSettingsFile()
+{
+    QFile file(SettingsPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A fresh program folder and settings document, optionally with a file.
+void StartWithSettings(const QByteArray* content)
+{
+    ResetTestProgramFolder();
+    gAppConfig.Clear();
+    if (content) {
+        QFile file(SettingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(*content);
+    }
+    ReadSettingsAndChooseLanguage();
+}
+
+template <typename T>
+T* ControlAs(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, int id)
+{
+    auto* control = qobject_cast<T*>(dlg.Control(id));
+    if (!control) qWarning("control %d missing or of another kind", id);
+    return control;
+}
+
+bool SelectPort(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, int portNumber)
+{
+    QComboBox* list = ControlAs<QComboBox>(dlg, main_dlg::kPortList);
+    if (!list) return false;
+    const int index = list->findData(portNumber);
+    list->setCurrentIndex(index);
+    return index >= 0;
+}
+
+// Every descendant's geometry and font, to compare a layout before and after.
+struct Layout {
+    std::map<QWidget*, QRect> rects;
+    std::map<QWidget*, QFont> fonts;
+};
+
+Layout TakeLayout(QWidget& window)
+{
+    Layout layout;
+    for (QWidget* child : window.findChildren<QWidget*>()) {
+        if (child->isWindow()) continue;  // pop-ups live apart
+        layout.rects[child] = child->geometry();
+        layout.fonts[child] = child->font();
+    }
+    return layout;
+}
+
+void CompareLayouts(const Layout& before, const Layout& after)
+{
+    QCOMPARE(after.rects.size(), before.rects.size());
+    for (const auto& [widget, rect] : before.rects) {
+        if (after.rects.at(widget) != rect)
+            qWarning() << widget->objectName() << widget->metaObject()->className() << rect
+                       << after.rects.at(widget);
+        QCOMPARE(after.rects.at(widget), rect);
+        QCOMPARE(after.fonts.at(widget).pointSizeF(), before.fonts.at(widget).pointSizeF());
+        QCOMPARE(after.fonts.at(widget).pixelSize(), before.fonts.at(widget).pixelSize());
+    }
+}
+
+bool ResizeAndWait(QWidget& window, QSize size)
+{
+    window.resize(size);
+    return QTest::qWaitFor([&] { return window.size() == size; }, 5000);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<emulator::ModuleEmulator> m_module;
+
+    void StartModule()
+    {
+        emulator::Options options;
+        options.realTiming = true;
+        m_module = std::make_unique<emulator::ModuleEmulator>(options);
+        std::string error;
+        QVERIFY2(m_module->Start(&error), error.c_str());
+    }
+
+    void Connect(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, PromptRecorder& prompts)
+    {
+        dlg.RefreshPorts();
+        QVERIFY(SelectPort(dlg, m_module->PortNumber()));
+        dlg.OnConnectButton();
+        QVERIFY2(prompts.messages.empty(), qPrintable(prompts.messages.empty()
+                                                          ? QString()
+                                                          : prompts.messages.front().text));
+        QVERIFY(dlg.IsConnected());
+    }
+
+private slots:
+    void init()
+    {
+        StartWithSettings(nullptr);
+        SetUiLanguage(UiLanguage::English);
+    }
+    void cleanup() { m_module.reset(); }
+
+    void firstStartWritesDeclarationAndRootElement()
+    {
+        StartWithSettings(nullptr);
+        const QByteArray content = ReadSettingsFile();
+        QVERIFY(content.startsWith("<?xml"));
+        QVERIFY(content.contains("<AppConfig"));
+        QCOMPARE(CurrentUiLanguage(), SystemUiLanguage());
+    }
+
+    void languageSettingIsMappedWithoutRegardToCase()
+    {
+        QCOMPARE(LanguageNameFromSetting("eng"), std::string("en-US"));
+        QCOMPARE(LanguageNameFromSetting("CHS"), std::string("zh-cn"));
+        QCOMPARE(LanguageNameFromSetting("cHt"), std::string("zh-tw"));
+        QCOMPARE(LanguageNameFromSetting("de-DE"), std::string("de-DE"));
+        QCOMPARE(LanguageNameFromSetting(std::string(40, 'x').c_str()), std::string(31, 'x'));
+        // Cut at 31 characters, not bytes, and never inside a character.
+        const std::string wide = std::string(30, 'x') + "\xE4\xB8\xAD\xE6\x96\x87";
+        QCOMPARE(LanguageNameFromSetting(wide.c_str()), std::string(30, 'x') + "\xE4\xB8\xAD");
+        QCOMPARE(LanguageNameFromSetting(""), std::string());
+        QCOMPARE(LanguageNameFromSetting(nullptr), std::string());
+    }
+
+    void lowerCaseRootAndLanguageChooseChineseWithoutRewrite()
+    {
+        const QByteArray content =
+            "<?xml version=\"1.0\"?>\n<appconfig Language=\"chs\" BaudRate=\"57600\" />\n";
+        StartWithSettings(&content);
+        QCOMPARE(CurrentUiLanguage(), UiLanguage::Chinese);
+        QCOMPARE(ReadSettingsFile(), content);
+
+        // The window reads the lower-case element and speaks Chinese.
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        QCOMPARE(ControlAs<QLineEdit>(dlg, main_dlg::kBaudRateField)->text(), QString("57600"));
+        QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
+                 QString::fromUtf8("连接设备"));
+    }
+
+    void emptyLanguageKeepsTheSystemChoice()
+    {
+        const QByteArray content = "<?xml version=\"1.0\"?>\n<AppConfig Language=\"\" />\n";
+        SetUiLanguage(SystemUiLanguage() == UiLanguage::English ? UiLanguage::Chinese
+                                                                : UiLanguage::English);
+        StartWithSettings(&content);
+        QCOMPARE(CurrentUiLanguage(), SystemUiLanguage());
+    }
+
+    void setUpShowsParameterPageDisconnected()
+    {
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QVERIFY(dlg.windowTitle().startsWith("KVEL_ZorviRQ05_SB03Tool(v"));
+        QVERIFY(dlg.ParamPage().isVisible());
+        QVERIFY(!dlg.RealtimePage().isVisible());
+        QVERIFY(!dlg.CapturePage().isVisible());
+        QVERIFY(!dlg.FirmwarePage().isVisible());
+        QVERIFY(!dlg.Control(main_dlg::kPagePlaceholder)->isVisible());
+        QVERIFY(!dlg.Control(main_dlg::kVersionText)->isVisible());
+        QVERIFY(ControlAs<QAbstractButton>(dlg, main_dlg::kParamPageButton)->isChecked());
+        QCOMPARE(ControlAs<QLineEdit>(dlg, main_dlg::kBaudRateField)->text(), QString("115200"));
+        QCOMPARE(dlg.ParamPage().geometry(), dlg.Control(main_dlg::kPagePlaceholder)->geometry());
+        QCOMPARE(dlg.FirmwarePage().geometry(), dlg.ParamPage().geometry());
+        QVERIFY(dlg.ResizeTool().IsEnabled());
+        QVERIFY(!dlg.IsConnected());
+        QVERIFY(QDir(QString::fromStdString(TestProgramFolder()) + "/Log").exists());
+    }
+
+    void portListShowsNumbersAndDevicePaths()
+    {
+        StartModule();
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        QComboBox* list = ControlAs<QComboBox>(dlg, main_dlg::kPortList);
+        const QString name = QString("COM%1").arg(m_module->PortNumber());
+        const int index = list->findText(name);
+        QVERIFY(index >= 0);
+        QCOMPARE(list->itemData(index).toInt(), m_module->PortNumber());
+        QCOMPARE(list->itemData(index, Qt::ToolTipRole).toString(),
+                 QString::fromStdString(m_module->DevicePath()));
+        QCOMPARE(list->currentIndex(), 0);
+
+        QCOMPARE(PortNumberFromName("COM12"), 12);
+        QCOMPARE(PortNumberFromName("COM"), 0);
+        QCOMPARE(PortNumberFromName("USBx"), 0);
+        QCOMPARE(PortNumberFromName("CO"), 0);
+        QCOMPARE(PortNumberFromName("COM99999999999"), 0);
+        QCOMPARE(SignedIntegerFromText(" 9600 "), 9600);
+        QCOMPARE(SignedIntegerFromText("-5"), -5);
+        QCOMPARE(SignedIntegerFromText("abc"), 0);
+        QCOMPARE(SignedIntegerFromText("12abc"), 0);
+        QCOMPARE(SignedIntegerFromText("99999999999"), 0);
+    }
+
+    void connectShowsVersionAndLeavesDataTransferMode()
+    {
+        StartModule();
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        Connect(dlg, prompts);
+
+        QLabel* version = ControlAs<QLabel>(dlg, main_dlg::kVersionText);
+        QCOMPARE(version->text(), QString::fromUtf8("Version：V1.2.0.5\r\nSN:ZQ05-0000-0001"));
+        QVERIFY(version->isVisible());
+        QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
+                 LoadStringW(10101));
+        QCOMPARE(m_module->OperatingMode(), 101u);
+        QVERIFY(!m_module->InCommandMode());
+        for (int gate = 0; gate < kRadarGateCount; ++gate) {
+            QCOMPARE(dlg.RealtimePage().TriggerThresholds()[gate],
+                     dlg.Params().TriggerThreshold[gate]);
+            QCOMPARE(dlg.RealtimePage().HoldThresholds()[gate], dlg.Params().HoldThreshold[gate]);
+        }
+        QVERIFY(ReadSettingsFile().contains("BaudRate=\"115200\""));
+
+        // Refreshing keeps the connection; the button disconnects.
+        dlg.RefreshPorts();
+        QVERIFY(dlg.IsConnected());
+        dlg.OnConnectButton();
+        QVERIFY(prompts.messages.empty());
+        QVERIFY(!dlg.IsConnected());
+        QCOMPARE(m_module->OperatingMode(), 100u);
+        QVERIFY(!version->isVisible());
+        QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
+                 LoadStringW(10100));
+    }
+
+    void connectWithoutPortReportsNoDevice()
+    {
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        ControlAs<QComboBox>(dlg, main_dlg::kPortList)->clear();
+        ControlAs<QLineEdit>(dlg, main_dlg::kBaudRateField)->setText("9600");
+        dlg.OnConnectButton();
+        QCOMPARE(prompts.messages.size(), size_t(1));
+        const MessageBoxRequest& message = prompts.messages.front();
+        QCOMPARE(message.text, LoadStringW(10102));
+        QCOMPARE(message.text, QString("No Device Detected"));
+        QCOMPARE(message.caption, LoadStringW(10000));
+        QCOMPARE(message.icon, PromptIcon::Error);
+        QVERIFY(message.topmost);
+        QVERIFY(!dlg.IsConnected());
+        QVERIFY(ReadSettingsFile().contains("BaudRate=\"9600\""));
+    }
+
+    void lettersInBaudRateConnectWithZero()
+    {
+        StartModule();
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        QVERIFY(SelectPort(dlg, m_module->PortNumber()));
+        ControlAs<QLineEdit>(dlg, main_dlg::kBaudRateField)->setText("fast");
+        dlg.OnConnectButton();
+        QCOMPARE(dlg.BaudRate(), 0);
+        QVERIFY(!dlg.IsConnected());
+        QCOMPARE(prompts.messages.size(), size_t(1));
+        QCOMPARE(prompts.messages.front().text, QString("Failed to open device"));
+        QVERIFY(prompts.messages.front().topmost);
+        QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
+                 LoadStringW(10100));
+        QVERIFY(ReadSettingsFile().contains("BaudRate=\"0\""));
+    }
+
+    void firmwarePageDropsTheConnection()
+    {
+        StartModule();
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        Connect(dlg, prompts);
+        ControlAs<QAbstractButton>(dlg, main_dlg::kFirmwarePageButton)->click();
+        QVERIFY(!dlg.IsConnected());
+        QCOMPARE(m_module->OperatingMode(), 100u);
+        QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
+                 QString("Connect"));
+        QVERIFY(dlg.FirmwarePage().isVisible());
+        QVERIFY(!dlg.ParamPage().isVisible());
+        QVERIFY(prompts.messages.empty());
+
+        // Another page does not reconnect; exactly one page is visible.
+        ControlAs<QAbstractButton>(dlg, main_dlg::kRealtimePageButton)->click();
+        QVERIFY(!dlg.IsConnected());
+        QVERIFY(dlg.RealtimePage().isVisible());
+        QVERIFY(!dlg.FirmwarePage().isVisible());
+        QVERIFY(ControlAs<QAbstractButton>(dlg, main_dlg::kRealtimePageButton)->isChecked());
+        QVERIFY(!ControlAs<QAbstractButton>(dlg, main_dlg::kFirmwarePageButton)->isChecked());
+    }
+
+    void closingWhileConnectedSendsFunctionModeAndClosesThePort()
+    {
+        StartModule();
+        PromptRecorder prompts;
+        {
+            CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+            dlg.show();
+            Connect(dlg, prompts);
+            ControlAs<QLineEdit>(dlg, main_dlg::kBaudRateField)->setText("115201");
+            dlg.close();
+            QVERIFY(!dlg.isVisible());
+            QCOMPARE(m_module->OperatingMode(), 100u);
+            QVERIFY(dlg.Device() == nullptr);
+        }
+        // The port is free again: another handle opens it.
+        KVEL_RADAR_HANDLE other = KVEL_Interface_RadarDevice_Serial_Create();
+        QVERIFY(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(other, m_module->PortNumber(),
+                                                                115200, 2, 1, 1, 1, 150));
+        KVEL_Interface_RadarDevice_Serial_Close(other);
+        KVEL_Interface_RadarDevice_Serial_Destroy(other);
+
+        const QByteArray settings = ReadSettingsFile();
+        QVERIFY(settings.contains("BaudRate=\"115201\""));
+        QVERIFY(prompts.messages.empty());
+    }
+
+    void resizingAndRestoringGivesTheLayoutBack()
+    {
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const QSize reference = dlg.size();
+        const Layout before = TakeLayout(dlg);
+        QWidget* connect = dlg.Control(main_dlg::kConnectButton);
+        const QRect connectBefore = connect->geometry();
+
+        QVERIFY(ResizeAndWait(dlg, QSize(reference.width() * 2, reference.height() * 3 / 2)));
+        QCOMPARE(dlg.ScaleFactor(), double(reference.height() * 3 / 2) / reference.height());
+        QCOMPARE(dlg.RealtimePage().ScaleFactor(), dlg.ScaleFactor());
+        QCOMPARE(dlg.CapturePage().ScaleFactor(), dlg.ScaleFactor());
+        QVERIFY(connect->geometry().x() >= connectBefore.x() * 2 - 1);
+        QVERIFY(connect->geometry().width() > connectBefore.width());
+
+        QVERIFY(ResizeAndWait(dlg, reference));
+        QCOMPARE(dlg.ScaleFactor(), 1.0);
+        CompareLayouts(before, TakeLayout(dlg));
+    }
+
+    void minimiseAndRestoreKeepControlsInPlace()
+    {
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const Layout before = TakeLayout(dlg);
+        dlg.showMinimized();
+        QTest::qWait(50);
+        dlg.showNormal();
+        QTest::qWait(50);
+        CompareLayouts(before, TakeLayout(dlg));
+    }
+
+    void enterAndEscapeCloseNothing()
+    {
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QWidget* targets[] = {&dlg, dlg.Control(main_dlg::kBaudRateField), &dlg.ParamPage(),
+                              &dlg.RealtimePage(), &dlg.CapturePage(), &dlg.FirmwarePage()};
+        for (QWidget* target : targets) {
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+                QTest::keyClick(target, key);
+        }
+        QVERIFY(dlg.isVisible());
+        QVERIFY(prompts.messages.empty());
+
+        // The close button still closes.
+        dlg.close();
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    }
+
+    void terminationSignalClosesTheProgramAndKeepsSettings()
+    {
+        StartModule();
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString program = folder.filePath("KVEL_ZorviRQ05_SB03Tool");
+        QVERIFY(QFile::copy(QString(KVEL_TOOL_EXECUTABLE), program));
+        QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
+
+        QProcess tool;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        tool.setProcessEnvironment(environment);
+        tool.setProcessChannelMode(QProcess::ForwardedChannels);
+        tool.start(program, {});
+        QVERIFY(tool.waitForStarted(5000));
+        // The log file appears during the main window's set-up.
+        QDir logFolder(folder.filePath("Log"));
+        QVERIFY(QTest::qWaitFor([&] { return !logFolder.entryList(QDir::Files).isEmpty(); },
+                                15000));
+        QTest::qWait(200);
+        tool.terminate();  // SIGTERM
+        QVERIFY(tool.waitForFinished(15000));
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), 0);
+
+        QFile settings(folder.filePath("appConfig.xml"));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(settings.readAll().contains("BaudRate=\"115200\""));
+        const QStringList logs = logFolder.entryList(QDir::Files);
+        QCOMPARE(logs.size(), 1);
+        QVERIFY(logs.front().startsWith("ZORVIRQ05_SB03TOOL_"));
+    }
+
+    // Writes the connected window in both languages when a folder is given
+    // (KVEL_SCREENSHOT_DIR), for the documentation.
+    void screenshots()
+    {
+        const QString folder = qEnvironmentVariable("KVEL_SCREENSHOT_DIR");
+        if (folder.isEmpty()) QSKIP("KVEL_SCREENSHOT_DIR not set");
+        StartModule();
+        for (auto [language, name] : {std::pair{UiLanguage::English, "main-en.png"},
+                                      std::pair{UiLanguage::Chinese, "main-zh.png"}}) {
+            SetUiLanguage(language);
+            PromptRecorder prompts;
+            CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+            dlg.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+            Connect(dlg, prompts);
+            QTest::qWait(100);
+            QVERIFY(dlg.grab().save(QDir(folder).filePath(name)));
+            dlg.close();
+        }
+    }
+};
+
+int main(int argc, char** argv)
+{
+    int exitCode = 0;
+    if (RelaunchFromProgramFolderCopy(argc, argv, &exitCode)) return exitCode;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "MainWindowTest.moc"
