@@ -1,0 +1,110 @@
+#include "params/RadarParam.h"
+
+#include <cmath>
+
+const uint16_t RadarParamId[kRadarParamCount] = {
+    0x0001, 0x0004,
+    0x0010, 0x0011, 0x0012, 0x0013, 0x0014, 0x0015, 0x0016, 0x0017,
+    0x0018, 0x0019, 0x001A, 0x001B, 0x001C, 0x001D, 0x001E, 0x001F,
+    0x0020, 0x0021, 0x0022, 0x0023, 0x0024, 0x0025, 0x0026, 0x0027,
+    0x0028, 0x0029, 0x002A, 0x002B, 0x002C, 0x002D, 0x002E, 0x002F,
+};
+
+namespace {
+
+constexpr int kReadParamCode = 8;
+constexpr int kWriteParamCode = 7;
+constexpr int kParamTimeoutMs = 2000;
+// Bytes of a frame taken by framing and command header, and per entry: an
+// ID and a value in a write, a value in a read reply.
+constexpr int kFrameHeaderBytes = 12;
+constexpr int kReadEntryBytes = 4;
+constexpr int kWriteEntryBytes = 6;
+
+constexpr int kTriggerFirst = 2;
+constexpr int kHoldFirst = kTriggerFirst + kRadarGateCount;
+
+constexpr const char* kReadLogName = "ReadSetting_RadarOperatorConfig";
+constexpr const char* kWriteLogName = "WriteSetting_RadarOperatorConfig";
+
+int BatchSize(int maxFrameSize, int entryBytes) {
+    if (maxFrameSize <= kFrameHeaderBytes) return 0;
+    return (maxFrameSize - kFrameHeaderBytes) / entryBytes;
+}
+
+// Runs `send` (first position, count) over the 34 positions in batches of
+// `batch`: the full batches, then the remainder. Stops at the first failure.
+template <typename Send>
+bool SendInBatches(int batch, Send send) {
+    if (batch <= 0) return false;
+    for (int first = 0; first < kRadarParamCount; first += batch) {
+        const int count = first + batch <= kRadarParamCount ? batch : kRadarParamCount - first;
+        if (!send(first, count)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+double RadarThresholdToDb(uint32_t raw) {
+    return raw == 0 ? 0.0 : 10.0 * std::log10(static_cast<double>(raw));
+}
+
+uint32_t RadarThresholdFromDb(double db) {
+    if (!(db > 0.0)) return 0;  // also NaN
+    const double linear = std::round(std::pow(10.0, db / 10.0));
+    if (!(linear < 4294967296.0)) return 0xFFFFFFFFu;  // also +inf
+    return static_cast<uint32_t>(linear);
+}
+
+int RadarReadBatchSize(int maxFrameSize) { return BatchSize(maxFrameSize, kReadEntryBytes); }
+
+int RadarWriteBatchSize(int maxFrameSize) { return BatchSize(maxFrameSize, kWriteEntryBytes); }
+
+int ReadRadarParams(KVEL_RADAR_HANDLE device, RadarParamSet* params) {
+    if (!KVEL_Interface_RadarDevice_IsConnected(device)) return kRadarNotConnected;
+
+    const int batch =
+        RadarReadBatchSize(KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device));
+    uint32_t values[kRadarParamCount] = {};
+    const bool ok = SendInBatches(batch, [&](int first, int count) {
+        return KVEL_Interface_RadarDevice_Protocol_GetParameter(
+                   device, kReadParamCode, count, RadarParamId + first, values + first,
+                   kParamTimeoutMs) != 0;
+    });
+    if (!ok) {
+        DbgOutputA(2, "%s, result: Failed.\r\n", kReadLogName);
+        return kRadarNoAnswer;
+    }
+
+    params->GateMax = static_cast<int32_t>(values[0]);
+    params->ObjectDisappearDelayTime = static_cast<int32_t>(values[1]);
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        params->TriggerThreshold[gate] = RadarThresholdToDb(values[kTriggerFirst + gate]);
+        params->HoldThreshold[gate] = RadarThresholdToDb(values[kHoldFirst + gate]);
+    }
+    DbgOutputA(2, "%s, result: Success\r\n", kReadLogName);
+    return kRadarOk;
+}
+
+int WriteRadarParams(KVEL_RADAR_HANDLE device, const RadarParamSet* params) {
+    if (!KVEL_Interface_RadarDevice_IsConnected(device)) return kRadarNotConnected;
+
+    uint32_t values[kRadarParamCount];
+    values[0] = static_cast<uint32_t>(params->GateMax);
+    values[1] = static_cast<uint32_t>(params->ObjectDisappearDelayTime);
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        values[kTriggerFirst + gate] = RadarThresholdFromDb(params->TriggerThreshold[gate]);
+        values[kHoldFirst + gate] = RadarThresholdFromDb(params->HoldThreshold[gate]);
+    }
+
+    const int batch =
+        RadarWriteBatchSize(KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device));
+    const bool ok = SendInBatches(batch, [&](int first, int count) {
+        return KVEL_Interface_RadarDevice_Protocol_SetParameter(
+                   device, kWriteParamCode, count, RadarParamId + first, values + first,
+                   kParamTimeoutMs) != 0;
+    });
+    DbgOutputA(2, "%s, result: %s\r\n", kWriteLogName, ok ? "Success" : "Failed");
+    return ok ? kRadarOk : kRadarNoAnswer;
+}

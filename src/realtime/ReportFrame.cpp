@@ -1,0 +1,116 @@
+#include "realtime/ReportFrame.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kHeaderTag[4] = {0xF4, 0xF3, 0xF2, 0xF1};
+constexpr uint8_t kTailerTag[4] = {0xF8, 0xF7, 0xF6, 0xF5};
+constexpr size_t kTagSize = 4;
+constexpr size_t kLengthSize = 2;
+constexpr size_t kFrameOverhead = kTagSize + kLengthSize + kTagSize;  // 10
+
+uint16_t ReadU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+void WriteU16(uint8_t* p, uint16_t value) {
+    p[0] = static_cast<uint8_t>(value & 0xFF);
+    p[1] = static_cast<uint8_t>(value >> 8);
+}
+
+bool HasTag(const uint8_t* p, const uint8_t (&tag)[4]) {
+    return std::memcmp(p, tag, kTagSize) == 0;
+}
+
+}  // namespace
+
+ObjectReport DecodeObjectReport(const uint8_t* payload) {
+    ObjectReport report;
+    report.TargetState = payload[0];
+    report.TargetDistance = ReadU16(payload + 1);
+    for (int gate = 0; gate < kReportGateCount; ++gate) {
+        report.GateEnergy[gate] = ReadU16(payload + 3 + 2 * gate);
+    }
+    return report;
+}
+
+void EncodeObjectReportFrame(const ObjectReport& report, uint8_t* frame45) {
+    std::memcpy(frame45, kHeaderTag, kTagSize);
+    WriteU16(frame45 + kTagSize, kObjectReportSize);
+    uint8_t* payload = frame45 + kTagSize + kLengthSize;
+    payload[0] = report.TargetState;
+    WriteU16(payload + 1, report.TargetDistance);
+    for (int gate = 0; gate < kReportGateCount; ++gate) {
+        WriteU16(payload + 3 + 2 * gate, report.GateEnergy[gate]);
+    }
+    std::memcpy(payload + kObjectReportSize, kTailerTag, kTagSize);
+}
+
+double EnergyToDb(uint32_t raw) {
+    return raw > 1 ? 10.0 * std::log10(static_cast<double>(raw)) : 0.0;
+}
+
+ReportFrameParser::ReportFrameParser(IObjectReportListener* listener,
+                                     const std::atomic<int>* stopFlag)
+    : m_listener(listener), m_stopFlag(stopFlag) {}
+
+void ReportFrameParser::Append(const uint8_t* data, size_t size) {
+    if (size > 0 && !m_buffer.AppendBuffer(data, size)) {
+        // Out of memory: drop what is held rather than parse a stream with
+        // a hole in it; the next frames resynchronise on their header.
+        m_buffer.SetAvailSize(0);
+        return;
+    }
+    ScanPass();
+}
+
+// One pass over the held bytes. Stray bytes are skipped by searching for the
+// first header byte, which gives the same positions as stepping one byte at
+// a time: no position in between can hold a header. The stop flag is tested
+// before every header candidate and every frame.
+void ReportFrameParser::ScanPass() {
+    const uint8_t* p = m_buffer.GetBuffer();
+    const size_t avail = m_buffer.GetAvailSize();
+    size_t pos = 0;
+
+    while (true) {
+        if (m_stopFlag && m_stopFlag->load(std::memory_order_relaxed) != 0) break;
+        if (pos + kFrameOverhead > avail) break;
+
+        if (p[pos] != kHeaderTag[0] || !HasTag(p + pos, kHeaderTag)) {
+            // Every position that could still begin a frame lies before
+            // avail - 9; look for the next first header byte among them.
+            const size_t from = pos + 1;
+            const size_t lastStart = avail - kFrameOverhead;  // pos + 10 <= avail
+            if (from > lastStart) {
+                pos = lastStart + 1;
+                break;
+            }
+            const void* hit = std::memchr(p + from, kHeaderTag[0], lastStart - from + 1);
+            if (!hit) {
+                pos = lastStart + 1;
+                break;
+            }
+            pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
+            continue;
+        }
+
+        const size_t length = ReadU16(p + pos + kTagSize);
+        if (pos + length + kFrameOverhead > avail) break;  // completed by later reads
+
+        const size_t tailer = pos + kTagSize + kLengthSize + length;
+        if (HasTag(p + tailer, kTailerTag)) {
+            if (length == kObjectReportSize && m_listener) {
+                m_listener->OnObjectReport(p + pos + kTagSize + kLengthSize);
+            }
+            pos += length + kFrameOverhead;
+        } else {
+            DbgOutputA(2, "Tailer TAG Invalid!\r\n");
+            pos = tailer;
+        }
+    }
+
+    if (pos > 0) m_buffer.SetBuffer(p + pos, avail - pos);
+}
