@@ -53,9 +53,11 @@ double Scene::Uniform(double low, double high) {
 
 void Scene::PlanCycle() {
     m_cycle.standMetres = Uniform(1.5, 4.0);
-    m_cycle.standSeconds = Uniform(14.0, 20.0);
-    m_cycle.goneSeconds = Uniform(5.0, 10.0);
-    m_cycle.speed = Uniform(0.6, 0.9);
+    m_cycle.standSeconds = Uniform(12.0, 18.0);
+    // Longer than the default absence delay, so that the module reports the
+    // empty room before the next person comes.
+    m_cycle.goneSeconds = Uniform(12.0, 18.0);
+    m_cycle.speed = Uniform(0.7, 1.0);
     m_cycleStart = Seconds();
 }
 
@@ -131,11 +133,14 @@ void Scene::Detect(const DetectionSettings& settings, SceneReport* report) {
         }
     }
 
-    const double now = Seconds();
+    // Counted in whole report periods, so that a delay of n seconds is
+    // exactly n × 10 reports.
+    const uint64_t delayTicks =
+        uint64_t{settings.absenceDelaySeconds} * static_cast<uint64_t>(1.0 / kTickSeconds + 0.5);
     if (triggered || (m_present && held)) {
         m_present = true;
-        m_lastSeen = now;
-    } else if (m_present && now - m_lastSeen >= settings.absenceDelaySeconds) {
+        m_lastSeenTick = m_tick;
+    } else if (m_present && m_tick - m_lastSeenTick >= delayTicks) {
         m_present = false;
     }
 

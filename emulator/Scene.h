@@ -67,7 +67,7 @@ private:
     bool m_targetMoving = false;
 
     bool m_present = false;
-    double m_lastSeen = 0.0;  // seconds, when some gate was last over a threshold
+    uint64_t m_lastSeenTick = 0;  // when some gate was last over a threshold
     uint16_t m_distanceCm = 0;
 };
 
