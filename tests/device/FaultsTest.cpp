@@ -1,0 +1,167 @@
+// Every misbehaviour the emulator can show is met with the right result,
+// within the time allowed, and without a hang or a spin.
+#include <time.h>
+
+#include "EmulatorFixture.h"
+
+namespace {
+
+using namespace device_test;
+namespace rp = radar_protocol;
+using emulator::Fault;
+
+double ThreadCpuSeconds() {
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// Puts the module into ABD mode, streaming.
+void StartAbdStream(KVEL_RADAR_HANDLE device) {
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_Protocol_SetABDMode(device));
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_StopCmdMode(device));
+}
+
+using StreamFaults = EmulatedModule;
+
+TEST_F(StreamFaults, NoisyStreamStillDeliversReportsAndRepliesAreFoundInIt) {
+    Start(Fast({Fault::StrayBytes, Fault::BrokenTailers, Fault::OtherLengths}));
+    ASSERT_TRUE(Connect());
+    StartAbdStream(device);
+    EXPECT_GE(CountReports(ReadFor(800), rp::kObjectReportPayload), 2);
+    // Entering command mode while the stream runs: the reply is picked out.
+    EXPECT_TRUE(KVEL_Interface_RadarDevice_StartCmdMode(device, 2, 150));
+    CBaseStringA version;
+    EXPECT_TRUE(KVEL_Interface_RadarDevice_GetVersion(device, &version));
+    EXPECT_STREQ(version.GetString(), "V1.2.0.5");
+}
+
+using ReplyFaults = EmulatedModule;
+
+TEST_F(ReplyFaults, DroppedRepliesFailTheirCallOnlyAndWithinItsTimeout) {
+    Start(Fast({Fault::DropReplies}));
+    ASSERT_TRUE(Connect());
+    int ok = 0;
+    for (int i = 0; i < 6; ++i) {
+        const uint16_t id = rp::kParamGateMax;
+        uint32_t value = 0;
+        const auto start = Clock::now();
+        if (KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &id, &value, 300)) ++ok;
+        EXPECT_LT(MsSince(start), 800);
+    }
+    EXPECT_GE(ok, 3);
+    EXPECT_LT(ok, 6);
+    // The text queries try again: a single dropped reply does not lose them.
+    CBaseStringA text;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(KVEL_Interface_RadarDevice_GetSerialNumber(device, &text));
+        EXPECT_STREQ(text.GetString(), "ZQ05-0000-0001");
+    }
+}
+
+TEST_F(ReplyFaults, LateRepliesAreNeverTakenForALaterCommand) {
+    Start(Fast({Fault::LateReplies}));
+    ASSERT_TRUE(Connect());
+    // Distinct values per ID: a late answer to an earlier read of the other
+    // ID shows up as a wrong value.
+    const uint16_t ids[2] = {rp::kParamTriggerFirst, rp::kParamHoldFirst};
+    const uint32_t values[2] = {111, 222};
+    while (!KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 2, ids, values, 300)) {
+    }
+    int ok = 0, failed = 0;
+    const auto start = Clock::now();
+    for (int i = 0; MsSince(start) < 4000; ++i) {
+        uint32_t value = 0;
+        if (KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &ids[i % 2], &value, 300)) {
+            ++ok;
+            EXPECT_EQ(value, values[i % 2]) << "call " << i;
+        } else {
+            ++failed;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_GT(ok, 0);
+    EXPECT_GT(failed, 0);
+}
+
+TEST_F(ReplyFaults, FailingStatusFailsParametersAndModesQuickly) {
+    Start(Fast({Fault::FailingStatus}));
+    ASSERT_TRUE(Connect());
+    const uint16_t id = rp::kParamGateMax;
+    uint32_t value = 0;
+    const auto start = Clock::now();
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &id, &value, 2000));
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 1, &id, &value, 2000));
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(device));
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SetABDMode(device));
+    EXPECT_LT(MsSince(start), 1000);  // a refusal is an answer, not a timeout
+    CBaseStringA version;
+    EXPECT_TRUE(KVEL_Interface_RadarDevice_GetVersion(device, &version));
+}
+
+TEST_F(ReplyFaults, SilentModuleTimesOutEveryCallAndTheLineStaysConnected) {
+    Start(Fast({Fault::StopAnswering}));
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_Protocol_SetABDMode(device));
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_StopCmdMode(device));  // the fourth command
+    const uint16_t id = rp::kParamGateMax;
+    uint32_t value = 0;
+    auto start = Clock::now();
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_StartCmdMode(device, 2, 150));
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &id, &value, 300));
+    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x70, nullptr, 0, nullptr,
+                                                              nullptr, 200),
+              KVEL_SEND_TIMEOUT);
+    EXPECT_LT(MsSince(start), 2000);
+    EXPECT_TRUE(ReadFor(400).empty());
+    EXPECT_TRUE(KVEL_Interface_RadarDevice_IsConnected(device));
+}
+
+using LineFaults = EmulatedModule;
+
+TEST_F(LineFaults, VanishingLineEndsTheConnectionWithoutASpinningReader) {
+    Start(Fast({Fault::LineDisappears}));
+    ASSERT_TRUE(Connect());
+    StartAbdStream(device);
+    uint8_t chunk[64];
+    int bytes = 0;
+    const double cpuStart = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    // The line goes after about three seconds; reading goes on past that.
+    while (MsSince(start) < 5000) {
+        const int n = KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 500, 0);
+        if (n > 0) bytes += n;
+    }
+    EXPECT_GT(bytes, 0);
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_IsConnected(device));
+    // Reading the stream costs little; the dead line costs next to nothing.
+    EXPECT_LT(ThreadCpuSeconds() - cpuStart, 0.5);
+    const auto deadStart = Clock::now();
+    const double deadCpu = ThreadCpuSeconds();
+    while (MsSince(deadStart) < 1500)
+        EXPECT_LT(KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 500, 0), 1);
+    EXPECT_LT(ThreadCpuSeconds() - deadCpu, 0.1);
+    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x70, nullptr, 0, nullptr,
+                                                              nullptr, 200),
+              KVEL_SEND_NOT_CONNECTED);
+}
+
+TEST_F(LineFaults, HangUpDuringAWaitEndsTheWaitAndCloseThenWorks) {
+    Start(Fast());
+    ASSERT_TRUE(Connect());
+    StartAbdStream(device);
+    std::jthread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        emulator->DisappearLine();
+    });
+    uint8_t chunk[64];
+    const auto start = Clock::now();
+    while (KVEL_Interface_RadarDevice_IsConnected(device) && MsSince(start) < 3000)
+        KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 2000, 0);
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_IsConnected(device));
+    EXPECT_LT(MsSince(start), 3000);
+    KVEL_Interface_RadarDevice_Serial_Close(device);
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_StartCmdMode(device, 2, 150));
+}
+
+}  // namespace
