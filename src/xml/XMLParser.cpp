@@ -105,7 +105,12 @@ pugi::xml_parse_result XMLParser::LoadFromMemory(const void* data, size_t size) 
         result.status = pugi::status_io_error;
         return result;
     }
-    return m_document.load_buffer(data, size);
+    // Declarations, comments and processing instructions are kept so that a
+    // file written by hand comes back from a save as it was, apart from the
+    // values the program changed.
+    const unsigned options =
+        pugi::parse_default | pugi::parse_declaration | pugi::parse_comments | pugi::parse_pi;
+    return m_document.load_buffer(data, size, options);
 }
 
 bool XMLParser::SaveToFile(FILE* stream) {
