@@ -97,6 +97,8 @@ void DbgOutputSetTimeType(int type);
 void DbgOutputSetIncludePIDTID(int include);
 // Also write every line to standard error (off unless a program asks).
 void DbgOutputSetStderr(bool enabled);
+// Lines of a lower level are dropped (default 0: every line passes).
+void DbgOutputSetMinimumLevel(int level);
 
 // ---------------------------------------------------------------------------
 // Threads and locks.
