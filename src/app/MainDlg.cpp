@@ -84,7 +84,6 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::BuildFromTemplate()
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
-    setSizeGripEnabled(true);
     QString caption;
     if (std::unique_ptr<DialogTemplate> dialog = LoadDialogTemplate(main_dlg::kTemplateId)) {
         m_controls = BuildDialog(this, *dialog);
