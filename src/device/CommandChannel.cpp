@@ -37,25 +37,25 @@ size_t ScanCommandFrame(const std::vector<uint8_t>& bytes, int maxFrameSize, Sca
                         bool* found) {
     *found = false;
     const size_t headerSize = sizeof rp::kCommandHeader;
-    size_t start = 0;
-    while (start + headerSize <= bytes.size()) {
-        if (std::memcmp(bytes.data() + start, rp::kCommandHeader, headerSize) != 0) {
-            ++start;
+    // The first place where a frame may still be arriving. Scanning goes on
+    // past it: a header look-alike in other data must not hide a whole
+    // frame that follows it.
+    size_t firstIncomplete = bytes.size();
+    for (size_t start = 0; start + headerSize <= bytes.size(); ++start) {
+        if (std::memcmp(bytes.data() + start, rp::kCommandHeader, headerSize) != 0) continue;
+        if (bytes.size() - start < 8) {  // length and word still coming
+            firstIncomplete = std::min(firstIncomplete, start);
             continue;
         }
-        if (bytes.size() - start < 8) return start;  // length and word still coming
         const size_t payloadLength = ReadU16(bytes.data() + start + 4);
         const size_t frameSize = payloadLength + rp::kFramingBytes;
-        if (frameSize > static_cast<size_t>(maxFrameSize)) {
-            ++start;  // no frame is this long: a header look-alike in other data
+        if (frameSize > static_cast<size_t>(maxFrameSize)) continue;  // no frame is this long
+        if (bytes.size() - start < frameSize) {
+            firstIncomplete = std::min(firstIncomplete, start);
             continue;
         }
-        if (bytes.size() - start < frameSize) return start;
         const uint8_t* tailer = bytes.data() + start + 8 + payloadLength;
-        if (std::memcmp(tailer, rp::kCommandTailer, sizeof rp::kCommandTailer) != 0) {
-            ++start;
-            continue;
-        }
+        if (std::memcmp(tailer, rp::kCommandTailer, sizeof rp::kCommandTailer) != 0) continue;
         const uint16_t word = ReadU16(bytes.data() + start + 6);
         frame->code = static_cast<uint8_t>(word & rp::kCodeMask);
         frame->sequence = (word & rp::kSequenceMask) >> rp::kSequenceShift;
@@ -65,7 +65,7 @@ size_t ScanCommandFrame(const std::vector<uint8_t>& bytes, int maxFrameSize, Sca
         *found = true;
         return start + frameSize;
     }
-    return bytes.size() - PartialHeaderAtEnd(bytes);
+    return std::min(firstIncomplete, bytes.size() - PartialHeaderAtEnd(bytes));
 }
 
 ExchangeResult CommandChannel::SendFrame(uint8_t code, const uint8_t* payload, int length,

@@ -1,12 +1,16 @@
 // The library against a module played by hand on a pseudo-terminal.
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include <atomic>
 #include <thread>
 
 #include "device/KVEL_DataProcess.h"
+#include "device/SerialLine.h"
 #include "PtyModule.h"
 
 namespace {
@@ -85,6 +89,8 @@ TEST_F(SerialLineTest, ReplyIsPickedOutOfReportsGarbageLateRepliesAndOtherCodes)
         module.Write(ReplyFrame(rp::kCmdGetSerialNumber, c.sequence, 0, Text("other code")));
         // A header look-alike whose length no frame can have.
         module.Write({0x5A, 0xA5, 0x3C, 0xC3, 0xFF, 0x7F, 0x03, 0x00});
+        // And one of a plausible length that would run past the real reply.
+        module.Write({0x5A, 0xA5, 0x3C, 0xC3, 0x20, 0x00});
         module.Write(ReplyTo(c, 0, Text("V9.8")));
     });
     CBaseStringA version;
@@ -395,6 +401,32 @@ TEST_F(SerialLineTest, UnusableBaudRatesAndUnknownPortsAreRefusedWithAReason) {
                                                                  50));
     EXPECT_NE(log.Text().find("no such port number"), std::string::npos) << log.Text();
     EXPECT_TRUE(OpenPlain(9600));
+}
+
+// Run as a user outside the device's group (the tests usually run as root,
+// whom no permission stops), the open fails and names the group to join.
+TEST_F(SerialLineTest, PermissionDeniedNamesTheGroupThatOwnsTheDevice) {
+    struct stat info {};
+    ASSERT_EQ(stat(module.SlavePath().c_str(), &info), 0);
+    const group* owner = getgrgid(info.st_gid);
+    if (getuid() != 0 || !owner || (info.st_mode & S_IRWXO) != 0)
+        GTEST_SKIP() << "needs root to drop to an unprivileged user";
+    const std::string expected = std::string("\"") + owner->gr_name + "\"";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        kvel_device::SerialLine line;
+        std::string why;
+        if (line.Open(module.SlavePath(), 115200, &why)) _exit(3);
+        const bool named = why.find("permission denied") != std::string::npos &&
+                           why.find(expected) != std::string::npos;
+        _exit(named ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(SerialLineTest, ReaderAndCommandsOnTwoThreadsDoNotMixTheirBytes) {
