@@ -1,13 +1,14 @@
 // The string tables are XML files compiled in as Qt resources
-// (":/strings/<language>.xml"). Each table is parsed once, on first use, and
-// is read-only afterwards, so lookups are safe from any thread.
+// (":/strings/<language>.xml"), parsed once on first use.
 #include "app/Strings.h"
 
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <mutex>
 #include <unordered_map>
 
+#include <QByteArray>
 #include <QFile>
 #include <QtGlobal>
 
@@ -54,34 +55,55 @@ QString Unescape(const QString& raw)
     return text;
 }
 
-StringTable LoadTable(const char* languageName)
+bool ParseTable(const QByteArray& data, StringTable* table)
+{
+    pugi::xml_document document;
+    // Default parsing keeps leading and trailing blanks of element text.
+    if (!document.load_buffer(data.constData(), static_cast<size_t>(data.size()))) return false;
+    const pugi::xml_node root = document.child("Strings");
+    if (!root) return false;
+    table->clear();
+    for (pugi::xml_node node : root.children("String")) {
+        const int id = node.attribute("id").as_int(-1);
+        if (id < 0) continue;
+        (*table)[id] = Unescape(QString::fromUtf8(node.text().get()));
+    }
+    return true;
+}
+
+StringTable LoadCompiledTable(UiLanguage language)
 {
     InitialiseResources();
     StringTable table;
-    QFile file(QStringLiteral(":/strings/%1.xml").arg(QLatin1String(languageName)));
-    if (!file.open(QIODevice::ReadOnly)) return table;
-    const QByteArray data = file.readAll();
-    pugi::xml_document document;
-    // Default parsing keeps leading and trailing blanks of element text.
-    if (!document.load_buffer(data.constData(), static_cast<size_t>(data.size()))) return table;
-    for (pugi::xml_node node : document.child("Strings").children("String")) {
-        const int id = node.attribute("id").as_int(-1);
-        if (id < 0) continue;
-        table[id] = Unescape(QString::fromUtf8(node.text().get()));
+    const QString name = language == UiLanguage::Chinese ? QStringLiteral("zh-CN")
+                                                         : QStringLiteral("en-US");
+    QFile file(QStringLiteral(":/strings/%1.xml").arg(name));
+    if (file.open(QIODevice::ReadOnly)) ParseTable(file.readAll(), &table);
+    return table;
+}
+
+// Both tables, loaded together on first use. Lookups may come from worker
+// threads (log texts), hence the lock.
+struct Tables {
+    std::mutex lock;
+    bool loaded = false;
+    StringTable english, chinese;
+
+    StringTable& Of(UiLanguage language)
+    {
+        if (!loaded) {
+            english = LoadCompiledTable(UiLanguage::English);
+            chinese = LoadCompiledTable(UiLanguage::Chinese);
+            loaded = true;
+        }
+        return language == UiLanguage::Chinese ? chinese : english;
     }
-    return table;
-}
+};
 
-const StringTable& EnglishTable()
+Tables& TheTables()
 {
-    static const StringTable table = LoadTable("en-US");
-    return table;
-}
-
-const StringTable& ChineseTable()
-{
-    static const StringTable table = LoadTable("zh-CN");
-    return table;
+    static Tables tables;
+    return tables;
 }
 
 bool StartsWithChinese(std::string_view name)
@@ -123,11 +145,23 @@ UiLanguage SystemUiLanguage()
 
 QString LoadStringW(int id)
 {
+    Tables& tables = TheTables();
+    std::lock_guard<std::mutex> guard(tables.lock);
     if (CurrentUiLanguage() == UiLanguage::Chinese) {
-        const StringTable& chinese = ChineseTable();
+        const StringTable& chinese = tables.Of(UiLanguage::Chinese);
         if (auto found = chinese.find(id); found != chinese.end()) return found->second;
     }
-    const StringTable& english = EnglishTable();
+    const StringTable& english = tables.Of(UiLanguage::English);
     if (auto found = english.find(id); found != english.end()) return found->second;
     return QString();
+}
+
+bool ReplaceStringTable(UiLanguage language, const QByteArray& xml)
+{
+    StringTable table;
+    if (!ParseTable(xml, &table)) return false;
+    Tables& tables = TheTables();
+    std::lock_guard<std::mutex> guard(tables.lock);
+    tables.Of(language) = std::move(table);
+    return true;
 }

@@ -25,3 +25,9 @@ UiLanguage SystemUiLanguage();
 // The text of `id` in the current language, the English text when the
 // current table lacks it, and an empty text when neither has it.
 QString LoadStringW(int id);
+
+class QByteArray;
+// Replaces the table of `language` by one in the compiled tables' XML form
+// (tests of lookups and of the table format). Returns false, keeping the
+// table, when `xml` does not hold a string table.
+bool ReplaceStringTable(UiLanguage language, const QByteArray& xml);

@@ -1,0 +1,340 @@
+// String tables, language choice, dialog templates and the dialog builder,
+// the filter conversion and the message-box convenience.
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "../support/PromptRecorder.h"
+#include "app/DialogTemplate.h"
+#include "app/Prompt.h"
+#include "app/Strings.h"
+
+namespace {
+
+// Every text identifier the program's windows use.
+const int kUsedIds[] = {
+    102,   10000, 10001, 10002, 10003, 10004, 10005, 10100, 10101, 10102, 10103, 10104,
+    10106, 10107, 10150, 10151, 10152, 10153, 10154, 10200, 10201, 10210, 10211, 10212,
+    10213, 10214, 10215, 10216, 10217, 10218, 10230, 10231, 10232, 10233, 10300, 10301,
+    10302, 10310, 10311, 10312, 10313, 10314, 10315, 10316, 10317, 10318, 10330, 10331,
+    10332, 10333, 10350, 10351, 10352, 10402, 10403, 10404, 10405, 10406, 10407, 10408,
+    10409, 10410, 10411, 10412, 10413, 10414, 10415, 10416, 10417, 10418, 10419, 10420,
+    10421, 10422, 10423,
+};
+
+QString TextIn(UiLanguage language, int id)
+{
+    const UiLanguage before = CurrentUiLanguage();
+    SetUiLanguage(language);
+    const QString text = LoadStringW(id);
+    SetUiLanguage(before);
+    return text;
+}
+
+const DialogControl* FindControl(const DialogTemplate& dialog, const std::string& id)
+{
+    for (const DialogControl& control : dialog.controls)
+        if (control.id == id) return &control;
+    return nullptr;
+}
+
+QRect RectOf(const DialogControl& control)
+{
+    return QRect(control.x, control.y, control.w, control.h);
+}
+
+}  // namespace
+
+class StringsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { SetUiLanguage(UiLanguage::English); }
+
+    void everyUsedIdHasBothLanguages()
+    {
+        for (int id : kUsedIds) {
+            const QString english = TextIn(UiLanguage::English, id);
+            const QString chinese = TextIn(UiLanguage::Chinese, id);
+            QVERIFY2(!english.isEmpty(), qPrintable(QString::number(id)));
+            // A Chinese text equal to the English one would be the fallback.
+            QVERIFY2(!chinese.isEmpty() && chinese != english, qPrintable(QString::number(id)));
+        }
+    }
+
+    void textsKeepBlanksLineEndsAndWidePunctuation()
+    {
+        QCOMPARE(TextIn(UiLanguage::English, 10106), QStringLiteral("Failed to set data transfer mode "));
+        QCOMPARE(TextIn(UiLanguage::English, 10300), QStringLiteral("Target Range: %.2f m\r\n\r\n"));
+        QCOMPARE(TextIn(UiLanguage::Chinese, 10300), QStringLiteral("目标距离: %.2f米\r\n"));
+        QCOMPARE(TextIn(UiLanguage::English, 10415), QStringLiteral("Downloading… \r\n"));
+        QCOMPARE(TextIn(UiLanguage::English, 10419), QStringLiteral("Download Progress: %.2f%%\r\n"));
+        QCOMPARE(TextIn(UiLanguage::Chinese, 10403), QStringLiteral("端口号不能为空！"));
+        QCOMPARE(TextIn(UiLanguage::Chinese, 10154), QStringLiteral("参数文件保存失败 %s：%s"));
+        QCOMPARE(TextIn(UiLanguage::English, 10005),
+                 QStringLiteral("Scroll (+Ctrl): Zoom Y(X) axis\r\n Click: Shift X/Y axis\r\n Double click: Reset"));
+    }
+
+    void missingTextsFallBackToEnglishThenEmpty()
+    {
+        const QByteArray english =
+            "<Strings><String id='1'>One</String><String id='2'>Two</String>"
+            "<String id='3'>a\\\\b\\tc\\q</String></Strings>";
+        const QByteArray chinese = "<Strings><String id='1'>一</String></Strings>";
+        QVERIFY(ReplaceStringTable(UiLanguage::English, english));
+        QVERIFY(ReplaceStringTable(UiLanguage::Chinese, chinese));
+        QVERIFY(!ReplaceStringTable(UiLanguage::Chinese, "<NotStrings/>"));
+        QVERIFY(!ReplaceStringTable(UiLanguage::Chinese, "<Strings>"));
+
+        QCOMPARE(TextIn(UiLanguage::Chinese, 1), QStringLiteral("一"));
+        QCOMPARE(TextIn(UiLanguage::Chinese, 2), QStringLiteral("Two"));
+        QCOMPARE(TextIn(UiLanguage::Chinese, 4), QString());
+        QCOMPARE(TextIn(UiLanguage::English, 1), QStringLiteral("One"));
+        QCOMPARE(TextIn(UiLanguage::English, 3), QStringLiteral("a\\b\tc\\q"));
+        RestoreCompiledTables();
+    }
+
+    void languageFromNames()
+    {
+        QVERIFY(SetPreferredUiLanguageName("zh-tw"));
+        QCOMPARE(CurrentUiLanguage(), UiLanguage::Chinese);
+        QVERIFY(SetPreferredUiLanguageName("en-US"));
+        QCOMPARE(CurrentUiLanguage(), UiLanguage::English);
+        QVERIFY(SetPreferredUiLanguageName("ZH-CN"));
+        QCOMPARE(CurrentUiLanguage(), UiLanguage::Chinese);
+        QVERIFY(!SetPreferredUiLanguageName(""));
+        QCOMPARE(CurrentUiLanguage(), UiLanguage::Chinese);
+        QVERIFY(SetPreferredUiLanguageName("fr-FR"));
+        QCOMPARE(CurrentUiLanguage(), UiLanguage::English);
+        QVERIFY(SetPreferredUiLanguageName("z"));
+        QCOMPARE(CurrentUiLanguage(), UiLanguage::English);
+    }
+
+    void languageFromLocaleVariables()
+    {
+        const QByteArray all = qgetenv("LC_ALL"), messages = qgetenv("LC_MESSAGES"),
+                         lang = qgetenv("LANG");
+        qunsetenv("LC_ALL");
+        qunsetenv("LC_MESSAGES");
+        qputenv("LANG", "zh_CN.UTF-8");
+        QCOMPARE(SystemUiLanguage(), UiLanguage::Chinese);
+        qputenv("LC_MESSAGES", "fr_FR.UTF-8");
+        QCOMPARE(SystemUiLanguage(), UiLanguage::English);
+        qputenv("LC_ALL", "zh_TW.UTF-8");
+        QCOMPARE(SystemUiLanguage(), UiLanguage::Chinese);
+        qputenv("LC_ALL", "C");
+        QCOMPARE(SystemUiLanguage(), UiLanguage::English);
+        qunsetenv("LC_ALL");
+        qunsetenv("LC_MESSAGES");
+        qunsetenv("LANG");
+        QCOMPARE(SystemUiLanguage(), UiLanguage::English);
+        RestoreVariable("LC_ALL", all);
+        RestoreVariable("LC_MESSAGES", messages);
+        RestoreVariable("LANG", lang);
+    }
+
+    void mainWindowTemplateInBothLanguages()
+    {
+        std::unique_ptr<DialogTemplate> english = LoadDialogTemplate(1000);
+        QVERIFY(english);
+        QCOMPARE(english->id, 1000);
+        QCOMPARE(QSize(english->width, english->height), QSize(426, 220));
+        QCOMPARE(english->caption, QStringLiteral("KVEL_ZorviRQ05_SB03Tool"));
+        QCOMPARE(english->fontFamily, QStringLiteral("SimHei"));
+        QCOMPARE(english->fontPointSize, 9);
+        QCOMPARE(english->controls.size(), size_t(12));
+        const DialogControl* connect = FindControl(*english, "1103");
+        QVERIFY(connect);
+        QCOMPARE(connect->kind, std::string("defbutton"));
+        QCOMPARE(RectOf(*connect), QRect(39, 172, 38, 14));
+        QCOMPARE(connect->text, QStringLiteral("Connect"));
+        QCOMPARE(RectOf(*FindControl(*english, "1101")), QRect(40, 139, 37, 30));
+        QCOMPARE(RectOf(*FindControl(*english, "1200")), QRect(82, 2, 340, 216));
+        QCOMPARE(FindControl(*english, "1104")->text, QStringLiteral("Version：Unknown"));
+        const DialogControl* baud = FindControl(*english, "1102");
+        QCOMPARE(baud->styles, (std::vector<std::string>{"border", "autohscroll"}));
+        QCOMPARE(english->controls[4].id, std::string());
+        QCOMPARE(english->controls[4].text, QStringLiteral("Port No."));
+
+        SetUiLanguage(UiLanguage::Chinese);
+        std::unique_ptr<DialogTemplate> chinese = LoadDialogTemplate(1000);
+        QVERIFY(chinese);
+        QCOMPARE(chinese->controls.size(), size_t(12));
+        QCOMPARE(FindControl(*chinese, "1187")->text, QStringLiteral("参数查看/设置"));
+        QCOMPARE(FindControl(*chinese, "1103")->text, QStringLiteral("连接设备"));
+        QCOMPARE(RectOf(*FindControl(*chinese, "1101")), QRect(34, 139, 44, 30));
+        QCOMPARE(RectOf(*FindControl(*chinese, "1102")), QRect(34, 155, 44, 14));
+        for (size_t i = 0; i < english->controls.size(); ++i) {
+            QCOMPARE(chinese->controls[i].id, english->controls[i].id);
+            QCOMPARE(chinese->controls[i].kind, english->controls[i].kind);
+        }
+
+        QVERIFY(!LoadDialogTemplate(987654));
+    }
+
+    void dialogUnitsFollowTheFont()
+    {
+        DialogTemplate dialog;
+        dialog.fontFamily = QStringLiteral("SimHei");
+        dialog.fontPointSize = 9;
+        const QFont font = DialogFont(dialog);
+        QCOMPARE(font.pointSize(), 9);
+        QVERIFY(QFontDatabase::families().contains(font.family()) || font.family() == QFont().family());
+        const QRect base = DialogUnitsToPixels(font, 4, 8, 4, 8);
+        QVERIFY(base.width() > 0);
+        QCOMPARE(base.height(), QFontMetrics(font).height());
+        QCOMPARE(base.topLeft(), QPoint(base.width(), base.height()));
+        const QRect many = DialogUnitsToPixels(font, 400, 800, 0, 0);
+        QCOMPARE(many.topLeft(), QPoint(100 * base.width(), 100 * base.height()));
+
+        QFont bigger = font;
+        bigger.setPointSize(18);
+        const QRect big = DialogUnitsToPixels(bigger, 4, 8, 4, 8);
+        QVERIFY(big.width() > base.width());
+        QVERIFY(big.height() > base.height());
+    }
+
+    void buildDialogCreatesNamedWidgets()
+    {
+        std::unique_ptr<DialogTemplate> dialog = LoadDialogTemplate(1000);
+        QVERIFY(dialog);
+        QWidget page;
+        QLineEdit* supplied = nullptr;
+        const auto factory = [&supplied](const DialogControl& control, QWidget* parent) -> QWidget* {
+            if (control.id != "1102") return nullptr;
+            supplied = new QLineEdit(parent);
+            return supplied;
+        };
+        const std::map<std::string, QWidget*> widgets = BuildDialog(&page, *dialog, factory);
+        const QFont font = DialogFont(*dialog);
+
+        QCOMPARE(widgets.size(), size_t(10));
+        QVERIFY(page.property("kvelDialog").toBool());
+        QCOMPARE(page.font(), font);
+        QCOMPARE(page.size(), DialogUnitsToPixels(font, 0, 0, 426, 220).size());
+
+        auto* connect = qobject_cast<QPushButton*>(widgets.at("1103"));
+        QVERIFY(connect);
+        QCOMPARE(connect->objectName(), QStringLiteral("1103"));
+        QCOMPARE(connect->text(), QStringLiteral("Connect"));
+        QVERIFY(connect->isDefault());
+        QCOMPARE(connect->geometry(), DialogUnitsToPixels(font, 39, 172, 38, 14));
+        QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("1100"))->isDefault(), false);
+
+        QCOMPARE(widgets.at("1102"), supplied);
+        QCOMPARE(supplied->objectName(), QStringLiteral("1102"));
+        QCOMPARE(supplied->geometry(), DialogUnitsToPixels(font, 40, 155, 37, 14));
+
+        auto* ports = qobject_cast<QComboBox*>(widgets.at("1101"));
+        QVERIFY(ports);
+        QCOMPARE(ports->x(), DialogUnitsToPixels(font, 40, 139, 37, 30).x());
+        QVERIFY(ports->height() <= DialogUnitsToPixels(font, 40, 139, 37, 30).height());
+
+        auto* placeholder = qobject_cast<QLabel*>(widgets.at("1200"));
+        QVERIFY(placeholder);
+        QCOMPARE(placeholder->frameShape(), QFrame::Box);
+
+        bool portLabel = false;
+        for (QLabel* label : page.findChildren<QLabel*>())
+            portLabel = portLabel || label->text() == QStringLiteral("Port No.");
+        QVERIFY(portLabel);
+    }
+
+    void pushRadiosOfOneRunAreExclusive()
+    {
+        DialogTemplate dialog;
+        dialog.width = 100;
+        dialog.height = 100;
+        const auto add = [&dialog](const char* id, const char* kind) {
+            DialogControl control;
+            control.id = id;
+            control.kind = kind;
+            control.w = 20;
+            control.h = 10;
+            dialog.controls.push_back(control);
+        };
+        add("1", "pushradio");
+        add("2", "pushradio");
+        add("3", "static");
+        add("4", "pushradio");
+        QWidget page;
+        const auto widgets = BuildDialog(&page, dialog);
+        auto button = [&widgets](const char* id) {
+            return qobject_cast<QPushButton*>(widgets.at(id));
+        };
+        QVERIFY(button("1")->isCheckable());
+        QVERIFY(button("1")->group());
+        QCOMPARE(button("1")->group(), button("2")->group());
+        QVERIFY(button("4")->group() != button("1")->group());
+        button("1")->click();
+        button("2")->click();
+        QVERIFY(!button("1")->isChecked());
+        QVERIFY(button("2")->isChecked());
+        button("4")->click();
+        QVERIFY(button("2")->isChecked());
+        QVERIFY(button("4")->isChecked());
+    }
+
+    void fileFiltersBecomeQtFilters()
+    {
+        QCOMPARE(ConvertFileFilter(QStringLiteral("A(*.a)|*.a|B(*.*)|*.*||")), QStringLiteral("A(*.a);;B(*.*)"));
+        QCOMPARE(ConvertFileFilter(QStringLiteral("XML File(*.xml)|*.xml||")), QStringLiteral("XML File(*.xml)"));
+        QCOMPARE(ConvertFileFilter(QStringLiteral("Images(*.bin;*.hex)|*.bin;*.hex||")),
+                 QStringLiteral("Images(*.bin *.hex)"));
+        QCOMPARE(ConvertFileFilter(QStringLiteral("Data files|*.dat|")), QStringLiteral("Data files(*.dat)"));
+        QCOMPARE(ConvertFileFilter(QStringLiteral("A(*.a)|*.a")), QStringLiteral("A(*.a)"));
+        QCOMPARE(ConvertFileFilter(QString()), QString());
+        QCOMPARE(ConvertFileFilter(QStringLiteral("||")), QString());
+    }
+
+    void stringMessageBoxUsesTheTable()
+    {
+        PromptRecorder recorder;
+        SetUiLanguage(UiLanguage::Chinese);
+        ShowStringMessageBox(nullptr, 10103, 10000, PromptIcon::Error, true);
+        QCOMPARE(recorder.messages.size(), size_t(1));
+        QCOMPARE(recorder.messages[0].text, QStringLiteral("设备未连接"));
+        QCOMPARE(recorder.messages[0].caption, QStringLiteral("错误"));
+        QCOMPARE(recorder.messages[0].icon, PromptIcon::Error);
+        QVERIFY(recorder.messages[0].topmost);
+    }
+
+    void qtPromptDoesNotWaitWithoutAScreen()
+    {
+        SetPrompt(nullptr);
+        MessageBoxRequest message;
+        message.text = QStringLiteral("text");
+        Prompt().ShowMessageBox(message);
+        QString chosen = QStringLiteral("unchanged");
+        QVERIFY(!Prompt().GetOpenFileName(FileDialogRequest{}, &chosen));
+        QVERIFY(!Prompt().GetSaveFileName(FileDialogRequest{}, &chosen));
+        QVERIFY(!Prompt().BrowseForFolder(nullptr, QString(), QString(), &chosen));
+        QCOMPARE(chosen, QStringLiteral("unchanged"));
+    }
+
+private:
+    static void RestoreVariable(const char* name, const QByteArray& value)
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+
+    static void RestoreCompiledTables()
+    {
+        for (auto [language, name] : {std::pair{UiLanguage::English, ":/strings/en-US.xml"},
+                                      std::pair{UiLanguage::Chinese, ":/strings/zh-CN.xml"}}) {
+            QFile file(QString::fromLatin1(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(ReplaceStringTable(language, file.readAll()));
+        }
+    }
+};
+
+QTEST_MAIN(StringsTest)
+#include "StringsTest.moc"
