@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -301,6 +302,22 @@ private slots:
         QCOMPARE(recorder.messages[0].caption, QStringLiteral("错误"));
         QCOMPARE(recorder.messages[0].icon, PromptIcon::Error);
         QVERIFY(recorder.messages[0].topmost);
+    }
+
+    void picturesAreCompiledIn()
+    {
+        for (const char* name : {":/images/191.png", ":/images/192.png"}) {
+            const QImage light(QString::fromLatin1(name));
+            QCOMPARE(light.size(), QSize(356, 344));
+            QVERIFY(light.hasAlphaChannel());
+            QCOMPARE(qAlpha(light.pixel(0, 0)), 0);           // transparent surround
+            QCOMPARE(qAlpha(light.pixel(178, 172)), 255);     // opaque lens
+        }
+        const QColor green = QImage(QStringLiteral(":/images/191.png")).pixelColor(178, 200);
+        const QColor red = QImage(QStringLiteral(":/images/192.png")).pixelColor(178, 200);
+        QVERIFY(green.green() > green.red());
+        QVERIFY(red.red() > red.green());
+        QVERIFY(!QImage(QStringLiteral(":/images/128.png")).isNull());
     }
 
     void qtPromptDoesNotWaitWithoutAScreen()
