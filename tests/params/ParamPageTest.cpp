@@ -455,9 +455,10 @@ void ParamPageTest::unwritableTargetIsReported()
 }
 
 // Renders the page with a field's report showing; written where
-// KVEL_SCREENSHOT names a file.
+// KVEL_SCREENSHOT names a file (KVEL_SCREENSHOT_CHINESE: the Chinese page).
 void ParamPageTest::screenshotWithBalloon()
 {
+    if (std::getenv("KVEL_SCREENSHOT_CHINESE")) SetUiLanguage(UiLanguage::Chinese);
     MakePage();
     Enter(2012, "95");
     CBalloonWnd* balloon = Field(2012)->Balloon();
