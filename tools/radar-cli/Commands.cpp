@@ -1,0 +1,557 @@
+#include "Commands.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <strings.h>
+
+#include "common/KVEL_Common.h"
+#include "device/KVEL_DataProcess.h"
+#include "params/RadarParam.h"
+#include "params/RadarParamFile.h"
+#include "realtime/ReportFrame.h"
+
+namespace radarcli {
+namespace {
+
+constexpr int kDefaultBaud = 115200;
+constexpr int kOpenAttempts = 2;
+constexpr int kHandshakeTimeoutMs = 150;
+constexpr int kReadTimeoutMs = 2000;
+
+const char* const kUsage =
+    "Usage: radar-cli [--port N] [--baud B] [--verbose] COMMAND\n"
+    "\n"
+    "Commands:\n"
+    "  ports                     list the serial ports: number, name, device path\n"
+    "  info                      the module's version and serial number\n"
+    "  params get                all parameters, by their parameter-file names\n"
+    "  params set NAME=VALUE...  change parameters (names as in the parameter file,\n"
+    "                            any letter case; thresholds in dB)\n"
+    "  params load FILE          write the parameters of a parameter file to the module\n"
+    "  params save FILE          save the module's parameters to a parameter file\n"
+    "  stream [--count N] [--seconds S] [--raw FILE]\n"
+    "                            one line per object report: state, distance (m) and\n"
+    "                            the 16 gate energies (dB); --raw keeps the bytes as\n"
+    "                            received in a radar data file. Ctrl+C ends it.\n"
+    "\n"
+    "Options:\n"
+    "  --port N      serial port number (default: the first listed)\n"
+    "  --baud B      line speed (default 115200)\n"
+    "  --verbose     also print the libraries' diagnostic lines\n"
+    "  --help        this text\n"
+    "\n"
+    "Exit codes: 0 success, 1 not connected or no such port, 2 the module did not\n"
+    "answer, 3 a file could not be read or written, 64 wrong usage.\n";
+
+struct Options {
+    std::optional<int> port;
+    int baud = kDefaultBaud;
+    bool verbose = false;
+    bool help = false;
+    std::optional<long long> count;
+    std::optional<double> seconds;
+    std::string rawFile;
+    std::vector<std::string> words;  // the command and its operands
+};
+
+struct UsageError {
+    std::string message;
+};
+
+bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+    if (parsed < low || parsed > high) return false;
+    *value = parsed;
+    return true;
+}
+
+bool ParseNumber(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(parsed)) return false;
+    *value = parsed;
+    return true;
+}
+
+// Options may stand anywhere on the line; everything else is the command.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error) {
+    Options options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto operand = [&](const char* what) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                *error = arg + " needs " + what;
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        long long integer = 0;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--verbose") {
+            options.verbose = true;
+        } else if (arg == "--port") {
+            auto text = operand("a port number");
+            if (!text) return std::nullopt;
+            if (!ParseInteger(*text, 0, 1 << 20, &integer)) {
+                *error = "bad port number \"" + *text + "\"";
+                return std::nullopt;
+            }
+            options.port = static_cast<int>(integer);
+        } else if (arg == "--baud") {
+            auto text = operand("a line speed");
+            if (!text) return std::nullopt;
+            if (!ParseInteger(*text, 1, 100000000, &integer)) {
+                *error = "bad line speed \"" + *text + "\"";
+                return std::nullopt;
+            }
+            options.baud = static_cast<int>(integer);
+        } else if (arg == "--count") {
+            auto text = operand("a number of reports");
+            if (!text) return std::nullopt;
+            if (!ParseInteger(*text, 1, INT64_MAX, &integer)) {
+                *error = "bad report count \"" + *text + "\"";
+                return std::nullopt;
+            }
+            options.count = integer;
+        } else if (arg == "--seconds") {
+            auto text = operand("a number of seconds");
+            if (!text) return std::nullopt;
+            double seconds = 0;
+            if (!ParseNumber(*text, &seconds) || seconds <= 0) {
+                *error = "bad number of seconds \"" + *text + "\"";
+                return std::nullopt;
+            }
+            options.seconds = seconds;
+        } else if (arg == "--raw") {
+            auto text = operand("a file name");
+            if (!text) return std::nullopt;
+            options.rawFile = *text;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            *error = "unknown option " + arg;
+            return std::nullopt;
+        } else {
+            options.words.push_back(arg);
+        }
+    }
+    return options;
+}
+
+// The libraries report why a port could not be opened only as diagnostic
+// lines; the last ones are kept so that a failure can be explained.
+class DiagnosticTail {
+public:
+    DiagnosticTail() { DbgOutputAddCallback(&DiagnosticTail::Collect, this); }
+    ~DiagnosticTail() { DbgOutputDelCallback(&DiagnosticTail::Collect); }
+    std::string Last() const {
+        std::lock_guard hold(m_mutex);
+        return m_last;
+    }
+
+private:
+    static int Collect(void* user, intptr_t, const char* text, int length) {
+        auto* self = static_cast<DiagnosticTail*>(user);
+        std::string line(text, static_cast<size_t>(length));
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::lock_guard hold(self->m_mutex);
+        self->m_last = std::move(line);
+        return length;
+    }
+    mutable std::mutex m_mutex;
+    std::string m_last;
+};
+
+// One parameter by its file attribute name.
+struct ParamField {
+    std::string name;
+    int32_t* integer = nullptr;
+    double* threshold = nullptr;
+};
+
+std::vector<ParamField> Fields(RadarParamSet* params) {
+    std::vector<ParamField> fields;
+    fields.push_back({kRadarParamGateMax, &params->GateMax, nullptr});
+    fields.push_back({kRadarParamDelay, &params->ObjectDisappearDelayTime, nullptr});
+    char name[64];
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        std::snprintf(name, sizeof name, kRadarParamTriggerFormat, gate);
+        fields.push_back({name, nullptr, &params->TriggerThreshold[gate]});
+    }
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        std::snprintf(name, sizeof name, kRadarParamHoldFormat, gate);
+        fields.push_back({name, nullptr, &params->HoldThreshold[gate]});
+    }
+    return fields;
+}
+
+// Applies NAME=VALUE; false with a message when the name or value is bad.
+bool ApplyAssignment(const std::string& assignment, RadarParamSet* params, std::string* error) {
+    const size_t equals = assignment.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        *error = "expected NAME=VALUE, got \"" + assignment + "\"";
+        return false;
+    }
+    const std::string name = assignment.substr(0, equals);
+    const std::string value = assignment.substr(equals + 1);
+    for (ParamField& field : Fields(params)) {
+        if (strcasecmp(field.name.c_str(), name.c_str()) != 0) continue;
+        if (field.integer) {
+            long long number = 0;
+            // Signed values and the unsigned 32-bit form files use are both taken.
+            if (!ParseInteger(value, INT32_MIN, UINT32_MAX, &number)) {
+                *error = "bad value \"" + value + "\" for " + field.name + " (a whole number)";
+                return false;
+            }
+            *field.integer = static_cast<int32_t>(static_cast<uint32_t>(number));
+        } else {
+            double number = 0;
+            if (!ParseNumber(value, &number)) {
+                *error = "bad value \"" + value + "\" for " + field.name + " (a number of dB)";
+                return false;
+            }
+            *field.threshold = number;
+        }
+        return true;
+    }
+    *error = "unknown parameter \"" + name + "\"";
+    return false;
+}
+
+void PrintParams(const RadarParamSet& params, std::FILE* out) {
+    RadarParamSet copy = params;
+    for (const ParamField& field : Fields(&copy)) {
+        if (field.integer) {
+            std::fprintf(out, "%s=%d\n", field.name.c_str(), *field.integer);
+        } else {
+            std::fprintf(out, "%s=%.2f\n", field.name.c_str(), *field.threshold);
+        }
+    }
+}
+
+class Session {
+public:
+    Session(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop)
+        : m_options(options), m_out(out), m_err(err), m_stop(stop) {}
+    ~Session() {
+        if (m_device) {
+            KVEL_Interface_RadarDevice_Serial_Close(m_device);
+            KVEL_Interface_RadarDevice_Serial_Destroy(m_device);
+        }
+    }
+
+    int Ports();
+    int Info();
+    int ParamsGet();
+    int ParamsSet(const std::vector<std::string>& assignments);
+    int ParamsLoad(const std::string& file);
+    int ParamsSave(const std::string& file);
+    int Stream();
+
+private:
+    int Connect();
+    // Leaves command mode and closes; `result` passes through.
+    int Finish(int result);
+    int ReadModule(RadarParamSet* params);
+    int WriteModule(const RadarParamSet& params);
+    int Fail(int code, const std::string& message) {
+        std::fprintf(m_err, "radar-cli: %s\n", message.c_str());
+        return code;
+    }
+    bool Stopped() const { return m_stop && m_stop->load() != 0; }
+    int RunStreamLoop(ReportFrameParser* parser, std::atomic<int>* parserStop, std::FILE* raw);
+
+    const Options& m_options;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    const std::atomic<int>* m_stop;
+    KVEL_RADAR_HANDLE m_device = nullptr;
+    DiagnosticTail m_diagnostics;
+};
+
+int Session::Ports() {
+    const std::vector<SerialPortInfo> ports = ListSerialPorts();
+    if (ports.empty()) std::fprintf(m_err, "radar-cli: no serial ports found\n");
+    for (const SerialPortInfo& port : ports) {
+        std::fprintf(m_out, "%d\tCOM%d\t%s\n", port.number, port.number, port.devicePath.c_str());
+    }
+    return kExitOk;
+}
+
+int Session::Connect() {
+    int port = 0;
+    if (m_options.port) {
+        port = *m_options.port;
+        if (SerialPortDevicePath(port).empty()) {
+            return Fail(kExitNotConnected, "no serial port " + std::to_string(port));
+        }
+    } else {
+        const std::vector<SerialPortInfo> ports = ListSerialPorts();
+        if (ports.empty()) return Fail(kExitNotConnected, "no serial port present");
+        port = ports.front().number;
+    }
+    m_device = KVEL_Interface_RadarDevice_Serial_Create();
+    if (!m_device) return Fail(kExitNotConnected, "cannot create a device handle");
+    if (!KVEL_Interface_RadarDevice_Serial_OpenByPortNum(m_device, port, m_options.baud,
+                                                         kOpenAttempts, 1, 1, 1,
+                                                         kHandshakeTimeoutMs) ||
+        !KVEL_Interface_RadarDevice_IsConnected(m_device)) {
+        const std::string why = m_diagnostics.Last();
+        return Fail(kExitNotConnected, "cannot open serial port " + std::to_string(port) +
+                                           (why.empty() ? "" : ": " + why));
+    }
+    return kExitOk;
+}
+
+int Session::Finish(int result) {
+    if (m_device) {
+        KVEL_Interface_RadarDevice_StopCmdMode(m_device);
+        KVEL_Interface_RadarDevice_Serial_Close(m_device);
+    }
+    return result;
+}
+
+int Session::Info() {
+    if (int result = Connect(); result != kExitOk) return result;
+    CBaseStringA version;
+    CBaseStringA serial;
+    if (!KVEL_Interface_RadarDevice_GetVersion(m_device, &version)) {
+        return Finish(Fail(kExitNoAnswer, "the module did not answer the version request"));
+    }
+    if (!KVEL_Interface_RadarDevice_GetSerialNumber(m_device, &serial)) {
+        return Finish(Fail(kExitNoAnswer, "the module did not answer the serial number request"));
+    }
+    std::fprintf(m_out, "Version: %s\nSerial number: %s\n", version.GetString(), serial.GetString());
+    return Finish(kExitOk);
+}
+
+int Session::ReadModule(RadarParamSet* params) {
+    switch (ReadRadarParams(m_device, params)) {
+        case kRadarOk: return kExitOk;
+        case kRadarNotConnected: return Fail(kExitNotConnected, "the module is not connected");
+        default: return Fail(kExitNoAnswer, "the module did not answer the parameter read");
+    }
+}
+
+int Session::WriteModule(const RadarParamSet& params) {
+    switch (WriteRadarParams(m_device, &params)) {
+        case kRadarOk: return kExitOk;
+        case kRadarNotConnected: return Fail(kExitNotConnected, "the module is not connected");
+        default: return Fail(kExitNoAnswer, "the module did not accept the parameters");
+    }
+}
+
+int Session::ParamsGet() {
+    if (int result = Connect(); result != kExitOk) return result;
+    RadarParamSet params;
+    if (int result = ReadModule(&params); result != kExitOk) return Finish(result);
+    PrintParams(params, m_out);
+    return Finish(kExitOk);
+}
+
+int Session::ParamsSet(const std::vector<std::string>& assignments) {
+    if (assignments.empty()) return Fail(kExitUsage, "params set needs NAME=VALUE");
+    // Every assignment is checked before the module is touched.
+    RadarParamSet probe;
+    std::string error;
+    for (const std::string& assignment : assignments) {
+        if (!ApplyAssignment(assignment, &probe, &error)) return Fail(kExitUsage, error);
+    }
+    if (int result = Connect(); result != kExitOk) return result;
+    RadarParamSet params;
+    if (int result = ReadModule(&params); result != kExitOk) return Finish(result);
+    for (const std::string& assignment : assignments) ApplyAssignment(assignment, &params, &error);
+    if (int result = WriteModule(params); result != kExitOk) return Finish(result);
+    return Finish(kExitOk);
+}
+
+int Session::ParamsLoad(const std::string& file) {
+    const std::wstring path = AnsiToWide(file);
+    RadarParamSet probe;
+    if (!LoadRadarParamFile(path.c_str(), &probe)) {
+        return Fail(kExitFileError,
+                    "\"" + file + "\" cannot be read or holds no \"" + kRadarParamElement + "\"");
+    }
+    if (int result = Connect(); result != kExitOk) return result;
+    // What the file leaves out keeps the module's value.
+    RadarParamSet params;
+    if (int result = ReadModule(&params); result != kExitOk) return Finish(result);
+    if (!LoadRadarParamFile(path.c_str(), &params)) {
+        return Finish(Fail(kExitFileError, "\"" + file + "\" could no longer be read"));
+    }
+    if (int result = WriteModule(params); result != kExitOk) return Finish(result);
+    return Finish(kExitOk);
+}
+
+int Session::ParamsSave(const std::string& file) {
+    if (int result = Connect(); result != kExitOk) return result;
+    RadarParamSet params;
+    if (int result = ReadModule(&params); result != kExitOk) return Finish(result);
+    std::string error;
+    if (!SaveRadarParamFile(AnsiToWide(file).c_str(), &params, &error)) {
+        return Finish(Fail(kExitFileError, error));
+    }
+    return Finish(kExitOk);
+}
+
+// Prints every report and counts them; raises the parser's stop flag once
+// the wanted number has been printed.
+class ReportPrinter : public IObjectReportListener {
+public:
+    ReportPrinter(std::FILE* out, std::optional<long long> limit, std::atomic<int>* parserStop)
+        : m_out(out), m_limit(limit), m_parserStop(parserStop) {}
+    void OnObjectReport(const uint8_t* payload) override {
+        const ObjectReport report = DecodeObjectReport(payload);
+        std::fprintf(m_out, "%u %.2f", report.TargetState, report.TargetDistance / 100.0);
+        for (uint16_t energy : report.GateEnergy) std::fprintf(m_out, " %.2f", EnergyToDb(energy));
+        std::fputc('\n', m_out);
+        ++m_seen;
+        if (m_limit && m_seen >= *m_limit) m_parserStop->store(1);
+    }
+
+private:
+    std::FILE* m_out;
+    std::optional<long long> m_limit;
+    std::atomic<int>* m_parserStop;
+    long long m_seen = 0;
+};
+
+int Session::RunStreamLoop(ReportFrameParser* parser, std::atomic<int>* parserStop,
+                           std::FILE* raw) {
+    const int chunkSize =
+        std::max(1, KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(m_device));
+    std::vector<uint8_t> chunk(static_cast<size_t>(chunkSize));
+    const auto start = std::chrono::steady_clock::now();
+    auto timeUp = [&] {
+        if (!m_options.seconds) return false;
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        return elapsed.count() >= *m_options.seconds;
+    };
+    while (!Stopped() && parserStop->load() == 0 && !timeUp()) {
+        const int received = KVEL_Interface_RadarDevice_ReadData(m_device, chunk.data(), chunkSize,
+                                                                 kReadTimeoutMs, 0);
+        if (received <= 0) {
+            if (!KVEL_Interface_RadarDevice_IsConnected(m_device)) {
+                return Fail(kExitNotConnected, "the connection to the module was lost");
+            }
+            continue;
+        }
+        if (raw && std::fwrite(chunk.data(), 1, static_cast<size_t>(received), raw) !=
+                       static_cast<size_t>(received)) {
+            return Fail(kExitFileError,
+                        std::string("cannot write the raw file: ") + std::strerror(errno));
+        }
+        if (Stopped()) parserStop->store(1);
+        parser->Append(chunk.data(), static_cast<size_t>(received));
+        std::fflush(m_out);
+    }
+    return kExitOk;
+}
+
+int Session::Stream() {
+    std::FILE* raw = nullptr;
+    if (!m_options.rawFile.empty()) {
+        raw = std::fopen(m_options.rawFile.c_str(), "wb");
+        if (!raw) {
+            return Fail(kExitFileError, "cannot create \"" + m_options.rawFile +
+                                            "\": " + std::strerror(errno));
+        }
+    }
+    auto closeRaw = [&raw, this](int result) {
+        if (raw && std::fclose(raw) != 0 && result == kExitOk) {
+            result = Fail(kExitFileError, std::string("cannot write the raw file: ") +
+                                              std::strerror(errno));
+        }
+        raw = nullptr;
+        return result;
+    };
+
+    if (int result = Connect(); result != kExitOk) return closeRaw(result);
+    if (!KVEL_Interface_RadarDevice_StartCmdMode(m_device, kOpenAttempts, kHandshakeTimeoutMs) ||
+        !KVEL_Interface_RadarDevice_Protocol_SetABDMode(m_device)) {
+        return closeRaw(Finish(Fail(kExitNoAnswer, "the module did not switch to report mode")));
+    }
+    KVEL_Interface_RadarDevice_StopCmdMode(m_device);
+
+    std::atomic<int> parserStop{0};
+    ReportPrinter printer(m_out, m_options.count, &parserStop);
+    int result = kExitOk;
+    {
+        ReportFrameParser parser(&printer, &parserStop);
+        result = RunStreamLoop(&parser, &parserStop, raw);
+    }
+    std::fflush(m_out);
+
+    // Back to the mode the module is left in by the tool.
+    if (KVEL_Interface_RadarDevice_IsConnected(m_device)) {
+        const bool restored =
+            KVEL_Interface_RadarDevice_StartCmdMode(m_device, kOpenAttempts, kHandshakeTimeoutMs) &&
+            KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(m_device);
+        if (!restored && result == kExitOk) {
+            result = Fail(kExitNoAnswer, "the module did not return to data transfer mode");
+        }
+    }
+    return closeRaw(Finish(result));
+}
+
+int Dispatch(const Options& options, std::FILE* out, std::FILE* err,
+             const std::atomic<int>* stop) {
+    const std::vector<std::string>& words = options.words;
+    auto usage = [err](const std::string& message) {
+        std::fprintf(err, "radar-cli: %s\n%s", message.c_str(), kUsage);
+        return kExitUsage;
+    };
+    if (words.empty()) return usage("no command given");
+    const std::string& command = words[0];
+    const bool streamOptions = options.count || options.seconds || !options.rawFile.empty();
+    if (streamOptions && command != "stream") {
+        return usage("--count, --seconds and --raw belong to stream");
+    }
+
+    Session session(options, out, err, stop);
+    if (command == "ports" && words.size() == 1) return session.Ports();
+    if (command == "info" && words.size() == 1) return session.Info();
+    if (command == "stream" && words.size() == 1) return session.Stream();
+    if (command == "params" && words.size() >= 2) {
+        const std::string& sub = words[1];
+        if (sub == "get" && words.size() == 2) return session.ParamsGet();
+        if (sub == "set") {
+            return session.ParamsSet(std::vector<std::string>(words.begin() + 2, words.end()));
+        }
+        if (sub == "load" && words.size() == 3) return session.ParamsLoad(words[2]);
+        if (sub == "save" && words.size() == 3) return session.ParamsSave(words[2]);
+    }
+    std::string line;
+    for (const std::string& word : words) line += (line.empty() ? "" : " ") + word;
+    return usage("unknown command \"" + line + "\"");
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+        const std::atomic<int>* stop) {
+    std::string error;
+    const std::optional<Options> options = ParseOptions(args, &error);
+    if (!options) {
+        std::fprintf(err, "radar-cli: %s\n%s", error.c_str(), kUsage);
+        return kExitUsage;
+    }
+    if (options->help) {
+        std::fputs(kUsage, out);
+        return kExitOk;
+    }
+    DbgOutputSetStderr(options->verbose);
+    return Dispatch(*options, out, err, stop);
+}
+
+}  // namespace radarcli
