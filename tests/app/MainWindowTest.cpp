@@ -84,8 +84,9 @@ Layout TakeLayout(QWidget& window)
 
 void CompareLayouts(const Layout& before, const Layout& after)
 {
-    QCOMPARE(after.rects.size(), before.rects.size());
+    // Widgets a page makes later (tips, chart parts) have no earlier place.
     for (const auto& [widget, rect] : before.rects) {
+        QVERIFY(after.rects.count(widget));
         if (after.rects.at(widget) != rect)
             qWarning() << widget->objectName() << widget->metaObject()->className() << rect
                        << after.rects.at(widget);
