@@ -1,0 +1,225 @@
+// Parameter read and write against the module emulator on a real
+// pseudo-terminal, through the radar device library.
+#include "params/RadarParam.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emulator/ModuleEmulator.h"
+
+namespace {
+
+class LogCapture {
+public:
+    LogCapture() { DbgOutputAddCallback(&LogCapture::Collect, this); }
+    ~LogCapture() { DbgOutputDelCallback(&LogCapture::Collect); }
+    int Count(const std::string& text) const {
+        std::lock_guard hold(m_mutex);
+        int count = 0;
+        for (const std::string& line : m_lines) count += line.find(text) != std::string::npos;
+        return count;
+    }
+
+private:
+    static int Collect(void* user, intptr_t, const char* text, int length) {
+        auto* self = static_cast<LogCapture*>(user);
+        std::lock_guard hold(self->m_mutex);
+        self->m_lines.emplace_back(text, static_cast<size_t>(length));
+        return length;
+    }
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+constexpr const char* kReadName = "ReadSetting_RadarOperatorConfig";
+constexpr const char* kWriteName = "WriteSetting_RadarOperatorConfig";
+
+// An emulated module and a device handle connected to it as the tool
+// connects: open in command mode, frame size asked.
+class Connection {
+public:
+    explicit Connection(emulator::Options options) : m_module(WithFastTiming(options)) {
+        std::string error;
+        m_started = m_module.Start(&error);
+        EXPECT_TRUE(m_started) << error;
+        m_device = KVEL_Interface_RadarDevice_Serial_Create();
+        if (m_started) {
+            EXPECT_NE(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(
+                          m_device, m_module.PortNumber(), options.baudRate, 2, 1, 1, 1, 150),
+                      0);
+        }
+    }
+    ~Connection() {
+        KVEL_Interface_RadarDevice_Serial_Close(m_device);
+        KVEL_Interface_RadarDevice_Serial_Destroy(m_device);
+    }
+    KVEL_RADAR_HANDLE Device() const { return m_device; }
+    emulator::ModuleEmulator& Module() { return m_module; }
+    bool Started() const { return m_started; }
+
+private:
+    static emulator::Options WithFastTiming(emulator::Options options) {
+        options.realTiming = false;
+        return options;
+    }
+    emulator::ModuleEmulator m_module;
+    KVEL_RADAR_HANDLE m_device = nullptr;
+    bool m_started = false;
+};
+
+emulator::Options FrameSize(int bytes) {
+    emulator::Options options;
+    options.maxFrameSize = bytes;
+    return options;
+}
+
+RadarParamSet Distinct() {
+    RadarParamSet params;
+    params.GateMax = 11;
+    params.ObjectDisappearDelayTime = -1;
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        params.TriggerThreshold[gate] = 20.0 + gate;
+        params.HoldThreshold[gate] = 60.0 + gate * 2;
+    }
+    return params;
+}
+
+bool SameSet(const RadarParamSet& a, const RadarParamSet& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(RadarParamDeviceTest, ReadsTheModuleValuesInDecibels) {
+    Connection connection(FrameSize(64));
+    ASSERT_TRUE(connection.Started());
+    LogCapture log;
+    RadarParamSet params;
+    params.GateMax = -7;
+    ASSERT_EQ(ReadRadarParams(connection.Device(), &params), kRadarOk);
+    EXPECT_EQ(log.Count(std::string(kReadName) + ", result: Success\r\n"), 1);
+
+    EXPECT_EQ(static_cast<uint32_t>(params.GateMax), connection.Module().Parameter(0x0001));
+    EXPECT_EQ(static_cast<uint32_t>(params.ObjectDisappearDelayTime),
+              connection.Module().Parameter(0x0004));
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        EXPECT_DOUBLE_EQ(params.TriggerThreshold[gate],
+                         RadarThresholdToDb(connection.Module().Parameter(0x0010 + gate)));
+        EXPECT_DOUBLE_EQ(params.HoldThreshold[gate],
+                         RadarThresholdToDb(connection.Module().Parameter(0x0020 + gate)));
+    }
+}
+
+struct BatchCase {
+    int frameSize;
+    uint64_t readBatches;
+    uint64_t writeBatches;
+};
+
+class RadarParamFrameSizeTest : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(RadarParamFrameSizeTest, WritesAndReadsBackInBatchesThatFit) {
+    const BatchCase batch = GetParam();
+    Connection connection(FrameSize(batch.frameSize));
+    ASSERT_TRUE(connection.Started());
+    ASSERT_EQ(KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(connection.Device()),
+              batch.frameSize);
+
+    const RadarParamSet written = Distinct();
+    uint64_t before = connection.Module().CommandsAnswered();
+    ASSERT_EQ(WriteRadarParams(connection.Device(), &written), kRadarOk);
+    EXPECT_EQ(connection.Module().CommandsAnswered() - before, batch.writeBatches);
+    EXPECT_EQ(connection.Module().Parameter(0x0004), 0xFFFFFFFFu);
+    EXPECT_EQ(connection.Module().Parameter(0x0010), 100u);
+    EXPECT_EQ(connection.Module().Parameter(0x002F), 1000000000u);
+
+    RadarParamSet read;
+    before = connection.Module().CommandsAnswered();
+    ASSERT_EQ(ReadRadarParams(connection.Device(), &read), kRadarOk);
+    EXPECT_EQ(connection.Module().CommandsAnswered() - before, batch.readBatches);
+    EXPECT_EQ(read.GateMax, 11);
+    EXPECT_EQ(read.ObjectDisappearDelayTime, -1);
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        // What comes back is the dB value of the rounded linear power.
+        EXPECT_DOUBLE_EQ(read.TriggerThreshold[gate],
+                         RadarThresholdToDb(RadarThresholdFromDb(written.TriggerThreshold[gate])));
+        EXPECT_NEAR(read.HoldThreshold[gate], written.HoldThreshold[gate], 0.001) << gate;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FrameSizes, RadarParamFrameSizeTest,
+                         ::testing::Values(BatchCase{18, 34, 34}, BatchCase{40, 5, 9},
+                                           BatchCase{64, 3, 5}, BatchCase{172, 1, 2}),
+                         [](const auto& info) { return std::to_string(info.param.frameSize); });
+
+TEST(RadarParamDeviceTest, FrameTooSmallForOneWriteEntryFailsWithoutSending) {
+    Connection connection(FrameSize(16));
+    ASSERT_TRUE(connection.Started());
+    RadarParamSet read;
+    ASSERT_EQ(ReadRadarParams(connection.Device(), &read), kRadarOk);  // one value a batch
+
+    LogCapture log;
+    const uint64_t before = connection.Module().CommandsAnswered();
+    const RadarParamSet params = Distinct();
+    EXPECT_EQ(WriteRadarParams(connection.Device(), &params), kRadarNoAnswer);
+    EXPECT_EQ(connection.Module().CommandsAnswered(), before);
+    EXPECT_EQ(log.Count(std::string(kWriteName) + ", result: Failed\r\n"), 1);
+    EXPECT_EQ(connection.Module().Parameter(0x0001), static_cast<uint32_t>(read.GateMax));
+}
+
+TEST(RadarParamDeviceTest, NotConnectedChangesAndLogsNothing) {
+    KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
+    LogCapture log;
+    RadarParamSet params = Distinct();
+    EXPECT_EQ(ReadRadarParams(device, &params), kRadarNotConnected);
+    EXPECT_EQ(WriteRadarParams(device, &params), kRadarNotConnected);
+    EXPECT_TRUE(SameSet(params, Distinct()));
+    EXPECT_EQ(log.Count("RadarOperatorConfig"), 0);
+    KVEL_Interface_RadarDevice_Serial_Destroy(device);
+}
+
+TEST(RadarParamDeviceTest, RefusedCommandsLeaveTheSetUnchanged) {
+    emulator::Options options = FrameSize(64);
+    options.faults = {emulator::Fault::FailingStatus};
+    Connection connection(options);
+    ASSERT_TRUE(connection.Started());
+    LogCapture log;
+    RadarParamSet params = Distinct();
+    EXPECT_EQ(ReadRadarParams(connection.Device(), &params), kRadarNoAnswer);
+    EXPECT_TRUE(SameSet(params, Distinct()));
+    EXPECT_EQ(log.Count(std::string(kReadName) + ", result: Failed.\r\n"), 1);
+
+    const uint64_t before = connection.Module().CommandsAnswered();
+    EXPECT_EQ(WriteRadarParams(connection.Device(), &params), kRadarNoAnswer);
+    EXPECT_EQ(connection.Module().CommandsAnswered() - before, 1u);  // stops at the first batch
+    EXPECT_EQ(log.Count(std::string(kWriteName) + ", result: Failed\r\n"), 1);
+}
+
+TEST(RadarParamDeviceTest, DroppedReplyFailsWithinTheTimeOut) {
+    emulator::Options options = FrameSize(64);
+    options.faults = {emulator::Fault::DropReplies};
+    Connection connection(options);
+    ASSERT_TRUE(connection.Started());
+    // Every third reply is dropped, so one of a few reads meets one.
+    RadarParamSet params = Distinct();
+    int failures = 0;
+    for (int attempt = 0; attempt < 3 && failures == 0; ++attempt) {
+        const auto start = std::chrono::steady_clock::now();
+        const int result = ReadRadarParams(connection.Device(), &params);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::seconds(5));
+        if (result == kRadarNoAnswer) {
+            ++failures;
+            EXPECT_TRUE(SameSet(params, Distinct()));
+        } else {
+            ASSERT_EQ(result, kRadarOk);
+            params = Distinct();
+        }
+    }
+    EXPECT_EQ(failures, 1);
+}
+
+}  // namespace
