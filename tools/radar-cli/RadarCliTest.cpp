@@ -1,0 +1,207 @@
+// radar-cli's commands run in-process against the emulated module.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "Commands.h"
+#include "device/RadarProtocol.h"
+#include "emulator/ModuleEmulator.h"
+#include "params/RadarParam.h"
+#include "realtime/ReportFrame.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace rp = radar_protocol;
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Drain(std::FILE* stream) {
+    std::fflush(stream);
+    std::rewind(stream);
+    std::string text;
+    char block[4096];
+    for (size_t n; (n = std::fread(block, 1, sizeof block, stream)) > 0;) text.append(block, n);
+    std::fclose(stream);
+    return text;
+}
+
+Result RunCli(std::vector<std::string> args, const std::atomic<int>* stop = nullptr) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Result result;
+    result.code = radarcli::Run(args, out, err, stop);
+    result.out = Drain(out);
+    result.err = Drain(err);
+    return result;
+}
+
+int CountLines(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class RadarCliTest : public ::testing::Test {
+protected:
+    void SetUp() override { Start({}); }
+
+    void Start(std::set<emulator::Fault> faults) {
+        m_module.reset();
+        emulator::Options options;
+        options.realTiming = false;
+        options.version = "V9.8.7.6";
+        options.serialNumber = "TEST-SN-42";
+        options.faults = std::move(faults);
+        m_module = std::make_unique<emulator::ModuleEmulator>(options);
+        std::string error;
+        ASSERT_TRUE(m_module->Start(&error)) << error;
+        m_folder = fs::temp_directory_path() / ("radar-cli-test-" + std::to_string(::getpid()));
+        fs::create_directories(m_folder);
+    }
+    void TearDown() override {
+        m_module.reset();
+        std::error_code ignored;
+        fs::remove_all(m_folder, ignored);
+    }
+
+    Result Cli(std::vector<std::string> args, const std::atomic<int>* stop = nullptr) {
+        args.insert(args.begin(), {"--port", std::to_string(m_module->PortNumber())});
+        return RunCli(args, stop);
+    }
+    static std::string Read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::unique_ptr<emulator::ModuleEmulator> m_module;
+    fs::path m_folder;
+};
+
+TEST_F(RadarCliTest, ListsTheEmulatedPortAndReadsTheModuleIdentity) {
+    const Result ports = RunCli({"ports"});
+    EXPECT_EQ(ports.code, radarcli::kExitOk);
+    const std::string line = std::to_string(m_module->PortNumber()) + "\tCOM" +
+                             std::to_string(m_module->PortNumber()) + "\t" + m_module->DevicePath();
+    EXPECT_NE(ports.out.find(line + "\n"), std::string::npos) << ports.out;
+
+    const Result info = Cli({"info"});
+    EXPECT_EQ(info.code, radarcli::kExitOk) << info.err;
+    EXPECT_EQ(info.out, "Version: V9.8.7.6\nSerial number: TEST-SN-42\n");
+}
+
+TEST_F(RadarCliTest, SetsParametersByFileNamesInAnyCaseAndGetsThemBack) {
+    const Result set = Cli({"params", "set", "gatemax=6", "HOLDGATE3THRESHOLD=40",
+                            "ObjectDisappearDelayTime=-1"});
+    ASSERT_EQ(set.code, radarcli::kExitOk) << set.err;
+    EXPECT_EQ(m_module->Parameter(0x0001), 6u);
+    EXPECT_EQ(m_module->Parameter(0x0023), 10000u);
+    EXPECT_EQ(m_module->Parameter(0x0004), 0xFFFFFFFFu);
+
+    const Result get = Cli({"params", "get"});
+    ASSERT_EQ(get.code, radarcli::kExitOk) << get.err;
+    EXPECT_EQ(CountLines(get.out), kRadarParamCount);
+    EXPECT_EQ(get.out.rfind("GateMax=6\nObjectDisappearDelayTime=-1\nTriggerGate0Threshold=", 0), 0u)
+        << get.out;
+    EXPECT_NE(get.out.find("\nHoldGate3Threshold=40.00\n"), std::string::npos) << get.out;
+}
+
+TEST_F(RadarCliTest, BadAssignmentsAreRefusedBeforeTheModuleIsTouched) {
+    const uint64_t before = m_module->CommandsAnswered();
+    for (const char* bad : {"Nonsense=1", "GateMax=abc", "GateMax", "TriggerGate0Threshold=nan",
+                            "GateMax=99999999999", "TriggerGate16Threshold=3"}) {
+        const Result result = Cli({"params", "set", "GateMax=3", bad});
+        EXPECT_EQ(result.code, radarcli::kExitUsage) << bad;
+        EXPECT_FALSE(result.err.empty()) << bad;
+    }
+    EXPECT_EQ(m_module->CommandsAnswered(), before);
+    EXPECT_EQ(Cli({"params", "set"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(RunCli({"frobnicate"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(RunCli({"info", "--count", "3"}).code, radarcli::kExitUsage);
+}
+
+TEST_F(RadarCliTest, SavesAndLoadsParameterFiles) {
+    const fs::path file = m_folder / "module.xml";
+    ASSERT_EQ(Cli({"params", "set", "GateMax=8"}).code, radarcli::kExitOk);
+    const Result save = Cli({"params", "save", file.string()});
+    ASSERT_EQ(save.code, radarcli::kExitOk) << save.err;
+    EXPECT_NE(Read(file).find("<RadarParam GateMax=\"8\""), std::string::npos);
+
+    std::ofstream(m_folder / "partial.xml") << "<RadarParam TriggerGate2Threshold=\"50\"/>";
+    const Result load = Cli({"params", "load", (m_folder / "partial.xml").string()});
+    ASSERT_EQ(load.code, radarcli::kExitOk) << load.err;
+    EXPECT_EQ(m_module->Parameter(0x0012), 100000u);
+    EXPECT_EQ(m_module->Parameter(0x0001), 8u);  // not in the file: kept
+
+    EXPECT_EQ(Cli({"params", "load", (m_folder / "missing.xml").string()}).code,
+              radarcli::kExitFileError);
+    const Result unwritable = Cli({"params", "save", (m_folder / "no" / "x.xml").string()});
+    EXPECT_EQ(unwritable.code, radarcli::kExitFileError);
+    EXPECT_NE(unwritable.err.find("No such file or directory"), std::string::npos) << unwritable.err;
+}
+
+TEST_F(RadarCliTest, MissingPortIsNotConnected) {
+    const Result result = RunCli({"--port", "999", "info"});
+    EXPECT_EQ(result.code, radarcli::kExitNotConnected);
+    EXPECT_NE(result.err.find("999"), std::string::npos);
+}
+
+// Reports in a radar data file, parsed as a reader would.
+struct Counter : IObjectReportListener {
+    int reports = 0;
+    void OnObjectReport(const uint8_t*) override { ++reports; }
+};
+
+TEST_F(RadarCliTest, StreamsReportsKeepsTheRawBytesAndRestoresTheMode) {
+    const fs::path raw = m_folder / "RadarData_test.dat";
+    const Result stream = Cli({"stream", "--count", "3", "--raw", raw.string()});
+    ASSERT_EQ(stream.code, radarcli::kExitOk) << stream.err;
+    ASSERT_EQ(CountLines(stream.out), 3) << stream.out;
+    std::istringstream first(stream.out.substr(0, stream.out.find('\n')));
+    std::vector<std::string> fields;
+    for (std::string field; first >> field;) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 18u) << stream.out;
+    EXPECT_NE(fields[1].find('.'), std::string::npos);
+    EXPECT_EQ(m_module->OperatingMode(), rp::kModeDataTransfer);
+
+    const std::string bytes = Read(raw);
+    Counter counter;
+    ReportFrameParser parser(&counter, nullptr);
+    parser.Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_GE(counter.reports, 3);
+}
+
+TEST_F(RadarCliTest, StopFlagEndsAStreamCleanly) {
+    std::atomic<int> stop{0};
+    std::thread interrupter([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        stop = 1;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const Result stream = Cli({"stream"}, &stop);
+    interrupter.join();
+    EXPECT_EQ(stream.code, radarcli::kExitOk) << stream.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(m_module->OperatingMode(), rp::kModeDataTransfer);
+}
+
+TEST_F(RadarCliTest, RefusingModuleIsReportedAsNoAnswer) {
+    Start({emulator::Fault::FailingStatus});
+    const Result get = Cli({"params", "get"});
+    EXPECT_EQ(get.code, radarcli::kExitNoAnswer);
+    EXPECT_TRUE(get.out.empty());
+    EXPECT_EQ(Cli({"stream", "--count", "1"}).code, radarcli::kExitNoAnswer);
+}
+
+}  // namespace
