@@ -20,7 +20,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include <pugixml.hpp>
@@ -164,7 +166,23 @@ QWidget* MakeDefaultWidget(const DialogControl& control, QWidget* parent)
     }
     if (kind == "combo") return new QComboBox(parent);
     if (kind == "group") return new QGroupBox(control.text, parent);
+    if (kind == "check" && HasStyle(control, "pushlike")) {
+        QPushButton* button = MakeButton(control, parent);
+        button->setCheckable(true);
+        return button;
+    }
     if (kind == "check") return new QCheckBox(control.text, parent);
+    if (kind == "list") {
+        auto* list = new QTreeWidget(parent);
+        list->setRootIsDecorated(false);
+        return list;
+    }
+    if (kind == "progress") {
+        auto* bar = new QProgressBar(parent);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        return bar;
+    }
     if (kind == "frame") return MakeLabel(control, parent, true);
     return MakeLabel(control, parent, false);
 }
@@ -271,6 +289,7 @@ std::map<std::string, QWidget*> BuildDialog(QWidget* page, const DialogTemplate&
             widget->setObjectName(QString::fromStdString(control.id));
             widgets[control.id] = widget;
         }
+        if (HasStyle(control, "disabled")) widget->setEnabled(false);
         radios.Add(control, widget);
         widget->show();
     }

@@ -6,7 +6,9 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include "../support/PromptRecorder.h"
@@ -175,6 +177,59 @@ private slots:
         }
 
         QVERIFY(!LoadDialogTemplate(987654));
+    }
+
+    void pageTemplatesFitAndMatchAcrossLanguages()
+    {
+        for (int id : {1000, 3000, 3500, 4000}) {
+            SetUiLanguage(UiLanguage::English);
+            std::unique_ptr<DialogTemplate> english = LoadDialogTemplate(id);
+            SetUiLanguage(UiLanguage::Chinese);
+            std::unique_ptr<DialogTemplate> chinese = LoadDialogTemplate(id);
+            QVERIFY2(english && chinese, qPrintable(QString::number(id)));
+            QCOMPARE(chinese->controls.size(), english->controls.size());
+            for (const DialogTemplate* dialog : {english.get(), chinese.get()}) {
+                const QRect bounds(0, 0, dialog->width, dialog->height);
+                for (size_t i = 0; i < dialog->controls.size(); ++i) {
+                    const DialogControl& control = dialog->controls[i];
+                    const QString where = QStringLiteral("%1 #%2").arg(id).arg(i);
+                    QVERIFY2(bounds.contains(RectOf(control)), qPrintable(where));
+                    QVERIFY2(!control.kind.empty(), qPrintable(where));
+                    QCOMPARE(control.id, english->controls[i].id);
+                    // Controls never overlap; a drop-down list's height includes its open list.
+                    for (size_t j = 0; j < i; ++j) {
+                        const DialogControl& other = dialog->controls[j];
+                        if (control.kind == "combo" || other.kind == "combo") continue;
+                        QVERIFY2(!RectOf(control).intersects(RectOf(other)), qPrintable(where));
+                    }
+                }
+            }
+        }
+    }
+
+    void moreKindsGetTheirWidgets()
+    {
+        SetUiLanguage(UiLanguage::Chinese);
+        std::unique_ptr<DialogTemplate> collector = LoadDialogTemplate(3500);
+        QVERIFY(collector);
+        QCOMPARE(collector->caption, QStringLiteral("门限采集"));
+        QWidget dialog;
+        auto widgets = BuildDialog(&dialog, *collector);
+        QVERIFY(qobject_cast<QTreeWidget*>(widgets.at("3501")));
+        auto* progress = qobject_cast<QProgressBar*>(widgets.at("3502"));
+        QVERIFY(progress);
+        QCOMPARE(progress->maximum(), 100);
+        QCOMPARE(qobject_cast<QPushButton*>(widgets.at("2"))->text(), QStringLiteral("取消"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("门限采集"));
+
+        std::unique_ptr<DialogTemplate> realtime = LoadDialogTemplate(3000);
+        QWidget page;
+        widgets = BuildDialog(&page, *realtime);
+        auto* lamp = qobject_cast<QPushButton*>(widgets.at("3001"));
+        QVERIFY(lamp);
+        QVERIFY(lamp->isCheckable());
+        QVERIFY(!lamp->isEnabled());
+        QCOMPARE(qobject_cast<QPushButton*>(widgets.at("3004"))->text(), QStringLiteral("生成门限"));
     }
 
     void dialogUnitsFollowTheFont()
