@@ -20,6 +20,7 @@
 #include "app/App.h"
 #include "app/MainDlg.h"
 #include "app/Strings.h"
+#include "common/KVEL_Common.h"
 #include "emulator/ModuleEmulator.h"
 #include "settings/AppConfig.h"
 #include "tests/support/ProgramFolder.h"
@@ -351,6 +352,7 @@ private slots:
 
         const QByteArray settings = ReadSettingsFile();
         QVERIFY(settings.contains("BaudRate=\"115201\""));
+        QVERIFY(settings.contains("<ParamSetting"));  // the parameter page saved its section
         QVERIFY(prompts.messages.empty());
     }
 
@@ -420,6 +422,9 @@ private slots:
         QVERIFY(folder.isValid());
         const QString program = folder.filePath("KVEL_ZorviRQ05_SB03Tool");
         QVERIFY(QFile::copy(QString(KVEL_TOOL_EXECUTABLE), program));
+        wchar_t version[KVEL_MAX_PATH] = {};
+        QVERIFY(GetFileVersionW(program.toStdWString().c_str(), version, KVEL_MAX_PATH));
+        QCOMPARE(QString::fromWCharArray(version), QString("1.2.1.2"));
         QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
 
         QProcess tool;
