@@ -3,7 +3,7 @@
 
 #include <atomic>
 #include <mutex>
-#include <regex>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,10 +51,19 @@ TEST_F(Diagnostics, DecoratesWithTimeIdsAndTag) {
     DbgOutputA(2, "decorated %s\n", "x");
     ASSERT_EQ(collector.lines.size(), 2u);
     EXPECT_EQ(collector.lines[0], "plain 1\n");
-    const std::regex decorated(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(\d+):\d+\] \[radar\] decorated x\n)");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(collector.lines[1], match, decorated)) << collector.lines[1];
-    EXPECT_EQ(std::stol(match[1]), static_cast<long>(getpid()));
+    const std::string& line = collector.lines[1];
+    int date[7] = {};
+    long pid = 0, tid = 0;
+    int rest = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d [%ld:%ld] %n", &date[0], &date[1],
+                          &date[2], &date[3], &date[4], &date[5], &date[6], &pid, &tid, &rest),
+              9)
+        << line;
+    EXPECT_EQ(line[4], '-');
+    EXPECT_EQ(line[19], '.');
+    EXPECT_EQ(line.substr(static_cast<size_t>(rest)), "[radar] decorated x\n");
+    EXPECT_EQ(pid, static_cast<long>(getpid()));
+    EXPECT_GT(tid, 0);
 }
 
 TEST_F(Diagnostics, LongLinesAndLevelsAndRemoval) {
@@ -83,12 +92,15 @@ TEST_F(Diagnostics, LinesFromManyThreadsArriveWhole) {
         });
     for (auto& th : threads) th.join();
     ASSERT_EQ(collector.lines.size(), static_cast<size_t>(kThreads * kLines));
-    const std::regex whole(R"(\[\d+:\d+\] thread (\d) line (\d+) payload-payload-payload\|end\n)");
     std::vector<int> seen(kThreads, 0);
     for (const std::string& line : collector.lines) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, whole)) << line;
-        ++seen[std::stoi(m[1])];
+        long pid = 0, tid = 0;
+        int thread = -1, index = -1, rest = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "[%ld:%ld] thread %d line %d %n", &pid, &tid, &thread, &index, &rest), 4)
+            << line;
+        ASSERT_EQ(line.substr(static_cast<size_t>(rest)), "payload-payload-payload|end\n");
+        ASSERT_TRUE(thread >= 0 && thread < kThreads);
+        ++seen[static_cast<size_t>(thread)];
     }
     for (int count : seen) EXPECT_EQ(count, kLines);
 }
