@@ -193,6 +193,7 @@ private slots:
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QVERIFY(dlg.windowTitle().startsWith("KVEL_ZorviRQ05_SB03Tool(v"));
+        QVERIFY(!dlg.windowIcon().isNull());
         QVERIFY(dlg.ParamPage().isVisible());
         QVERIFY(!dlg.RealtimePage().isVisible());
         QVERIFY(!dlg.CapturePage().isVisible());
