@@ -24,6 +24,22 @@ bool HasTag(const uint8_t* p, const uint8_t (&tag)[4]) {
     return std::memcmp(p, tag, kTagSize) == 0;
 }
 
+// The first position from `from` to `lastStart` holding the first header
+// byte, or lastStart + 1 when there is none. Noise between frames is mostly
+// a few bytes, which a plain loop finds sooner than a memchr call; longer
+// runs go to memchr.
+size_t NextHeaderCandidate(const uint8_t* p, size_t from, size_t lastStart) {
+    constexpr size_t kShortRun = 16;
+    const size_t end = lastStart + 1;
+    const size_t shortEnd = from + kShortRun < end ? from + kShortRun : end;
+    for (size_t at = from; at < shortEnd; ++at) {
+        if (p[at] == kHeaderTag[0]) return at;
+    }
+    if (shortEnd >= end) return end;
+    const void* hit = std::memchr(p + shortEnd, kHeaderTag[0], end - shortEnd);
+    return hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - p) : end;
+}
+
 }  // namespace
 
 ObjectReport DecodeObjectReport(const uint8_t* payload) {
@@ -80,20 +96,7 @@ void ReportFrameParser::ScanPass() {
         if (pos + kFrameOverhead > avail) break;
 
         if (p[pos] != kHeaderTag[0] || !HasTag(p + pos, kHeaderTag)) {
-            // Every position that could still begin a frame lies before
-            // avail - 9; look for the next first header byte among them.
-            const size_t from = pos + 1;
-            const size_t lastStart = avail - kFrameOverhead;  // pos + 10 <= avail
-            if (from > lastStart) {
-                pos = lastStart + 1;
-                break;
-            }
-            const void* hit = std::memchr(p + from, kHeaderTag[0], lastStart - from + 1);
-            if (!hit) {
-                pos = lastStart + 1;
-                break;
-            }
-            pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
+            pos = NextHeaderCandidate(p, pos + 1, avail - kFrameOverhead);
             continue;
         }
 
