@@ -1,5 +1,6 @@
 // radar-emulator: serves one emulated module on a virtual serial port until
 // it is told to stop (SIGINT or SIGTERM).
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -74,6 +75,9 @@ private:
     size_t m_at = 0;
 };
 
+const std::string kValueOptions[] = {"--port", "--baud", "--max-frame", "--seed",
+                                     "--fault", "--version", "--serial"};
+
 // Returns false when only the help was asked for.
 bool ParseOptions(int argc, char** argv, emulator::Options* options) {
     Arguments args(argc, argv);
@@ -81,6 +85,9 @@ bool ParseOptions(int argc, char** argv, emulator::Options* options) {
     bool hasValue = false;
     while (args.Next(&name, &value, &hasValue)) {
         if (name == "--help" || name == "-h") return false;
+        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) == std::end(kValueOptions)) {
+            throw UsageError{"unknown option \"" + name + "\""};
+        }
         const std::string text = args.Value(name, &value, hasValue);
         if (name == "--port") {
             options->port = static_cast<int>(ParseNumber(name, text, 0, 9999));
@@ -98,10 +105,8 @@ bool ParseOptions(int argc, char** argv, emulator::Options* options) {
             if (!emulator::ParseFaultList(text, &options->faults, &error)) throw UsageError{error};
         } else if (name == "--version") {
             options->version = text;
-        } else if (name == "--serial") {
+        } else {  // --serial
             options->serialNumber = text;
-        } else {
-            throw UsageError{"unknown option \"" + name + "\""};
         }
     }
     return true;
@@ -122,7 +127,11 @@ int main(int argc, char** argv) {
     }
 
     // Block the stop signals in every thread; the main thread takes them
-    // with sigwait once the module is serving.
+    // with sigwait once the module is serving. A shell starts background
+    // programs with SIGINT ignored, and an ignored signal is never pending:
+    // restore the default first.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
