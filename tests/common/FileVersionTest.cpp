@@ -10,6 +10,10 @@ KVEL_EMBED_FILE_VERSION("9.8.7.6");
 
 namespace {
 
+// The marker is joined to the texts at run time: a literal joined at
+// compile time would itself be a version text inside this test program.
+std::string Marked(const std::string& text) { return std::string(KVEL_FILE_VERSION_MARKER) + text; }
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -25,10 +29,10 @@ TEST(FileVersion, FoundAmongBinaryBytesAndRefusedWhenAbsent) {
     std::string bytes(100000, '\x90');
     bytes += std::string(KVEL_FILE_VERSION_MARKER) + std::string("\0", 1);  // bare marker: no text
     bytes += std::string(5000, '\0');
-    bytes += std::string(KVEL_FILE_VERSION_MARKER "2.0.1 beta") + std::string("\0tail", 5);
+    bytes += Marked("2.0.1 beta") + std::string("\0tail", 5);
     WriteFile(temp.File("with"), bytes);
     WriteFile(temp.File("without"), std::string(4096, 'K'));
-    WriteFile(temp.File("unterminated"), std::string(KVEL_FILE_VERSION_MARKER "1.0"));
+    WriteFile(temp.File("unterminated"), Marked("1.0"));
 
     wchar_t out[KVEL_MAX_PATH] = L"junk";
     ASSERT_TRUE(GetFileVersionW(AnsiToWide(temp.File("with")).c_str(), out, KVEL_MAX_PATH));
