@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "common/KVEL_Common.h"
+#include "common/SerialPortScan.h"
 
 namespace {
 
@@ -104,10 +105,7 @@ bool ProcessAlive(long pid, const std::string& startTime) {
 
 // --- Devices present ---------------------------------------------------------
 
-struct RealDevice {
-    std::string devicePath;  // /dev/ttyUSB0
-    std::string identity;    // the sysfs device and the device number
-};
+using RealDevice = kvel_common_detail::SerialDevice;
 
 bool HasPrefixNumber(const std::string& name, const char* prefix) {
     const size_t n = std::strlen(prefix);
@@ -125,7 +123,10 @@ bool UartPresent(const std::string& sysTty) {
     return !device.empty() && device.find("serial8250") == std::string::npos;
 }
 
-std::vector<RealDevice> PresentDevices(const std::string& sysClassTty, const std::string& devFolder) {
+}  // namespace
+
+std::vector<kvel_common_detail::SerialDevice> kvel_common_detail::PresentSerialDevices(
+    const std::string& sysClassTty, const std::string& devFolder) {
     std::vector<RealDevice> devices;
     DIR* folder = opendir(sysClassTty.c_str());
     if (!folder) return devices;
@@ -148,6 +149,12 @@ std::vector<RealDevice> PresentDevices(const std::string& sysClassTty, const std
     std::sort(devices.begin(), devices.end(),
               [](const RealDevice& a, const RealDevice& b) { return a.devicePath < b.devicePath; });
     return devices;
+}
+
+namespace {
+
+std::vector<RealDevice> PresentDevices(const std::string& sysClassTty, const std::string& devFolder) {
+    return kvel_common_detail::PresentSerialDevices(sysClassTty, devFolder);
 }
 
 // --- Registry ----------------------------------------------------------------

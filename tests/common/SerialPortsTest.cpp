@@ -148,3 +148,47 @@ TEST_F(SerialPorts, RegistryInAFolderNotOursIsNotUsed) {
 }
 
 }  // namespace
+
+#include <sys/stat.h>
+
+#include "common/SerialPortScan.h"
+
+namespace {
+
+// A made-up /sys/class/tty and /dev: two phantom UARTs, one detected UART,
+// a USB adapter, an ACM device, a USB adapter whose node is missing, and
+// terminals that are no serial ports.
+TEST(SerialPortScan, ListsOnlyDevicesReallyThere) {
+    TempFolder root;
+    const std::string sys = root.File("sys"), dev = root.File("dev");
+    mkdir(sys.c_str(), 0700);
+    mkdir(dev.c_str(), 0700);
+    mkdir(root.File("devices").c_str(), 0700);
+    const auto tty = [&](const std::string& name, const char* type, bool node) {
+        mkdir((sys + "/" + name).c_str(), 0700);
+        if (type) std::ofstream(sys + "/" + name + "/type") << type << "\n";
+        std::ofstream(sys + "/" + name + "/dev") << "4:" << name.size() << "\n";
+        const std::string device = root.File("devices/" + name);
+        mkdir(device.c_str(), 0700);
+        symlink(device.c_str(), (sys + "/" + name + "/device").c_str());
+        if (node) std::ofstream(dev + "/" + name);
+    };
+    tty("ttyS0", "4", true);
+    tty("ttyS1", "0", true);
+    tty("ttyS2", "0", true);
+    tty("ttyUSB0", nullptr, true);
+    tty("ttyACM3", nullptr, true);
+    tty("ttyUSB1", nullptr, false);
+    tty("tty5", nullptr, true);
+    tty("ttySX", "4", true);
+
+    const auto found = kvel_common_detail::PresentSerialDevices(sys, dev);
+    std::vector<std::string> paths;
+    for (const auto& d : found) paths.push_back(d.devicePath);
+    EXPECT_EQ(paths, (std::vector<std::string>{dev + "/ttyACM3", dev + "/ttyS0", dev + "/ttyUSB0"}));
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_NE(found[0].identity, found[2].identity);
+    EXPECT_EQ(found[2].identity.rfind(root.File("devices/ttyUSB0"), 0), 0u);
+}
+
+}  // namespace

@@ -84,3 +84,30 @@ TEST(Threads, SleepLastsAtLeastItsTime) {
 }
 
 }  // namespace
+
+namespace {
+
+// A body that owns and destroys its own thread object.
+class SelfDestroying : public IThreadFuncInterface {
+public:
+    int ThreadFunc(uint64_t) override {
+        while (!ready.load()) HQ_Sleep(1);
+        delete thread;  // stops itself: must neither hang nor touch freed memory
+        done.store(true);
+        return 0;
+    }
+    CBaseThread* thread = new CBaseThread;
+    std::atomic<bool> ready{false};
+    std::atomic<bool> done{false};
+};
+
+TEST(Threads, BodyMayStopAndDestroyItsOwnThread) {
+    SelfDestroying body;
+    ASSERT_NE(body.thread->StartThread("self", &body, 0, 0, 0, 0), 0);
+    body.ready.store(true);
+    for (int i = 0; i < 2000 && !body.done.load(); ++i) HQ_Sleep(1);
+    EXPECT_TRUE(body.done.load());
+    HQ_Sleep(20);  // let the detached thread finish before the body goes
+}
+
+}  // namespace
