@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/ModuleEmulator.h"
@@ -72,6 +73,19 @@ private:
     bool m_started = false;
 };
 
+// The module counts a command just after it has sent the reply, so the
+// count is read once it has stopped moving.
+uint64_t SettledAnswers(const emulator::ModuleEmulator& module) {
+    uint64_t last = module.CommandsAnswered();
+    for (int round = 0; round < 50; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const uint64_t now = module.CommandsAnswered();
+        if (now == last) return now;
+        last = now;
+    }
+    return last;
+}
+
 emulator::Options FrameSize(int bytes) {
     emulator::Options options;
     options.maxFrameSize = bytes;
@@ -129,17 +143,17 @@ TEST_P(RadarParamFrameSizeTest, WritesAndReadsBackInBatchesThatFit) {
               batch.frameSize);
 
     const RadarParamSet written = Distinct();
-    uint64_t before = connection.Module().CommandsAnswered();
+    uint64_t before = SettledAnswers(connection.Module());
     ASSERT_EQ(WriteRadarParams(connection.Device(), &written), kRadarOk);
-    EXPECT_EQ(connection.Module().CommandsAnswered() - before, batch.writeBatches);
+    EXPECT_EQ(SettledAnswers(connection.Module()) - before, batch.writeBatches);
     EXPECT_EQ(connection.Module().Parameter(0x0004), 0xFFFFFFFFu);
     EXPECT_EQ(connection.Module().Parameter(0x0010), 100u);
     EXPECT_EQ(connection.Module().Parameter(0x002F), 1000000000u);
 
     RadarParamSet read;
-    before = connection.Module().CommandsAnswered();
+    before = SettledAnswers(connection.Module());
     ASSERT_EQ(ReadRadarParams(connection.Device(), &read), kRadarOk);
-    EXPECT_EQ(connection.Module().CommandsAnswered() - before, batch.readBatches);
+    EXPECT_EQ(SettledAnswers(connection.Module()) - before, batch.readBatches);
     EXPECT_EQ(read.GateMax, 11);
     EXPECT_EQ(read.ObjectDisappearDelayTime, -1);
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
@@ -162,10 +176,10 @@ TEST(RadarParamDeviceTest, FrameTooSmallForOneWriteEntryFailsWithoutSending) {
     ASSERT_EQ(ReadRadarParams(connection.Device(), &read), kRadarOk);  // one value a batch
 
     LogCapture log;
-    const uint64_t before = connection.Module().CommandsAnswered();
+    const uint64_t before = SettledAnswers(connection.Module());
     const RadarParamSet params = Distinct();
     EXPECT_EQ(WriteRadarParams(connection.Device(), &params), kRadarNoAnswer);
-    EXPECT_EQ(connection.Module().CommandsAnswered(), before);
+    EXPECT_EQ(SettledAnswers(connection.Module()), before);
     EXPECT_EQ(log.Count(std::string(kWriteName) + ", result: Failed\r\n"), 1);
     EXPECT_EQ(connection.Module().Parameter(0x0001), static_cast<uint32_t>(read.GateMax));
 }
@@ -192,9 +206,9 @@ TEST(RadarParamDeviceTest, RefusedCommandsLeaveTheSetUnchanged) {
     EXPECT_TRUE(SameSet(params, Distinct()));
     EXPECT_EQ(log.Count(std::string(kReadName) + ", result: Failed.\r\n"), 1);
 
-    const uint64_t before = connection.Module().CommandsAnswered();
+    const uint64_t before = SettledAnswers(connection.Module());
     EXPECT_EQ(WriteRadarParams(connection.Device(), &params), kRadarNoAnswer);
-    EXPECT_EQ(connection.Module().CommandsAnswered() - before, 1u);  // stops at the first batch
+    EXPECT_EQ(SettledAnswers(connection.Module()) - before, 1u);  // stops at the first batch
     EXPECT_EQ(log.Count(std::string(kWriteName) + ", result: Failed\r\n"), 1);
 }
 
