@@ -241,6 +241,8 @@ const char* FaultName(Fault fault) {
 
 // ---------------------------------------------------------------------------
 
+// The emulator writes no diagnostic lines: it runs inside the tests of the
+// program, whose log must hold the program's own lines only.
 struct ModuleEmulator::Impl {
     explicit Impl(Options opts) : options(std::move(opts)), scene(options.seed),
                                   random(options.seed ^ 0x9E3779B9u) {}
@@ -366,7 +368,6 @@ void ModuleEmulator::Impl::OnInput(const uint8_t* data, size_t size) {
 void ModuleEmulator::Impl::OnCommand(const Command& command) {
     ++commandsReceived;
     if (Has(Fault::StopAnswering) && commandsReceived > kCommandsBeforeSilence) {
-        if (!silent) DbgOutputA(2, "Emulator: module stops answering\r\n");
         silent = true;
     }
     if (silent) return;
@@ -495,8 +496,9 @@ Reply ModuleEmulator::Impl::SetSystemSettings(const Command& command) {
 }
 
 void ModuleEmulator::Impl::SendReply(const Reply& reply) {
-    Transmit(EncodeReply(reply));
+    // Counted first: once the host holds the reply, the count includes it.
     commandsAnswered.fetch_add(1);
+    Transmit(EncodeReply(reply));
 }
 
 void ModuleEmulator::Impl::SendDueLateReplies() {
@@ -537,8 +539,8 @@ void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
         const Bytes extra = EncodeReport(other, false);
         bytes.insert(bytes.end(), extra.begin(), extra.end());
     }
-    Transmit(std::move(bytes));
     reportFramesSent.fetch_add(1);
+    Transmit(std::move(bytes));
 }
 
 void ModuleEmulator::Impl::Transmit(Bytes bytes) {
@@ -571,7 +573,6 @@ void ModuleEmulator::Impl::HangUp() {
         WithdrawVirtualSerialPort(port);
         published = false;
     }
-    DbgOutputA(2, "Emulator: line of COM%d hung up\r\n", port);
     {
         std::lock_guard<std::mutex> lock(hangUpMutex);
         lineGone.store(true);
@@ -611,8 +612,10 @@ bool ModuleEmulator::Start(std::string* error) {
     }
     impl.published = true;
     impl.stop.store(false);
-    DbgOutputA(2, "Emulator: serving COM%d on %s at %d baud\r\n", impl.port, impl.devicePath.c_str(),
-               impl.options.baudRate);
+    impl.hangUpRequested.store(false);
+    impl.lineGone.store(false);
+    impl.input.clear();
+    impl.lateReplies.clear();
     impl.thread = std::thread([&impl] { impl.Serve(); });
     return true;
 }
