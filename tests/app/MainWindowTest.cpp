@@ -15,10 +15,12 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include "app/App.h"
 #include "app/MainDlg.h"
+#include "app/SignalClose.h"
 #include "app/Strings.h"
 #include "common/KVEL_Common.h"
 #include "emulator/ModuleEmulator.h"
@@ -414,6 +416,28 @@ private slots:
         dlg.close();
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    }
+
+    void interruptSignalClosesTheRunningWindow()
+    {
+        struct sigaction before {};
+        sigaction(SIGINT, nullptr, &before);
+        PromptRecorder prompts;
+        {
+            CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+            ControlAs<QLineEdit>(dlg, main_dlg::kBaudRateField)->setText("38400");
+            CSignalClose closeOnSignal(&dlg);
+            QVERIFY(closeOnSignal.IsInstalled());
+            QTimer::singleShot(0, [] { raise(SIGINT); });
+            // Should the signal be lost, the loop ends another way and says so.
+            QTimer::singleShot(10000, &dlg, [&dlg] { dlg.QDialog::done(42); });
+            dlg.exec();
+            QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        }
+        QVERIFY(ReadSettingsFile().contains("BaudRate=\"38400\""));
+        struct sigaction after {};
+        sigaction(SIGINT, nullptr, &after);
+        QVERIFY(after.sa_handler == before.sa_handler);
     }
 
     void terminationSignalClosesTheProgramAndKeepsSettings()
