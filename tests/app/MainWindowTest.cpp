@@ -4,6 +4,7 @@
 #include <csignal>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <QAbstractButton>
@@ -112,10 +113,11 @@ class MainWindowTest : public QObject {
 private:
     std::unique_ptr<emulator::ModuleEmulator> m_module;
 
-    void StartModule()
+    void StartModule(std::set<emulator::Fault> faults = {})
     {
         emulator::Options options;
         options.realTiming = true;
+        options.faults = std::move(faults);
         m_module = std::make_unique<emulator::ModuleEmulator>(options);
         std::string error;
         QVERIFY2(m_module->Start(&error), error.c_str());
@@ -267,6 +269,32 @@ private slots:
         QVERIFY(!dlg.IsConnected());
         QCOMPARE(m_module->OperatingMode(), 100u);
         QVERIFY(!version->isVisible());
+        QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
+                 LoadStringW(10100));
+    }
+
+    void refusedModesAreReportedAndTheStateStillFollows()
+    {
+        StartModule({emulator::Fault::FailingStatus});
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        QVERIFY(SelectPort(dlg, m_module->PortNumber()));
+        dlg.OnConnectButton();
+        QVERIFY(dlg.IsConnected());  // the port opened: connected all the same
+        QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
+                 LoadStringW(10101));
+        QCOMPARE(prompts.messages.size(), size_t(1));
+        QCOMPARE(prompts.messages.back().text, LoadStringW(10106));
+        QCOMPARE(prompts.messages.back().caption, LoadStringW(10000));
+        QCOMPARE(prompts.messages.back().icon, PromptIcon::Error);
+        QVERIFY(!prompts.messages.back().topmost);
+
+        dlg.OnConnectButton();
+        QVERIFY(!dlg.IsConnected());  // disconnecting always disconnects
+        QCOMPARE(prompts.messages.size(), size_t(2));
+        QCOMPARE(prompts.messages.back().text, LoadStringW(10107));
+        QCOMPARE(prompts.messages.back().icon, PromptIcon::Error);
+        QVERIFY(!prompts.messages.back().topmost);
         QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
                  LoadStringW(10100));
     }
