@@ -281,6 +281,17 @@ TEST_F(EmulatorTest, PublishesItsPortAndWithdrawsItWhenStopped) {
     EXPECT_EQ(SerialPortDevicePath(port), "");
 }
 
+TEST_F(EmulatorTest, ATakenPortNumberIsRefused) {
+    Serve(Fast());
+    Options same = Fast();
+    same.port = m_module->PortNumber();
+    ModuleEmulator second(same);
+    std::string error;
+    EXPECT_FALSE(second.Start(&error));
+    EXPECT_NE(error.find("COM" + std::to_string(same.port)), std::string::npos) << error;
+    EXPECT_EQ(SerialPortDevicePath(same.port), m_module->DevicePath());
+}
+
 TEST_F(EmulatorTest, CommandModeAndIdentity) {
     Options options = Fast();
     options.version = "V9.8.7";
@@ -594,6 +605,19 @@ TEST_F(EmulatorTest, DisappearLineHangsUpAndWithdrawsThePort) {
     m_module->DisappearLine();
     EXPECT_TRUE(m_host.SeesHangUp(500));
     EXPECT_EQ(SerialPortDevicePath(port), "");
+}
+
+TEST_F(EmulatorTest, AHungUpModuleLeavesItsFormerPortNumberAlone) {
+    Serve(Fast());
+    const int port = m_module->PortNumber();
+    m_module->DisappearLine();
+    Options successor = Fast();
+    successor.port = port;
+    ModuleEmulator next(successor);
+    std::string error;
+    ASSERT_TRUE(next.Start(&error)) << error;
+    m_module->Stop();
+    EXPECT_EQ(SerialPortDevicePath(port), next.DevicePath());
 }
 
 TEST_F(EmulatorTest, LineDisappearsByItselfAfterAWhile) {
