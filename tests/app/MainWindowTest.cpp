@@ -24,6 +24,7 @@
 #include "app/SignalClose.h"
 #include "app/Strings.h"
 #include "common/KVEL_Common.h"
+#include "controls/DigitalEdit.h"
 #include "emulator/ModuleEmulator.h"
 #include "settings/AppConfig.h"
 #include "tests/support/ProgramFolder.h"
@@ -385,6 +386,47 @@ private slots:
         QVERIFY(settings.contains("BaudRate=\"115201\""));
         QVERIFY(settings.contains("<ParamSetting"));  // the parameter page saved its section
         QVERIFY(prompts.messages.empty());
+    }
+
+    // A user's whole round: connect, type a threshold, write it, reconnect
+    // and find the module's value in the field again.
+    void thresholdWrittenToTheModuleIsReadBackAfterReconnecting()
+    {
+        StartModule();
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        Connect(dlg, prompts);
+
+        QLineEdit* gate3 = dlg.ParamPage().Field(2013);
+        QVERIFY(gate3);
+        gate3->setFocus();
+        QVERIFY(QTest::qWaitFor([&] { return gate3->hasFocus(); }, 2000));
+        gate3->selectAll();
+        QTest::keyClicks(gate3, "42.5");
+        QTest::keyClick(gate3, Qt::Key_Tab);
+        QCOMPARE(dlg.Params().TriggerThreshold[3], 42.5);
+
+        dlg.ParamPage().OnSetSensorConfig();
+        QCOMPARE(prompts.messages.size(), size_t(1));
+        QCOMPARE(prompts.messages.back().text, LoadStringW(10152));
+        QCOMPARE(m_module->Parameter(0x0013), 17783u);  // round(10^4.25)
+        prompts.messages.clear();
+
+        dlg.OnConnectButton();  // disconnect
+        QVERIFY(!dlg.IsConnected());
+        // Type another value while disconnected: only the module keeps 42.5.
+        gate3->setFocus();
+        QVERIFY(QTest::qWaitFor([&] { return gate3->hasFocus(); }, 2000));
+        gate3->selectAll();
+        QTest::keyClicks(gate3, "30");
+        QTest::keyClick(gate3, Qt::Key_Tab);
+        QCOMPARE(dlg.Params().TriggerThreshold[3], 30.0);
+
+        Connect(dlg, prompts);
+        QCOMPARE(gate3->text(), QString("42.5"));
+        QVERIFY(qAbs(dlg.Params().TriggerThreshold[3] - 42.5) < 0.01);
     }
 
     void resizingAndRestoringGivesTheLayoutBack()
