@@ -196,8 +196,8 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::ShowVersionText(const CBaseStringA& version,
     QLabel* label = VersionText();
     if (!label) return;
     label->setText(QStringLiteral("Version\uFF1A%1\r\nSN:%2")
-                       .arg(QString::fromUtf8(version.GetString()),
-                            QString::fromUtf8(serial.GetString())));
+                       .arg(QString::fromStdWString(AnsiToWide(version.GetString())),
+                            QString::fromStdWString(AnsiToWide(serial.GetString()))));
     label->show();
 }
 
