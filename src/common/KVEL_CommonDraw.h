@@ -1,5 +1,5 @@
 // KVEL_Common drawing and text splitting: pixel buffers of 0xAARRGGBB words
-// (24-bit buffers: B, G, R bytes), the bitmaps the charts, balloons and
+// (24-bit buffers: R, G, B bytes per pixel), the bitmaps the charts, balloons and
 // pictures paint into, and the colour table of the chart curves.
 #pragma once
 
