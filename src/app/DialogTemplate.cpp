@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -294,4 +295,10 @@ std::map<std::string, QWidget*> BuildDialog(QWidget* page, const DialogTemplate&
         widget->show();
     }
     return widgets;
+}
+
+bool IsDialogCloseKey(const QKeyEvent* event)
+{
+    const int key = event->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
 }

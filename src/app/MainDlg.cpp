@@ -196,15 +196,11 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnPageButton(int buttonId)
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
+    if (IsDialogCloseKey(event)) {
         event->accept();
         return;
-    default:
-        QDialog::keyPressEvent(event);
     }
+    QDialog::keyPressEvent(event);
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::closeEvent(QCloseEvent* event)

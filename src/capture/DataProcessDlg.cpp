@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 
+#include "app/DialogTemplate.h"
+
 CDataProcessDlg::CDataProcessDlg() = default;
 CDataProcessDlg::~CDataProcessDlg() = default;
 
@@ -25,8 +27,7 @@ void CDataProcessDlg::Teardown() {}
 
 void CDataProcessDlg::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-        event->key() == Qt::Key_Escape) {
+    if (IsDialogCloseKey(event)) {
         event->accept();
         return;
     }

@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 
+#include "app/DialogTemplate.h"
+
 CDownloadDlg::CDownloadDlg() = default;
 CDownloadDlg::~CDownloadDlg() = default;
 
@@ -15,8 +17,7 @@ void CDownloadDlg::Teardown() {}
 
 void CDownloadDlg::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-        event->key() == Qt::Key_Escape) {
+    if (IsDialogCloseKey(event)) {
         event->accept();
         return;
     }

@@ -334,8 +334,7 @@ void CParamSettingDlg::showEvent(QShowEvent* event)
 
 void CParamSettingDlg::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-        event->key() == Qt::Key_Escape) {
+    if (IsDialogCloseKey(event)) {
         event->accept();
         return;
     }

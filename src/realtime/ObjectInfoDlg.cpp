@@ -4,6 +4,8 @@
 
 #include <QKeyEvent>
 
+#include "app/DialogTemplate.h"
+
 CObjectInfoDlg::CObjectInfoDlg() = default;
 CObjectInfoDlg::~CObjectInfoDlg() = default;
 
@@ -35,8 +37,7 @@ void CObjectInfoDlg::Teardown() {}
 
 void CObjectInfoDlg::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-        event->key() == Qt::Key_Escape) {
+    if (IsDialogCloseKey(event)) {
         event->accept();
         return;
     }
