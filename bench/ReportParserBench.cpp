@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstring>
 #include <atomic>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -58,7 +58,8 @@ const std::vector<uint8_t>& BurstStream() {
         for (size_t i = 0; i < kReportCount; ++i) {
             if (i % 100 == 0) {
                 // Below 0xF0: no byte of a tag, so no false starts either.
-                for (int n = 0; n < 16384; ++n) bytes.push_back(static_cast<uint8_t>(random() % 0xF0));
+                for (int n = 0; n < 16384; ++n)
+                    bytes.push_back(static_cast<uint8_t>(random() % 0xF0));
             }
             ObjectReport report;
             report.TargetDistance = static_cast<uint16_t>(i % 1120);

@@ -34,10 +34,10 @@ struct FaultEntry {
 };
 
 constexpr FaultEntry kFaultNames[] = {
-    {Fault::StrayBytes, "stray-bytes"},         {Fault::BrokenTailers, "broken-tailers"},
-    {Fault::OtherLengths, "other-lengths"},     {Fault::DropReplies, "drop-replies"},
-    {Fault::LateReplies, "late-replies"},       {Fault::FailingStatus, "failing-status"},
-    {Fault::StopAnswering, "stop-answering"},   {Fault::LineDisappears, "line-disappears"},
+    {Fault::StrayBytes, "stray-bytes"},       {Fault::BrokenTailers, "broken-tailers"},
+    {Fault::OtherLengths, "other-lengths"},   {Fault::DropReplies, "drop-replies"},
+    {Fault::LateReplies, "late-replies"},     {Fault::FailingStatus, "failing-status"},
+    {Fault::StopAnswering, "stop-answering"}, {Fault::LineDisappears, "line-disappears"},
 };
 
 std::string Trimmed(const std::string& text) {
@@ -58,9 +58,9 @@ constexpr auto kStaleInput = std::chrono::milliseconds(500);
 // taken as noise instead of holding up every later command.
 constexpr size_t kLargestCommandFrame = 4096;
 
-constexpr uint64_t kFaultyReplyEvery = 3;        // drop-replies, late-replies
+constexpr uint64_t kFaultyReplyEvery = 3;  // drop-replies, late-replies
 constexpr auto kLateReplyDelay = std::chrono::milliseconds(2500);
-constexpr uint64_t kCommandsBeforeSilence = 4;   // stop-answering
+constexpr uint64_t kCommandsBeforeSilence = 4;           // stop-answering
 constexpr auto kLineLifetime = std::chrono::seconds(3);  // line-disappears
 
 constexpr uint32_t kRunningModeApp0 = 2;
@@ -244,8 +244,8 @@ const char* FaultName(Fault fault) {
 // The emulator writes no diagnostic lines: it runs inside the tests of the
 // program, whose log must hold the program's own lines only.
 struct ModuleEmulator::Impl {
-    explicit Impl(Options opts) : options(std::move(opts)), scene(options.seed),
-                                  random(options.seed ^ 0x9E3779B9u) {}
+    explicit Impl(Options opts)
+        : options(std::move(opts)), scene(options.seed), random(options.seed ^ 0x9E3779B9u) {}
 
     bool Has(Fault fault) const { return options.faults.count(fault) != 0; }
 
@@ -320,8 +320,8 @@ void ModuleEmulator::Impl::Serve() {
     std::array<uint8_t, 512> chunk{};
     while (!stop.load()) {
         const Clock::time_point now = Clock::now();
-        if (!lineGone.load() &&
-            (hangUpRequested.load() || (Has(Fault::LineDisappears) && now - start >= kLineLifetime))) {
+        if (!lineGone.load() && (hangUpRequested.load() ||
+                                 (Has(Fault::LineDisappears) && now - start >= kLineLifetime))) {
             HangUp();
         }
         if (lineGone.load()) {
@@ -331,10 +331,12 @@ void ModuleEmulator::Impl::Serve() {
 
         auto wake = nextTick;
         if (!lateReplies.empty()) wake = std::min(wake, lateReplies.front().due);
-        const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+        const auto waitMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
         const int timeout = static_cast<int>(std::clamp<long>(waitMs, 0, kPollSliceMs));
         size_t received = 0;
-        if (line.Read(chunk.data(), chunk.size(), timeout, &received) == PtyLine::ReadResult::Data) {
+        if (line.Read(chunk.data(), chunk.size(), timeout, &received) ==
+            PtyLine::ReadResult::Data) {
             OnInput(chunk.data(), received);
         } else if (!input.empty() && Clock::now() - lastInput > kStaleInput) {
             input.clear();  // the rest of a frame that never came
@@ -398,43 +400,43 @@ Reply ModuleEmulator::Impl::Execute(const Command& command) {
     }
     const bool failing = Has(Fault::FailingStatus);
     switch (command.code) {
-    case rp::kCmdLeaveCommandMode: {
-        if (!emptyPayload) return Answer(command, rp::kStatusBadLength);
-        std::lock_guard<std::mutex> lock(stateMutex);
-        commandMode = false;
-        return Answer(command, rp::kStatusOk);
-    }
-    case rp::kCmdGetVersion:
-        return Text(command, options.version);
-    case rp::kCmdGetSerialNumber:
-        return Text(command, options.serialNumber);
-    case rp::kCmdGetMaxFrameSize: {
-        if (!emptyPayload) return Answer(command, rp::kStatusBadLength);
-        Bytes size;
-        PutU16(&size, static_cast<uint16_t>(options.maxFrameSize));
-        return Answer(command, rp::kStatusOk, size);
-    }
-    case rp::kCmdSetDetectionParams:
-        return failing ? Answer(command, rp::kStatusRefused) : SetDetectionParams(command);
-    case rp::kCmdGetDetectionParams:
-        return failing ? Answer(command, rp::kStatusRefused) : GetDetectionParams(command);
-    case rp::kCmdSetSystemSettings:
-        return failing ? Answer(command, rp::kStatusRefused) : SetSystemSettings(command);
-    case kCmdBootRunningMode:
-    case kCmdBootPartitions:
-    case kCmdBootDeviceId: {
-        const uint32_t value = command.code == kCmdBootRunningMode ? kRunningModeApp0
-                               : command.code == kCmdBootPartitions ? kPartitionsApp0App1
-                                                                    : kDeviceId;
-        Bytes payload;
-        PutU16(&payload, 0);
-        PutU32(&payload, value);
-        return Answer(command, rp::kStatusOk, payload);
-    }
-    default:
-        // Includes the image transfer and reset codes, which this module
-        // does not take.
-        return Answer(command, rp::kStatusUnknownCommand);
+        case rp::kCmdLeaveCommandMode: {
+            if (!emptyPayload) return Answer(command, rp::kStatusBadLength);
+            std::lock_guard<std::mutex> lock(stateMutex);
+            commandMode = false;
+            return Answer(command, rp::kStatusOk);
+        }
+        case rp::kCmdGetVersion:
+            return Text(command, options.version);
+        case rp::kCmdGetSerialNumber:
+            return Text(command, options.serialNumber);
+        case rp::kCmdGetMaxFrameSize: {
+            if (!emptyPayload) return Answer(command, rp::kStatusBadLength);
+            Bytes size;
+            PutU16(&size, static_cast<uint16_t>(options.maxFrameSize));
+            return Answer(command, rp::kStatusOk, size);
+        }
+        case rp::kCmdSetDetectionParams:
+            return failing ? Answer(command, rp::kStatusRefused) : SetDetectionParams(command);
+        case rp::kCmdGetDetectionParams:
+            return failing ? Answer(command, rp::kStatusRefused) : GetDetectionParams(command);
+        case rp::kCmdSetSystemSettings:
+            return failing ? Answer(command, rp::kStatusRefused) : SetSystemSettings(command);
+        case kCmdBootRunningMode:
+        case kCmdBootPartitions:
+        case kCmdBootDeviceId: {
+            const uint32_t value = command.code == kCmdBootRunningMode  ? kRunningModeApp0
+                                   : command.code == kCmdBootPartitions ? kPartitionsApp0App1
+                                                                        : kDeviceId;
+            Bytes payload;
+            PutU16(&payload, 0);
+            PutU32(&payload, value);
+            return Answer(command, rp::kStatusOk, payload);
+        }
+        default:
+            // Includes the image transfer and reset codes, which this module
+            // does not take.
+            return Answer(command, rp::kStatusUnknownCommand);
     }
 }
 
@@ -442,7 +444,8 @@ Reply ModuleEmulator::Impl::Text(const Command& command, const std::string& text
     if (!command.payload.empty()) return Answer(command, rp::kStatusBadLength);
     const size_t room = static_cast<size_t>(options.maxFrameSize - rp::kFramingBytes);
     const size_t length = std::min(text.size(), room);
-    return Answer(command, rp::kStatusOk, Bytes(text.begin(), text.begin() + static_cast<long>(length)));
+    return Answer(command, rp::kStatusOk,
+                  Bytes(text.begin(), text.begin() + static_cast<long>(length)));
 }
 
 Reply ModuleEmulator::Impl::SetDetectionParams(const Command& command) {
@@ -527,7 +530,8 @@ void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
     if (Has(Fault::StrayBytes) && RandomBelow(3) == 0) {
         const uint32_t count = 1 + RandomBelow(6);
         // Below the tag bytes, so that noise never begins a frame by itself.
-        for (uint32_t i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(RandomBelow(0x5A)));
+        for (uint32_t i = 0; i < count; ++i)
+            bytes.push_back(static_cast<uint8_t>(RandomBelow(0x5A)));
     }
     const bool wrongTailer = Has(Fault::BrokenTailers) && RandomBelow(5) == 0;
     const Bytes frame = EncodeReport(payload, wrongTailer);
@@ -582,7 +586,8 @@ void ModuleEmulator::Impl::HangUp() {
 
 // ---------------------------------------------------------------------------
 
-ModuleEmulator::ModuleEmulator(Options options) : m_impl(std::make_unique<Impl>(std::move(options))) {}
+ModuleEmulator::ModuleEmulator(Options options)
+    : m_impl(std::make_unique<Impl>(std::move(options))) {}
 
 ModuleEmulator::~ModuleEmulator() { Stop(); }
 
@@ -604,9 +609,9 @@ bool ModuleEmulator::Start(std::string* error) {
     impl.devicePath = impl.line.SlavePath();
     impl.port = PublishVirtualSerialPort(impl.options.port, impl.devicePath);
     if (impl.port < 0) {
-        *error = impl.options.port > 0
-                     ? "port COM" + std::to_string(impl.options.port) + " is taken or cannot be published"
-                     : std::string("no virtual port could be published");
+        *error = impl.options.port > 0 ? "port COM" + std::to_string(impl.options.port) +
+                                             " is taken or cannot be published"
+                                       : std::string("no virtual port could be published");
         impl.line.Close();
         return false;
     }
@@ -665,7 +670,8 @@ void ModuleEmulator::DisappearLine() {
     impl.hangUpRequested.store(true);
     // The serving thread owns the line; wait until it has let go of it.
     std::unique_lock<std::mutex> lock(impl.hangUpMutex);
-    impl.hangUpDone.wait_for(lock, std::chrono::seconds(5), [&impl] { return impl.lineGone.load(); });
+    impl.hangUpDone.wait_for(lock, std::chrono::seconds(5),
+                             [&impl] { return impl.lineGone.load(); });
 }
 
 }  // namespace emulator

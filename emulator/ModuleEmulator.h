@@ -26,10 +26,10 @@ bool ParseFaultList(const std::string& list, std::set<Fault>* faults, std::strin
 const char* FaultName(Fault fault);
 
 struct Options {
-    int port = 0;            // virtual port number; 0 = the first free one
-    int baudRate = 115200;   // the line speed the module listens at
-    int maxFrameSize = 64;   // bytes, at least 16
-    uint32_t seed = 1;       // scene and fault randomness
+    int port = 0;           // virtual port number; 0 = the first free one
+    int baudRate = 115200;  // the line speed the module listens at
+    int maxFrameSize = 64;  // bytes, at least 16
+    uint32_t seed = 1;      // scene and fault randomness
     std::set<Fault> faults;
     std::string version = "V1.2.0.5";
     std::string serialNumber = "ZQ05-0000-0001";

@@ -97,8 +97,8 @@ std::array<uint16_t, kSceneGates> Scene::MeasureEnergy() {
     }
     // Drawn every period whether or not the person is in range, so that the
     // noise sequence does not depend on where the person is.
-    const double strength = m_targetMoving ? Uniform(kMovingLow, kMovingHigh)
-                                           : Uniform(kStandingLow, kStandingHigh);
+    const double strength =
+        m_targetMoving ? Uniform(kMovingLow, kMovingHigh) : Uniform(kStandingLow, kStandingHigh);
     if (m_targetMetres >= 0.0 && m_targetMetres < kRangeMetres) {
         const int at = static_cast<int>(m_targetMetres / kGateMetres);
         const double echo = strength / (1.0 + kFalloffPerGate * at);
@@ -127,8 +127,7 @@ void Scene::Detect(const DetectionSettings& settings, SceneReport* report) {
         const bool overHold = e > settings.hold[gate];
         triggered |= overTrigger;
         held |= overHold;
-        if ((overTrigger || overHold) &&
-            (strongest < 0 || e > report->gateEnergy[strongest])) {
+        if ((overTrigger || overHold) && (strongest < 0 || e > report->gateEnergy[strongest])) {
             strongest = gate;
         }
     }

@@ -1,11 +1,11 @@
 // radar-emulator: serves one emulated module on a virtual serial port until
 // it is told to stop (SIGINT or SIGTERM).
+#include <pthread.h>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <pthread.h>
 #include <string>
 #include <vector>
 
@@ -75,7 +75,7 @@ private:
     size_t m_at = 0;
 };
 
-const std::string kValueOptions[] = {"--port", "--baud", "--max-frame", "--seed",
+const std::string kValueOptions[] = {"--port",  "--baud",    "--max-frame", "--seed",
                                      "--fault", "--version", "--serial"};
 
 // Returns false when only the help was asked for.
@@ -85,7 +85,8 @@ bool ParseOptions(int argc, char** argv, emulator::Options* options) {
     bool hasValue = false;
     while (args.Next(&name, &value, &hasValue)) {
         if (name == "--help" || name == "-h") return false;
-        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) == std::end(kValueOptions)) {
+        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) ==
+            std::end(kValueOptions)) {
             throw UsageError{"unknown option \"" + name + "\""};
         }
         const std::string text = args.Value(name, &value, hasValue);

@@ -12,8 +12,7 @@ namespace {
 // A language name as the system takes it: 32 characters with the end mark.
 constexpr size_t kMaxLanguageNameChars = 31;
 
-bool EqualsIgnoringCase(const std::string& a, const char* b)
-{
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
     const std::string other(b);
     if (a.size() != other.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -24,8 +23,7 @@ bool EqualsIgnoringCase(const std::string& a, const char* b)
 }
 
 // Shortens UTF-8 text to at most `maxChars` characters, never splitting one.
-std::string TruncateUtf8(const std::string& text, size_t maxChars)
-{
+std::string TruncateUtf8(const std::string& text, size_t maxChars) {
     size_t chars = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         const bool startsCharacter = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
@@ -36,8 +34,7 @@ std::string TruncateUtf8(const std::string& text, size_t maxChars)
 
 }  // namespace
 
-std::string LanguageNameFromSetting(const char* setting)
-{
+std::string LanguageNameFromSetting(const char* setting) {
     if (!setting || !*setting) return std::string();
     const std::string text(setting);
     if (EqualsIgnoringCase(text, "ENG")) return "en-US";
@@ -46,26 +43,21 @@ std::string LanguageNameFromSetting(const char* setting)
     return TruncateUtf8(text, kMaxLanguageNameChars);
 }
 
-void ChooseUiLanguageFromSettings()
-{
+void ChooseUiLanguageFromSettings() {
     const std::string name =
         LanguageNameFromSetting(AppConfigElement().GetAttribute(app_config::kLanguage));
     if (name.empty() || !SetPreferredUiLanguageName(name)) SetUiLanguage(SystemUiLanguage());
 }
 
-void ReadSettingsAndChooseLanguage()
-{
+void ReadSettingsAndChooseLanguage() {
     LoadAppConfigAtStartup();
     ChooseUiLanguageFromSettings();
 }
 
 CKVEL_ZorviRQ05_SB03ToolApp::CKVEL_ZorviRQ05_SB03ToolApp(int& argc, char** argv)
-    : m_argc(argc), m_argv(argv)
-{
-}
+    : m_argc(argc), m_argv(argv) {}
 
-bool CKVEL_ZorviRQ05_SB03ToolApp::InitInstance()
-{
+bool CKVEL_ZorviRQ05_SB03ToolApp::InitInstance() {
     ReadSettingsAndChooseLanguage();
 
     // The application object carries the windowing and imaging services;

@@ -49,8 +49,7 @@ public:
 
 }  // namespace
 
-int PortNumberFromName(const QString& name)
-{
+int PortNumberFromName(const QString& name) {
     int number = 0;
     for (int i = 3; i < name.size() && name[i].isDigit(); ++i) {
         const int digit = name[i].digitValue();
@@ -60,15 +59,13 @@ int PortNumberFromName(const QString& name)
     return number;
 }
 
-int SignedIntegerFromText(const QString& text)
-{
+int SignedIntegerFromText(const QString& text) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);
     return ok ? value : 0;
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::RefreshPorts()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::RefreshPorts() {
     QComboBox* list = PortList();
     if (!list) return;
     list->clear();
@@ -83,48 +80,41 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::RefreshPorts()
         list->addItem(name, number);
         const int index = list->count() - 1;
         const std::string path = SerialPortDevicePath(number);
-        if (!path.empty())
-            list->setItemData(index, QString::fromStdString(path), Qt::ToolTipRole);
+        if (!path.empty()) list->setItemData(index, QString::fromStdString(path), Qt::ToolTipRole);
     }
     FreeSerialPortNameA(&names);
 
     list->setCurrentIndex(list->count() > 0 ? 0 : -1);
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::LoadConnectionSettings()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::LoadConnectionSettings() {
     const char* text = AppConfigElement().GetAttribute(app_config::kBaudRate);
     if (text && *text) DigtalStringToValue(text, -1, &m_baudRate, 5);
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::SaveConnectionSettings()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::SaveConnectionSettings() {
     XMLNode root = AppConfigElement();
     if (root) root.SetAttributeInt(app_config::kBaudRate, m_baudRate);
     SaveAppConfig();
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::ReadBaudRateField()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::ReadBaudRateField() {
     if (QLineEdit* field = BaudRateField()) m_baudRate = SignedIntegerFromText(field->text());
 }
 
-bool CKVEL_ZorviRQ05_SB03ToolDlg::IsConnected() const
-{
+bool CKVEL_ZorviRQ05_SB03ToolDlg::IsConnected() const {
     return m_device && KVEL_Interface_RadarDevice_IsConnected(m_device) != 0;
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::StopPageWork()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::StopPageWork() {
     m_realtimePage.StopAcquisition();
     m_capturePage.StopRun();
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::OnConnectButton()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnConnectButton() {
     ReadBaudRateField();
     QAbstractButton* button = ConnectButton();
-    int failure = 0;      // string ID of the message to show, 0 for none
+    int failure = 0;  // string ID of the message to show, 0 for none
     bool topmost = false;
 
     if (IsConnected()) {
@@ -165,8 +155,7 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnConnectButton()
     SaveConnectionSettings();
 }
 
-bool CKVEL_ZorviRQ05_SB03ToolDlg::ConnectDevice(int portNumber, int baudRate, bool* ok)
-{
+bool CKVEL_ZorviRQ05_SB03ToolDlg::ConnectDevice(int portNumber, int baudRate, bool* ok) {
     if (ok) *ok = false;
     if (!m_device) return false;
     if (!KVEL_Interface_RadarDevice_Serial_OpenByPortNum(m_device, portNumber, baudRate,
@@ -191,8 +180,7 @@ bool CKVEL_ZorviRQ05_SB03ToolDlg::ConnectDevice(int portNumber, int baudRate, bo
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::ShowVersionText(const CBaseStringA& version,
-                                                   const CBaseStringA& serial)
-{
+                                                  const CBaseStringA& serial) {
     QLabel* label = VersionText();
     if (!label) return;
     label->setText(QStringLiteral("Version\uFF1A%1\r\nSN:%2")
@@ -201,14 +189,13 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::ShowVersionText(const CBaseStringA& version,
     label->show();
 }
 
-bool CKVEL_ZorviRQ05_SB03ToolDlg::DisconnectDevice(bool* ok)
-{
+bool CKVEL_ZorviRQ05_SB03ToolDlg::DisconnectDevice(bool* ok) {
     KVEL_Interface_RadarDevice_StartCmdMode(m_device, kCmdModeAttempts, kCmdModeTimeoutMs);
     const uint16_t id = kOperatingModeId;
     const uint32_t value = kFunctionMode;
-    const bool functionMode = KVEL_Interface_RadarDevice_Protocol_SetParameter(
-                                  m_device, kSystemSettingsCode, 1, &id, &value,
-                                  kSetParameterTimeoutMs) != 0;
+    const bool functionMode =
+        KVEL_Interface_RadarDevice_Protocol_SetParameter(m_device, kSystemSettingsCode, 1, &id,
+                                                         &value, kSetParameterTimeoutMs) != 0;
     KVEL_Interface_RadarDevice_StopCmdMode(m_device);
     KVEL_Interface_RadarDevice_Serial_Close(m_device);
     if (QLabel* label = VersionText()) label->hide();

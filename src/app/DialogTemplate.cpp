@@ -17,8 +17,8 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontMetrics>
-#include <QKeyEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -30,8 +30,7 @@
 
 #include "app/Strings.h"
 
-static void InitialiseDialogResources()
-{
+static void InitialiseDialogResources() {
     static const bool done = [] {
         Q_INIT_RESOURCE(kvel_resources);
         return true;
@@ -41,21 +40,18 @@ static void InitialiseDialogResources()
 
 namespace {
 
-QString LanguageFolder(UiLanguage language)
-{
+QString LanguageFolder(UiLanguage language) {
     return language == UiLanguage::Chinese ? QStringLiteral("zh-CN") : QStringLiteral("en-US");
 }
 
-std::vector<std::string> SplitWords(const char* text)
-{
+std::vector<std::string> SplitWords(const char* text) {
     std::vector<std::string> words;
     std::istringstream stream(text);
     for (std::string word; stream >> word;) words.push_back(word);
     return words;
 }
 
-std::unique_ptr<DialogTemplate> ParseTemplate(const QByteArray& data)
-{
+std::unique_ptr<DialogTemplate> ParseTemplate(const QByteArray& data) {
     pugi::xml_document document;
     if (!document.load_buffer(data.constData(), static_cast<size_t>(data.size()))) return nullptr;
     const pugi::xml_node root = document.child("Dialog");
@@ -82,15 +78,13 @@ std::unique_ptr<DialogTemplate> ParseTemplate(const QByteArray& data)
     return dialog;
 }
 
-std::unique_ptr<DialogTemplate> LoadTemplateFile(int id, UiLanguage language)
-{
+std::unique_ptr<DialogTemplate> LoadTemplateFile(int id, UiLanguage language) {
     QFile file(QStringLiteral(":/dialogs/%1/%2.xml").arg(LanguageFolder(language)).arg(id));
     if (!file.open(QIODevice::ReadOnly)) return nullptr;
     return ParseTemplate(file.readAll());
 }
 
-bool HasStyle(const DialogControl& control, const char* style)
-{
+bool HasStyle(const DialogControl& control, const char* style) {
     for (const std::string& word : control.styles)
         if (word == style) return true;
     return false;
@@ -99,8 +93,7 @@ bool HasStyle(const DialogControl& control, const char* style)
 // The family to draw a template font with: the named one when installed,
 // else a CJK sans family (the templates carry Chinese texts), else the
 // application default.
-QString SubstituteFamily(const QString& named)
-{
+QString SubstituteFamily(const QString& named) {
     const QStringList families = QFontDatabase::families();
     if (!named.isEmpty() && families.contains(named, Qt::CaseInsensitive)) return named;
     static const QString fallback = [&families] {
@@ -114,15 +107,13 @@ QString SubstituteFamily(const QString& named)
     return fallback;
 }
 
-Qt::Alignment HorizontalAlignment(const DialogControl& control)
-{
+Qt::Alignment HorizontalAlignment(const DialogControl& control) {
     if (HasStyle(control, "center")) return Qt::AlignHCenter;
     if (HasStyle(control, "right")) return Qt::AlignRight;
     return Qt::AlignLeft;
 }
 
-QWidget* MakeLabel(const DialogControl& control, QWidget* parent, bool framed)
-{
+QWidget* MakeLabel(const DialogControl& control, QWidget* parent, bool framed) {
     auto* label = new QLabel(control.text, parent);
     const Qt::Alignment vertical = HasStyle(control, "vcenter") ? Qt::AlignVCenter : Qt::AlignTop;
     label->setAlignment(HorizontalAlignment(control) | vertical);
@@ -131,8 +122,7 @@ QWidget* MakeLabel(const DialogControl& control, QWidget* parent, bool framed)
     return label;
 }
 
-QWidget* MakeEdit(const DialogControl& control, QWidget* parent)
-{
+QWidget* MakeEdit(const DialogControl& control, QWidget* parent) {
     auto* edit = new QLineEdit(control.text, parent);
     edit->setFrame(HasStyle(control, "border"));
     edit->setAlignment(HorizontalAlignment(control) | Qt::AlignVCenter);
@@ -140,8 +130,7 @@ QWidget* MakeEdit(const DialogControl& control, QWidget* parent)
     return edit;
 }
 
-QPushButton* MakeButton(const DialogControl& control, QWidget* parent)
-{
+QPushButton* MakeButton(const DialogControl& control, QWidget* parent) {
     auto* button = new QPushButton(control.text, parent);
     // A button never becomes the default just by taking the focus, so that
     // Enter in a page does not press whichever button was last clicked.
@@ -149,8 +138,7 @@ QPushButton* MakeButton(const DialogControl& control, QWidget* parent)
     return button;
 }
 
-QWidget* MakeDefaultWidget(const DialogControl& control, QWidget* parent)
-{
+QWidget* MakeDefaultWidget(const DialogControl& control, QWidget* parent) {
     const std::string& kind = control.kind;
     if (kind == "edit") return MakeEdit(control, parent);
     if (kind == "button") return MakeButton(control, parent);
@@ -189,8 +177,7 @@ QWidget* MakeDefaultWidget(const DialogControl& control, QWidget* parent)
 }
 
 // A widget supplied by the factory still shows the template's text.
-void ApplyText(QWidget* widget, const QString& text)
-{
+void ApplyText(QWidget* widget, const QString& text) {
     if (text.isEmpty()) return;
     if (auto* label = qobject_cast<QLabel*>(widget))
         label->setText(text);
@@ -207,8 +194,7 @@ void ApplyText(QWidget* widget, const QString& text)
 class RadioGrouper {
 public:
     explicit RadioGrouper(QWidget* page) : page_(page) {}
-    void Add(const DialogControl& control, QWidget* widget)
-    {
+    void Add(const DialogControl& control, QWidget* widget) {
         auto* button = qobject_cast<QAbstractButton*>(widget);
         if (control.kind != "pushradio" || !button) {
             group_ = nullptr;
@@ -228,16 +214,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DialogTemplate> LoadDialogTemplate(int id)
-{
+std::unique_ptr<DialogTemplate> LoadDialogTemplate(int id) {
     InitialiseDialogResources();
     if (CurrentUiLanguage() != UiLanguage::English)
         if (auto dialog = LoadTemplateFile(id, CurrentUiLanguage())) return dialog;
     return LoadTemplateFile(id, UiLanguage::English);
 }
 
-QFont DialogFont(const DialogTemplate& dialog)
-{
+QFont DialogFont(const DialogTemplate& dialog) {
     QFont font;
     const QString family = SubstituteFamily(dialog.fontFamily);
     if (!family.isEmpty()) font.setFamily(family);
@@ -245,8 +229,7 @@ QFont DialogFont(const DialogTemplate& dialog)
     return font;
 }
 
-QRect DialogUnitsToPixels(const QFont& font, int x, int y, int w, int h)
-{
+QRect DialogUnitsToPixels(const QFont& font, int x, int y, int w, int h) {
     const QFontMetrics metrics(font);
     // The horizontal base is the mean width of the Latin alphabet, rounded,
     // which is what dialog layouts have always been measured against (the
@@ -262,8 +245,7 @@ QRect DialogUnitsToPixels(const QFont& font, int x, int y, int w, int h)
 }
 
 std::map<std::string, QWidget*> BuildDialog(QWidget* page, const DialogTemplate& dialog,
-                                            const DialogControlFactory& factory)
-{
+                                            const DialogControlFactory& factory) {
     std::map<std::string, QWidget*> widgets;
     const QFont font = DialogFont(dialog);
     page->setFont(font);
@@ -297,8 +279,7 @@ std::map<std::string, QWidget*> BuildDialog(QWidget* page, const DialogTemplate&
     return widgets;
 }
 
-bool IsDialogCloseKey(const QKeyEvent* event)
-{
+bool IsDialogCloseKey(const QKeyEvent* event) {
     const int key = event->key();
     return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
 }

@@ -18,10 +18,10 @@ class QKeyEvent;
 class QWidget;
 
 struct DialogControl {
-    std::string id;      // the control ID ("1103") or "" for unnamed labels
-    std::string kind;    // "static", "edit", "button", "defbutton", "pushradio",
-                         // "combo", "group", "frame" (bordered static), "check",
-                         // "list" (report list), "progress" (0 to 100)
+    std::string id;                  // the control ID ("1103") or "" for unnamed labels
+    std::string kind;                // "static", "edit", "button", "defbutton", "pushradio",
+                                     // "combo", "group", "frame" (bordered static), "check",
+                                     // "list" (report list), "progress" (0 to 100)
     int x = 0, y = 0, w = 0, h = 0;  // dialog units
     QString text;
     std::vector<std::string> styles;  // extra style words ("border", "autohscroll", "center",

@@ -25,14 +25,12 @@ namespace {
 constexpr const char* kIconResource = ":/images/128.png";
 
 // How the template's caption and the file version make the title.
-QString TitleWithVersion(const QString& caption, const QString& version)
-{
+QString TitleWithVersion(const QString& caption, const QString& version) {
     return QStringLiteral("%1(v%2)").arg(caption, version);
 }
 
 // The version text of the running executable, "" when it carries none.
-QString ExecutableFileVersion()
-{
+QString ExecutableFileVersion() {
     const std::wstring path = QCoreApplication::applicationFilePath().toStdWString();
     wchar_t version[KVEL_MAX_PATH] = {};
     if (path.empty() || !GetFileVersionW(path.c_str(), version, KVEL_MAX_PATH)) return QString();
@@ -41,47 +39,39 @@ QString ExecutableFileVersion()
 
 }  // namespace
 
-CKVEL_ZorviRQ05_SB03ToolDlg::CKVEL_ZorviRQ05_SB03ToolDlg(QWidget* parent) : QDialog(parent)
-{
+CKVEL_ZorviRQ05_SB03ToolDlg::CKVEL_ZorviRQ05_SB03ToolDlg(QWidget* parent) : QDialog(parent) {
     BuildFromTemplate();
     OnInitDialog();
 }
 
-CKVEL_ZorviRQ05_SB03ToolDlg::~CKVEL_ZorviRQ05_SB03ToolDlg()
-{
+CKVEL_ZorviRQ05_SB03ToolDlg::~CKVEL_ZorviRQ05_SB03ToolDlg() {
     // A window that is destroyed without having been closed still stops its
     // pages, disconnects the module and saves its settings.
     OnDestroy();
 }
 
-QWidget* CKVEL_ZorviRQ05_SB03ToolDlg::Control(int id) const
-{
+QWidget* CKVEL_ZorviRQ05_SB03ToolDlg::Control(int id) const {
     auto found = m_controls.find(std::to_string(id));
     return found == m_controls.end() ? nullptr : found->second;
 }
 
-QComboBox* CKVEL_ZorviRQ05_SB03ToolDlg::PortList() const
-{
+QComboBox* CKVEL_ZorviRQ05_SB03ToolDlg::PortList() const {
     return qobject_cast<QComboBox*>(Control(main_dlg::kPortList));
 }
 
-QLineEdit* CKVEL_ZorviRQ05_SB03ToolDlg::BaudRateField() const
-{
+QLineEdit* CKVEL_ZorviRQ05_SB03ToolDlg::BaudRateField() const {
     return qobject_cast<QLineEdit*>(Control(main_dlg::kBaudRateField));
 }
 
-QAbstractButton* CKVEL_ZorviRQ05_SB03ToolDlg::ConnectButton() const
-{
+QAbstractButton* CKVEL_ZorviRQ05_SB03ToolDlg::ConnectButton() const {
     return qobject_cast<QAbstractButton*>(Control(main_dlg::kConnectButton));
 }
 
-QLabel* CKVEL_ZorviRQ05_SB03ToolDlg::VersionText() const
-{
+QLabel* CKVEL_ZorviRQ05_SB03ToolDlg::VersionText() const {
     return qobject_cast<QLabel*>(Control(main_dlg::kVersionText));
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::BuildFromTemplate()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::BuildFromTemplate() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     QString caption;
@@ -92,13 +82,11 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::BuildFromTemplate()
     SetTitleWithVersion(caption);
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::SetTitleWithVersion(const QString& caption)
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::SetTitleWithVersion(const QString& caption) {
     setWindowTitle(TitleWithVersion(caption, ExecutableFileVersion()));
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::OnInitDialog()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnInitDialog() {
     if (QFile::exists(QString::fromLatin1(kIconResource))) {
         m_icon = QIcon(QString::fromLatin1(kIconResource));
         setWindowIcon(m_icon);
@@ -132,8 +120,7 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnInitDialog()
     m_resizeTool.Enable();
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::CreatePages()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::CreatePages() {
     QWidget* placeholder = Control(main_dlg::kPagePlaceholder);
     const QRect area = placeholder ? placeholder->geometry() : rect();
 
@@ -147,8 +134,7 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::CreatePages()
     m_firmwarePage.setGeometry(area);
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::ConnectControls()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::ConnectControls() {
     if (auto* refresh = qobject_cast<QAbstractButton*>(Control(main_dlg::kRefreshButton)))
         connect(refresh, &QAbstractButton::clicked, this, [this] { RefreshPorts(); });
     if (QAbstractButton* button = ConnectButton())
@@ -165,23 +151,30 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::ConnectControls()
     connect(m_pageButtons, &QButtonGroup::idClicked, this, [this](int id) { OnPageButton(id); });
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::ShowOnlyPage(int buttonId)
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::ShowOnlyPage(int buttonId) {
     m_paramPage.hide();
     m_realtimePage.hide();
     m_capturePage.hide();
     m_firmwarePage.hide();
     switch (buttonId) {
-    case main_dlg::kParamPageButton: m_paramPage.show(); break;
-    case main_dlg::kRealtimePageButton: m_realtimePage.show(); break;
-    case main_dlg::kCapturePageButton: m_capturePage.show(); break;
-    case main_dlg::kFirmwarePageButton: m_firmwarePage.show(); break;
-    default: break;
+        case main_dlg::kParamPageButton:
+            m_paramPage.show();
+            break;
+        case main_dlg::kRealtimePageButton:
+            m_realtimePage.show();
+            break;
+        case main_dlg::kCapturePageButton:
+            m_capturePage.show();
+            break;
+        case main_dlg::kFirmwarePageButton:
+            m_firmwarePage.show();
+            break;
+        default:
+            break;
     }
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::OnPageButton(int buttonId)
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnPageButton(int buttonId) {
     if (buttonId < main_dlg::kParamPageButton || buttonId > main_dlg::kFirmwarePageButton) return;
     ShowOnlyPage(buttonId);
     if (buttonId != main_dlg::kFirmwarePageButton || !IsConnected()) return;
@@ -194,8 +187,7 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnPageButton(int buttonId)
     if (QAbstractButton* button = ConnectButton()) button->setText(LoadStringW(10100));
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::keyPressEvent(QKeyEvent* event)
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::keyPressEvent(QKeyEvent* event) {
     if (IsDialogCloseKey(event)) {
         event->accept();
         return;
@@ -203,20 +195,17 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::closeEvent(QCloseEvent* event)
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::closeEvent(QCloseEvent* event) {
     done(QDialog::Rejected);
     event->accept();
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::done(int result)
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::done(int result) {
     QDialog::done(result);
     OnDestroy();
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::resizeEvent(QResizeEvent* event)
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     if (isMinimized()) return;
     double sx = 1.0, sy = 1.0;
@@ -229,8 +218,7 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::resizeEvent(QResizeEvent* event)
     m_capturePage.SetupCharts();
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::OnDestroy()
-{
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnDestroy() {
     if (m_destroyed) return;
     m_destroyed = true;
 

@@ -11,34 +11,35 @@
 
 namespace {
 
-QMessageBox::Icon ToMessageBoxIcon(PromptIcon icon)
-{
+QMessageBox::Icon ToMessageBoxIcon(PromptIcon icon) {
     switch (icon) {
-    case PromptIcon::Error: return QMessageBox::Critical;
-    case PromptIcon::Warning: return QMessageBox::Warning;
-    case PromptIcon::Information: return QMessageBox::Information;
-    case PromptIcon::Question: return QMessageBox::Question;
-    case PromptIcon::None: break;
+        case PromptIcon::Error:
+            return QMessageBox::Critical;
+        case PromptIcon::Warning:
+            return QMessageBox::Warning;
+        case PromptIcon::Information:
+            return QMessageBox::Information;
+        case PromptIcon::Question:
+            return QMessageBox::Question;
+        case PromptIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
 
 // Without a screen nobody can answer a dialog; rather than wait forever the
 // prompt reports what it would have asked and answers "cancel".
-bool NobodyCanAnswer()
-{
+bool NobodyCanAnswer() {
     const QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
 // Message texts carry "\r\n" line ends; a Qt label wants plain line feeds.
-QString PlainLineEnds(QString text)
-{
+QString PlainLineEnds(QString text) {
     return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
 
-void SplitInitialPath(const QString& initialPath, QString* folder, QString* fileName)
-{
+void SplitInitialPath(const QString& initialPath, QString* folder, QString* fileName) {
     const QFileInfo info(initialPath);
     if (initialPath.isEmpty() || info.isDir()) {
         *folder = initialPath;
@@ -50,8 +51,7 @@ void SplitInitialPath(const QString& initialPath, QString* folder, QString* file
 }
 
 bool RunFileDialog(const FileDialogRequest& request, QFileDialog::AcceptMode mode,
-                   QString* chosen)
-{
+                   QString* chosen) {
     if (NobodyCanAnswer()) {
         qWarning("File dialog without a screen, answered with cancel: %s",
                  qUtf8Printable(request.initialPath));
@@ -78,8 +78,7 @@ bool RunFileDialog(const FileDialogRequest& request, QFileDialog::AcceptMode mod
 
 class QtPrompt : public IPrompt {
 public:
-    void ShowMessageBox(const MessageBoxRequest& request) override
-    {
+    void ShowMessageBox(const MessageBoxRequest& request) override {
         if (NobodyCanAnswer()) {
             qWarning("%s: %s", qUtf8Printable(request.caption), qUtf8Printable(request.text));
             return;
@@ -90,19 +89,16 @@ public:
         box.exec();
     }
 
-    bool GetOpenFileName(const FileDialogRequest& request, QString* chosen) override
-    {
+    bool GetOpenFileName(const FileDialogRequest& request, QString* chosen) override {
         return RunFileDialog(request, QFileDialog::AcceptOpen, chosen);
     }
 
-    bool GetSaveFileName(const FileDialogRequest& request, QString* chosen) override
-    {
+    bool GetSaveFileName(const FileDialogRequest& request, QString* chosen) override {
         return RunFileDialog(request, QFileDialog::AcceptSave, chosen);
     }
 
     bool BrowseForFolder(QWidget* owner, const QString& title, const QString& start,
-                         QString* chosen) override
-    {
+                         QString* chosen) override {
         if (NobodyCanAnswer()) {
             qWarning("Folder dialog without a screen, answered with cancel: %s",
                      qUtf8Printable(title));
@@ -119,8 +115,7 @@ IPrompt* g_installed = nullptr;
 
 // One filter entry "Name(*.a;*.b)" for the pattern list "*.a;*.b". Qt reads
 // the patterns from the parentheses, separated by blanks.
-QString FilterEntry(const QString& name, const QString& patterns)
-{
+QString FilterEntry(const QString& name, const QString& patterns) {
     QString qtPatterns = patterns.trimmed();
     qtPatterns.replace(QLatin1Char(';'), QLatin1Char(' '));
     static const QRegularExpression trailingPatterns(QStringLiteral("\\(([^()]*)\\)\\s*$"));
@@ -133,19 +128,14 @@ QString FilterEntry(const QString& name, const QString& patterns)
 
 }  // namespace
 
-IPrompt& Prompt()
-{
+IPrompt& Prompt() {
     static QtPrompt qtPrompt;
     return g_installed ? *g_installed : qtPrompt;
 }
 
-void SetPrompt(IPrompt* prompt)
-{
-    g_installed = prompt;
-}
+void SetPrompt(IPrompt* prompt) { g_installed = prompt; }
 
-QString ConvertFileFilter(const QString& filter)
-{
+QString ConvertFileFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList entries;
     // Name and pattern alternate; an empty name ends the list ("||").
@@ -157,8 +147,7 @@ QString ConvertFileFilter(const QString& filter)
 }
 
 void ShowStringMessageBox(QWidget* owner, int textId, int captionId, PromptIcon icon,
-                          bool topmost)
-{
+                          bool topmost) {
     MessageBoxRequest request;
     request.owner = owner;
     request.text = LoadStringW(textId);

@@ -1,8 +1,8 @@
 #include "app/SignalClose.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -13,8 +13,7 @@ namespace {
 // The pipe the handler writes to; one instance is installed at a time.
 int gSignalPipe[2] = {-1, -1};
 
-extern "C" void WriteSignalByte(int signalNumber)
-{
+extern "C" void WriteSignalByte(int signalNumber) {
     const int savedErrno = errno;
     const char byte = static_cast<char>(signalNumber);
     // Non-blocking: when the pipe is full a close is already on its way.
@@ -22,8 +21,7 @@ extern "C" void WriteSignalByte(int signalNumber)
     errno = savedErrno;
 }
 
-bool MakeSignalPipe()
-{
+bool MakeSignalPipe() {
     if (pipe(gSignalPipe) != 0) return false;
     for (int fd : gSignalPipe) {
         fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -32,8 +30,7 @@ bool MakeSignalPipe()
     return true;
 }
 
-void CloseSignalPipe()
-{
+void CloseSignalPipe() {
     for (int& fd : gSignalPipe) {
         if (fd >= 0) close(fd);
         fd = -1;
@@ -42,8 +39,7 @@ void CloseSignalPipe()
 
 }  // namespace
 
-CSignalClose::CSignalClose(QWidget* window) : m_window(window)
-{
+CSignalClose::CSignalClose(QWidget* window) : m_window(window) {
     if (gSignalPipe[0] >= 0 || !MakeSignalPipe()) return;
 
     m_notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, this);
@@ -58,8 +54,7 @@ CSignalClose::CSignalClose(QWidget* window) : m_window(window)
     m_installed = true;
 }
 
-CSignalClose::~CSignalClose()
-{
+CSignalClose::~CSignalClose() {
     if (!m_installed) return;
     sigaction(SIGINT, &m_previousInt, nullptr);
     sigaction(SIGTERM, &m_previousTerm, nullptr);
@@ -68,11 +63,9 @@ CSignalClose::~CSignalClose()
     CloseSignalPipe();
 }
 
-void CSignalClose::OnSignalByte()
-{
+void CSignalClose::OnSignalByte() {
     char bytes[64];
-    while (read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
-    }
+    while (read(gSignalPipe[0], bytes, sizeof bytes) > 0) {}
     if (!m_window) return;
     // A message box or another modal window above the main window would
     // keep its own loop running; it goes first, answered as cancelled.

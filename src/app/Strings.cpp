@@ -16,8 +16,7 @@
 
 // The resources live in a static library; naming its initialiser here makes
 // sure the linker keeps them in every program that looks up a string.
-static void InitialiseResources()
-{
+static void InitialiseResources() {
     static const bool done = [] {
         Q_INIT_RESOURCE(kvel_resources);
         return true;
@@ -32,8 +31,7 @@ using StringTable = std::unordered_map<int, QString>;
 std::atomic<UiLanguage> g_language{UiLanguage::English};
 
 // Backslash escapes in the table: \r \n \t \\ (anything else stays as it is).
-QString Unescape(const QString& raw)
-{
+QString Unescape(const QString& raw) {
     QString text;
     text.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
@@ -44,19 +42,29 @@ QString Unescape(const QString& raw)
         }
         const QChar next = raw[i + 1];
         switch (next.unicode()) {
-        case u'r': text += u'\r'; break;
-        case u'n': text += u'\n'; break;
-        case u't': text += u'\t'; break;
-        case u'\\': text += u'\\'; break;
-        default: text += c; text += next; break;
+            case u'r':
+                text += u'\r';
+                break;
+            case u'n':
+                text += u'\n';
+                break;
+            case u't':
+                text += u'\t';
+                break;
+            case u'\\':
+                text += u'\\';
+                break;
+            default:
+                text += c;
+                text += next;
+                break;
         }
         ++i;
     }
     return text;
 }
 
-bool ParseTable(const QByteArray& data, StringTable* table)
-{
+bool ParseTable(const QByteArray& data, StringTable* table) {
     pugi::xml_document document;
     // Default parsing keeps leading and trailing blanks of element text.
     if (!document.load_buffer(data.constData(), static_cast<size_t>(data.size()))) return false;
@@ -71,12 +79,11 @@ bool ParseTable(const QByteArray& data, StringTable* table)
     return true;
 }
 
-StringTable LoadCompiledTable(UiLanguage language)
-{
+StringTable LoadCompiledTable(UiLanguage language) {
     InitialiseResources();
     StringTable table;
-    const QString name = language == UiLanguage::Chinese ? QStringLiteral("zh-CN")
-                                                         : QStringLiteral("en-US");
+    const QString name =
+        language == UiLanguage::Chinese ? QStringLiteral("zh-CN") : QStringLiteral("en-US");
     QFile file(QStringLiteral(":/strings/%1.xml").arg(name));
     if (file.open(QIODevice::ReadOnly)) ParseTable(file.readAll(), &table);
     return table;
@@ -89,8 +96,7 @@ struct Tables {
     bool loaded = false;
     StringTable english, chinese;
 
-    StringTable& Of(UiLanguage language)
-    {
+    StringTable& Of(UiLanguage language) {
         if (!loaded) {
             english = LoadCompiledTable(UiLanguage::English);
             chinese = LoadCompiledTable(UiLanguage::Chinese);
@@ -100,39 +106,29 @@ struct Tables {
     }
 };
 
-Tables& TheTables()
-{
+Tables& TheTables() {
     static Tables tables;
     return tables;
 }
 
-bool StartsWithChinese(std::string_view name)
-{
-    return name.size() >= 2 && std::tolower(static_cast<unsigned char>(name[0])) == 'z'
-           && std::tolower(static_cast<unsigned char>(name[1])) == 'h';
+bool StartsWithChinese(std::string_view name) {
+    return name.size() >= 2 && std::tolower(static_cast<unsigned char>(name[0])) == 'z' &&
+           std::tolower(static_cast<unsigned char>(name[1])) == 'h';
 }
 
 }  // namespace
 
-void SetUiLanguage(UiLanguage language)
-{
-    g_language.store(language);
-}
+void SetUiLanguage(UiLanguage language) { g_language.store(language); }
 
-UiLanguage CurrentUiLanguage()
-{
-    return g_language.load();
-}
+UiLanguage CurrentUiLanguage() { return g_language.load(); }
 
-bool SetPreferredUiLanguageName(std::string_view languageName)
-{
+bool SetPreferredUiLanguageName(std::string_view languageName) {
     if (languageName.empty()) return false;
     SetUiLanguage(StartsWithChinese(languageName) ? UiLanguage::Chinese : UiLanguage::English);
     return true;
 }
 
-UiLanguage SystemUiLanguage()
-{
+UiLanguage SystemUiLanguage() {
     // The first of these that is set decides, as for the C library's
     // message catalogues.
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -143,8 +139,7 @@ UiLanguage SystemUiLanguage()
     return UiLanguage::English;
 }
 
-QString LoadStringW(int id)
-{
+QString LoadStringW(int id) {
     Tables& tables = TheTables();
     std::lock_guard<std::mutex> guard(tables.lock);
     if (CurrentUiLanguage() == UiLanguage::Chinese) {
@@ -156,8 +151,7 @@ QString LoadStringW(int id)
     return QString();
 }
 
-bool ReplaceStringTable(UiLanguage language, const QByteArray& xml)
-{
+bool ReplaceStringTable(UiLanguage language, const QByteArray& xml) {
     StringTable table;
     if (!ParseTable(xml, &table)) return false;
     Tables& tables = TheTables();

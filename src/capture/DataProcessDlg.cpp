@@ -7,14 +7,12 @@
 CDataProcessDlg::CDataProcessDlg() = default;
 CDataProcessDlg::~CDataProcessDlg() = default;
 
-void CDataProcessDlg::SetDevice(KVEL_RADAR_HANDLE device, RadarParamSet* params)
-{
+void CDataProcessDlg::SetDevice(KVEL_RADAR_HANDLE device, RadarParamSet* params) {
     m_device = device;
     m_params = params;
 }
 
-bool CDataProcessDlg::Create(QWidget* parent)
-{
+bool CDataProcessDlg::Create(QWidget* parent) {
     setParent(parent);
     return true;
 }
@@ -25,8 +23,7 @@ void CDataProcessDlg::SetScaleFactor(double scale) { m_scale = scale; }
 void CDataProcessDlg::SetupCharts() {}
 void CDataProcessDlg::Teardown() {}
 
-void CDataProcessDlg::keyPressEvent(QKeyEvent* event)
-{
+void CDataProcessDlg::keyPressEvent(QKeyEvent* event) {
     if (IsDialogCloseKey(event)) {
         event->accept();
         return;

@@ -51,7 +51,8 @@ thread_local int tDeliveryDepth = 0;
 
 std::string TimeStamp() {
     const auto now = std::chrono::system_clock::now();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     const time_t seconds = static_cast<time_t>(ms / 1000);
     struct tm local {};
     localtime_r(&seconds, &local);
@@ -77,7 +78,8 @@ std::string FormatBody(const char* format, va_list args) {
     const int needed = std::vsnprintf(small, sizeof small, format, copy);
     va_end(copy);
     if (needed < 0) return {};
-    if (static_cast<size_t>(needed) < sizeof small) return std::string(small, static_cast<size_t>(needed));
+    if (static_cast<size_t>(needed) < sizeof small)
+        return std::string(small, static_cast<size_t>(needed));
     std::string text(static_cast<size_t>(needed) + 1, '\0');
     std::vsnprintf(text.data(), text.size(), format, args);
     text.resize(static_cast<size_t>(needed));

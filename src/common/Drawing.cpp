@@ -24,11 +24,16 @@ Span Clip(const KRect& r, int64_t width, int64_t height) {
 }  // namespace
 
 const uint32_t gCommonColorTable[5][10] = {
-    {0x00BF7E1D, 0x00A826FF, 0x0000E6CF, 0x00704DFF, 0x00BF4D00, 0x0073D5FF, 0x00005CE6, 0x00AC00BF, 0x00994D45, 0x00FF4DC9},
-    {0x0000FF00, 0x00CFE600, 0x000099FF, 0x00FFD426, 0x0067E6A6, 0x00F173FF, 0x0045E655, 0x00FF00B3, 0x00FFB973, 0x0022E697},
-    {0x000000FF, 0x004D4599, 0x00FF00FF, 0x00003D99, 0x00999945, 0x0000CCFF, 0x009A67E6, 0x0000996B, 0x004D5EFF, 0x0061BF56},
-    {0x00FF004C, 0x00FF73AB, 0x00739DFF, 0x005E9945, 0x00BF0086, 0x00456F99, 0x00FF8F73, 0x006000BF, 0x00BF5680, 0x004739BF},
-    {0x002E8E99, 0x000F9900, 0x00914599, 0x008AE600, 0x00FF4C00, 0x001300BF, 0x001D7EBF, 0x0039BFBF, 0x00997A00, 0x00459977},
+    {0x00BF7E1D, 0x00A826FF, 0x0000E6CF, 0x00704DFF, 0x00BF4D00, 0x0073D5FF, 0x00005CE6, 0x00AC00BF,
+     0x00994D45, 0x00FF4DC9},
+    {0x0000FF00, 0x00CFE600, 0x000099FF, 0x00FFD426, 0x0067E6A6, 0x00F173FF, 0x0045E655, 0x00FF00B3,
+     0x00FFB973, 0x0022E697},
+    {0x000000FF, 0x004D4599, 0x00FF00FF, 0x00003D99, 0x00999945, 0x0000CCFF, 0x009A67E6, 0x0000996B,
+     0x004D5EFF, 0x0061BF56},
+    {0x00FF004C, 0x00FF73AB, 0x00739DFF, 0x005E9945, 0x00BF0086, 0x00456F99, 0x00FF8F73, 0x006000BF,
+     0x00BF5680, 0x004739BF},
+    {0x002E8E99, 0x000F9900, 0x00914599, 0x008AE600, 0x00FF4C00, 0x001300BF, 0x001D7EBF, 0x0039BFBF,
+     0x00997A00, 0x00459977},
 };
 
 HBITMAP CreateHBitmap(void** bits, int width, int height, int bitsPerPixel, int, int) {
@@ -36,8 +41,8 @@ HBITMAP CreateHBitmap(void** bits, int width, int height, int bitsPerPixel, int,
     if (width <= 0 || height == 0 || height == INT32_MIN) return nullptr;
     if (bitsPerPixel != 24 && bitsPerPixel != 32) return nullptr;
     const int rows = height < 0 ? -height : height;
-    auto* image = new QImage(width, rows,
-                             bitsPerPixel == 32 ? QImage::Format_ARGB32 : QImage::Format_RGB888);
+    auto* image =
+        new QImage(width, rows, bitsPerPixel == 32 ? QImage::Format_ARGB32 : QImage::Format_RGB888);
     if (image->isNull()) {  // too large to allocate
         delete image;
         return nullptr;
@@ -68,8 +73,10 @@ void DrawBufferOnBuffer(uint8_t* dst, int dstPitch, int dstHeight, const KRect& 
     const int64_t dstWidth = dstPitch / bytesPerPixel;
     int64_t sx = srcRect.left, sy = srcRect.top;
     int64_t dx = dstRect.left, dy = dstRect.top;
-    int64_t w = std::min<int64_t>(int64_t(srcRect.right) - srcRect.left, int64_t(dstRect.right) - dstRect.left);
-    int64_t h = std::min<int64_t>(int64_t(srcRect.bottom) - srcRect.top, int64_t(dstRect.bottom) - dstRect.top);
+    int64_t w = std::min<int64_t>(int64_t(srcRect.right) - srcRect.left,
+                                  int64_t(dstRect.right) - dstRect.left);
+    int64_t h = std::min<int64_t>(int64_t(srcRect.bottom) - srcRect.top,
+                                  int64_t(dstRect.bottom) - dstRect.top);
     // Moving the top-left corner inwards shortens the copy by the same amount
     // on both sides, so source and destination stay aligned.
     const auto shift = [&](int64_t& a, int64_t& b, int64_t& extent) {

@@ -62,7 +62,7 @@ void ReleaseFileData(uint8_t* data);
 // Embeds a version text in the executable that expands this macro once, in
 // a form GetFileVersionW finds by reading the file.
 #define KVEL_FILE_VERSION_MARKER "KVEL-FILE-VERSION:"
-#define KVEL_EMBED_FILE_VERSION(text)                                                      \
+#define KVEL_EMBED_FILE_VERSION(text)                                                              \
     extern "C" __attribute__((used, visibility("default"))) const char kvelEmbeddedFileVersion[] = \
         KVEL_FILE_VERSION_MARKER text "\0"
 
@@ -190,7 +190,9 @@ template <typename Char>
 class CBaseStringT {
 public:
     CBaseStringT() = default;
-    CBaseStringT(const Char* text) { if (text) m_text = text; }
+    CBaseStringT(const Char* text) {
+        if (text) m_text = text;
+    }
     // printf-style formatting; the result replaces the contents.
     bool Format(const Char* format, ...);
     const Char* GetString() const { return m_text.c_str(); }

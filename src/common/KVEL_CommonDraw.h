@@ -58,6 +58,5 @@ extern const uint32_t gCommonColorTable[5][10];
 // `maxPieces` -1 means no limit, else splitting stops after that many pieces
 // and the rest of the text is the last piece.
 wchar_t* DevideStringByCharListW(const wchar_t* text, int length, const wchar_t* separators,
-                                 int keepEmpty, int reserved, CPtrArrayCtrl* pieces,
-                                 int maxPieces);
+                                 int keepEmpty, int reserved, CPtrArrayCtrl* pieces, int maxPieces);
 void Internal_DelArrayW(wchar_t* block);

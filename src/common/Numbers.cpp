@@ -114,9 +114,15 @@ bool Parse(const std::string& text, void* target, int type) {
     uint64_t magnitude = 0;
     if (!ReadMagnitude(c, magnitude)) return false;
     switch (type) {
-        case kFlag: *static_cast<int32_t*>(target) = magnitude != 0 ? 1 : 0; break;
-        case kInt32: *static_cast<int32_t*>(target) = ToInt32(negative, magnitude); break;
-        case kUInt32: *static_cast<uint32_t*>(target) = ToUInt32(negative, magnitude); break;
+        case kFlag:
+            *static_cast<int32_t*>(target) = magnitude != 0 ? 1 : 0;
+            break;
+        case kInt32:
+            *static_cast<int32_t*>(target) = ToInt32(negative, magnitude);
+            break;
+        case kUInt32:
+            *static_cast<uint32_t*>(target) = ToUInt32(negative, magnitude);
+            break;
         default: {
             const double value = static_cast<double>(magnitude);
             *static_cast<double*>(target) = negative ? -value : value;

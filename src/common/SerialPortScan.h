@@ -14,6 +14,7 @@ struct SerialDevice {
 
 // The serial devices listed in `sysClassTty` (normally /sys/class/tty) whose
 // node exists in `devFolder` (normally /dev), sorted by device path.
-std::vector<SerialDevice> PresentSerialDevices(const std::string& sysClassTty, const std::string& devFolder);
+std::vector<SerialDevice> PresentSerialDevices(const std::string& sysClassTty,
+                                               const std::string& devFolder);
 
 }  // namespace kvel_common_detail

@@ -67,7 +67,8 @@ bool PathExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
-bool WriteFileAtomically(const std::string& folder, const std::string& name, const std::string& text) {
+bool WriteFileAtomically(const std::string& folder, const std::string& name,
+                         const std::string& text) {
     const std::string temp = folder + "/.tmp-" + std::to_string(getpid()) + "-" +
                              std::to_string(static_cast<long>(syscall(SYS_gettid)));
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -153,7 +154,8 @@ std::vector<kvel_common_detail::SerialDevice> kvel_common_detail::PresentSerialD
 
 namespace {
 
-std::vector<RealDevice> PresentDevices(const std::string& sysClassTty, const std::string& devFolder) {
+std::vector<RealDevice> PresentDevices(const std::string& sysClassTty,
+                                       const std::string& devFolder) {
     return kvel_common_detail::PresentSerialDevices(sysClassTty, devFolder);
 }
 
@@ -394,5 +396,6 @@ void WithdrawVirtualSerialPort(int number) {
     const std::string path = folder + "/" + EntryName(number);
     const auto entry = Parse(ReadSmallFile(path));
     // Only the publisher withdraws its own port.
-    if (entry && entry->isVirtual && entry->pid == static_cast<long>(getpid())) unlink(path.c_str());
+    if (entry && entry->isVirtual && entry->pid == static_cast<long>(getpid()))
+        unlink(path.c_str());
 }

@@ -34,7 +34,8 @@ std::vector<Piece> FindPieces(const wchar_t* text, size_t length, const wchar_t*
         }
         if (!atEnd && !IsSeparator(text[i], separators)) continue;
         size_t end = i;
-        if (!atEnd && text[i] == L'\n' && dropCarriageReturn && end > start && text[end - 1] == L'\r')
+        if (!atEnd && text[i] == L'\n' && dropCarriageReturn && end > start &&
+            text[end - 1] == L'\r')
             --end;
         const bool trailing = atEnd && start == length && length > 0;
         if ((end > start || keepEmpty) && !trailing && !(atEnd && length == 0))

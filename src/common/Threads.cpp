@@ -23,7 +23,8 @@ struct ThreadCore {
 };
 
 void* ThreadEntry(void* argument) {
-    std::unique_ptr<std::shared_ptr<ThreadCore>> holder(static_cast<std::shared_ptr<ThreadCore>*>(argument));
+    std::unique_ptr<std::shared_ptr<ThreadCore>> holder(
+        static_cast<std::shared_ptr<ThreadCore>*>(argument));
     ThreadCore& core = **holder;
     if (!core.name.empty()) {
         // The kernel keeps at most 15 characters of a thread name.

@@ -15,8 +15,7 @@ namespace {
 
 // Rectangles here follow the drawing code's habit: left and top inside,
 // right and bottom just outside.
-QRect Box(int left, int top, int right, int bottom)
-{
+QRect Box(int left, int top, int right, int bottom) {
     return QRect(left, top, right - left, bottom - top);
 }
 int Right(const QRect& box) { return box.x() + box.width(); }
@@ -40,8 +39,7 @@ CBalloonWnd::CBalloonWnd(QWidget* owner)
       m_glyphFontSmall(BalloonFont(10)),
       m_glyphFontLarge(BalloonFont(14)),
       m_titleFont(BalloonFont(14)),
-      m_textFont(BalloonFont(9))
-{
+      m_textFont(BalloonFont(9)) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground, false);
     setFocusPolicy(Qt::NoFocus);
@@ -57,15 +55,13 @@ CBalloonWnd::CBalloonWnd(QWidget* owner)
     if (m_owner) m_owner->installEventFilter(this);
 }
 
-CBalloonWnd::~CBalloonWnd()
-{
+CBalloonWnd::~CBalloonWnd() {
     if (m_owner) m_owner->removeEventFilter(this);
     StopTimers();
     m_entries.clear();
 }
 
-QFont CBalloonWnd::BalloonFont(int points)
-{
+QFont CBalloonWnd::BalloonFont(int points) {
     // The face the balloon is designed for, then the CJK sans faces that
     // stand in for it where it is not installed.
     QFont font;
@@ -80,8 +76,7 @@ QFont CBalloonWnd::BalloonFont(int points)
 }
 
 void CBalloonWnd::ShowBalloon(const QPoint& anchor, const QString& title, const QString& text,
-                              int icon)
-{
+                              int icon) {
     StopTimers();
 
     auto same = std::find_if(m_entries.begin(), m_entries.end(), [&](const auto& entry) {
@@ -120,68 +115,57 @@ void CBalloonWnd::ShowBalloon(const QPoint& anchor, const QString& title, const 
     if (m_owner && m_owner != this && !m_owner->isVisible()) HideAndForget();
 }
 
-void CBalloonWnd::HideAndForget()
-{
+void CBalloonWnd::HideAndForget() {
     StopTimers();
     hide();
     m_entries.clear();
 }
 
-int CBalloonWnd::LiveEntryCount() const
-{
+int CBalloonWnd::LiveEntryCount() const {
     return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(),
                                           [](const auto& entry) { return entry->remaining != 0; }));
 }
 
-const CBalloonWnd::Entry* CBalloonWnd::EntryAt(int index) const
-{
+const CBalloonWnd::Entry* CBalloonWnd::EntryAt(int index) const {
     if (index < 0 || index >= EntryCount()) return nullptr;
     return m_entries[static_cast<size_t>(index)].get();
 }
 
-QString CBalloonWnd::EntryTitle(int index) const
-{
+QString CBalloonWnd::EntryTitle(int index) const {
     const Entry* entry = EntryAt(index);
     return entry ? entry->title : QString();
 }
 
-QString CBalloonWnd::EntryText(int index) const
-{
+QString CBalloonWnd::EntryText(int index) const {
     const Entry* entry = EntryAt(index);
     return entry ? entry->text : QString();
 }
 
-int CBalloonWnd::EntryIcon(int index) const
-{
+int CBalloonWnd::EntryIcon(int index) const {
     const Entry* entry = EntryAt(index);
     return entry ? entry->icon : BALLOON_ICON_NONE;
 }
 
-unsigned CBalloonWnd::EntryRemaining(int index) const
-{
+unsigned CBalloonWnd::EntryRemaining(int index) const {
     const Entry* entry = EntryAt(index);
     return entry ? entry->remaining : 0;
 }
 
-QRect CBalloonWnd::EntryTitleBox(int index) const
-{
+QRect CBalloonWnd::EntryTitleBox(int index) const {
     const Entry* entry = EntryAt(index);
     return entry ? entry->titleBox : QRect();
 }
 
-QRect CBalloonWnd::EntryTextBox(int index) const
-{
+QRect CBalloonWnd::EntryTextBox(int index) const {
     const Entry* entry = EntryAt(index);
     return entry ? entry->textBox : QRect();
 }
 
-bool CBalloonWnd::IsKeyColor(QRgb pixel)
-{
+bool CBalloonWnd::IsKeyColor(QRgb pixel) {
     return qRed(pixel) == 255 && qGreen(pixel) <= 16 && qBlue(pixel) <= 16;
 }
 
-QRegion CBalloonWnd::RegionFromImage(const QImage& image)
-{
+QRegion CBalloonWnd::RegionFromImage(const QImage& image) {
     const QImage scan = image.convertToFormat(QImage::Format_RGB32);
     QRegion region;
     std::vector<QRect> rects;
@@ -211,8 +195,7 @@ QRegion CBalloonWnd::RegionFromImage(const QImage& image)
     return region;
 }
 
-void CBalloonWnd::LayoutAndRender()
-{
+void CBalloonWnd::LayoutAndRender() {
     int y = 32;
     int right = 0;
     const QFontMetrics titleMetrics(m_titleFont);
@@ -222,7 +205,8 @@ void CBalloonWnd::LayoutAndRender()
         entry->titleSize = titleMetrics.boundingRect(QRect(), 0, entry->title).size();
         entry->textSize = textMetrics.boundingRect(QRect(), 0, entry->text).size();
         entry->iconBox = Box(14, y, 44, y + 30);
-        entry->titleBox = Box(54, y, 56 + entry->titleSize.width(), y + entry->titleSize.height() + 2);
+        entry->titleBox =
+            Box(54, y, 56 + entry->titleSize.width(), y + entry->titleSize.height() + 2);
         const int titleBottom = Bottom(entry->titleBox);
         entry->textBox = Box(54, titleBottom + 2, 56 + entry->textSize.width(),
                              titleBottom + 4 + entry->textSize.height());
@@ -259,8 +243,7 @@ void CBalloonWnd::LayoutAndRender()
     update();
 }
 
-void CBalloonWnd::DrawShape(QPainter& painter, int width, int height)
-{
+void CBalloonWnd::DrawShape(QPainter& painter, int width, int height) {
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillRect(0, 0, width, height, kKeyColor);
     painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
@@ -274,48 +257,47 @@ void CBalloonWnd::DrawShape(QPainter& painter, int width, int height)
     painter.drawLine(20, 20, 39, 20);
 }
 
-void CBalloonWnd::DrawIcon(QPainter& painter, const Entry& entry)
-{
+void CBalloonWnd::DrawIcon(QPainter& painter, const Entry& entry) {
     const QRect& box = entry.iconBox;
     const int l = box.x(), t = box.y(), r = Right(box), b = Bottom(box);
     switch (entry.icon) {
-    case BALLOON_ICON_INFO:
-    case BALLOON_ICON_INFO_LARGE:
-        painter.setPen(QPen(QColor(0, 78, 140), 1));
-        painter.setBrush(QColor(0, 120, 215));
-        painter.drawEllipse(Outline(box));
-        painter.setFont(m_glyphFontLarge);
-        painter.setPen(Qt::white);
-        painter.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, QStringLiteral("i"));
-        break;
-    case BALLOON_ICON_WARNING:
-    case BALLOON_ICON_WARNING_LARGE: {
-        painter.setPen(QPen(QColor(255, 185, 0), 1));
-        painter.setBrush(QColor(252, 225, 0));
-        const QPoint triangle[3] = {QPoint((l + r) / 2, t), QPoint(l, b), QPoint(r, b)};
-        painter.drawPolygon(triangle, 3);
-        painter.setFont(m_glyphFontSmall);
-        painter.setPen(Qt::black);
-        painter.drawText(Box(l, t, r, b - 1), Qt::AlignHCenter | Qt::AlignBottom | Qt::TextSingleLine,
-                         QStringLiteral("!"));
-        break;
-    }
-    case BALLOON_ICON_ERROR:
-    case BALLOON_ICON_ERROR_LARGE:
-        painter.setPen(QPen(QColor(165, 38, 19), 1));
-        painter.setBrush(QColor(240, 58, 23));
-        painter.drawEllipse(Outline(box));
-        painter.setPen(QPen(Qt::white, 2));
-        painter.drawLine(l + 8, t + 8, r - 8, b - 8);
-        painter.drawLine(l + 8, b - 8, r - 8, t + 8);
-        break;
-    default:
-        break;
+        case BALLOON_ICON_INFO:
+        case BALLOON_ICON_INFO_LARGE:
+            painter.setPen(QPen(QColor(0, 78, 140), 1));
+            painter.setBrush(QColor(0, 120, 215));
+            painter.drawEllipse(Outline(box));
+            painter.setFont(m_glyphFontLarge);
+            painter.setPen(Qt::white);
+            painter.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, QStringLiteral("i"));
+            break;
+        case BALLOON_ICON_WARNING:
+        case BALLOON_ICON_WARNING_LARGE: {
+            painter.setPen(QPen(QColor(255, 185, 0), 1));
+            painter.setBrush(QColor(252, 225, 0));
+            const QPoint triangle[3] = {QPoint((l + r) / 2, t), QPoint(l, b), QPoint(r, b)};
+            painter.drawPolygon(triangle, 3);
+            painter.setFont(m_glyphFontSmall);
+            painter.setPen(Qt::black);
+            painter.drawText(Box(l, t, r, b - 1),
+                             Qt::AlignHCenter | Qt::AlignBottom | Qt::TextSingleLine,
+                             QStringLiteral("!"));
+            break;
+        }
+        case BALLOON_ICON_ERROR:
+        case BALLOON_ICON_ERROR_LARGE:
+            painter.setPen(QPen(QColor(165, 38, 19), 1));
+            painter.setBrush(QColor(240, 58, 23));
+            painter.drawEllipse(Outline(box));
+            painter.setPen(QPen(Qt::white, 2));
+            painter.drawLine(l + 8, t + 8, r - 8, b - 8);
+            painter.drawLine(l + 8, b - 8, r - 8, t + 8);
+            break;
+        default:
+            break;
     }
 }
 
-void CBalloonWnd::DrawCloseMark(QPainter& painter)
-{
+void CBalloonWnd::DrawCloseMark(QPainter& painter) {
     const QPalette& colors = palette();
     QColor border, fill, cross;
     if (m_closeHot) {
@@ -338,8 +320,7 @@ void CBalloonWnd::DrawCloseMark(QPainter& painter)
     painter.drawLine(l + 6, b - 6, r - 6, t + 6);
 }
 
-void CBalloonWnd::paintEvent(QPaintEvent*)
-{
+void CBalloonWnd::paintEvent(QPaintEvent*) {
     if (m_image.isNull()) return;
     QImage frame = m_image;
     {
@@ -350,8 +331,7 @@ void CBalloonWnd::paintEvent(QPaintEvent*)
     painter.drawImage(0, 0, frame);
 }
 
-void CBalloonWnd::OnCountdownTick()
-{
+void CBalloonWnd::OnCountdownTick() {
     bool alive = false;
     bool expired = false;
     for (auto& entry : m_entries) {
@@ -372,8 +352,7 @@ void CBalloonWnd::OnCountdownTick()
     }
 }
 
-void CBalloonWnd::OnFadeTick()
-{
+void CBalloonWnd::OnFadeTick() {
     m_opacity -= kFadeStep;
     if (m_opacity > 0) {
         ApplyOpacity();
@@ -384,14 +363,12 @@ void CBalloonWnd::OnFadeTick()
 
 void CBalloonWnd::ApplyOpacity() { setWindowOpacity(m_opacity / 255.0); }
 
-void CBalloonWnd::StopTimers()
-{
+void CBalloonWnd::StopTimers() {
     m_countdownTimer.stop();
     m_fadeTimer.stop();
 }
 
-void CBalloonWnd::BeginHover()
-{
+void CBalloonWnd::BeginHover() {
     if (m_hovering || m_opacity <= 0) return;
     StopTimers();
     m_opacity = 255;
@@ -399,14 +376,12 @@ void CBalloonWnd::BeginHover()
     m_hovering = true;
 }
 
-void CBalloonWnd::enterEvent(QEnterEvent* event)
-{
+void CBalloonWnd::enterEvent(QEnterEvent* event) {
     QWidget::enterEvent(event);
     BeginHover();
 }
 
-void CBalloonWnd::mouseMoveEvent(QMouseEvent* event)
-{
+void CBalloonWnd::mouseMoveEvent(QMouseEvent* event) {
     BeginHover();
     const bool inClose = m_closeBox.contains(event->position().toPoint());
     if (inClose != m_closeHot) {
@@ -415,8 +390,7 @@ void CBalloonWnd::mouseMoveEvent(QMouseEvent* event)
     }
 }
 
-void CBalloonWnd::leaveEvent(QEvent* event)
-{
+void CBalloonWnd::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
     if (!m_hovering) return;
     m_hovering = false;
@@ -424,21 +398,18 @@ void CBalloonWnd::leaveEvent(QEvent* event)
     m_countdownTimer.start();
 }
 
-void CBalloonWnd::mousePressEvent(QMouseEvent* event)
-{
+void CBalloonWnd::mousePressEvent(QMouseEvent* event) {
     // Brought to the front, but the keyboard focus stays where it is.
     raise();
     event->accept();
 }
 
-void CBalloonWnd::mouseReleaseEvent(QMouseEvent* event)
-{
+void CBalloonWnd::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && m_closeBox.contains(event->position().toPoint()))
         HideAndForget();
 }
 
-bool CBalloonWnd::eventFilter(QObject* watched, QEvent* event)
-{
+bool CBalloonWnd::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_owner && event->type() == QEvent::Hide) HideAndForget();
     return QWidget::eventFilter(watched, event);
 }

@@ -19,12 +19,13 @@ const QString kInputErrorTitle = QStringLiteral("Input Error");
 const QString kDataInvalidTitle = QStringLiteral("Data Invalid");
 constexpr int kReportIcon = BALLOON_ICON_ERROR;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 
 // An overflowing number parses as infinity, an underflowing one as zero,
 // as the runtime's conversion does.
-double OutOfRangeValue(const char* begin, const char* end, bool negative)
-{
+double OutOfRangeValue(const char* begin, const char* end, bool negative) {
     for (const char* p = begin; p < end; ++p) {
         if ((*p == 'e' || *p == 'E') && p + 1 < end && p[1] == '-') return negative ? -0.0 : 0.0;
     }
@@ -34,8 +35,7 @@ double OutOfRangeValue(const char* begin, const char* end, bool negative)
 
 // The character a key press types, with Ctrl+letter as the control
 // character it stands for; none for keys that type nothing.
-std::optional<char32_t> TypedCharacter(const QKeyEvent* event)
-{
+std::optional<char32_t> TypedCharacter(const QKeyEvent* event) {
     const int key = event->key();
     const bool control = event->modifiers() & Qt::ControlModifier;
     if (control && key >= Qt::Key_A && key <= Qt::Key_Z) return char32_t(key - Qt::Key_A + 1);
@@ -57,22 +57,27 @@ DigitalValueCell DigitalCellFromUInt64(uint64_t value) { return value; }
 DigitalValueCell DigitalCellFromFloat(float value) { return std::bit_cast<uint32_t>(value); }
 DigitalValueCell DigitalCellFromDouble(double value) { return std::bit_cast<uint64_t>(value); }
 
-double DigitalCellToDouble(DigitalValueCell cell, int valueType)
-{
+double DigitalCellToDouble(DigitalValueCell cell, int valueType) {
     const auto low = static_cast<uint32_t>(cell);
     switch (valueType) {
-    case DIGITAL_INT32: return static_cast<int32_t>(low);
-    case DIGITAL_UINT32: return low;
-    case DIGITAL_INT64: return static_cast<double>(static_cast<int64_t>(cell));
-    case DIGITAL_UINT64: return static_cast<double>(cell);
-    case DIGITAL_FLOAT: return std::bit_cast<float>(low);
-    case DIGITAL_DOUBLE: return std::bit_cast<double>(cell);
-    default: return static_cast<int32_t>(low);
+        case DIGITAL_INT32:
+            return static_cast<int32_t>(low);
+        case DIGITAL_UINT32:
+            return low;
+        case DIGITAL_INT64:
+            return static_cast<double>(static_cast<int64_t>(cell));
+        case DIGITAL_UINT64:
+            return static_cast<double>(cell);
+        case DIGITAL_FLOAT:
+            return std::bit_cast<float>(low);
+        case DIGITAL_DOUBLE:
+            return std::bit_cast<double>(cell);
+        default:
+            return static_cast<int32_t>(low);
     }
 }
 
-double DigitalLeadingNumber(const QString& text)
-{
+double DigitalLeadingNumber(const QString& text) {
     const std::string utf8 = text.toStdString();
     const char* p = utf8.data();
     const char* end = p + utf8.size();
@@ -86,13 +91,13 @@ double DigitalLeadingNumber(const QString& text)
     if (p < end && (*p == '+' || *p == '-')) return 0.0;
     double value = 0.0;
     const auto result = std::from_chars(p, end, value, std::chars_format::general);
-    if (result.ec == std::errc::result_out_of_range) return OutOfRangeValue(p, result.ptr, negative);
+    if (result.ec == std::errc::result_out_of_range)
+        return OutOfRangeValue(p, result.ptr, negative);
     if (result.ec != std::errc()) return 0.0;
     return negative ? -value : value;
 }
 
-int CountDecimals(double value, int maxDecimals)
-{
+int CountDecimals(double value, int maxDecimals) {
     if (maxDecimals <= 0) return 0;
     // Nothing finite to print decimals of.
     if (!std::isfinite(value)) return 0;
@@ -107,8 +112,7 @@ int CountDecimals(double value, int maxDecimals)
     return maxDecimals;
 }
 
-double GetDlgItemDouble(QWidget* dialog, int id)
-{
+double GetDlgItemDouble(QWidget* dialog, int id) {
     if (!dialog) return 0.0;
     auto* item = dialog->findChild<QWidget*>(QString::number(id));
     if (!item) return 0.0;
@@ -116,8 +120,7 @@ double GetDlgItemDouble(QWidget* dialog, int id)
     return DigitalLeadingNumber(item->property("text").toString());
 }
 
-void SetDlgItemDouble(QWidget* dialog, int id, double value)
-{
+void SetDlgItemDouble(QWidget* dialog, int id, double value) {
     if (!dialog) return;
     auto* item = dialog->findChild<QWidget*>(QString::number(id));
     if (!item) return;
@@ -128,8 +131,7 @@ void SetDlgItemDouble(QWidget* dialog, int id, double value)
         item->setProperty("text", text);
 }
 
-CDigitalEdit::CDigitalEdit(QWidget* parent) : QLineEdit(parent)
-{
+CDigitalEdit::CDigitalEdit(QWidget* parent) : QLineEdit(parent) {
     // Every change the user makes through the field (keys without a
     // character such as Delete, the context menu, drag and drop) is an
     // entry to commit; text set by code never is.
@@ -140,36 +142,30 @@ CDigitalEdit::~CDigitalEdit() { delete m_balloon.data(); }
 
 void CDigitalEdit::SetValueType(int valueType) { m_valueType = valueType; }
 
-void CDigitalEdit::SetMinValue(DigitalValueCell value, double tolerance)
-{
+void CDigitalEdit::SetMinValue(DigitalValueCell value, double tolerance) {
     m_min = Limit{value, tolerance, "MinValue"};
 }
 
-void CDigitalEdit::SetMaxValue(DigitalValueCell value, double tolerance)
-{
+void CDigitalEdit::SetMaxValue(DigitalValueCell value, double tolerance) {
     m_max = Limit{value, tolerance, "MaxValue"};
 }
 
-void CDigitalEdit::ClearLimits()
-{
+void CDigitalEdit::ClearLimits() {
     m_min.reset();
     m_max.reset();
 }
 
-bool CDigitalEdit::IsFloatingType() const
-{
+bool CDigitalEdit::IsFloatingType() const {
     return m_valueType == DIGITAL_FLOAT || m_valueType == DIGITAL_DOUBLE;
 }
 
-bool CDigitalEdit::IsOnDialog() const
-{
+bool CDigitalEdit::IsOnDialog() const {
     QWidget* parent = parentWidget();
     if (!parent) return false;
     return parent->property("kvelDialog").toBool() || qobject_cast<QDialog*>(parent) != nullptr;
 }
 
-bool CDigitalEdit::event(QEvent* event)
-{
+bool CDigitalEdit::event(QEvent* event) {
     // Tab reaches the keystroke filter like any other key, so that it
     // moves the focus on a dialog only.
     if (event->type() == QEvent::KeyPress) {
@@ -183,8 +179,7 @@ bool CDigitalEdit::event(QEvent* event)
     return QLineEdit::event(event);
 }
 
-void CDigitalEdit::keyPressEvent(QKeyEvent* event)
-{
+void CDigitalEdit::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if (key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Return ||
         key == Qt::Key_Enter) {
@@ -222,8 +217,7 @@ void CDigitalEdit::keyPressEvent(QKeyEvent* event)
     setCursorPosition(oldCursor);
 }
 
-bool CDigitalEdit::AcceptsCharacter(char32_t c, const QString& newText, QString* report) const
-{
+bool CDigitalEdit::AcceptsCharacter(char32_t c, const QString& newText, QString* report) const {
     if (c == U'.') {
         *report = QStringLiteral("Invalid character '.'");
         return IsFloatingType() && newText.count(u'.') <= 1;
@@ -239,8 +233,7 @@ bool CDigitalEdit::AcceptsCharacter(char32_t c, const QString& newText, QString*
     return false;
 }
 
-void CDigitalEdit::focusOutEvent(QFocusEvent* event)
-{
+void CDigitalEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // A context menu of the field takes the focus only for a moment.
     if (event->reason() == Qt::PopupFocusReason) return;
@@ -248,8 +241,7 @@ void CDigitalEdit::focusOutEvent(QFocusEvent* event)
     Commit();
 }
 
-void CDigitalEdit::Commit()
-{
+void CDigitalEdit::Commit() {
     m_edited = false;
     QString message;
     const std::optional<QString> limitText = BrokenLimitText(text(), &message);
@@ -260,8 +252,7 @@ void CDigitalEdit::Commit()
     emit ValueCommitted();
 }
 
-std::optional<QString> CDigitalEdit::BrokenLimitText(const QString& text, QString* message) const
-{
+std::optional<QString> CDigitalEdit::BrokenLimitText(const QString& text, QString* message) const {
     const double x = DigitalLeadingNumber(text);
     const double integerSlack = 0.5;
     auto slack = [&](const Limit& limit) {
@@ -269,7 +260,8 @@ std::optional<QString> CDigitalEdit::BrokenLimitText(const QString& text, QStrin
     };
     auto broken = [&](const Limit& limit, const char* relation) {
         const QString limitText = LimitText(limit);
-        *message = QString::asprintf("%s %s %s", limit.name, relation, limitText.toUtf8().constData());
+        *message =
+            QString::asprintf("%s %s %s", limit.name, relation, limitText.toUtf8().constData());
         return limitText;
     };
     if (m_min && x < DigitalCellToDouble(m_min->value, m_valueType) - slack(*m_min))
@@ -279,27 +271,29 @@ std::optional<QString> CDigitalEdit::BrokenLimitText(const QString& text, QStrin
     return std::nullopt;
 }
 
-QString CDigitalEdit::LimitText(const Limit& limit) const
-{
+QString CDigitalEdit::LimitText(const Limit& limit) const {
     const auto low = static_cast<uint32_t>(limit.value);
     switch (m_valueType) {
-    case DIGITAL_INT32: return QString::asprintf("%d", static_cast<int32_t>(low));
-    case DIGITAL_UINT32: return QString::asprintf("%u", low);
-    case DIGITAL_INT64:
-        return QString::asprintf("%lld", static_cast<long long>(static_cast<int64_t>(limit.value)));
-    case DIGITAL_UINT64:
-        return QString::asprintf("%llu", static_cast<unsigned long long>(limit.value));
-    case DIGITAL_FLOAT:
-    case DIGITAL_DOUBLE: {
-        const double value = DigitalCellToDouble(limit.value, m_valueType);
-        return QString::asprintf("%.*f", CountDecimals(value, 10), value);
-    }
-    default: return QString::asprintf("%d", static_cast<int32_t>(low));
+        case DIGITAL_INT32:
+            return QString::asprintf("%d", static_cast<int32_t>(low));
+        case DIGITAL_UINT32:
+            return QString::asprintf("%u", low);
+        case DIGITAL_INT64:
+            return QString::asprintf("%lld",
+                                     static_cast<long long>(static_cast<int64_t>(limit.value)));
+        case DIGITAL_UINT64:
+            return QString::asprintf("%llu", static_cast<unsigned long long>(limit.value));
+        case DIGITAL_FLOAT:
+        case DIGITAL_DOUBLE: {
+            const double value = DigitalCellToDouble(limit.value, m_valueType);
+            return QString::asprintf("%.*f", CountDecimals(value, 10), value);
+        }
+        default:
+            return QString::asprintf("%d", static_cast<int32_t>(low));
     }
 }
 
-void CDigitalEdit::ShowBalloonTip(const QString& title, const QString& text, int icon)
-{
+void CDigitalEdit::ShowBalloonTip(const QString& title, const QString& text, int icon) {
     if (!m_balloon) m_balloon = new CBalloonWnd(window());
     const QPoint anchor = mapToGlobal(QPoint(0, height() - 2));
     m_balloon->ShowBalloon(anchor, title, text, icon);

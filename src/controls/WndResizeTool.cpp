@@ -9,13 +9,9 @@
 namespace {
 
 // Truncation toward zero, as the layout rule asks for.
-int Truncated(double value)
-{
-    return static_cast<int>(std::trunc(value));
-}
+int Truncated(double value) { return static_cast<int>(std::trunc(value)); }
 
-bool PlacedByLayout(const QWidget* child)
-{
+bool PlacedByLayout(const QWidget* child) {
     const QWidget* parent = child->parentWidget();
     return parent && parent->layout() && parent->layout()->indexOf(child) >= 0;
 }
@@ -24,23 +20,15 @@ bool PlacedByLayout(const QWidget* child)
 
 CWndResizeTool::CWndResizeTool() = default;
 
-CWndResizeTool::~CWndResizeTool()
-{
-    ClearChildren();
-}
+CWndResizeTool::~CWndResizeTool() { ClearChildren(); }
 
-void CWndResizeTool::ClearChildren()
-{
-    entries_.clear();
-}
+void CWndResizeTool::ClearChildren() { entries_.clear(); }
 
-void CWndResizeTool::RegisterChildren(QWidget* window)
-{
+void CWndResizeTool::RegisterChildren(QWidget* window) {
     if (window) RecordDescendants(window);
 }
 
-void CWndResizeTool::RecordDescendants(QWidget* window)
-{
+void CWndResizeTool::RecordDescendants(QWidget* window) {
     for (QObject* object : window->children()) {
         auto* child = qobject_cast<QWidget*>(object);
         if (!child || child->isWindow() || PlacedByLayout(child)) continue;
@@ -50,29 +38,18 @@ void CWndResizeTool::RecordDescendants(QWidget* window)
     }
 }
 
-void CWndResizeTool::SetReferenceSize(int width, int height)
-{
+void CWndResizeTool::SetReferenceSize(int width, int height) {
     referenceWidth_ = width;
     referenceHeight_ = height;
 }
 
-void CWndResizeTool::SetOwner(QWidget* owner)
-{
-    owner_ = owner;
-}
+void CWndResizeTool::SetOwner(QWidget* owner) { owner_ = owner; }
 
-void CWndResizeTool::Enable()
-{
-    enabled_ = true;
-}
+void CWndResizeTool::Enable() { enabled_ = true; }
 
-bool CWndResizeTool::IsEnabled() const
-{
-    return enabled_;
-}
+bool CWndResizeTool::IsEnabled() const { return enabled_; }
 
-bool CWndResizeTool::ResizeChildren(int cx, int cy, double* sx, double* sy)
-{
+bool CWndResizeTool::ResizeChildren(int cx, int cy, double* sx, double* sy) {
     if (sx) *sx = 1.0;
     if (sy) *sy = 1.0;
     // Without a reference size (recorded before the window had one) there is
@@ -102,8 +79,7 @@ bool CWndResizeTool::ResizeChildren(int cx, int cy, double* sx, double* sy)
     return true;
 }
 
-void CWndResizeTool::MoveEntry(const ResizeEntry& entry, double sx, double sy)
-{
+void CWndResizeTool::MoveEntry(const ResizeEntry& entry, double sx, double sy) {
     const QRect& r = entry.rect;
     // Right and bottom edges as exclusive coordinates, so that a rectangle
     // keeps its exact size at the factor 1.
@@ -115,8 +91,7 @@ void CWndResizeTool::MoveEntry(const ResizeEntry& entry, double sx, double sy)
     if (entry.window->geometry() != moved) entry.window->setGeometry(moved);
 }
 
-void CWndResizeTool::ScaleFont(const ResizeEntry& entry, double factor)
-{
+void CWndResizeTool::ScaleFont(const ResizeEntry& entry, double factor) {
     QFont font = entry.font;
     if (font.pixelSize() > 0)
         font.setPixelSize(std::max(1, Truncated(font.pixelSize() * factor)));
@@ -127,13 +102,9 @@ void CWndResizeTool::ScaleFont(const ResizeEntry& entry, double factor)
     if (entry.window->font() != font) entry.window->setFont(font);
 }
 
-int CWndResizeTool::RecordedCount() const
-{
-    return static_cast<int>(entries_.size());
-}
+int CWndResizeTool::RecordedCount() const { return static_cast<int>(entries_.size()); }
 
-QRect CWndResizeTool::RecordedRect(int index) const
-{
+QRect CWndResizeTool::RecordedRect(int index) const {
     if (index < 0 || index >= RecordedCount()) return QRect();
     return entries_[static_cast<size_t>(index)].rect;
 }

@@ -84,8 +84,8 @@ ExchangeResult CommandChannel::SendFrame(uint8_t code, const uint8_t* payload, i
 
     // Whatever the line held is not the answer to this command.
     m_leftover.clear();
-    const int writeMs = kWriteAllowanceMs + TransferTimeMs(static_cast<int>(frame.size()),
-                                                           m_line.BaudRate());
+    const int writeMs =
+        kWriteAllowanceMs + TransferTimeMs(static_cast<int>(frame.size()), m_line.BaudRate());
     if (!m_line.Write(frame.data(), static_cast<int>(frame.size()), writeMs)) {
         return m_line.IsAlive() ? ExchangeResult::WriteFailed : ExchangeResult::NotConnected;
     }
@@ -122,9 +122,9 @@ bool CommandChannel::AwaitReply(uint8_t code, int sequence, int timeoutMs, Reply
         const size_t used = ScanCommandFrame(received, acceptSize, &frame, &found);
         if (found && frame.code == code && frame.sequence == sequence) {
             reply->status = frame.status;
-            reply->payload.assign(received.begin() + static_cast<long>(frame.payloadOffset),
-                                  received.begin() +
-                                      static_cast<long>(frame.payloadOffset + frame.payloadLength));
+            reply->payload.assign(
+                received.begin() + static_cast<long>(frame.payloadOffset),
+                received.begin() + static_cast<long>(frame.payloadOffset + frame.payloadLength));
             m_leftover.assign(received.begin() + static_cast<long>(used), received.end());
             return true;
         }

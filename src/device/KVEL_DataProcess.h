@@ -24,9 +24,9 @@ void KVEL_Interface_RadarDevice_Serial_Destroy(KVEL_RADAR_HANDLE device);
 // Returns nonzero when the port is open. A module that does not answer the
 // handshakes does not fail the open (the caller's next command will).
 int KVEL_Interface_RadarDevice_Serial_OpenByPortNum(KVEL_RADAR_HANDLE device, int portNumber,
-                                                     int baudRate, int attempts,
-                                                     int enterCommandMode, int flushInput,
-                                                     int queryFrameSize, int replyTimeoutMs);
+                                                    int baudRate, int attempts,
+                                                    int enterCommandMode, int flushInput,
+                                                    int queryFrameSize, int replyTimeoutMs);
 void KVEL_Interface_RadarDevice_Serial_Close(KVEL_RADAR_HANDLE device);
 // Nonzero while the port is open and its device is still there.
 int KVEL_Interface_RadarDevice_IsConnected(KVEL_RADAR_HANDLE device);
@@ -70,8 +70,8 @@ using KVEL_REPLY_HANDLER = uint16_t (*)(void* reserved, const uint8_t* payload, 
 // handler's result, or one of the KVEL_SEND_* failures below.
 uint16_t KVEL_Interface_RadarDevice_Protocol_SendCommand(KVEL_RADAR_HANDLE device, int code,
                                                          const uint8_t* data, int length,
-                                                         KVEL_REPLY_HANDLER handler,
-                                                         void* context, int timeoutMs);
+                                                         KVEL_REPLY_HANDLER handler, void* context,
+                                                         int timeoutMs);
 // Sends command `code` and returns without waiting for a reply.
 int KVEL_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(KVEL_RADAR_HANDLE device, int code,
                                                                const uint8_t* data, int length);

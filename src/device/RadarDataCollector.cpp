@@ -1,7 +1,7 @@
 #include "device/KVEL_DataProcess.h"
 
 void CRadarDataCollector::StartCollection(int channelCount) {
-    m_channels.assign(static_cast<size_t>(channelCount > 0 ? channelCount : 0), Channel {});
+    m_channels.assign(static_cast<size_t>(channelCount > 0 ? channelCount : 0), Channel{});
 }
 
 void CRadarDataCollector::UpdateValue(int channel, double value) {

@@ -22,7 +22,7 @@ struct KvelRadarDevice {
     // interleave on the line and a reader never swallows a reply.
     std::mutex io;
     SerialLine line;
-    CommandChannel channel {line};
+    CommandChannel channel{line};
 };
 
 namespace {
@@ -36,11 +36,16 @@ constexpr int kModeSettingTimeoutMs = 1000;
 
 const char* ResultText(ExchangeResult result) {
     switch (result) {
-    case ExchangeResult::Done: return "replied";
-    case ExchangeResult::NotConnected: return "the line is not connected";
-    case ExchangeResult::TooLong: return "the frame exceeds the maximum frame size";
-    case ExchangeResult::WriteFailed: return "the line did not take the frame";
-    case ExchangeResult::Timeout: return "no reply in time";
+        case ExchangeResult::Done:
+            return "replied";
+        case ExchangeResult::NotConnected:
+            return "the line is not connected";
+        case ExchangeResult::TooLong:
+            return "the frame exceeds the maximum frame size";
+        case ExchangeResult::WriteFailed:
+            return "the line did not take the frame";
+        case ExchangeResult::Timeout:
+            return "no reply in time";
     }
     return "unknown";
 }
@@ -65,7 +70,7 @@ bool ExchangeOk(KvelRadarDevice* device, uint8_t code, const uint8_t* payload, i
 bool EnterCommandMode(KvelRadarDevice* device, int attempts, int timeoutMs) {
     for (int i = 0; i < std::max(attempts, 1); ++i) {
         Reply reply;
-        ExchangeResult result {};
+        ExchangeResult result{};
         if (ExchangeOk(device, rp::kCmdEnterCommandMode, nullptr, 0, timeoutMs, &reply, &result))
             return true;
         if (result == ExchangeResult::NotConnected) break;
@@ -76,7 +81,7 @@ bool EnterCommandMode(KvelRadarDevice* device, int attempts, int timeoutMs) {
 void QueryMaxFrameSize(KvelRadarDevice* device, int attempts, int timeoutMs) {
     for (int i = 0; i < std::max(attempts, 1); ++i) {
         Reply reply;
-        ExchangeResult result {};
+        ExchangeResult result{};
         if (ExchangeOk(device, rp::kCmdGetMaxFrameSize, nullptr, 0, timeoutMs, &reply, &result)) {
             if (reply.payload.size() != 2) {
                 DbgOutputA(2, "Radar maximum frame size reply of %zu bytes ignored\r\n",
@@ -101,10 +106,10 @@ bool QueryText(KvelRadarDevice* device, uint8_t code, CBaseStringA* text) {
     std::lock_guard lock(device->io);
     for (int i = 0; i < kTextQueryAttempts; ++i) {
         Reply reply;
-        ExchangeResult result {};
+        ExchangeResult result{};
         if (ExchangeOk(device, code, nullptr, 0, kTextQueryTimeoutMs, &reply, &result)) {
             // The text has no terminator; a zero byte in it ends it.
-            const auto end = std::find(reply.payload.begin(), reply.payload.end(), uint8_t {0});
+            const auto end = std::find(reply.payload.begin(), reply.payload.end(), uint8_t{0});
             if (text)
                 text->SetString(reinterpret_cast<const char*>(reply.payload.data()),
                                 static_cast<size_t>(end - reply.payload.begin()));
@@ -143,7 +148,8 @@ bool SetOperatingMode(KvelRadarDevice* device, uint32_t mode) {
 }
 
 void SleepUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() > 0) HQ_Sleep(static_cast<uint32_t>(left.count()));
 }
 
@@ -158,9 +164,9 @@ void KVEL_Interface_RadarDevice_Serial_Destroy(KVEL_RADAR_HANDLE device) {
 }
 
 int KVEL_Interface_RadarDevice_Serial_OpenByPortNum(KVEL_RADAR_HANDLE device, int portNumber,
-                                                     int baudRate, int attempts,
-                                                     int enterCommandMode, int flushInput,
-                                                     int queryFrameSize, int replyTimeoutMs) {
+                                                    int baudRate, int attempts,
+                                                    int enterCommandMode, int flushInput,
+                                                    int queryFrameSize, int replyTimeoutMs) {
     if (!device) return 0;
     std::lock_guard lock(device->io);
     device->line.Close();
@@ -315,25 +321,29 @@ int KVEL_Interface_RadarDevice_ReadData(KVEL_RADAR_HANDLE device, uint8_t* buffe
 
 uint16_t KVEL_Interface_RadarDevice_Protocol_SendCommand(KVEL_RADAR_HANDLE device, int code,
                                                          const uint8_t* data, int length,
-                                                         KVEL_REPLY_HANDLER handler,
-                                                         void* context, int timeoutMs) {
+                                                         KVEL_REPLY_HANDLER handler, void* context,
+                                                         int timeoutMs) {
     if (!device) return KVEL_SEND_NOT_CONNECTED;
     if (!ValidCode(code)) return KVEL_SEND_WRITE_FAILED;
     Reply reply;
-    ExchangeResult result {};
+    ExchangeResult result{};
     {
         std::lock_guard lock(device->io);
-        result = device->channel.Exchange(static_cast<uint8_t>(code), data, length, timeoutMs,
-                                          &reply);
+        result =
+            device->channel.Exchange(static_cast<uint8_t>(code), data, length, timeoutMs, &reply);
     }
     switch (result) {
-    case ExchangeResult::Done: break;
-    case ExchangeResult::NotConnected: return KVEL_SEND_NOT_CONNECTED;
-    case ExchangeResult::TooLong: return KVEL_SEND_TOO_LONG;
-    case ExchangeResult::WriteFailed: return KVEL_SEND_WRITE_FAILED;
-    case ExchangeResult::Timeout:
-        DbgOutputA(2, "Radar command 0x%02X: no reply within %d ms\r\n", code, timeoutMs);
-        return KVEL_SEND_TIMEOUT;
+        case ExchangeResult::Done:
+            break;
+        case ExchangeResult::NotConnected:
+            return KVEL_SEND_NOT_CONNECTED;
+        case ExchangeResult::TooLong:
+            return KVEL_SEND_TOO_LONG;
+        case ExchangeResult::WriteFailed:
+            return KVEL_SEND_WRITE_FAILED;
+        case ExchangeResult::Timeout:
+            DbgOutputA(2, "Radar command 0x%02X: no reply within %d ms\r\n", code, timeoutMs);
+            return KVEL_SEND_TIMEOUT;
     }
     if (reply.status != rp::kStatusOk) {
         DbgOutputA(2, "Radar command 0x%02X answered with status %d\r\n", code, reply.status);

@@ -21,10 +21,9 @@ struct RateEntry {
 };
 
 constexpr RateEntry kRates[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {50, B50},           {75, B75},     {110, B110},   {134, B134},     {150, B150},
+    {200, B200},         {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
 #ifdef B57600
     {57600, B57600},
 #endif
@@ -75,7 +74,8 @@ constexpr RateEntry kRates[] = {
 using Clock = std::chrono::steady_clock;
 
 int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -88,27 +88,28 @@ std::string GroupOf(const std::string& path) {
 
 std::string OpenFailureText(const std::string& path, int error) {
     switch (error) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return "no such device " + path;
-    case EACCES:
-    case EPERM: {
-        std::string text = "permission denied on " + path;
-        const std::string group = GroupOf(path);
-        if (!group.empty())
-            text += "; the user must belong to the group \"" + group + "\" that owns the device";
-        return text;
-    }
-    case EBUSY:
-        return path + " is busy: another program has it open";
-    default:
-        return "cannot open " + path + ": " + std::strerror(error);
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "no such device " + path;
+        case EACCES:
+        case EPERM: {
+            std::string text = "permission denied on " + path;
+            const std::string group = GroupOf(path);
+            if (!group.empty())
+                text +=
+                    "; the user must belong to the group \"" + group + "\" that owns the device";
+            return text;
+        }
+        case EBUSY:
+            return path + " is busy: another program has it open";
+        default:
+            return "cannot open " + path + ": " + std::strerror(error);
     }
 }
 
 bool ConfigureRaw(int fd, speed_t speed) {
-    termios tio {};
+    termios tio{};
     if (tcgetattr(fd, &tio) != 0) return false;
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -119,7 +120,7 @@ bool ConfigureRaw(int fd, speed_t speed) {
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
     if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
     // tcsetattr succeeds when any part of the request was taken: check the speed.
-    termios applied {};
+    termios applied{};
     if (tcgetattr(fd, &applied) != 0) return false;
     return cfgetospeed(&applied) == speed && cfgetispeed(&applied) == speed;
 }
@@ -193,7 +194,7 @@ void SerialLine::MarkFailed() { m_failed = true; }
 void SerialLine::CheckHangUp() {
     const int fd = m_fd.load();
     if (fd < 0 || m_failed) return;
-    pollfd p {fd, POLLIN, 0};
+    pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkFailed();
 }
 
@@ -204,7 +205,7 @@ int SerialLine::Read(uint8_t* buffer, int size, int timeoutMs) {
     for (;;) {
         // Raw mode with VMIN = VTIME = 0 makes read() return 0 on an empty
         // line, so the wait is poll's and a hang-up shows in its events.
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         const int ready = poll(&p, 1, RemainingMs(deadline));
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -248,7 +249,7 @@ bool SerialLine::Write(const uint8_t* data, int size, int timeoutMs) {
         }
         const int waitMs = RemainingMs(deadline);
         if (waitMs <= 0) return false;
-        pollfd p {fd, POLLOUT, 0};
+        pollfd p{fd, POLLOUT, 0};
         const int ready = poll(&p, 1, waitMs);
         if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             MarkFailed();
@@ -263,8 +264,7 @@ void SerialLine::DiscardInput() {
     if (fd < 0 || m_failed) return;
     tcflush(fd, TCIFLUSH);
     uint8_t scrap[256];
-    while (::read(fd, scrap, sizeof scrap) > 0) {
-    }
+    while (::read(fd, scrap, sizeof scrap) > 0) {}
 }
 
 }  // namespace kvel_device

@@ -7,16 +7,14 @@
 CDownloadDlg::CDownloadDlg() = default;
 CDownloadDlg::~CDownloadDlg() = default;
 
-bool CDownloadDlg::Create(QWidget* parent)
-{
+bool CDownloadDlg::Create(QWidget* parent) {
     setParent(parent);
     return true;
 }
 
 void CDownloadDlg::Teardown() {}
 
-void CDownloadDlg::keyPressEvent(QKeyEvent* event)
-{
+void CDownloadDlg::keyPressEvent(QKeyEvent* event) {
     if (IsDialogCloseKey(event)) {
         event->accept();
         return;

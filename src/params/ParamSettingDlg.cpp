@@ -57,10 +57,11 @@ enum StringId {
     kStrParamFileNotSaved = 10154,
 };
 
-bool IsTriggerField(int id) { return id >= kFirstTriggerField && id < kFirstTriggerField + kRadarGateCount; }
+bool IsTriggerField(int id) {
+    return id >= kFirstTriggerField && id < kFirstTriggerField + kRadarGateCount;
+}
 bool IsHoldField(int id) { return id >= kFirstHoldField && id < kFirstHoldField + kRadarGateCount; }
-bool IsParamField(int id)
-{
+bool IsParamField(int id) {
     return id == kGateMaxField || id == kDelayField || IsTriggerField(id) || IsHoldField(id);
 }
 
@@ -68,8 +69,7 @@ bool IsParamField(int id)
 // hold it: the leading integer of the text; values of 2^31 and beyond up to
 // 2^32 - 1 wrap as the unsigned cell they are (4294967295 reads as -1),
 // larger ones stop at the 32-bit ends.
-int32_t ReadSignedField(const QString& text)
-{
+int32_t ReadSignedField(const QString& text) {
     const std::string utf8 = text.trimmed().toStdString();
     const char* p = utf8.data();
     const char* end = p + utf8.size();
@@ -86,16 +86,14 @@ int32_t ReadSignedField(const QString& text)
     return std::numeric_limits<int32_t>::max();
 }
 
-QString ProgramFolder()
-{
+QString ProgramFolder() {
     wchar_t folder[KVEL_MAX_PATH] = {};
     if (!GetProgramPathW(static_cast<uint32_t>(getpid()), folder)) return {};
     return QString::fromWCharArray(folder);
 }
 
 // The settings' "AppConfig" element, created when the document lacks it.
-XMLNode AppConfigRoot()
-{
+XMLNode AppConfigRoot() {
     XMLNode root = AppConfigElement();
     if (root.IsEmpty()) root = gAppConfig.GetRoot().FindOrAddChild(app_config::kRootElement);
     return root;
@@ -103,8 +101,7 @@ XMLNode AppConfigRoot()
 
 // Fills the successive "%s" of a translated text; a text with fewer of
 // them simply takes fewer values.
-QString FillStrings(QString text, const QStringList& values)
-{
+QString FillStrings(QString text, const QStringList& values) {
     int from = 0;
     for (const QString& value : values) {
         const int at = text.indexOf(QStringLiteral("%s"), from);
@@ -120,23 +117,22 @@ QString FillStrings(QString text, const QStringList& values)
 CParamSettingDlg::CParamSettingDlg() = default;
 CParamSettingDlg::~CParamSettingDlg() = default;
 
-void CParamSettingDlg::SetDevice(KVEL_RADAR_HANDLE device, RadarParamSet* params)
-{
+void CParamSettingDlg::SetDevice(KVEL_RADAR_HANDLE device, RadarParamSet* params) {
     m_device = device;
     m_params = params;
 }
 
-bool CParamSettingDlg::Create(QWidget* parent)
-{
+bool CParamSettingDlg::Create(QWidget* parent) {
     setParent(parent);
     const std::unique_ptr<DialogTemplate> dialog = LoadDialogTemplate(kDialogId);
     if (!dialog) return false;
-    const auto widgets = BuildDialog(this, *dialog, [](const DialogControl& control, QWidget* page) -> QWidget* {
-        if (control.kind != "edit" || control.id.empty()) return nullptr;
-        const int id = std::atoi(control.id.c_str());
-        if (!IsParamField(id)) return nullptr;
-        return new CDigitalEdit(page);
-    });
+    const auto widgets =
+        BuildDialog(this, *dialog, [](const DialogControl& control, QWidget* page) -> QWidget* {
+            if (control.kind != "edit" || control.id.empty()) return nullptr;
+            const int id = std::atoi(control.id.c_str());
+            if (!IsParamField(id)) return nullptr;
+            return new CDigitalEdit(page);
+        });
     // The fields move the focus on Tab and Enter as on any dialog.
     setProperty("kvelDialog", true);
 
@@ -151,34 +147,35 @@ bool CParamSettingDlg::Create(QWidget* parent)
     return true;
 }
 
-CDigitalEdit* CParamSettingDlg::Field(int id) const
-{
+CDigitalEdit* CParamSettingDlg::Field(int id) const {
     const auto it = m_fields.find(id);
     return it == m_fields.end() ? nullptr : it->second;
 }
 
-void CParamSettingDlg::ConnectFields()
-{
+void CParamSettingDlg::ConnectFields() {
     for (const auto& [id, field] : m_fields) {
         const int fieldId = id;
-        connect(field, &CDigitalEdit::ValueCommitted, this, [this, fieldId] { OnFieldCommitted(fieldId); });
+        connect(field, &CDigitalEdit::ValueCommitted, this,
+                [this, fieldId] { OnFieldCommitted(fieldId); });
     }
 }
 
-void CParamSettingDlg::ConnectButtons(const std::map<std::string, QWidget*>& widgets)
-{
+void CParamSettingDlg::ConnectButtons(const std::map<std::string, QWidget*>& widgets) {
     auto button = [&](int id) -> QAbstractButton* {
         const auto it = widgets.find(std::to_string(id));
         return it == widgets.end() ? nullptr : qobject_cast<QAbstractButton*>(it->second);
     };
-    if (auto* b = button(kReadButton)) connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnReadSensorConfig);
-    if (auto* b = button(kWriteButton)) connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnSetSensorConfig);
-    if (auto* b = button(kLoadButton)) connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnLoadConfigFile);
-    if (auto* b = button(kSaveButton)) connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnSaveConfigFile);
+    if (auto* b = button(kReadButton))
+        connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnReadSensorConfig);
+    if (auto* b = button(kWriteButton))
+        connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnSetSensorConfig);
+    if (auto* b = button(kLoadButton))
+        connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnLoadConfigFile);
+    if (auto* b = button(kSaveButton))
+        connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnSaveConfigFile);
 }
 
-void CParamSettingDlg::InitDialog()
-{
+void CParamSettingDlg::InitDialog() {
     if (CDigitalEdit* gate = Field(kGateMaxField)) {
         gate->SetValueType(DIGITAL_UINT32);
         gate->SetMinValue(DigitalCellFromUInt32(0), kLimitTolerance);
@@ -198,10 +195,10 @@ void CParamSettingDlg::InitDialog()
     UpdateParamFields();
 }
 
-void CParamSettingDlg::UpdateParamFields()
-{
+void CParamSettingDlg::UpdateParamFields() {
     if (!m_params) return;
-    if (CDigitalEdit* gate = Field(kGateMaxField)) gate->setText(QString::number(m_params->GateMax));
+    if (CDigitalEdit* gate = Field(kGateMaxField))
+        gate->setText(QString::number(m_params->GateMax));
     if (CDigitalEdit* delay = Field(kDelayField))
         delay->setText(QString::number(m_params->ObjectDisappearDelayTime));
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
@@ -210,8 +207,7 @@ void CParamSettingDlg::UpdateParamFields()
     }
 }
 
-void CParamSettingDlg::OnFieldCommitted(int id)
-{
+void CParamSettingDlg::OnFieldCommitted(int id) {
     if (!m_params) return;
     CDigitalEdit* field = Field(id);
     if (!field) return;
@@ -225,8 +221,7 @@ void CParamSettingDlg::OnFieldCommitted(int id)
         m_params->HoldThreshold[id - kFirstHoldField] = GetDlgItemDouble(this, id);
 }
 
-void CParamSettingDlg::Teardown()
-{
+void CParamSettingDlg::Teardown() {
     if (m_tornDown) return;
     m_tornDown = true;
     if (!m_params) return;
@@ -234,8 +229,7 @@ void CParamSettingDlg::Teardown()
     SaveAppConfig();
 }
 
-void CParamSettingDlg::ReportModuleResult(int result, int successText, int failureText)
-{
+void CParamSettingDlg::ReportModuleResult(int result, int successText, int failureText) {
     if (result == kRadarNotConnected)
         ShowStringMessageBox(this, kStrNotConnected, kStrError, PromptIcon::Error);
     else if (result == kRadarOk)
@@ -244,8 +238,7 @@ void CParamSettingDlg::ReportModuleResult(int result, int successText, int failu
         ShowStringMessageBox(this, failureText, kStrError, PromptIcon::Error);
 }
 
-void CParamSettingDlg::OnReadSensorConfig()
-{
+void CParamSettingDlg::OnReadSensorConfig() {
     if (!m_params) return;
     KVEL_Interface_RadarDevice_StartCmdMode(m_device, kCmdModeAttempts, kCmdModeTimeoutMs);
     const int result = ReadRadarParams(m_device, m_params);
@@ -254,8 +247,7 @@ void CParamSettingDlg::OnReadSensorConfig()
     ReportModuleResult(result, kStrReadOk, kStrReadFailed);
 }
 
-void CParamSettingDlg::OnSetSensorConfig()
-{
+void CParamSettingDlg::OnSetSensorConfig() {
     if (!m_params) return;
     KVEL_Interface_RadarDevice_StartCmdMode(m_device, kCmdModeAttempts, kCmdModeTimeoutMs);
     const int result = WriteRadarParams(m_device, m_params);
@@ -263,8 +255,7 @@ void CParamSettingDlg::OnSetSensorConfig()
     ReportModuleResult(result, kStrWriteOk, kStrWriteFailed);
 }
 
-QString CParamSettingDlg::ParamFileInitialPath()
-{
+QString CParamSettingDlg::ParamFileInitialPath() {
     const QString folder = ProgramFolder();
     const char* remembered = AppConfigRoot().GetAttribute(app_config::kRadarConfigFile);
     const QString name = remembered ? QString::fromStdWString(AnsiToWide(remembered))
@@ -273,8 +264,7 @@ QString CParamSettingDlg::ParamFileInitialPath()
     return folder + QLatin1Char('/') + name;
 }
 
-void CParamSettingDlg::RememberParamFile(const QString& path)
-{
+void CParamSettingDlg::RememberParamFile(const QString& path) {
     const std::wstring widePath = path.toStdWString();
     wchar_t name[KVEL_MAX_PATH] = {};
     if (!GetFileShortNameW(name, widePath.c_str())) return;
@@ -282,8 +272,7 @@ void CParamSettingDlg::RememberParamFile(const QString& path)
     SaveAppConfig();
 }
 
-void CParamSettingDlg::OnLoadConfigFile()
-{
+void CParamSettingDlg::OnLoadConfigFile() {
     if (!m_params) return;
     FileDialogRequest request;
     request.owner = this;
@@ -298,8 +287,7 @@ void CParamSettingDlg::OnLoadConfigFile()
     UpdateParamFields();
 }
 
-void CParamSettingDlg::OnSaveConfigFile()
-{
+void CParamSettingDlg::OnSaveConfigFile() {
     if (!m_params) return;
     FileDialogRequest request;
     request.owner = this;
@@ -319,21 +307,19 @@ void CParamSettingDlg::OnSaveConfigFile()
     // Parameters the user believes saved must not vanish without a word.
     MessageBoxRequest message;
     message.owner = this;
-    message.text = FillStrings(LoadStringW(kStrParamFileNotSaved),
-                               {chosen, QString::fromStdString(error)});
+    message.text =
+        FillStrings(LoadStringW(kStrParamFileNotSaved), {chosen, QString::fromStdString(error)});
     message.caption = LoadStringW(kStrError);
     message.icon = PromptIcon::Error;
     Prompt().ShowMessageBox(message);
 }
 
-void CParamSettingDlg::showEvent(QShowEvent* event)
-{
+void CParamSettingDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     UpdateParamFields();
 }
 
-void CParamSettingDlg::keyPressEvent(QKeyEvent* event)
-{
+void CParamSettingDlg::keyPressEvent(QKeyEvent* event) {
     if (IsDialogCloseKey(event)) {
         event->accept();
         return;

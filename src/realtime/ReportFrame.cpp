@@ -11,9 +11,7 @@ constexpr size_t kTagSize = 4;
 constexpr size_t kLengthSize = 2;
 constexpr size_t kFrameOverhead = kTagSize + kLengthSize + kTagSize;  // 10
 
-uint16_t ReadU16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 void WriteU16(uint8_t* p, uint16_t value) {
     p[0] = static_cast<uint8_t>(value & 0xFF);

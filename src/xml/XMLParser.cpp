@@ -118,7 +118,8 @@ bool XMLParser::SaveToFile(FILE* stream) {
     if (!HasLeadingDeclaration(m_document)) std::fputs("<?xml version=\"1.0\"?>\n", stream);
     pugi::xml_writer_file writer(stream);
     // The declaration is written above, so pugixml must not add its own.
-    const unsigned flags = (pugi::format_default & ~pugi::format_write_bom) | pugi::format_no_declaration;
+    const unsigned flags =
+        (pugi::format_default & ~pugi::format_write_bom) | pugi::format_no_declaration;
     m_document.save(writer, "\t", flags, pugi::encoding_utf8);
     // A full disk may show only when the buffer is flushed on close, so both
     // the stream's error flag and the close result count.

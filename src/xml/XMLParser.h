@@ -36,7 +36,7 @@ public:
     // Sets (appending when missing) the attribute on an element or a
     // declaration; anything else is left alone.
     void SetAttribute(const char* name, const char* text) const;
-    void SetAttributeInt(const char* name, int64_t value) const;  // "%lld"
+    void SetAttributeInt(const char* name, int64_t value) const;   // "%lld"
     void SetAttributeHex(const char* name, uint32_t value) const;  // "0x%08x"
 
 private:

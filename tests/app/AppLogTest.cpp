@@ -51,7 +51,8 @@ protected:
     std::vector<fs::path> LogFiles() const {
         std::vector<fs::path> files;
         std::error_code error;
-        for (const auto& entry : fs::directory_iterator(LogFolder(), error)) files.push_back(entry.path());
+        for (const auto& entry : fs::directory_iterator(LogFolder(), error))
+            files.push_back(entry.path());
         return files;
     }
     fs::path OnlyLogFile() const {
@@ -122,7 +123,8 @@ TEST_F(AppLog, LinesFromManyThreadsStayWhole) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
             const std::string filler(100 + 37 * t, static_cast<char>('a' + t));
-            for (int i = 0; i < kLines; ++i) DbgOutputA(2, "thread %d line %d %s end\r\n", t, i, filler.c_str());
+            for (int i = 0; i < kLines; ++i)
+                DbgOutputA(2, "thread %d line %d %s end\r\n", t, i, filler.c_str());
         });
     }
     for (std::thread& thread : threads) thread.join();

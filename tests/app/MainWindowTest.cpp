@@ -32,17 +32,17 @@
 
 namespace {
 
-QString SettingsPath() { return QDir(QString::fromStdString(TestProgramFolder())).filePath("appConfig.xml"); }
+QString SettingsPath() {
+    return QDir(QString::fromStdString(TestProgramFolder())).filePath("appConfig.xml");
+}
 
-QByteArray ReadSettingsFile()
-{
+QByteArray ReadSettingsFile() {
     QFile file(SettingsPath());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A fresh program folder and settings document, optionally with a file.
-void StartWithSettings(const QByteArray* content)
-{
+void StartWithSettings(const QByteArray* content) {
     ResetTestProgramFolder();
     gAppConfig.Clear();
     if (content) {
@@ -54,15 +54,13 @@ void StartWithSettings(const QByteArray* content)
 }
 
 template <typename T>
-T* ControlAs(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, int id)
-{
+T* ControlAs(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, int id) {
     auto* control = qobject_cast<T*>(dlg.Control(id));
     if (!control) qWarning("control %d missing or of another kind", id);
     return control;
 }
 
-bool SelectPort(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, int portNumber)
-{
+bool SelectPort(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, int portNumber) {
     QComboBox* list = ControlAs<QComboBox>(dlg, main_dlg::kPortList);
     if (!list) return false;
     const int index = list->findData(portNumber);
@@ -76,8 +74,7 @@ struct Layout {
     std::map<QWidget*, int> fontPixels;  // the height the font is drawn at
 };
 
-Layout TakeLayout(QWidget& window)
-{
+Layout TakeLayout(QWidget& window) {
     Layout layout;
     for (QWidget* child : window.findChildren<QWidget*>()) {
         if (child->isWindow()) continue;  // pop-ups live apart
@@ -87,8 +84,7 @@ Layout TakeLayout(QWidget& window)
     return layout;
 }
 
-void CompareLayouts(const Layout& before, const Layout& after)
-{
+void CompareLayouts(const Layout& before, const Layout& after) {
     // Widgets a page makes later (tips, chart parts) have no earlier place.
     for (const auto& [widget, rect] : before.rects) {
         QVERIFY(after.rects.count(widget));
@@ -100,8 +96,7 @@ void CompareLayouts(const Layout& before, const Layout& after)
     }
 }
 
-bool ResizeAndWait(QWidget& window, QSize size)
-{
+bool ResizeAndWait(QWidget& window, QSize size) {
     window.resize(size);
     return QTest::qWaitFor([&] { return window.size() == size; }, 5000);
 }
@@ -114,8 +109,7 @@ class MainWindowTest : public QObject {
 private:
     std::unique_ptr<emulator::ModuleEmulator> m_module;
 
-    void StartModule(std::set<emulator::Fault> faults = {})
-    {
+    void StartModule(std::set<emulator::Fault> faults = {}) {
         emulator::Options options;
         options.realTiming = true;
         options.faults = std::move(faults);
@@ -124,27 +118,23 @@ private:
         QVERIFY2(m_module->Start(&error), error.c_str());
     }
 
-    void Connect(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, PromptRecorder& prompts)
-    {
+    void Connect(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, PromptRecorder& prompts) {
         dlg.RefreshPorts();
         QVERIFY(SelectPort(dlg, m_module->PortNumber()));
         dlg.OnConnectButton();
-        QVERIFY2(prompts.messages.empty(), qPrintable(prompts.messages.empty()
-                                                          ? QString()
-                                                          : prompts.messages.front().text));
+        QVERIFY2(prompts.messages.empty(),
+                 qPrintable(prompts.messages.empty() ? QString() : prompts.messages.front().text));
         QVERIFY(dlg.IsConnected());
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         StartWithSettings(nullptr);
         SetUiLanguage(UiLanguage::English);
     }
     void cleanup() { m_module.reset(); }
 
-    void firstStartWritesDeclarationAndRootElement()
-    {
+    void firstStartWritesDeclarationAndRootElement() {
         StartWithSettings(nullptr);
         const QByteArray content = ReadSettingsFile();
         QVERIFY(content.startsWith("<?xml"));
@@ -152,8 +142,7 @@ private slots:
         QCOMPARE(CurrentUiLanguage(), SystemUiLanguage());
     }
 
-    void languageSettingIsMappedWithoutRegardToCase()
-    {
+    void languageSettingIsMappedWithoutRegardToCase() {
         QCOMPARE(LanguageNameFromSetting("eng"), std::string("en-US"));
         QCOMPARE(LanguageNameFromSetting("CHS"), std::string("zh-cn"));
         QCOMPARE(LanguageNameFromSetting("cHt"), std::string("zh-tw"));
@@ -166,8 +155,7 @@ private slots:
         QCOMPARE(LanguageNameFromSetting(nullptr), std::string());
     }
 
-    void lowerCaseRootAndLanguageChooseChineseWithoutRewrite()
-    {
+    void lowerCaseRootAndLanguageChooseChineseWithoutRewrite() {
         const QByteArray content =
             "<?xml version=\"1.0\"?>\n<appconfig Language=\"chs\" BaudRate=\"57600\" />\n";
         StartWithSettings(&content);
@@ -182,8 +170,7 @@ private slots:
                  QString::fromUtf8("连接设备"));
     }
 
-    void emptyLanguageKeepsTheSystemChoice()
-    {
+    void emptyLanguageKeepsTheSystemChoice() {
         const QByteArray content = "<?xml version=\"1.0\"?>\n<AppConfig Language=\"\" />\n";
         SetUiLanguage(SystemUiLanguage() == UiLanguage::English ? UiLanguage::Chinese
                                                                 : UiLanguage::English);
@@ -191,8 +178,7 @@ private slots:
         QCOMPARE(CurrentUiLanguage(), SystemUiLanguage());
     }
 
-    void setUpShowsParameterPageDisconnected()
-    {
+    void setUpShowsParameterPageDisconnected() {
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
         dlg.show();
@@ -214,8 +200,7 @@ private slots:
         QVERIFY(QDir(QString::fromStdString(TestProgramFolder()) + "/Log").exists());
     }
 
-    void portListShowsNumbersAndDevicePaths()
-    {
+    void portListShowsNumbersAndDevicePaths() {
         StartModule();
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
@@ -240,8 +225,7 @@ private slots:
         QCOMPARE(SignedIntegerFromText("99999999999"), 0);
     }
 
-    void connectShowsVersionAndLeavesDataTransferMode()
-    {
+    void connectShowsVersionAndLeavesDataTransferMode() {
         StartModule();
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
@@ -274,8 +258,7 @@ private slots:
                  LoadStringW(10100));
     }
 
-    void refusedModesAreReportedAndTheStateStillFollows()
-    {
+    void refusedModesAreReportedAndTheStateStillFollows() {
         StartModule({emulator::Fault::FailingStatus});
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
@@ -300,8 +283,7 @@ private slots:
                  LoadStringW(10100));
     }
 
-    void connectWithoutPortReportsNoDevice()
-    {
+    void connectWithoutPortReportsNoDevice() {
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
         ControlAs<QComboBox>(dlg, main_dlg::kPortList)->clear();
@@ -318,8 +300,7 @@ private slots:
         QVERIFY(ReadSettingsFile().contains("BaudRate=\"9600\""));
     }
 
-    void lettersInBaudRateConnectWithZero()
-    {
+    void lettersInBaudRateConnectWithZero() {
         StartModule();
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
@@ -336,8 +317,7 @@ private slots:
         QVERIFY(ReadSettingsFile().contains("BaudRate=\"0\""));
     }
 
-    void firmwarePageDropsTheConnection()
-    {
+    void firmwarePageDropsTheConnection() {
         StartModule();
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
@@ -361,8 +341,7 @@ private slots:
         QVERIFY(!ControlAs<QAbstractButton>(dlg, main_dlg::kFirmwarePageButton)->isChecked());
     }
 
-    void closingWhileConnectedSendsFunctionModeAndClosesThePort()
-    {
+    void closingWhileConnectedSendsFunctionModeAndClosesThePort() {
         StartModule();
         PromptRecorder prompts;
         {
@@ -390,8 +369,7 @@ private slots:
 
     // A user's whole round: connect, type a threshold, write it, reconnect
     // and find the module's value in the field again.
-    void thresholdWrittenToTheModuleIsReadBackAfterReconnecting()
-    {
+    void thresholdWrittenToTheModuleIsReadBackAfterReconnecting() {
         StartModule();
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
@@ -429,8 +407,7 @@ private slots:
         QVERIFY(qAbs(dlg.Params().TriggerThreshold[3] - 42.5) < 0.01);
     }
 
-    void resizingAndRestoringGivesTheLayoutBack()
-    {
+    void resizingAndRestoringGivesTheLayoutBack() {
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
         dlg.show();
@@ -453,8 +430,7 @@ private slots:
         CompareLayouts(before, TakeLayout(dlg));
     }
 
-    void minimiseAndRestoreKeepControlsInPlace()
-    {
+    void minimiseAndRestoreKeepControlsInPlace() {
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
         dlg.show();
@@ -467,14 +443,17 @@ private slots:
         CompareLayouts(before, TakeLayout(dlg));
     }
 
-    void enterAndEscapeCloseNothing()
-    {
+    void enterAndEscapeCloseNothing() {
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QWidget* targets[] = {&dlg, dlg.Control(main_dlg::kBaudRateField), &dlg.ParamPage(),
-                              &dlg.RealtimePage(), &dlg.CapturePage(), &dlg.FirmwarePage()};
+        QWidget* targets[] = {&dlg,
+                              dlg.Control(main_dlg::kBaudRateField),
+                              &dlg.ParamPage(),
+                              &dlg.RealtimePage(),
+                              &dlg.CapturePage(),
+                              &dlg.FirmwarePage()};
         for (QWidget* target : targets) {
             for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
                 QTest::keyClick(target, key);
@@ -488,8 +467,7 @@ private slots:
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
     }
 
-    void interruptSignalClosesTheRunningWindow()
-    {
+    void interruptSignalClosesTheRunningWindow() {
         struct sigaction before {};
         sigaction(SIGINT, nullptr, &before);
         PromptRecorder prompts;
@@ -510,8 +488,7 @@ private slots:
         QVERIFY(after.sa_handler == before.sa_handler);
     }
 
-    void terminationSignalClosesTheProgramAndKeepsSettings()
-    {
+    void terminationSignalClosesTheProgramAndKeepsSettings() {
         StartModule();
         QTemporaryDir folder;
         QVERIFY(folder.isValid());
@@ -531,8 +508,8 @@ private slots:
         QVERIFY(tool.waitForStarted(5000));
         // The log file appears during the main window's set-up.
         QDir logFolder(folder.filePath("Log"));
-        QVERIFY(QTest::qWaitFor([&] { return !logFolder.entryList(QDir::Files).isEmpty(); },
-                                15000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return !logFolder.entryList(QDir::Files).isEmpty(); }, 15000));
         QTest::qWait(200);
         tool.terminate();  // SIGTERM
         QVERIFY(tool.waitForFinished(15000));
@@ -549,8 +526,7 @@ private slots:
 
     // Writes the connected window in both languages when a folder is given
     // (KVEL_SCREENSHOT_DIR), for the documentation.
-    void screenshots()
-    {
+    void screenshots() {
         const QString folder = qEnvironmentVariable("KVEL_SCREENSHOT_DIR");
         if (folder.isEmpty()) QSKIP("KVEL_SCREENSHOT_DIR not set");
         StartModule();
@@ -569,8 +545,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int exitCode = 0;
     if (RelaunchFromProgramFolderCopy(argc, argv, &exitCode)) return exitCode;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -20,17 +20,15 @@ namespace {
 
 // Every text identifier the program's windows use.
 const int kUsedIds[] = {
-    102,   10000, 10001, 10002, 10003, 10004, 10005, 10100, 10101, 10102, 10103, 10104,
-    10106, 10107, 10150, 10151, 10152, 10153, 10154, 10200, 10201, 10210, 10211, 10212,
-    10213, 10214, 10215, 10216, 10217, 10218, 10230, 10231, 10232, 10233, 10300, 10301,
-    10302, 10310, 10311, 10312, 10313, 10314, 10315, 10316, 10317, 10318, 10330, 10331,
-    10332, 10333, 10350, 10351, 10352, 10402, 10403, 10404, 10405, 10406, 10407, 10408,
-    10409, 10410, 10411, 10412, 10413, 10414, 10415, 10416, 10417, 10418, 10419, 10420,
-    10421, 10422, 10423,
+    102,   10000, 10001, 10002, 10003, 10004, 10005, 10100, 10101, 10102, 10103, 10104, 10106,
+    10107, 10150, 10151, 10152, 10153, 10154, 10200, 10201, 10210, 10211, 10212, 10213, 10214,
+    10215, 10216, 10217, 10218, 10230, 10231, 10232, 10233, 10300, 10301, 10302, 10310, 10311,
+    10312, 10313, 10314, 10315, 10316, 10317, 10318, 10330, 10331, 10332, 10333, 10350, 10351,
+    10352, 10402, 10403, 10404, 10405, 10406, 10407, 10408, 10409, 10410, 10411, 10412, 10413,
+    10414, 10415, 10416, 10417, 10418, 10419, 10420, 10421, 10422, 10423,
 };
 
-QString TextIn(UiLanguage language, int id)
-{
+QString TextIn(UiLanguage language, int id) {
     const UiLanguage before = CurrentUiLanguage();
     SetUiLanguage(language);
     const QString text = LoadStringW(id);
@@ -38,15 +36,13 @@ QString TextIn(UiLanguage language, int id)
     return text;
 }
 
-const DialogControl* FindControl(const DialogTemplate& dialog, const std::string& id)
-{
+const DialogControl* FindControl(const DialogTemplate& dialog, const std::string& id) {
     for (const DialogControl& control : dialog.controls)
         if (control.id == id) return &control;
     return nullptr;
 }
 
-QRect RectOf(const DialogControl& control)
-{
+QRect RectOf(const DialogControl& control) {
     return QRect(control.x, control.y, control.w, control.h);
 }
 
@@ -58,8 +54,7 @@ class StringsTest : public QObject {
 private slots:
     void init() { SetUiLanguage(UiLanguage::English); }
 
-    void everyUsedIdHasBothLanguages()
-    {
+    void everyUsedIdHasBothLanguages() {
         for (int id : kUsedIds) {
             const QString english = TextIn(UiLanguage::English, id);
             const QString chinese = TextIn(UiLanguage::Chinese, id);
@@ -69,21 +64,23 @@ private slots:
         }
     }
 
-    void textsKeepBlanksLineEndsAndWidePunctuation()
-    {
-        QCOMPARE(TextIn(UiLanguage::English, 10106), QStringLiteral("Failed to set data transfer mode "));
-        QCOMPARE(TextIn(UiLanguage::English, 10300), QStringLiteral("Target Range: %.2f m\r\n\r\n"));
+    void textsKeepBlanksLineEndsAndWidePunctuation() {
+        QCOMPARE(TextIn(UiLanguage::English, 10106),
+                 QStringLiteral("Failed to set data transfer mode "));
+        QCOMPARE(TextIn(UiLanguage::English, 10300),
+                 QStringLiteral("Target Range: %.2f m\r\n\r\n"));
         QCOMPARE(TextIn(UiLanguage::Chinese, 10300), QStringLiteral("目标距离: %.2f米\r\n"));
         QCOMPARE(TextIn(UiLanguage::English, 10415), QStringLiteral("Downloading… \r\n"));
-        QCOMPARE(TextIn(UiLanguage::English, 10419), QStringLiteral("Download Progress: %.2f%%\r\n"));
+        QCOMPARE(TextIn(UiLanguage::English, 10419),
+                 QStringLiteral("Download Progress: %.2f%%\r\n"));
         QCOMPARE(TextIn(UiLanguage::Chinese, 10403), QStringLiteral("端口号不能为空！"));
         QCOMPARE(TextIn(UiLanguage::Chinese, 10154), QStringLiteral("参数文件保存失败 %s：%s"));
         QCOMPARE(TextIn(UiLanguage::English, 10005),
-                 QStringLiteral("Scroll (+Ctrl): Zoom Y(X) axis\r\n Click: Shift X/Y axis\r\n Double click: Reset"));
+                 QStringLiteral("Scroll (+Ctrl): Zoom Y(X) axis\r\n Click: Shift X/Y axis\r\n "
+                                "Double click: Reset"));
     }
 
-    void missingTextsFallBackToEnglishThenEmpty()
-    {
+    void missingTextsFallBackToEnglishThenEmpty() {
         const QByteArray english =
             "<Strings><String id='1'>One</String><String id='2'>Two</String>"
             "<String id='3'>a\\\\b\\tc\\q</String></Strings>";
@@ -101,8 +98,7 @@ private slots:
         RestoreCompiledTables();
     }
 
-    void languageFromNames()
-    {
+    void languageFromNames() {
         QVERIFY(SetPreferredUiLanguageName("zh-tw"));
         QCOMPARE(CurrentUiLanguage(), UiLanguage::Chinese);
         QVERIFY(SetPreferredUiLanguageName("en-US"));
@@ -117,8 +113,7 @@ private slots:
         QCOMPARE(CurrentUiLanguage(), UiLanguage::English);
     }
 
-    void languageFromLocaleVariables()
-    {
+    void languageFromLocaleVariables() {
         const QByteArray all = qgetenv("LC_ALL"), messages = qgetenv("LC_MESSAGES"),
                          lang = qgetenv("LANG");
         qunsetenv("LC_ALL");
@@ -140,8 +135,7 @@ private slots:
         RestoreVariable("LANG", lang);
     }
 
-    void mainWindowTemplateInBothLanguages()
-    {
+    void mainWindowTemplateInBothLanguages() {
         std::unique_ptr<DialogTemplate> english = LoadDialogTemplate(1000);
         QVERIFY(english);
         QCOMPARE(english->id, 1000);
@@ -179,8 +173,7 @@ private slots:
         QVERIFY(!LoadDialogTemplate(987654));
     }
 
-    void pageTemplatesFitAndMatchAcrossLanguages()
-    {
+    void pageTemplatesFitAndMatchAcrossLanguages() {
         for (int id : {1000, 3000, 3500, 4000}) {
             SetUiLanguage(UiLanguage::English);
             std::unique_ptr<DialogTemplate> english = LoadDialogTemplate(id);
@@ -207,8 +200,7 @@ private slots:
         }
     }
 
-    void moreKindsGetTheirWidgets()
-    {
+    void moreKindsGetTheirWidgets() {
         SetUiLanguage(UiLanguage::Chinese);
         std::unique_ptr<DialogTemplate> collector = LoadDialogTemplate(3500);
         QVERIFY(collector);
@@ -229,17 +221,18 @@ private slots:
         QVERIFY(lamp);
         QVERIFY(lamp->isCheckable());
         QVERIFY(!lamp->isEnabled());
-        QCOMPARE(qobject_cast<QPushButton*>(widgets.at("3004"))->text(), QStringLiteral("生成门限"));
+        QCOMPARE(qobject_cast<QPushButton*>(widgets.at("3004"))->text(),
+                 QStringLiteral("生成门限"));
     }
 
-    void dialogUnitsFollowTheFont()
-    {
+    void dialogUnitsFollowTheFont() {
         DialogTemplate dialog;
         dialog.fontFamily = QStringLiteral("SimHei");
         dialog.fontPointSize = 9;
         const QFont font = DialogFont(dialog);
         QCOMPARE(font.pointSize(), 9);
-        QVERIFY(QFontDatabase::families().contains(font.family()) || font.family() == QFont().family());
+        QVERIFY(QFontDatabase::families().contains(font.family()) ||
+                font.family() == QFont().family());
         const QRect base = DialogUnitsToPixels(font, 4, 8, 4, 8);
         QVERIFY(base.width() > 0);
         QCOMPARE(base.height(), QFontMetrics(font).height());
@@ -254,13 +247,13 @@ private slots:
         QVERIFY(big.height() > base.height());
     }
 
-    void buildDialogCreatesNamedWidgets()
-    {
+    void buildDialogCreatesNamedWidgets() {
         std::unique_ptr<DialogTemplate> dialog = LoadDialogTemplate(1000);
         QVERIFY(dialog);
         QWidget page;
         QLineEdit* supplied = nullptr;
-        const auto factory = [&supplied](const DialogControl& control, QWidget* parent) -> QWidget* {
+        const auto factory = [&supplied](const DialogControl& control,
+                                         QWidget* parent) -> QWidget* {
             if (control.id != "1102") return nullptr;
             supplied = new QLineEdit(parent);
             return supplied;
@@ -300,8 +293,7 @@ private slots:
         QVERIFY(portLabel);
     }
 
-    void pushRadiosOfOneRunAreExclusive()
-    {
+    void pushRadiosOfOneRunAreExclusive() {
         DialogTemplate dialog;
         dialog.width = 100;
         dialog.height = 100;
@@ -335,20 +327,21 @@ private slots:
         QVERIFY(button("4")->isChecked());
     }
 
-    void fileFiltersBecomeQtFilters()
-    {
-        QCOMPARE(ConvertFileFilter(QStringLiteral("A(*.a)|*.a|B(*.*)|*.*||")), QStringLiteral("A(*.a);;B(*.*)"));
-        QCOMPARE(ConvertFileFilter(QStringLiteral("XML File(*.xml)|*.xml||")), QStringLiteral("XML File(*.xml)"));
+    void fileFiltersBecomeQtFilters() {
+        QCOMPARE(ConvertFileFilter(QStringLiteral("A(*.a)|*.a|B(*.*)|*.*||")),
+                 QStringLiteral("A(*.a);;B(*.*)"));
+        QCOMPARE(ConvertFileFilter(QStringLiteral("XML File(*.xml)|*.xml||")),
+                 QStringLiteral("XML File(*.xml)"));
         QCOMPARE(ConvertFileFilter(QStringLiteral("Images(*.bin;*.hex)|*.bin;*.hex||")),
                  QStringLiteral("Images(*.bin *.hex)"));
-        QCOMPARE(ConvertFileFilter(QStringLiteral("Data files|*.dat|")), QStringLiteral("Data files(*.dat)"));
+        QCOMPARE(ConvertFileFilter(QStringLiteral("Data files|*.dat|")),
+                 QStringLiteral("Data files(*.dat)"));
         QCOMPARE(ConvertFileFilter(QStringLiteral("A(*.a)|*.a")), QStringLiteral("A(*.a)"));
         QCOMPARE(ConvertFileFilter(QString()), QString());
         QCOMPARE(ConvertFileFilter(QStringLiteral("||")), QString());
     }
 
-    void stringMessageBoxUsesTheTable()
-    {
+    void stringMessageBoxUsesTheTable() {
         PromptRecorder recorder;
         SetUiLanguage(UiLanguage::Chinese);
         ShowStringMessageBox(nullptr, 10103, 10000, PromptIcon::Error, true);
@@ -359,14 +352,13 @@ private slots:
         QVERIFY(recorder.messages[0].topmost);
     }
 
-    void picturesAreCompiledIn()
-    {
+    void picturesAreCompiledIn() {
         for (const char* name : {":/images/191.png", ":/images/192.png"}) {
             const QImage light(QString::fromLatin1(name));
             QCOMPARE(light.size(), QSize(356, 344));
             QVERIFY(light.hasAlphaChannel());
-            QCOMPARE(qAlpha(light.pixel(0, 0)), 0);           // transparent surround
-            QCOMPARE(qAlpha(light.pixel(178, 172)), 255);     // opaque lens
+            QCOMPARE(qAlpha(light.pixel(0, 0)), 0);        // transparent surround
+            QCOMPARE(qAlpha(light.pixel(178, 172)), 255);  // opaque lens
         }
         const QColor green = QImage(QStringLiteral(":/images/191.png")).pixelColor(178, 200);
         const QColor red = QImage(QStringLiteral(":/images/192.png")).pixelColor(178, 200);
@@ -375,8 +367,7 @@ private slots:
         QVERIFY(!QImage(QStringLiteral(":/images/128.png")).isNull());
     }
 
-    void qtPromptDoesNotWaitWithoutAScreen()
-    {
+    void qtPromptDoesNotWaitWithoutAScreen() {
         SetPrompt(nullptr);
         MessageBoxRequest message;
         message.text = QStringLiteral("text");
@@ -389,16 +380,14 @@ private slots:
     }
 
 private:
-    static void RestoreVariable(const char* name, const QByteArray& value)
-    {
+    static void RestoreVariable(const char* name, const QByteArray& value) {
         if (value.isNull())
             qunsetenv(name);
         else
             qputenv(name, value);
     }
 
-    static void RestoreCompiledTables()
-    {
+    static void RestoreCompiledTables() {
         for (auto [language, name] : {std::pair{UiLanguage::English, ":/strings/en-US.xml"},
                                       std::pair{UiLanguage::Chinese, ":/strings/zh-CN.xml"}}) {
             QFile file(QString::fromLatin1(name));

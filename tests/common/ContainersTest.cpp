@@ -31,7 +31,8 @@ TEST(Buffer, SetBufferFromItsOwnContentsMoves) {
     ASSERT_TRUE(buffer.SetBuffer(buffer.GetBuffer(), 4));
     EXPECT_EQ(Contents(buffer), "3456");
     // Appending a copy of itself while the storage has to grow.
-    for (int i = 0; i < 6; ++i) ASSERT_TRUE(buffer.AppendBuffer(buffer.GetBuffer(), buffer.GetAvailSize()));
+    for (int i = 0; i < 6; ++i)
+        ASSERT_TRUE(buffer.AppendBuffer(buffer.GetBuffer(), buffer.GetAvailSize()));
     EXPECT_EQ(buffer.GetAvailSize(), 4u * 64u);
     EXPECT_EQ(Contents(buffer).substr(250), "563456");
 }

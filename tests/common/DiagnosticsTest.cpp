@@ -2,8 +2,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <mutex>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,9 +55,10 @@ TEST_F(Diagnostics, DecoratesWithTimeIdsAndTag) {
     int date[7] = {};
     long pid = 0, tid = 0;
     int rest = 0;
-    ASSERT_EQ(std::sscanf(line.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d [%ld:%ld] %n", &date[0], &date[1],
-                          &date[2], &date[3], &date[4], &date[5], &date[6], &pid, &tid, &rest),
-              9)
+    ASSERT_EQ(
+        std::sscanf(line.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d [%ld:%ld] %n", &date[0], &date[1],
+                    &date[2], &date[3], &date[4], &date[5], &date[6], &pid, &tid, &rest),
+        9)
         << line;
     EXPECT_EQ(line[4], '-');
     EXPECT_EQ(line[19], '.');
@@ -88,7 +89,8 @@ TEST_F(Diagnostics, LinesFromManyThreadsArriveWhole) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i) DbgOutputA(2, "thread %d line %d %s|end\n", t, i, "payload-payload-payload");
+            for (int i = 0; i < kLines; ++i)
+                DbgOutputA(2, "thread %d line %d %s|end\n", t, i, "payload-payload-payload");
         });
     for (auto& th : threads) th.join();
     ASSERT_EQ(collector.lines.size(), static_cast<size_t>(kThreads * kLines));
@@ -96,7 +98,9 @@ TEST_F(Diagnostics, LinesFromManyThreadsArriveWhole) {
     for (const std::string& line : collector.lines) {
         long pid = 0, tid = 0;
         int thread = -1, index = -1, rest = 0;
-        ASSERT_EQ(std::sscanf(line.c_str(), "[%ld:%ld] thread %d line %d %n", &pid, &tid, &thread, &index, &rest), 4)
+        ASSERT_EQ(std::sscanf(line.c_str(), "[%ld:%ld] thread %d line %d %n", &pid, &tid, &thread,
+                              &index, &rest),
+                  4)
             << line;
         ASSERT_EQ(line.substr(static_cast<size_t>(rest)), "payload-payload-payload|end\n");
         ASSERT_TRUE(thread >= 0 && thread < kThreads);

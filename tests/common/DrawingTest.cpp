@@ -17,7 +17,9 @@ constexpr uint32_t kGuard = 0xDEADBEEF;
 class GuardedBuffer {
 public:
     GuardedBuffer(int width, int height)
-        : m_width(width), m_height(height), m_words(static_cast<size_t>((height + 2) * width), kGuard) {
+        : m_width(width),
+          m_height(height),
+          m_words(static_cast<size_t>((height + 2) * width), kGuard) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) At(x, y) = 0;
     }
@@ -59,7 +61,8 @@ TEST(Bitmaps, CreatedZeroedWithTheAskedDepth) {
     EXPECT_EQ(image->format(), QImage::Format_RGB888);
     DeleteHBitmap(image);
 
-    for (auto [w, h, bpp] : {std::tuple{0, 5, 32}, {5, 0, 32}, {-1, 5, 32}, {5, 5, 16}, {5, INT_MIN, 32}}) {
+    for (auto [w, h, bpp] :
+         {std::tuple{0, 5, 32}, {5, 0, 32}, {-1, 5, 32}, {5, 5, 16}, {5, INT_MIN, 32}}) {
         bits = reinterpret_cast<void*>(1);
         EXPECT_EQ(CreateHBitmap(&bits, w, h, bpp, 0, 0), nullptr);
         EXPECT_EQ(bits, nullptr);
@@ -73,10 +76,11 @@ TEST(Fill, ClipsAnyRectangleToTheBuffer) {
     EXPECT_EQ(buffer.At(2, 1), 0xFF00FF00u);
     EXPECT_EQ(buffer.At(4, 1), 0u);
 
-    const KRect rects[] = {{-5, -5, 3, 2},          {6, 3, 100, 100},   {INT_MIN, INT_MIN, INT_MAX, INT_MAX},
-                           {5, 5, 2, 2},            {-10, -10, -1, -1}, {8, 0, 9, 5},
-                           {INT_MAX - 1, 0, INT_MAX, 5}};
-    for (const KRect& r : rects) DrawColorOnBuffer(buffer.Pixels(), buffer.Pitch(), 5, r, 0xFF0000FF);
+    const KRect rects[] = {
+        {-5, -5, 3, 2},     {6, 3, 100, 100}, {INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {5, 5, 2, 2},
+        {-10, -10, -1, -1}, {8, 0, 9, 5},     {INT_MAX - 1, 0, INT_MAX, 5}};
+    for (const KRect& r : rects)
+        DrawColorOnBuffer(buffer.Pixels(), buffer.Pitch(), 5, r, 0xFF0000FF);
     EXPECT_TRUE(buffer.GuardsIntact());
     EXPECT_EQ(buffer.Count(0xFF0000FF), 8 * 5);  // the full rectangle covered it all
     DrawColorOnBuffer(nullptr, 32, 5, {0, 0, 8, 5}, 1);
@@ -100,8 +104,8 @@ TEST(Blit, CopiesAlignedAndClipsAtEveryEdge) {
     // The destination hangs off the top-left: the copy loses its first
     // row and column but stays aligned.
     GuardedBuffer second(6, 6);
-    DrawBufferOnBuffer(reinterpret_cast<uint8_t*>(second.Pixels()), second.Pitch(), 6, {-1, -1, 3, 3},
-                       src, source.Pitch(), 4, {0, 0, 4, 4}, 4);
+    DrawBufferOnBuffer(reinterpret_cast<uint8_t*>(second.Pixels()), second.Pitch(), 6,
+                       {-1, -1, 3, 3}, src, source.Pitch(), 4, {0, 0, 4, 4}, 4);
     EXPECT_EQ(second.At(0, 0), 0x100u + 1 * 4 + 1);
     EXPECT_EQ(second.At(2, 2), 0x100u + 3 * 4 + 3);
     EXPECT_EQ(second.Count(0), 36 - 9);
@@ -114,7 +118,8 @@ TEST(Blit, CopiesAlignedAndClipsAtEveryEdge) {
     EXPECT_EQ(third.At(0, 0), 0u);
     EXPECT_EQ(third.Count(0), 36 - 8);
 
-    const KRect wild[] = {{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {5, 5, 1, 1}, {INT_MAX - 2, 0, INT_MAX, 3}};
+    const KRect wild[] = {
+        {INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {5, 5, 1, 1}, {INT_MAX - 2, 0, INT_MAX, 3}};
     for (const KRect& a : wild)
         for (const KRect& b : wild)
             DrawBufferOnBuffer(dst, dest.Pitch(), 6, a, src, source.Pitch(), 4, b, 4);
@@ -126,8 +131,8 @@ TEST(Blit, ThreeBytePixels) {
     std::vector<uint8_t> src(2 * 6), dst(3 * 9, 0);
     for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i + 1);
     DrawBufferOnBuffer(dst.data(), 9, 3, {1, 1, 3, 3}, src.data(), 6, 2, {0, 0, 2, 2}, 3);
-    const std::vector<uint8_t> expected = {0, 0, 0, 0, 0, 0, 0, 0, 0,  //
-                                           0, 0, 0, 1, 2, 3, 4, 5, 6,  //
+    const std::vector<uint8_t> expected = {0, 0, 0, 0, 0, 0, 0,  0,  0,  //
+                                           0, 0, 0, 1, 2, 3, 4,  5,  6,  //
                                            0, 0, 0, 7, 8, 9, 10, 11, 12};
     EXPECT_EQ(dst, expected);
 }

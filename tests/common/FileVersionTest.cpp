@@ -41,7 +41,8 @@ TEST(FileVersion, FoundAmongBinaryBytesAndRefusedWhenAbsent) {
     wcscpy(out, L"junk");
     EXPECT_FALSE(GetFileVersionW(AnsiToWide(temp.File("without")).c_str(), out, KVEL_MAX_PATH));
     EXPECT_STREQ(out, L"");
-    EXPECT_FALSE(GetFileVersionW(AnsiToWide(temp.File("unterminated")).c_str(), out, KVEL_MAX_PATH));
+    EXPECT_FALSE(
+        GetFileVersionW(AnsiToWide(temp.File("unterminated")).c_str(), out, KVEL_MAX_PATH));
     EXPECT_FALSE(GetFileVersionW(AnsiToWide(temp.File("missing")).c_str(), out, KVEL_MAX_PATH));
 
     // A buffer too small for the text is left empty, not overrun.

@@ -23,12 +23,16 @@ bool HasShape(const std::wstring& text, const std::string& shape) {
 }
 
 TEST(Encoding, RoundTripsAndReplacesMalformedBytes) {
-    const std::string text = "Gr\xC3\xBC\xC3\x9F" "e \xE4\xB8\xAD \xF0\x9F\x98\x80";
+    const std::string text =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE4\xB8\xAD \xF0\x9F\x98\x80";
     const std::wstring wide = AnsiToWide(text);
     EXPECT_EQ(wide, std::wstring(L"Gr\u00FC\u00DFe \u4E2D \U0001F600"));
     EXPECT_EQ(WideToAnsi(wide), text);
     // A lone continuation byte, a truncated sequence, an overlong form.
-    EXPECT_EQ(AnsiToWide("a\x80" "b"), L"a\uFFFDb");
+    EXPECT_EQ(AnsiToWide("a\x80"
+                         "b"),
+              L"a\uFFFDb");
     EXPECT_EQ(AnsiToWide("a\xE4\xB8"), L"a\uFFFD");
     EXPECT_EQ(AnsiToWide("\xC0\xAFx"), L"\uFFFDx");
     EXPECT_EQ(WideToAnsi(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");

@@ -185,7 +185,8 @@ TEST(SerialPortScan, ListsOnlyDevicesReallyThere) {
     const auto found = kvel_common_detail::PresentSerialDevices(sys, dev);
     std::vector<std::string> paths;
     for (const auto& d : found) paths.push_back(d.devicePath);
-    EXPECT_EQ(paths, (std::vector<std::string>{dev + "/ttyACM3", dev + "/ttyS0", dev + "/ttyUSB0"}));
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{dev + "/ttyACM3", dev + "/ttyS0", dev + "/ttyUSB0"}));
     ASSERT_EQ(found.size(), 3u);
     EXPECT_NE(found[0].identity, found[2].identity);
     EXPECT_EQ(found[2].identity.rfind(root.File("devices/ttyUSB0"), 0), 0u);

@@ -8,7 +8,8 @@
 class TempFolder {
 public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kvel-common-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kvel-common-XXXXXX").string();
         m_path = mkdtemp(pattern.data()) ? pattern : std::string();
     }
     ~TempFolder() {

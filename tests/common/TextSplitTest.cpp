@@ -10,9 +10,11 @@ namespace {
 std::vector<std::wstring> Split(const wchar_t* text, int keepEmpty, int maxPieces = -1,
                                 const wchar_t* separators = L"\n", int length = -1) {
     CPtrArrayCtrl pieces;
-    wchar_t* block = DevideStringByCharListW(text, length, separators, keepEmpty, 0, &pieces, maxPieces);
+    wchar_t* block =
+        DevideStringByCharListW(text, length, separators, keepEmpty, 0, &pieces, maxPieces);
     std::vector<std::wstring> out;
-    for (int i = 0; i < pieces.GetCount(); ++i) out.emplace_back(static_cast<wchar_t*>(pieces.GetAt(i)));
+    for (int i = 0; i < pieces.GetCount(); ++i)
+        out.emplace_back(static_cast<wchar_t*>(pieces.GetAt(i)));
     Internal_DelArrayW(block);
     return out;
 }

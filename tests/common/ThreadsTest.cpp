@@ -31,7 +31,8 @@ public:
 TEST(Threads, StopWaitsForTheBodyAndMayBeRepeated) {
     SlowBody body;
     CBaseThread thread;
-    ASSERT_NE(thread.StartThread("a-rather-long-thread-name", &body, 0x123456789ull, 0, 0x400000, 0), 0);
+    ASSERT_NE(
+        thread.StartThread("a-rather-long-thread-name", &body, 0x123456789ull, 0, 0x400000, 0), 0);
     EXPECT_TRUE(thread.IsRunning());
     EXPECT_EQ(thread.StartThread("second", &body, 0, 0, 0, 0), 0);  // one body at a time
     body.stop.store(true);

@@ -10,8 +10,7 @@ namespace {
 // An owner window with a field that has the keyboard focus, as where the
 // balloons appear in the program.
 struct Owner {
-    Owner()
-    {
+    Owner() {
         window.resize(300, 200);
         field = new QLineEdit(&window);
         field->setGeometry(10, 10, 100, 24);
@@ -25,19 +24,16 @@ struct Owner {
     bool active = false;
 };
 
-void Tick(CBalloonWnd& balloon, int countdownTicks)
-{
+void Tick(CBalloonWnd& balloon, int countdownTicks) {
     for (int i = 0; i < countdownTicks; ++i) balloon.OnCountdownTick();
 }
 
-void Enter(CBalloonWnd& balloon)
-{
+void Enter(CBalloonWnd& balloon) {
     QEnterEvent event(QPointF(5, 30), QPointF(5, 30), balloon.mapToGlobal(QPointF(5, 30)));
     QApplication::sendEvent(&balloon, &event);
 }
 
-void Leave(CBalloonWnd& balloon)
-{
+void Leave(CBalloonWnd& balloon) {
     QEvent event(QEvent::Leave);
     QApplication::sendEvent(&balloon, &event);
 }
@@ -62,8 +58,7 @@ private slots:
     void lineBreaksMakeTwoLines();
 };
 
-void BalloonWndTest::newerEntriesStackOnTop()
-{
+void BalloonWndTest::newerEntriesStackOnTop() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "Older", "first report", BALLOON_ICON_ERROR);
@@ -83,8 +78,7 @@ void BalloonWndTest::newerEntriesStackOnTop()
     QVERIFY(balloon.IsCountingDown());
 }
 
-void BalloonWndTest::sameReportRefreshesOneEntry()
-{
+void BalloonWndTest::sameReportRefreshesOneEntry() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "Input Error", "Invalid character 'a'", BALLOON_ICON_ERROR);
@@ -104,8 +98,7 @@ void BalloonWndTest::sameReportRefreshesOneEntry()
     QCOMPARE(balloon.EntryCount(), 3);
 }
 
-void BalloonWndTest::expiredEntryShrinksTheBalloon()
-{
+void BalloonWndTest::expiredEntryShrinksTheBalloon() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "Data Invalid", "A much longer report text that widens it",
@@ -124,8 +117,7 @@ void BalloonWndTest::expiredEntryShrinksTheBalloon()
     QVERIFY(balloon.IsCountingDown());
 }
 
-void BalloonWndTest::fadesOutInFifteenTicksAndForgets()
-{
+void BalloonWndTest::fadesOutInFifteenTicksAndForgets() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "Data Invalid", "MaxValue Must <= 15", BALLOON_ICON_ERROR);
@@ -146,8 +138,7 @@ void BalloonWndTest::fadesOutInFifteenTicksAndForgets()
     QCOMPARE(balloon.EntryCount(), 0);
 }
 
-void BalloonWndTest::hoverHoldsAndLeavingGrantsTwoSeconds()
-{
+void BalloonWndTest::hoverHoldsAndLeavingGrantsTwoSeconds() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "A", "first", BALLOON_ICON_ERROR);
@@ -177,8 +168,7 @@ void BalloonWndTest::hoverHoldsAndLeavingGrantsTwoSeconds()
     QCOMPARE(balloon.EntryRemaining(0), 5000u);
 }
 
-void BalloonWndTest::closeBoxHidesAndForgets()
-{
+void BalloonWndTest::closeBoxHidesAndForgets() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "A", "first", BALLOON_ICON_ERROR);
@@ -199,8 +189,7 @@ void BalloonWndTest::closeBoxHidesAndForgets()
     QVERIFY(!balloon.IsCloseHot());
 }
 
-void BalloonWndTest::hidingTheOwnerHidesTheBalloon()
-{
+void BalloonWndTest::hidingTheOwnerHidesTheBalloon() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "A", "first", BALLOON_ICON_ERROR);
@@ -215,8 +204,7 @@ void BalloonWndTest::hidingTheOwnerHidesTheBalloon()
     QVERIFY(!balloon.isVisible());
 }
 
-void BalloonWndTest::neverTakesTheFocus()
-{
+void BalloonWndTest::neverTakesTheFocus() {
     Owner owner;
     QVERIFY(owner.active);
     QCOMPARE(QApplication::focusWidget(), owner.field);
@@ -229,8 +217,7 @@ void BalloonWndTest::neverTakesTheFocus()
     QVERIFY(balloon.windowFlags() & Qt::WindowDoesNotAcceptFocus);
 }
 
-void BalloonWndTest::shapeLeavesOutTheKeyColour()
-{
+void BalloonWndTest::shapeLeavesOutTheKeyColour() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "Data Invalid", "MinValue Must >= 1", BALLOON_ICON_ERROR);
@@ -242,7 +229,8 @@ void BalloonWndTest::shapeLeavesOutTheKeyColour()
     // Corners beside the tail and of the rounded body are outside.
     for (QPoint p : {QPoint(0, 0), QPoint(w - 1, 0), QPoint(0, 20), QPoint(w - 1, 20),
                      QPoint(0, h - 1), QPoint(w - 1, h - 1), QPoint(35, 5)}) {
-        QVERIFY2(CBalloonWnd::IsKeyColor(image.pixel(p)), qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
+        QVERIFY2(CBalloonWnd::IsKeyColor(image.pixel(p)),
+                 qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
         QVERIFY(!shape.contains(p));
     }
     // The tail, the body and its outline are inside.
@@ -260,8 +248,7 @@ void BalloonWndTest::shapeLeavesOutTheKeyColour()
     QVERIFY(!CBalloonWnd::IsKeyColor(qRgb(254, 0, 0)));
 }
 
-void BalloonWndTest::regionFromManyRunsIsExact()
-{
+void BalloonWndTest::regionFromManyRunsIsExact() {
     // A checkered image: far more than one block of 2000 runs.
     QImage image(120, 80, QImage::Format_RGB888);
     int expectedArea = 0;
@@ -285,15 +272,15 @@ void BalloonWndTest::regionFromManyRunsIsExact()
     QVERIFY(CBalloonWnd::RegionFromImage(empty).isEmpty());
 }
 
-void BalloonWndTest::lineBreaksMakeTwoLines()
-{
+void BalloonWndTest::lineBreaksMakeTwoLines() {
     Owner owner;
     CBalloonWnd balloon(&owner.window);
     balloon.ShowBalloon(kAnchor, "T", "one line", BALLOON_ICON_NONE);
     const int single = balloon.EntryTextBox(0).height();
     balloon.ShowBalloon(kAnchor, "T", "first line\nsecond line", BALLOON_ICON_NONE);
     const int twoLines = balloon.EntryTextBox(0).height();
-    QVERIFY2(twoLines >= 2 * (single - 2), qPrintable(QString("%1 vs %2").arg(twoLines).arg(single)));
+    QVERIFY2(twoLines >= 2 * (single - 2),
+             qPrintable(QString("%1 vs %2").arg(twoLines).arg(single)));
 }
 
 QTEST_MAIN(BalloonWndTest)

@@ -15,8 +15,7 @@ namespace {
 // A page as the dialogs build it: two numeric fields on a widget that
 // declares itself a dialog.
 struct Page {
-    explicit Page(bool dialog)
-    {
+    explicit Page(bool dialog) {
         widget.setProperty("kvelDialog", dialog);
         first = new CDigitalEdit(&widget);
         first->setObjectName("2002");
@@ -35,29 +34,25 @@ struct Page {
     CDigitalEdit* second = nullptr;
 };
 
-void UseGateLimits(CDigitalEdit* edit)
-{
+void UseGateLimits(CDigitalEdit* edit) {
     edit->SetValueType(DIGITAL_UINT32);
     edit->SetMinValue(DigitalCellFromUInt32(0), 1e-16);
     edit->SetMaxValue(DigitalCellFromUInt32(15), 1e-16);
 }
 
-void UseThresholdLimits(CDigitalEdit* edit)
-{
+void UseThresholdLimits(CDigitalEdit* edit) {
     edit->SetValueType(DIGITAL_DOUBLE);
     edit->SetMinValue(DigitalCellFromDouble(1.0), 1e-16);
     edit->SetMaxValue(DigitalCellFromDouble(90.0), 1e-16);
 }
 
-QString LastReport(CDigitalEdit* edit)
-{
+QString LastReport(CDigitalEdit* edit) {
     CBalloonWnd* balloon = edit->Balloon();
     if (!balloon || balloon->EntryCount() == 0) return {};
     return balloon->EntryTitle(0) + ": " + balloon->EntryText(0);
 }
 
-void Paste(CDigitalEdit* edit, const QString& text)
-{
+void Paste(CDigitalEdit* edit, const QString& text) {
     QApplication::clipboard()->setText(text);
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
@@ -86,8 +81,7 @@ private slots:
     void leadingNumberIgnoresTheLocale();
 };
 
-void DigitalEditTest::brokenMaximumIsCorrectedAndNotifiedOnce()
-{
+void DigitalEditTest::brokenMaximumIsCorrectedAndNotifiedOnce() {
     Page page(true);
     QVERIFY(page.active);
     UseGateLimits(page.first);
@@ -105,8 +99,7 @@ void DigitalEditTest::brokenMaximumIsCorrectedAndNotifiedOnce()
     QVERIFY(page.second->hasFocus());
 }
 
-void DigitalEditTest::emptiedThresholdBecomesTheMinimum()
-{
+void DigitalEditTest::emptiedThresholdBecomesTheMinimum() {
     Page page(true);
     QVERIFY(page.active);
     UseThresholdLimits(page.first);
@@ -133,8 +126,7 @@ void DigitalEditTest::emptiedThresholdBecomesTheMinimum()
     QCOMPARE(LastReport(page.first), QString("Data Invalid: MaxValue Must <= 12.25"));
 }
 
-void DigitalEditTest::integerLimitsAllowHalfAUnit()
-{
+void DigitalEditTest::integerLimitsAllowHalfAUnit() {
     Page page(true);
     QVERIFY(page.active);
     UseGateLimits(page.first);
@@ -167,8 +159,7 @@ void DigitalEditTest::integerLimitsAllowHalfAUnit()
     QCOMPARE(LastReport(page.first), QString("Data Invalid: MinValue Must >= -3"));
 }
 
-void DigitalEditTest::pastedTextCountsOnlyItsLeadingNumber()
-{
+void DigitalEditTest::pastedTextCountsOnlyItsLeadingNumber() {
     Page page(true);
     QVERIFY(page.active);
     UseGateLimits(page.first);
@@ -193,8 +184,7 @@ void DigitalEditTest::pastedTextCountsOnlyItsLeadingNumber()
     QCOMPARE(page.first->text(), QString("17000000000000000000"));
 }
 
-void DigitalEditTest::minusOnlyInFrontAndNeverOnUnsigned()
-{
+void DigitalEditTest::minusOnlyInFrontAndNeverOnUnsigned() {
     Page page(false);
     QVERIFY(page.active);
     page.first->setFocus();
@@ -224,8 +214,7 @@ void DigitalEditTest::minusOnlyInFrontAndNeverOnUnsigned()
     QCOMPARE(DigitalLeadingNumber(page.first->text()), 3.0);
 }
 
-void DigitalEditTest::secondDecimalPointIsRejected()
-{
+void DigitalEditTest::secondDecimalPointIsRejected() {
     Page page(false);
     QVERIFY(page.active);
     page.first->setFocus();
@@ -254,8 +243,7 @@ void DigitalEditTest::secondDecimalPointIsRejected()
     QCOMPARE(page.first->text(), QString("2."));
 }
 
-void DigitalEditTest::lettersAndBlanksAreRejectedByName()
-{
+void DigitalEditTest::lettersAndBlanksAreRejectedByName() {
     Page page(false);
     QVERIFY(page.active);
     page.first->SetValueType(DIGITAL_DOUBLE);
@@ -273,8 +261,7 @@ void DigitalEditTest::lettersAndBlanksAreRejectedByName()
     QCOMPARE(page.first->Balloon()->EntryText(1), QString("Invalid character 'e'"));
 }
 
-void DigitalEditTest::rejectedKeystrokeRestoresTextAndCursor()
-{
+void DigitalEditTest::rejectedKeystrokeRestoresTextAndCursor() {
     Page page(true);
     QVERIFY(page.active);
     UseGateLimits(page.first);
@@ -290,8 +277,7 @@ void DigitalEditTest::rejectedKeystrokeRestoresTextAndCursor()
     QVERIFY(!page.first->IsEdited());
 }
 
-void DigitalEditTest::untouchedFieldSendsNothing()
-{
+void DigitalEditTest::untouchedFieldSendsNothing() {
     Page page(true);
     QVERIFY(page.active);
     UseGateLimits(page.first);
@@ -306,8 +292,7 @@ void DigitalEditTest::untouchedFieldSendsNothing()
     QVERIFY(!page.first->Balloon());
 }
 
-void DigitalEditTest::textSetByCodeSendsNothing()
-{
+void DigitalEditTest::textSetByCodeSendsNothing() {
     Page page(true);
     QVERIFY(page.active);
     QSignalSpy committed(page.first, &CDigitalEdit::ValueCommitted);
@@ -318,8 +303,7 @@ void DigitalEditTest::textSetByCodeSendsNothing()
     QCOMPARE(committed.count(), 0);
 }
 
-void DigitalEditTest::deleteKeyMakesAnEntry()
-{
+void DigitalEditTest::deleteKeyMakesAnEntry() {
     Page page(true);
     QVERIFY(page.active);
     UseGateLimits(page.first);
@@ -333,12 +317,11 @@ void DigitalEditTest::deleteKeyMakesAnEntry()
     QCOMPARE(committed.count(), 1);
 }
 
-void DigitalEditTest::tabMovesFocusOnlyOnADialog()
-{
+void DigitalEditTest::tabMovesFocusOnlyOnADialog() {
     {
         Page page(false);
         QVERIFY(page.active);
-    QVERIFY(page.active);
+        QVERIFY(page.active);
         page.first->setFocus();
         QSignalSpy committed(page.first, &CDigitalEdit::ValueCommitted);
         QTest::keyClicks(page.first, "3");
@@ -351,7 +334,7 @@ void DigitalEditTest::tabMovesFocusOnlyOnADialog()
     {
         Page page(true);
         QVERIFY(page.active);
-    QVERIFY(page.active);
+        QVERIFY(page.active);
         page.first->setFocus();
         QTest::keyClick(page.first, Qt::Key_Return);
         QVERIFY(page.second->hasFocus());
@@ -360,8 +343,7 @@ void DigitalEditTest::tabMovesFocusOnlyOnADialog()
     }
 }
 
-void DigitalEditTest::reportPointsAtTheFieldAndKeepsTheFocus()
-{
+void DigitalEditTest::reportPointsAtTheFieldAndKeepsTheFocus() {
     Page page(true);
     QVERIFY(page.active);
     UseGateLimits(page.first);
@@ -378,8 +360,7 @@ void DigitalEditTest::reportPointsAtTheFieldAndKeepsTheFocus()
     QCOMPARE(balloon->EntryCount(), 1);
 }
 
-void DigitalEditTest::countDecimals()
-{
+void DigitalEditTest::countDecimals() {
     QCOMPARE(CountDecimals(90.0, 10), 0);
     QCOMPARE(CountDecimals(0.5, 10), 1);
     QCOMPARE(CountDecimals(1.25, 10), 2);
@@ -395,8 +376,7 @@ void DigitalEditTest::countDecimals()
     QCOMPARE(CountDecimals(1.5, 0), 0);
 }
 
-void DigitalEditTest::dialogItemsAsDoubles()
-{
+void DigitalEditTest::dialogItemsAsDoubles() {
     Page page(true);
     QVERIFY(page.active);
     SetDlgItemDouble(&page.widget, 2002, 1.0);
@@ -410,11 +390,10 @@ void DigitalEditTest::dialogItemsAsDoubles()
     page.second->setText("  -7.25dB");
     QCOMPARE(GetDlgItemDouble(&page.widget, 2003), -7.25);
     QCOMPARE(GetDlgItemDouble(&page.widget, 9999), 0.0);  // no such item
-    SetDlgItemDouble(&page.widget, 9999, 1.0);             // ignored
+    SetDlgItemDouble(&page.widget, 9999, 1.0);            // ignored
 }
 
-void DigitalEditTest::leadingNumberIgnoresTheLocale()
-{
+void DigitalEditTest::leadingNumberIgnoresTheLocale() {
     const std::locale previous = std::locale::global(std::locale::classic());
     setlocale(LC_NUMERIC, "de_DE.UTF-8");  // may be missing; '.' must hold either way
     QCOMPARE(DigitalLeadingNumber("12.5"), 12.5);

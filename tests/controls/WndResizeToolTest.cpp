@@ -29,8 +29,7 @@ struct TestWindow {
     QComboBox* combo;
     std::vector<QWidget*> recorded;
 
-    TestWindow()
-    {
+    TestWindow() {
         window.resize(kReferenceWidth, kReferenceHeight);
         QFont font = window.font();
         font.setPointSize(10);
@@ -52,8 +51,7 @@ struct TestWindow {
         recorded = {button, page, edit, pixelLabel, combo};
     }
 
-    void Record(CWndResizeTool& tool)
-    {
+    void Record(CWndResizeTool& tool) {
         tool.ClearChildren();
         tool.SetReferenceSize(kReferenceWidth, kReferenceHeight);
         tool.RegisterChildren(&window);
@@ -61,25 +59,20 @@ struct TestWindow {
         tool.Enable();
     }
 
-    std::vector<QRect> Rects() const
-    {
+    std::vector<QRect> Rects() const {
         std::vector<QRect> rects;
         for (QWidget* widget : recorded) rects.push_back(widget->geometry());
         return rects;
     }
 
-    std::vector<QFont> Fonts() const
-    {
+    std::vector<QFont> Fonts() const {
         std::vector<QFont> fonts;
         for (QWidget* widget : recorded) fonts.push_back(widget->font());
         return fonts;
     }
 };
 
-double PointSize(const QWidget* widget)
-{
-    return widget->font().pointSizeF();
-}
+double PointSize(const QWidget* widget) { return widget->font().pointSizeF(); }
 
 }  // namespace
 
@@ -87,8 +80,7 @@ class WndResizeToolTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void recordsDescendantsDepthFirstInChildOrder()
-    {
+    void recordsDescendantsDepthFirstInChildOrder() {
         TestWindow test;
         auto* popup = new QWidget(&test.window, Qt::Popup);  // a window of its own
         popup->setGeometry(0, 0, 10, 10);
@@ -105,8 +97,7 @@ private slots:
         QCOMPARE(tool.RecordedCount(), 5);
     }
 
-    void doublingTheWidthKeepsHeightsAndFonts()
-    {
+    void doublingTheWidthKeepsHeightsAndFonts() {
         TestWindow test;
         CWndResizeTool tool;
         test.Record(tool);
@@ -127,8 +118,7 @@ private slots:
         }
     }
 
-    void fontsFollowTheSmallerFactor()
-    {
+    void fontsFollowTheSmallerFactor() {
         TestWindow test;
         CWndResizeTool tool;
         test.Record(tool);
@@ -147,8 +137,7 @@ private slots:
         QCOMPARE(test.button->geometry(), QRect(33, 3, 219, 12));
     }
 
-    void theReferenceSizeRestoresEverythingExactly()
-    {
+    void theReferenceSizeRestoresEverythingExactly() {
         TestWindow test;
         CWndResizeTool tool;
         test.Record(tool);
@@ -157,7 +146,8 @@ private slots:
         QRandomGenerator random(20240611);
         double sx = 0, sy = 0;
         for (int i = 0; i < 200; ++i)
-            QVERIFY(tool.ResizeChildren(random.bounded(1, 2000), random.bounded(1, 1500), &sx, &sy));
+            QVERIFY(
+                tool.ResizeChildren(random.bounded(1, 2000), random.bounded(1, 1500), &sx, &sy));
         QVERIFY(test.Rects() != rects);
         QVERIFY(tool.ResizeChildren(kReferenceWidth, kReferenceHeight, &sx, &sy));
         QCOMPARE(sx, 1.0);
@@ -171,8 +161,7 @@ private slots:
         QVERIFY(test.window.updatesEnabled());
     }
 
-    void nothingMovesBeforeEnablingOrWithoutAReferenceSize()
-    {
+    void nothingMovesBeforeEnablingOrWithoutAReferenceSize() {
         TestWindow test;
         const std::vector<QRect> rects = test.Rects();
         CWndResizeTool tool;
@@ -198,8 +187,7 @@ private slots:
         QVERIFY(test.window.updatesEnabled());
     }
 
-    void destroyedWidgetsAreSkipped()
-    {
+    void destroyedWidgetsAreSkipped() {
         TestWindow test;
         CWndResizeTool tool;
         test.Record(tool);
@@ -210,8 +198,7 @@ private slots:
         QCOMPARE(tool.RecordedCount(), 5);
     }
 
-    void layoutsAndScrollAreasPlaceTheirOwnChildren()
-    {
+    void layoutsAndScrollAreasPlaceTheirOwnChildren() {
         QWidget window;
         window.resize(kReferenceWidth, kReferenceHeight);
         auto* panel = new QWidget(&window);

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <set>
-#include <thread>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/KVEL_DataProcess.h"

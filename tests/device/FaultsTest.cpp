@@ -11,7 +11,7 @@ namespace rp = radar_protocol;
 using emulator::Fault;
 
 double ThreadCpuSeconds() {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
@@ -66,13 +66,13 @@ TEST_F(ReplyFaults, LateRepliesAreNeverTakenForALaterCommand) {
     // ID shows up as a wrong value.
     const uint16_t ids[2] = {rp::kParamTriggerFirst, rp::kParamHoldFirst};
     const uint32_t values[2] = {111, 222};
-    while (!KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 2, ids, values, 300)) {
-    }
+    while (!KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 2, ids, values, 300)) {}
     int ok = 0, failed = 0;
     const auto start = Clock::now();
     for (int i = 0; MsSince(start) < 4000; ++i) {
         uint32_t value = 0;
-        if (KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &ids[i % 2], &value, 300)) {
+        if (KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &ids[i % 2], &value,
+                                                             300)) {
             ++ok;
             EXPECT_EQ(value, values[i % 2]) << "call " << i;
         } else {

@@ -98,7 +98,8 @@ public:
     // The next command frame the library sent, within `timeoutMs`; code -1
     // when none came.
     Command NextCommand(int timeoutMs = 2000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             Command c;
             if (TakeFrame(&c)) return c;
@@ -106,12 +107,14 @@ public:
                                   deadline - std::chrono::steady_clock::now())
                                   .count();
             if (left <= 0 || m_master < 0) return {};
-            pollfd p {m_master, POLLIN, 0};
+            pollfd p{m_master, POLLIN, 0};
             if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
             uint8_t chunk[256];
             const ssize_t n = read(m_master, chunk, sizeof chunk);
-            if (n > 0) m_in.insert(m_in.end(), chunk, chunk + n);
-            else usleep(1000);  // the slave is not open yet or was closed
+            if (n > 0)
+                m_in.insert(m_in.end(), chunk, chunk + n);
+            else
+                usleep(1000);  // the slave is not open yet or was closed
         }
     }
 

@@ -48,14 +48,16 @@ TEST_F(EmulatedModule, ParametersRoundTripInFullBatches) {
     uint16_t readIds[13];
     uint32_t read[13] = {};
     for (int i = 0; i < 13; ++i) readIds[i] = static_cast<uint16_t>(rp::kParamTriggerFirst + i);
-    ASSERT_TRUE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 13, readIds, read, 2000));
+    ASSERT_TRUE(
+        KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 13, readIds, read, 2000));
     for (int i = 0; i < 8; ++i) EXPECT_EQ(read[i], values[i]) << i;
 
     // An unknown ID refuses the whole write and changes nothing.
     const uint16_t bad[2] = {rp::kParamGateMax, 0x0777};
     const uint32_t badValues[2] = {3, 3};
     const uint32_t gateMaxBefore = emulator->Parameter(rp::kParamGateMax);
-    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 2, bad, badValues, 2000));
+    EXPECT_FALSE(
+        KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 2, bad, badValues, 2000));
     EXPECT_EQ(emulator->Parameter(rp::kParamGateMax), gateMaxBefore);
 }
 
@@ -119,9 +121,9 @@ TEST_F(EmulatedModule, PacedLineStillAnswersWithinTheHandshakeTimes) {
 
 uint16_t TakeBootValue(void*, const uint8_t* payload, int length, void* context) {
     if (length != 6) return 0xA005;
-    *static_cast<uint32_t*>(context) = static_cast<uint32_t>(payload[2] | (payload[3] << 8) |
-                                                             (payload[4] << 16) |
-                                                             (static_cast<uint32_t>(payload[5]) << 24));
+    *static_cast<uint32_t*>(context) =
+        static_cast<uint32_t>(payload[2] | (payload[3] << 8) | (payload[4] << 16) |
+                              (static_cast<uint32_t>(payload[5]) << 24));
     return static_cast<uint16_t>(payload[0] | (payload[1] << 8));
 }
 
@@ -132,12 +134,12 @@ TEST_F(EmulatedModule, FirmwareFormOpensTheLineOnlyAndBootCommandsGoThrough) {
     EXPECT_EQ(emulator->CommandsAnswered(), 0u);
     ASSERT_TRUE(KVEL_Interface_RadarDevice_StartCmdMode(device, 2, 50));
     uint32_t value = 0;
-    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x70, nullptr, 0, TakeBootValue,
-                                                              &value, 3500),
+    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x70, nullptr, 0,
+                                                              TakeBootValue, &value, 3500),
               0);
     EXPECT_EQ(value, 2u);  // App0
-    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x74, nullptr, 0, TakeBootValue,
-                                                              &value, 500),
+    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x74, nullptr, 0,
+                                                              TakeBootValue, &value, 500),
               KVEL_SEND_REFUSED);  // a code this module does not take
 }
 
@@ -162,8 +164,8 @@ TEST_F(EmulatedModule, WithdrawnPortCannotBeOpened) {
     Start(Fast());
     const int port = emulator->PortNumber();
     emulator.reset();
-    EXPECT_FALSE(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, port, 115200, 2, 1, 1, 1,
-                                                                 150));
+    EXPECT_FALSE(
+        KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, port, 115200, 2, 1, 1, 1, 150));
 }
 
 }  // namespace

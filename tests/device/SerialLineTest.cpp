@@ -1,6 +1,6 @@
 // The library against a module played by hand on a pseudo-terminal.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,9 +9,9 @@
 #include <atomic>
 #include <thread>
 
+#include "PtyModule.h"
 #include "device/KVEL_DataProcess.h"
 #include "device/SerialLine.h"
-#include "PtyModule.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ long long MsSince(Clock::time_point start) {
 }
 
 double ThreadCpuSeconds() {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
@@ -128,7 +128,8 @@ TEST_F(SerialLineTest, SequenceNumbersGoRoundAndEachReplyMatchesItsCommand) {
     for (int i = 0; i < 20; ++i) {
         const uint16_t id = rp::kParamGateMax;
         uint32_t value = 0;
-        ASSERT_TRUE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &id, &value, 500));
+        ASSERT_TRUE(
+            KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &id, &value, 500));
         EXPECT_EQ(value, static_cast<uint32_t>(1000 + i));
     }
     play.join();
@@ -228,18 +229,19 @@ TEST_F(SerialLineTest, SendCommandHandsThePayloadToTheHandlerAndReturnsItsResult
     EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x72, data, 3, CaptureReply,
                                                               &got, 500),
               0);
-    EXPECT_EQ(got, (std::vector<uint8_t> {0, 0, 0x78, 0x56, 0x34, 0x12}));
-    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x70, nullptr, 0, CaptureReply,
-                                                              &got, 500),
+    EXPECT_EQ(got, (std::vector<uint8_t>{0, 0, 0x78, 0x56, 0x34, 0x12}));
+    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x70, nullptr, 0,
+                                                              CaptureReply, &got, 500),
               0xA005);
-    EXPECT_TRUE(KVEL_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(device, 0x74, nullptr, 0));
+    EXPECT_TRUE(
+        KVEL_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(device, 0x74, nullptr, 0));
     play.join();
-    EXPECT_EQ(sentPayload, (std::vector<uint8_t> {9, 8, 7}));
+    EXPECT_EQ(sentPayload, (std::vector<uint8_t>{9, 8, 7}));
 }
 
 TEST_F(SerialLineTest, FramesAboveTheMaximumAreNeverSent) {
     ASSERT_TRUE(OpenPlain());
-    std::atomic<int> commandsSeen {0};
+    std::atomic<int> commandsSeen{0};
     std::jthread play([&] {
         for (;;) {
             Command c = module.NextCommand(600);
@@ -259,9 +261,8 @@ TEST_F(SerialLineTest, FramesAboveTheMaximumAreNeverSent) {
     EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 0, ids, values, 500));
     EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, -1, ids, values, 500));
     std::vector<uint8_t> big(64 - 12 + 1, 0);
-    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x73, big.data(),
-                                                              static_cast<int>(big.size()), nullptr,
-                                                              nullptr, 500),
+    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(
+                  device, 0x73, big.data(), static_cast<int>(big.size()), nullptr, nullptr, 500),
               KVEL_SEND_TOO_LONG);
     EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(
         device, 0x73, big.data(), static_cast<int>(big.size())));
@@ -269,10 +270,10 @@ TEST_F(SerialLineTest, FramesAboveTheMaximumAreNeverSent) {
 
     EXPECT_TRUE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 13, ids, values, 500));
     EXPECT_TRUE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 8, ids, values, 500));
-    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x73, big.data(),
-                                                              static_cast<int>(big.size()) - 1,
-                                                              nullptr, nullptr, 500),
-              0);
+    EXPECT_EQ(
+        KVEL_Interface_RadarDevice_Protocol_SendCommand(
+            device, 0x73, big.data(), static_cast<int>(big.size()) - 1, nullptr, nullptr, 500),
+        0);
     play.join();
     EXPECT_EQ(commandsSeen.load(), 3);
 }
@@ -397,8 +398,8 @@ TEST_F(SerialLineTest, UnusableBaudRatesAndUnknownPortsAreRefusedWithAReason) {
     EXPECT_FALSE(OpenPlain(-9600));
     EXPECT_NE(log.Text().find("baud rate 12345"), std::string::npos) << log.Text();
     EXPECT_FALSE(KVEL_Interface_RadarDevice_IsConnected(device));
-    EXPECT_FALSE(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, 9999, 115200, 2, 0, 0, 0,
-                                                                 50));
+    EXPECT_FALSE(
+        KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, 9999, 115200, 2, 0, 0, 0, 50));
     EXPECT_NE(log.Text().find("no such port number"), std::string::npos) << log.Text();
     EXPECT_TRUE(OpenPlain(9600));
 }
@@ -431,7 +432,7 @@ TEST_F(SerialLineTest, PermissionDeniedNamesTheGroupThatOwnsTheDevice) {
 
 TEST_F(SerialLineTest, ReaderAndCommandsOnTwoThreadsDoNotMixTheirBytes) {
     ASSERT_TRUE(OpenPlain());
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     std::jthread play([&] {
         while (!stop) {
             Command c = module.NextCommand(100);

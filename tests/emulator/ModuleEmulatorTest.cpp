@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
 #include <fcntl.h>
-#include <optional>
-#include <set>
 #include <poll.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "common/KVEL_Common.h"
@@ -115,7 +115,9 @@ public:
         m_sequence = static_cast<uint8_t>((m_sequence + 1) % 16);
         SendRaw(Frame(code, m_sequence, payload));
     }
-    void SendRaw(const Bytes& bytes) { ASSERT_EQ(write(m_fd, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void SendRaw(const Bytes& bytes) {
+        ASSERT_EQ(write(m_fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
     static Bytes Frame(uint8_t code, uint8_t sequence, const Bytes& payload) {
         Bytes frame(kCmdHeader, kCmdHeader + 4);
         Put16(&frame, static_cast<uint16_t>(payload.size()));
@@ -132,7 +134,8 @@ public:
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (true) {
             if (auto reply = TakeReply(code, sequence)) return *reply;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return Reply{};
         }
     }
@@ -145,7 +148,8 @@ public:
     Bytes Collect(int ms) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
         while (true) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) break;
             ReadSome(static_cast<int>(left.count()));
         }
@@ -196,8 +200,9 @@ private:
             const uint16_t word = U16(&m_input[pos + 6]);
             const size_t next = pos + 12 + length;
             if ((word & 0xFF) == code && ((word >> 8) & 0xF) == sequence) {
-                found = Reply{word >> 12, Bytes(m_input.begin() + static_cast<long>(pos + 8),
-                                                m_input.begin() + static_cast<long>(pos + 8 + length))};
+                found =
+                    Reply{word >> 12, Bytes(m_input.begin() + static_cast<long>(pos + 8),
+                                            m_input.begin() + static_cast<long>(pos + 8 + length))};
                 pos = next;
                 break;
             }
@@ -348,8 +353,14 @@ TEST_F(EmulatorTest, ParametersReadAndWrittenInBatches) {
     for (int i = 0; i < 6; ++i) EXPECT_EQ(U32(&defaults.payload[4 * i]), expected[i]) << i;
 
     // Eight entries fit 64 bytes; every value is kept as given.
-    auto set = m_host.Ask(kSetParams, Entries({{0x0001, 99}, {0x0004, 3}, {0x0010, 1}, {0x0011, 2},
-                                               {0x0012, 1000000000}, {0x0020, 5}, {0x002F, 6}, {0x001F, 7}}));
+    auto set = m_host.Ask(kSetParams, Entries({{0x0001, 99},
+                                               {0x0004, 3},
+                                               {0x0010, 1},
+                                               {0x0011, 2},
+                                               {0x0012, 1000000000},
+                                               {0x0020, 5},
+                                               {0x002F, 6},
+                                               {0x001F, 7}}));
     ASSERT_TRUE(set);
     EXPECT_EQ(set.status, 0);
     EXPECT_TRUE(set.payload.empty());
@@ -420,7 +431,8 @@ TEST_F(EmulatorTest, OperatingModeAndReportStreams) {
         const uint16_t distance = U16(&frame.payload[1]);
         EXPECT_LE(state, 1);
         EXPECT_EQ(distance == 0, state == 0);
-        for (int gate = 0; gate < 16; ++gate) EXPECT_GT(U16(&frame.payload[3 + 2 * gate]), 0) << gate;
+        for (int gate = 0; gate < 16; ++gate)
+            EXPECT_GT(U16(&frame.payload[3 + 2 * gate]), 0) << gate;
     }
     EXPECT_GE(m_module->ReportFramesSent(), abd.frames.size());
 
@@ -515,8 +527,10 @@ TEST_F(EmulatorTest, RealTimingPacesBytesAtTheBaudRate) {
 TEST(FaultListTest, ParsesNamesAndRefusesUnknownOnes) {
     std::set<Fault> faults;
     std::string error;
-    EXPECT_TRUE(emulator::ParseFaultList("stray-bytes, late-replies,,line-disappears", &faults, &error));
-    EXPECT_EQ(faults, (std::set<Fault>{Fault::StrayBytes, Fault::LateReplies, Fault::LineDisappears}));
+    EXPECT_TRUE(
+        emulator::ParseFaultList("stray-bytes, late-replies,,line-disappears", &faults, &error));
+    EXPECT_EQ(faults,
+              (std::set<Fault>{Fault::StrayBytes, Fault::LateReplies, Fault::LineDisappears}));
     EXPECT_FALSE(emulator::ParseFaultList("drop-replies,nonsense", &faults, &error));
     EXPECT_NE(error.find("nonsense"), std::string::npos);
     EXPECT_EQ(faults.count(Fault::DropReplies), 0u);

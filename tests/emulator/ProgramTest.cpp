@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "common/KVEL_Common.h"
@@ -63,13 +63,15 @@ public:
         std::string text;
         char buffer[512];
         ssize_t n;
-        while ((n = read(m_err, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+        while ((n = read(m_err, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<size_t>(n));
         return text;
     }
     void Signal(int signal) { kill(m_pid, signal); }
     // The exit code, or -1 when it did not exit normally within `timeoutMs`.
     int Wait(int timeoutMs) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < deadline) {
             int status = 0;
             if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
@@ -104,7 +106,8 @@ TEST(ProgramTest, PrintsItsPortAndStopsCleanlyOnEitherSignal) {
 
 TEST(ProgramTest, BadArgumentsGiveUsageAndExitCode2) {
     const std::vector<std::vector<std::string>> cases = {
-        {"--port"}, {"--baud", "12345"}, {"--max-frame", "15"}, {"--fault", "nonsense"}, {"--colour", "red"},
+        {"--port"},          {"--baud", "12345"}, {"--max-frame", "15"}, {"--fault", "nonsense"},
+        {"--colour", "red"},
     };
     for (const auto& args : cases) {
         Program program(args);

@@ -98,7 +98,8 @@ TEST(SceneTest, TargetWalksInStandsAndLeavesOnACycle) {
 }
 
 TEST(SceneTest, UnreachableThresholdsNeverReportPresence) {
-    for (const auto& report : RunScene(11, WithThresholds(kNeverReached, kNeverReached), kTwoCycles)) {
+    for (const auto& report :
+         RunScene(11, WithThresholds(kNeverReached, kNeverReached), kTwoCycles)) {
         ASSERT_EQ(report.state, 0);
         ASSERT_EQ(report.distanceCm, 0);
     }
@@ -127,9 +128,11 @@ TEST(SceneTest, DefaultsFollowTheTargetInAndOut) {
             presentWhileNear += report.state;
             // The reported gate is the person's gate, give or take one.
             const double reported = report.distanceCm / 100.0;
-            if (report.state == 1 && (reported < metres - 0.8 || reported > metres + 0.8)) ++distanceOff;
+            if (report.state == 1 && (reported < metres - 0.8 || reported > metres + 0.8))
+                ++distanceOff;
         }
-        if (goneFor > settings.absenceDelaySeconds + 1.5 && report.state == 0) absentOnceGone = true;
+        if (goneFor > settings.absenceDelaySeconds + 1.5 && report.state == 0)
+            absentOnceGone = true;
     }
     EXPECT_EQ(presentWhileNear, nearTicks);
     EXPECT_EQ(distanceOff, 0);

@@ -26,15 +26,13 @@ namespace {
 QString Folder() { return QString::fromStdString(TestProgramFolder()); }
 QString InFolder(const QString& name) { return Folder() + "/" + name; }
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
     return file.readAll();
 }
 
-void WriteAll(const QString& path, const QByteArray& content)
-{
+void WriteAll(const QString& path, const QByteArray& content) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(content);
@@ -43,8 +41,7 @@ void WriteAll(const QString& path, const QByteArray& content)
 // A module on a virtual port, connected as the connection panel leaves it:
 // port open, command mode left again.
 struct ConnectedModule {
-    explicit ConnectedModule(std::set<emulator::Fault> faults = {})
-    {
+    explicit ConnectedModule(std::set<emulator::Fault> faults = {}) {
         emulator::Options options;
         options.faults = std::move(faults);
         emulator = std::make_unique<emulator::ModuleEmulator>(options);
@@ -52,12 +49,11 @@ struct ConnectedModule {
         started = emulator->Start(&error);
         device = KVEL_Interface_RadarDevice_Serial_Create();
         if (!started) return;
-        opened = KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, emulator->PortNumber(), 115200,
-                                                                 2, 1, 1, 1, 150) != 0;
+        opened = KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, emulator->PortNumber(),
+                                                                 115200, 2, 1, 1, 1, 150) != 0;
         KVEL_Interface_RadarDevice_StopCmdMode(device);
     }
-    ~ConnectedModule()
-    {
+    ~ConnectedModule() {
         KVEL_Interface_RadarDevice_Serial_Close(device);
         KVEL_Interface_RadarDevice_Serial_Destroy(device);
     }
@@ -101,8 +97,7 @@ private:
     KVEL_RADAR_HANDLE m_idleDevice = nullptr;
 };
 
-void ParamPageTest::init()
-{
+void ParamPageTest::init() {
     ResetTestProgramFolder();
     SetUiLanguage(UiLanguage::English);
     gAppConfig.Clear();
@@ -112,8 +107,7 @@ void ParamPageTest::init()
     m_idleDevice = KVEL_Interface_RadarDevice_Serial_Create();
 }
 
-void ParamPageTest::cleanup()
-{
+void ParamPageTest::cleanup() {
     m_window.reset();
     m_page = nullptr;
     m_prompt.reset();
@@ -121,8 +115,7 @@ void ParamPageTest::cleanup()
     m_idleDevice = nullptr;
 }
 
-void ParamPageTest::MakePage(KVEL_RADAR_HANDLE device)
-{
+void ParamPageTest::MakePage(KVEL_RADAR_HANDLE device) {
     m_window = std::make_unique<QWidget>();
     m_page = new CParamSettingDlg();
     m_page->SetDevice(device ? device : m_idleDevice, &m_params);
@@ -131,12 +124,12 @@ void ParamPageTest::MakePage(KVEL_RADAR_HANDLE device)
     m_window->show();
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    for (int id : {2002, 2003, 2010, 2025, 2030, 2045}) QVERIFY2(Field(id), qPrintable(QString::number(id)));
+    for (int id : {2002, 2003, 2010, 2025, 2030, 2045})
+        QVERIFY2(Field(id), qPrintable(QString::number(id)));
 }
 
 // Types into a field and leaves it with Tab, as the user does.
-void ParamPageTest::Enter(int id, const QString& keys)
-{
+void ParamPageTest::Enter(int id, const QString& keys) {
     CDigitalEdit* field = Field(id);
     field->setFocus();
     field->selectAll();
@@ -145,8 +138,7 @@ void ParamPageTest::Enter(int id, const QString& keys)
     QTest::keyClick(field, Qt::Key_Tab);
 }
 
-void ParamPageTest::committedEntriesReachTheSet()
-{
+void ParamPageTest::committedEntriesReachTheSet() {
     MakePage();
     Enter(2002, "16");
     QCOMPARE(Field(2002)->text(), QString("15"));
@@ -182,8 +174,7 @@ void ParamPageTest::committedEntriesReachTheSet()
     QVERIFY(m_page->isVisible());
 }
 
-void ParamPageTest::fieldsShowTheSetWithoutNotifying()
-{
+void ParamPageTest::fieldsShowTheSetWithoutNotifying() {
     MakePage();
     QCOMPARE(Field(2002)->text(), QString("15"));
     QCOMPARE(Field(2003)->text(), QString("10"));
@@ -212,8 +203,7 @@ void ParamPageTest::fieldsShowTheSetWithoutNotifying()
     QVERIFY(m_prompt->messages.empty());
 }
 
-void ParamPageTest::settingsSectionIsLoadedAndStored()
-{
+void ParamPageTest::settingsSectionIsLoadedAndStored() {
     XMLNode section = AppConfigSection("ParamSetting");
     section.SetAttribute("GateMax", "9");
     section.SetAttribute("HoldGate2Threshold", "44.50");
@@ -234,8 +224,7 @@ void ParamPageTest::settingsSectionIsLoadedAndStored()
     QVERIFY(saved.contains("HoldGate15Threshold=\"30.00\""));
 }
 
-void ParamPageTest::writeThenReadThroughTheModule()
-{
+void ParamPageTest::writeThenReadThroughTheModule() {
     ConnectedModule module;
     QVERIFY(module.started);
     QVERIFY(module.opened);
@@ -272,8 +261,7 @@ void ParamPageTest::writeThenReadThroughTheModule()
     QVERIFY(!module.emulator->InCommandMode());
 }
 
-void ParamPageTest::readingWhileDisconnectedChangesNothing()
-{
+void ParamPageTest::readingWhileDisconnectedChangesNothing() {
     MakePage();
     Enter(2002, "4");
     m_page->OnReadSensorConfig();
@@ -289,8 +277,7 @@ void ParamPageTest::readingWhileDisconnectedChangesNothing()
     QCOMPARE(m_prompt->messages[1].text, LoadStringW(10103));
 }
 
-void ParamPageTest::moduleThatRefusesIsReported()
-{
+void ParamPageTest::moduleThatRefusesIsReported() {
     ConnectedModule module({emulator::Fault::FailingStatus});
     QVERIFY(module.started);
     MakePage(module.device);
@@ -302,8 +289,7 @@ void ParamPageTest::moduleThatRefusesIsReported()
     QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Error);
 }
 
-void ParamPageTest::savingTheDefaults()
-{
+void ParamPageTest::savingTheDefaults() {
     MakePage();
     const QString path = InFolder("Defaults.xml");
     m_prompt->saveAnswers.push_back(path);
@@ -312,7 +298,8 @@ void ParamPageTest::savingTheDefaults()
     QCOMPARE(int(m_prompt->fileRequests.size()), 1);
     const FileDialogRequest& request = m_prompt->fileRequests[0];
     QCOMPARE(request.initialPath, InFolder("RadarParamConfig.xml"));
-    QCOMPARE(request.filter, QString("Radar Parameter Config File(*.xml)|*.xml|All Files (*.*)|*.*||"));
+    QCOMPARE(request.filter,
+             QString("Radar Parameter Config File(*.xml)|*.xml|All Files (*.*)|*.*||"));
     QCOMPARE(request.defaultExtension, QString("xml"));
     QVERIFY(request.confirmOverwrite);
     QVERIFY(m_prompt->messages.empty());  // success says nothing
@@ -324,7 +311,8 @@ void ParamPageTest::savingTheDefaults()
     QVERIFY(content.contains("ObjectDisappearDelayTime=\"10\""));
     int previous = content.indexOf("ObjectDisappearDelayTime");
     QVERIFY(content.indexOf("GateMax") < previous);
-    for (const char* format : {"TriggerGate%1Threshold=\"30.00\"", "HoldGate%1Threshold=\"30.00\""}) {
+    for (const char* format :
+         {"TriggerGate%1Threshold=\"30.00\"", "HoldGate%1Threshold=\"30.00\""}) {
         for (int gate = 0; gate < 16; ++gate) {
             const int at = content.indexOf(QString(format).arg(gate).toUtf8());
             QVERIFY2(at > previous, format);
@@ -336,8 +324,7 @@ void ParamPageTest::savingTheDefaults()
     QVERIFY(ReadAll(InFolder("appConfig.xml")).contains("RadarConfigFile=\"Defaults.xml\""));
 }
 
-void ParamPageTest::negativeDelayRoundTripsAsUnsigned()
-{
+void ParamPageTest::negativeDelayRoundTripsAsUnsigned() {
     MakePage();
     Enter(2003, "-1");
     const QString path = InFolder("Delay.xml");
@@ -358,8 +345,7 @@ void ParamPageTest::negativeDelayRoundTripsAsUnsigned()
     QVERIFY(open.defaultExtension.isEmpty());
 }
 
-void ParamPageTest::loadingKeepsWhatTheFileLacks()
-{
+void ParamPageTest::loadingKeepsWhatTheFileLacks() {
     MakePage();
     m_params.GateMax = 3;
     m_params.HoldThreshold[0] = 50;
@@ -372,7 +358,8 @@ void ParamPageTest::loadingKeepsWhatTheFileLacks()
     QCOMPARE(Field(2002)->text(), QString("3"));
 
     const QString gateOnly = InFolder("GateOnly.xml");
-    WriteAll(gateOnly, "<?xml version=\"1.0\"?>\n<radarparam gatemax=\"12\" HoldGate0Threshold=\"\"/>\n");
+    WriteAll(gateOnly,
+             "<?xml version=\"1.0\"?>\n<radarparam gatemax=\"12\" HoldGate0Threshold=\"\"/>\n");
     m_prompt->openAnswers.push_back(gateOnly);
     m_page->OnLoadConfigFile();
     QCOMPARE(m_params.GateMax, 12);
@@ -392,8 +379,7 @@ void ParamPageTest::loadingKeepsWhatTheFileLacks()
     QVERIFY(m_prompt->messages.empty());
 }
 
-void ParamPageTest::savingOverKeepsOtherContent()
-{
+void ParamPageTest::savingOverKeepsOtherContent() {
     MakePage();
     const QString path = InFolder("Shared.xml");
     WriteAll(path,
@@ -411,8 +397,7 @@ void ParamPageTest::savingOverKeepsOtherContent()
     QCOMPARE(content.count("<RadarParam"), 1);
 }
 
-void ParamPageTest::rememberedNameIsProposedInTheProgramFolder()
-{
+void ParamPageTest::rememberedNameIsProposedInTheProgramFolder() {
     MakePage();
     QDir().mkpath(InFolder("elsewhere"));
     const QString other = InFolder("elsewhere/Other.xml");
@@ -433,12 +418,12 @@ void ParamPageTest::rememberedNameIsProposedInTheProgramFolder()
     const QString longPath = InFolder(QString(300, 'a') + ".xml");
     m_prompt->saveAnswers.push_back(longPath);
     m_page->OnSaveConfigFile();
-    const QString remembered = QString::fromUtf8(AppConfigElement().GetAttribute("RadarConfigFile"));
+    const QString remembered =
+        QString::fromUtf8(AppConfigElement().GetAttribute("RadarConfigFile"));
     QCOMPARE(remembered.size() + Folder().size() + 1, 259);
 }
 
-void ParamPageTest::unwritableTargetIsReported()
-{
+void ParamPageTest::unwritableTargetIsReported() {
     MakePage();
     const QString path = InFolder("missing-folder/Params.xml");
     m_prompt->saveAnswers.push_back(path);
@@ -456,8 +441,7 @@ void ParamPageTest::unwritableTargetIsReported()
 
 // Renders the page with a field's report showing; written where
 // KVEL_SCREENSHOT names a file (KVEL_SCREENSHOT_CHINESE: the Chinese page).
-void ParamPageTest::screenshotWithBalloon()
-{
+void ParamPageTest::screenshotWithBalloon() {
     if (std::getenv("KVEL_SCREENSHOT_CHINESE")) SetUiLanguage(UiLanguage::Chinese);
     MakePage();
     Enter(2012, "95");
@@ -479,8 +463,7 @@ void ParamPageTest::screenshotWithBalloon()
     QVERIFY(picture.save(QString::fromLocal8Bit(target)));
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int exitCode = 0;
     if (RelaunchFromProgramFolderCopy(argc, argv, &exitCode)) return exitCode;
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -138,7 +138,9 @@ TEST_F(RadarParamFileTest, OnlyThePresentNonEmptyAttributesChange) {
 
 TEST_F(RadarParamFileTest, ValuesOutsideThePageLimitsAreTakenAsTheyStand) {
     const fs::path path = File("wide.xml");
-    Write(path, "<RadarParam GateMax=\"99\" TriggerGate0Threshold=\"250.00\" HoldGate0Threshold=\"-4\"/>");
+    Write(
+        path,
+        "<RadarParam GateMax=\"99\" TriggerGate0Threshold=\"250.00\" HoldGate0Threshold=\"-4\"/>");
     RadarParamSet params;
     ASSERT_TRUE(LoadRadarParamFile(Wide(path).c_str(), &params));
     EXPECT_EQ(params.GateMax, 99);
@@ -156,8 +158,9 @@ TEST_F(RadarParamFileTest, SavingOverKeepsOtherContent) {
     const std::string text = Read(path);
     EXPECT_NE(text.find("<Note text=\"keep me\""), std::string::npos) << text;
     // Existing attributes keep their places; the missing ones follow.
-    EXPECT_NE(text.find("<RadarParam Comment=\"bench 3\" GateMax=\"7\" ObjectDisappearDelayTime=\"123\""),
-              std::string::npos)
+    EXPECT_NE(
+        text.find("<RadarParam Comment=\"bench 3\" GateMax=\"7\" ObjectDisappearDelayTime=\"123\""),
+        std::string::npos)
         << text;
     EXPECT_EQ(text.find("GateMax=\"2\""), std::string::npos);
 

@@ -23,8 +23,8 @@ TEST(RadarThresholdTest, DecibelsToModuleValues) {
     EXPECT_EQ(RadarThresholdFromDb(-3.0), 0u);
     EXPECT_EQ(RadarThresholdFromDb(std::nan("")), 0u);
     EXPECT_EQ(RadarThresholdFromDb(90.0), 1000000000u);
-    EXPECT_EQ(RadarThresholdFromDb(1.0), 1u);   // 1.2589 rounds down
-    EXPECT_EQ(RadarThresholdFromDb(3.0), 2u);   // 1.995 rounds up
+    EXPECT_EQ(RadarThresholdFromDb(1.0), 1u);  // 1.2589 rounds down
+    EXPECT_EQ(RadarThresholdFromDb(3.0), 2u);  // 1.995 rounds up
 }
 
 TEST(RadarThresholdTest, ValuesBeyondThirtyTwoBitsSaturate) {

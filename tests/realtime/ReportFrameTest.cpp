@@ -30,7 +30,11 @@ Bytes Frame(const ObjectReport& report) {
 
 // A frame with any payload length and a chosen tailer.
 Bytes RawFrame(uint16_t length, bool goodTailer = true, uint8_t fill = 0x11) {
-    Bytes frame = {0xF4, 0xF3, 0xF2, 0xF1, static_cast<uint8_t>(length & 0xFF),
+    Bytes frame = {0xF4,
+                   0xF3,
+                   0xF2,
+                   0xF1,
+                   static_cast<uint8_t>(length & 0xFF),
                    static_cast<uint8_t>(length >> 8)};
     frame.insert(frame.end(), length, fill);
     const Bytes tailer = goodTailer ? Bytes{0xF8, 0xF7, 0xF6, 0xF5} : Bytes{0xF8, 0xF7, 0xF6, 0x00};
@@ -38,7 +42,9 @@ Bytes RawFrame(uint16_t length, bool goodTailer = true, uint8_t fill = 0x11) {
     return frame;
 }
 
-void Add(Bytes* stream, const Bytes& part) { stream->insert(stream->end(), part.begin(), part.end()); }
+void Add(Bytes* stream, const Bytes& part) {
+    stream->insert(stream->end(), part.begin(), part.end());
+}
 
 bool SameReport(const ObjectReport& a, const ObjectReport& b) {
     return a.TargetState == b.TargetState && a.TargetDistance == b.TargetDistance &&
@@ -276,9 +282,15 @@ TEST(ReportFrameParserChunkingTest, RandomChunkingGivesTheSameReportsAsOneShot) 
             stream.push_back(pool[random() % sizeof pool]);
         }
         switch (random() % 10) {
-            case 0: Add(&stream, RawFrame(static_cast<uint16_t>(random() % 50))); break;
-            case 1: Add(&stream, RawFrame(35, false)); break;
-            default: Add(&stream, Frame(MakeReport(1, static_cast<uint16_t>(i), static_cast<uint16_t>(i))));
+            case 0:
+                Add(&stream, RawFrame(static_cast<uint16_t>(random() % 50)));
+                break;
+            case 1:
+                Add(&stream, RawFrame(35, false));
+                break;
+            default:
+                Add(&stream,
+                    Frame(MakeReport(1, static_cast<uint16_t>(i), static_cast<uint16_t>(i))));
         }
     }
 

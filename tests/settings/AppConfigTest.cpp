@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "FixtureProbe.h"
 #include "ProgramFolder.h"
 #include "common/KVEL_Common.h"
-#include "FixtureProbe.h"
 
 namespace {
 
@@ -74,7 +74,8 @@ protected:
     void FillWithManySections(int count) {
         XMLNode config = gAppConfig.GetRoot().FindOrAddChild(app_config::kRootElement);
         for (int i = 0; i < count; ++i) {
-            config.AddChild("Section").SetAttribute("Value", "a long enough value to make the file big");
+            config.AddChild("Section").SetAttribute("Value",
+                                                    "a long enough value to make the file big");
         }
     }
 
@@ -90,7 +91,8 @@ TEST_F(SettingsFile, FirstStartWritesTheDeclarationAndTheRootElement) {
 }
 
 TEST_F(SettingsFile, ALowerCaseRootElementIsAcceptedAndNotRewritten) {
-    const std::string original = "<?xml version=\"1.0\"?>\n<!-- mine -->\n<appconfig Language=\"chs\"/>\n";
+    const std::string original =
+        "<?xml version=\"1.0\"?>\n<!-- mine -->\n<appconfig Language=\"chs\"/>\n";
     LoadFrom(original);
     ASSERT_TRUE(AppConfigElement());
     EXPECT_STREQ(AppConfigElement().GetName(), "appconfig");
@@ -105,14 +107,17 @@ TEST_F(SettingsFile, AMalformedOrEmptyFileIsReplacedByOneWithTheRootElement) {
         XMLParser reread;
         const std::string saved = ReadText(path);
         reread.LoadFromMemory(saved.data(), saved.size());
-        EXPECT_TRUE(reread.GetRoot().FindChild(app_config::kRootElement)) << "from \"" << bad << "\": " << saved;
+        EXPECT_TRUE(reread.GetRoot().FindChild(app_config::kRootElement))
+            << "from \"" << bad << "\": " << saved;
     }
     // Other top-level content is written back with it.
     EXPECT_NE(ReadText(path).find("<Other />"), std::string::npos);
 }
 
 TEST_F(SettingsFile, ValuesAreWrittenBackUnderTheFilesSpellingAndUnknownOnesSurvive) {
-    LoadFrom("<AppConfig baudrate=\"9600\" Unknown=\"x\"><ParamSetting gatemax=\"3\" Extra=\"y\"/></AppConfig>");
+    LoadFrom(
+        "<AppConfig baudrate=\"9600\" Unknown=\"x\"><ParamSetting gatemax=\"3\" "
+        "Extra=\"y\"/></AppConfig>");
     XMLNode config = AppConfigElement();
     ASSERT_STREQ(config.GetAttribute(app_config::kBaudRate), "9600");
     int32_t baud = 0;
@@ -121,8 +126,8 @@ TEST_F(SettingsFile, ValuesAreWrittenBackUnderTheFilesSpellingAndUnknownOnesSurv
 
     config.SetAttributeInt(app_config::kBaudRate, 57600);
     AppConfigSection(app_config::kParamSetting).SetAttributeInt("GateMax", 8);
-    AppConfigSection(app_config::kObjectInfo).SetAttributeHex(app_config::kOiEnergyActiveColor,
-                                                               app_config::kDefaultOiEnergyActiveColor);
+    AppConfigSection(app_config::kObjectInfo)
+        .SetAttributeHex(app_config::kOiEnergyActiveColor, app_config::kDefaultOiEnergyActiveColor);
     ASSERT_TRUE(SaveAppConfig());
     ASSERT_TRUE(SaveAppConfig());  // a second save changes nothing further
 
@@ -218,9 +223,11 @@ TEST_F(SettingsFile, AnInterruptedSaveNeverLeavesAPartialFile) {
         waitpid(child, nullptr, 0);
 
         const std::string now = ReadText(path);
-        EXPECT_TRUE(now == previous || now == next) << "round " << round << ": " << now.size() << " bytes";
+        EXPECT_TRUE(now == previous || now == next)
+            << "round " << round << ": " << now.size() << " bytes";
         if (sawTemporary && now == previous) ++caughtWhileWriting;
-        for (const std::string& name : LeftoversBeside(folder, app_config::kFileName)) unlink((folder + "/" + name).c_str());
+        for (const std::string& name : LeftoversBeside(folder, app_config::kFileName))
+            unlink((folder + "/" + name).c_str());
     }
     EXPECT_GT(caughtWhileWriting, 0) << "no save was ever interrupted while writing";
 }
@@ -246,7 +253,8 @@ TEST_F(SettingsFile, ASaveKeepsPermissionsAndSymbolicLinks) {
 
 int main(int argc, char** argv) {
     int exitCode = 0;
-    if (RelaunchFromProgramFolderCopy(argc, argv, &exitCode, {FixtureProbeDataFile()})) return exitCode;
+    if (RelaunchFromProgramFolderCopy(argc, argv, &exitCode, {FixtureProbeDataFile()}))
+        return exitCode;
     if (RunFixtureProbe(argc, argv, &exitCode)) return exitCode;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

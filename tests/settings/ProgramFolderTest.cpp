@@ -45,7 +45,9 @@ int ExitStatusOf(pid_t child) {
     return WEXITSTATUS(status);
 }
 
-int RelaunchAndWait(const std::string& probeArgument) { return ExitStatusOf(StartRelaunch(probeArgument)); }
+int RelaunchAndWait(const std::string& probeArgument) {
+    return ExitStatusOf(StartRelaunch(probeArgument));
+}
 
 std::vector<std::string> ReadLines(const std::string& path) {
     std::ifstream in(path);
@@ -113,10 +115,12 @@ TEST_F(ProgramFolderFixture, ResetKeepsOnlyTheProgramAndWhatCameWithIt) {
     ResetTestProgramFolder();
 
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    const std::vector<std::string> expected = {fs::path(FixtureProbeDataFile()).filename().string(),
-                                               fs::read_symlink("/proc/self/exe").filename().string()};
+    const std::vector<std::string> expected = {
+        fs::path(FixtureProbeDataFile()).filename().string(),
+        fs::read_symlink("/proc/self/exe").filename().string()};
     EXPECT_EQ(names, expected);
 }
 

@@ -41,7 +41,9 @@ fs::path TemporaryRoot() {
 void MakeWritable(const fs::path& folder) {
     std::error_code error;
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, error);
-    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::skip_permission_denied, error),
+         end;
          !error && it != end; it.increment(error)) {
         if (it->is_directory(error) && !it->is_symlink(error)) {
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
@@ -53,7 +55,9 @@ void RemoveTree(const fs::path& path) {
     std::error_code error;
     if (fs::is_directory(fs::symlink_status(path, error))) MakeWritable(path);
     fs::remove_all(path, error);
-    if (error) std::fprintf(stderr, "ProgramFolder: could not remove %s: %s\n", path.c_str(), error.message().c_str());
+    if (error)
+        std::fprintf(stderr, "ProgramFolder: could not remove %s: %s\n", path.c_str(),
+                     error.message().c_str());
 }
 
 bool CopyInto(const fs::path& source, const fs::path& folder, std::string* failure) {
@@ -171,7 +175,8 @@ std::set<std::string> KeptNames() {
 
 }  // namespace
 
-bool RelaunchFromProgramFolderCopy(int argc, char** argv, int* exitCode, const std::vector<std::string>& alsoCopy) {
+bool RelaunchFromProgramFolderCopy(int argc, char** argv, int* exitCode,
+                                   const std::vector<std::string>& alsoCopy) {
     if (std::getenv(kCopyMarker) != nullptr) return false;
     int ignored = 0;
     if (exitCode == nullptr) exitCode = &ignored;
@@ -180,7 +185,8 @@ bool RelaunchFromProgramFolderCopy(int argc, char** argv, int* exitCode, const s
     const fs::path program = RunningProgram();
     std::string pattern = (TemporaryRoot() / "kvel-test-XXXXXX").string();
     if (program.empty() || mkdtemp(pattern.data()) == nullptr) {
-        std::fprintf(stderr, "ProgramFolder: cannot make a temporary program folder: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "ProgramFolder: cannot make a temporary program folder: %s\n",
+                     std::strerror(errno));
         return true;
     }
     const fs::path folder = pattern;

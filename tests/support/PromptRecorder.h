@@ -14,16 +14,13 @@ public:
     ~PromptRecorder() override { SetPrompt(nullptr); }
 
     void ShowMessageBox(const MessageBoxRequest& request) override { messages.push_back(request); }
-    bool GetOpenFileName(const FileDialogRequest& request, QString* chosen) override
-    {
+    bool GetOpenFileName(const FileDialogRequest& request, QString* chosen) override {
         return Answer(request, openAnswers, chosen);
     }
-    bool GetSaveFileName(const FileDialogRequest& request, QString* chosen) override
-    {
+    bool GetSaveFileName(const FileDialogRequest& request, QString* chosen) override {
         return Answer(request, saveAnswers, chosen);
     }
-    bool BrowseForFolder(QWidget*, const QString&, const QString& start, QString* chosen) override
-    {
+    bool BrowseForFolder(QWidget*, const QString&, const QString& start, QString* chosen) override {
         FileDialogRequest request;
         request.initialPath = start;
         return Answer(request, folderAnswers, chosen);
@@ -35,8 +32,7 @@ public:
 
 private:
     bool Answer(const FileDialogRequest& request, std::deque<std::optional<QString>>& answers,
-                QString* chosen)
-    {
+                QString* chosen) {
         fileRequests.push_back(request);
         if (answers.empty()) return false;
         std::optional<QString> answer = answers.front();

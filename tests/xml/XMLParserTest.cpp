@@ -8,7 +8,9 @@
 
 namespace {
 
-void Load(XMLParser& parser, const std::string& text) { parser.LoadFromMemory(text.data(), text.size()); }
+void Load(XMLParser& parser, const std::string& text) {
+    parser.LoadFromMemory(text.data(), text.size());
+}
 
 // Saves through a real file stream and returns what landed in the file.
 std::string SaveToText(XMLParser& parser) {
@@ -28,7 +30,8 @@ std::string SaveToText(XMLParser& parser) {
 
 size_t CountOf(const std::string& text, const std::string& part) {
     size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
     return count;
 }
 
@@ -87,7 +90,9 @@ TEST(XMLNodeWriting, ReplacesAValueUnderTheSpellingOfTheFile) {
 
 TEST(XMLNodeWriting, UnknownContentSurvivesAndAdditionsGoAtTheEnd) {
     XMLParser parser;
-    Load(parser, "<!-- by hand --><AppConfig Custom=\"keep me\" BaudRate=\"9600\"><Mine x=\"1\"/></AppConfig><Other/>");
+    Load(parser,
+         "<!-- by hand --><AppConfig Custom=\"keep me\" BaudRate=\"9600\"><Mine "
+         "x=\"1\"/></AppConfig><Other/>");
     XMLNode config = parser.GetRoot().FindChild("AppConfig");
     config.SetAttributeInt("BaudRate", 115200);
     config.SetAttribute("Added", "yes");
@@ -96,7 +101,9 @@ TEST(XMLNodeWriting, UnknownContentSurvivesAndAdditionsGoAtTheEnd) {
     const std::string saved = SaveToText(parser);
     EXPECT_NE(saved.find("<!-- by hand -->"), std::string::npos);
     EXPECT_NE(saved.find("<Other />"), std::string::npos);
-    EXPECT_NE(saved.find("<AppConfig Custom=\"keep me\" BaudRate=\"115200\" Added=\"yes\">"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<AppConfig Custom=\"keep me\" BaudRate=\"115200\" Added=\"yes\">"),
+              std::string::npos)
+        << saved;
     const size_t mine = saved.find("<Mine x=\"1\" />");
     const size_t param = saved.find("<ParamSetting GateMax=\"8\" />");
     const size_t object = saved.find("<ObjectInfo />");
@@ -157,7 +164,8 @@ TEST(XMLParserSave, AddsADeclarationOnlyWhenTheDocumentHasNone) {
     EXPECT_EQ(SaveToText(parser), "<?xml version=\"1.0\"?>\n");
 
     Load(parser, "<AppConfig><ParamSetting/></AppConfig>");
-    EXPECT_EQ(SaveToText(parser), "<?xml version=\"1.0\"?>\n<AppConfig>\n\t<ParamSetting />\n</AppConfig>\n");
+    EXPECT_EQ(SaveToText(parser),
+              "<?xml version=\"1.0\"?>\n<AppConfig>\n\t<ParamSetting />\n</AppConfig>\n");
 
     Load(parser, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<AppConfig/>");
     const std::string saved = SaveToText(parser);

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <strings.h>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -7,7 +8,6 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <strings.h>
 
 #include "common/KVEL_Common.h"
 #include "device/KVEL_DataProcess.h"
@@ -302,9 +302,8 @@ int Session::Connect() {
     }
     m_device = KVEL_Interface_RadarDevice_Serial_Create();
     if (!m_device) return Fail(kExitNotConnected, "cannot create a device handle");
-    if (!KVEL_Interface_RadarDevice_Serial_OpenByPortNum(m_device, port, m_options.baud,
-                                                         kOpenAttempts, 1, 1, 1,
-                                                         kHandshakeTimeoutMs) ||
+    if (!KVEL_Interface_RadarDevice_Serial_OpenByPortNum(
+            m_device, port, m_options.baud, kOpenAttempts, 1, 1, 1, kHandshakeTimeoutMs) ||
         !KVEL_Interface_RadarDevice_IsConnected(m_device)) {
         const std::string why = m_diagnostics.Last();
         return Fail(kExitNotConnected, "cannot open serial port " + std::to_string(port) +
@@ -331,23 +330,30 @@ int Session::Info() {
     if (!KVEL_Interface_RadarDevice_GetSerialNumber(m_device, &serial)) {
         return Finish(Fail(kExitNoAnswer, "the module did not answer the serial number request"));
     }
-    std::fprintf(m_out, "Version: %s\nSerial number: %s\n", version.GetString(), serial.GetString());
+    std::fprintf(m_out, "Version: %s\nSerial number: %s\n", version.GetString(),
+                 serial.GetString());
     return Finish(kExitOk);
 }
 
 int Session::ReadModule(RadarParamSet* params) {
     switch (ReadRadarParams(m_device, params)) {
-        case kRadarOk: return kExitOk;
-        case kRadarNotConnected: return Fail(kExitNotConnected, "the module is not connected");
-        default: return Fail(kExitNoAnswer, "the module did not answer the parameter read");
+        case kRadarOk:
+            return kExitOk;
+        case kRadarNotConnected:
+            return Fail(kExitNotConnected, "the module is not connected");
+        default:
+            return Fail(kExitNoAnswer, "the module did not answer the parameter read");
     }
 }
 
 int Session::WriteModule(const RadarParamSet& params) {
     switch (WriteRadarParams(m_device, &params)) {
-        case kRadarOk: return kExitOk;
-        case kRadarNotConnected: return Fail(kExitNotConnected, "the module is not connected");
-        default: return Fail(kExitNoAnswer, "the module did not accept the parameters");
+        case kRadarOk:
+            return kExitOk;
+        case kRadarNotConnected:
+            return Fail(kExitNotConnected, "the module is not connected");
+        default:
+            return Fail(kExitNoAnswer, "the module did not accept the parameters");
     }
 }
 
@@ -463,14 +469,14 @@ int Session::Stream() {
     if (!m_options.rawFile.empty()) {
         raw = std::fopen(m_options.rawFile.c_str(), "wb");
         if (!raw) {
-            return Fail(kExitFileError, "cannot create \"" + m_options.rawFile +
-                                            "\": " + std::strerror(errno));
+            return Fail(kExitFileError,
+                        "cannot create \"" + m_options.rawFile + "\": " + std::strerror(errno));
         }
     }
     auto closeRaw = [&raw, this](int result) {
         if (raw && std::fclose(raw) != 0 && result == kExitOk) {
-            result = Fail(kExitFileError, std::string("cannot write the raw file: ") +
-                                              std::strerror(errno));
+            result = Fail(kExitFileError,
+                          std::string("cannot write the raw file: ") + std::strerror(errno));
         }
         raw = nullptr;
         return result;
@@ -504,8 +510,7 @@ int Session::Stream() {
     return closeRaw(Finish(result));
 }
 
-int Dispatch(const Options& options, std::FILE* out, std::FILE* err,
-             const std::atomic<int>* stop) {
+int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop) {
     const std::vector<std::string>& words = options.words;
     auto usage = [err](const std::string& message) {
         std::fprintf(err, "radar-cli: %s\n%s", message.c_str(), kUsage);

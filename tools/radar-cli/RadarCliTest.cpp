@@ -102,8 +102,8 @@ TEST_F(RadarCliTest, ListsTheEmulatedPortAndReadsTheModuleIdentity) {
 }
 
 TEST_F(RadarCliTest, SetsParametersByFileNamesInAnyCaseAndGetsThemBack) {
-    const Result set = Cli({"params", "set", "gatemax=6", "HOLDGATE3THRESHOLD=40",
-                            "ObjectDisappearDelayTime=-1"});
+    const Result set =
+        Cli({"params", "set", "gatemax=6", "HOLDGATE3THRESHOLD=40", "ObjectDisappearDelayTime=-1"});
     ASSERT_EQ(set.code, radarcli::kExitOk) << set.err;
     EXPECT_EQ(m_module->Parameter(0x0001), 6u);
     EXPECT_EQ(m_module->Parameter(0x0023), 10000u);
@@ -112,7 +112,8 @@ TEST_F(RadarCliTest, SetsParametersByFileNamesInAnyCaseAndGetsThemBack) {
     const Result get = Cli({"params", "get"});
     ASSERT_EQ(get.code, radarcli::kExitOk) << get.err;
     EXPECT_EQ(CountLines(get.out), kRadarParamCount);
-    EXPECT_EQ(get.out.rfind("GateMax=6\nObjectDisappearDelayTime=-1\nTriggerGate0Threshold=", 0), 0u)
+    EXPECT_EQ(get.out.rfind("GateMax=6\nObjectDisappearDelayTime=-1\nTriggerGate0Threshold=", 0),
+              0u)
         << get.out;
     EXPECT_NE(get.out.find("\nHoldGate3Threshold=40.00\n"), std::string::npos) << get.out;
 }
@@ -148,7 +149,8 @@ TEST_F(RadarCliTest, SavesAndLoadsParameterFiles) {
               radarcli::kExitFileError);
     const Result unwritable = Cli({"params", "save", (m_folder / "no" / "x.xml").string()});
     EXPECT_EQ(unwritable.code, radarcli::kExitFileError);
-    EXPECT_NE(unwritable.err.find("No such file or directory"), std::string::npos) << unwritable.err;
+    EXPECT_NE(unwritable.err.find("No such file or directory"), std::string::npos)
+        << unwritable.err;
 }
 
 TEST_F(RadarCliTest, MissingPortIsNotConnected) {
