@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ pkg-config
-qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libgl-dev
+qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6opengl6-dev libgl-dev
 libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-wqy-microhei xvfb xauth"
 
