@@ -29,7 +29,7 @@ std::vector<uint8_t> MakeStream() {
             ObjectReport report;
             report.TargetState = static_cast<uint8_t>(i & 1);
             report.TargetDistance = static_cast<uint16_t>(i % 1120);
-            for (int gate = 0; gate < kReportGateCount; ++gate) {
+            for (int gate = 0; gate < radar_protocol::kGateCount; ++gate) {
                 report.GateEnergy[gate] = static_cast<uint16_t>(random());
             }
             EncodeObjectReportFrame(report, frame);

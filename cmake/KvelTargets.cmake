@@ -28,6 +28,7 @@ function(kvel_library name)
     else()
         add_library(${name} INTERFACE)
         target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+        target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
     endif()
 endfunction()
 

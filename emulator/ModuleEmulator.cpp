@@ -66,9 +66,6 @@ constexpr auto kLineLifetime = std::chrono::seconds(3);  // line-disappears
 constexpr uint32_t kRunningModeApp0 = 2;
 constexpr uint32_t kPartitionsApp0App1 = 3;
 constexpr uint32_t kDeviceId = 0x5A0105;
-constexpr uint8_t kCmdBootRunningMode = 0x70;
-constexpr uint8_t kCmdBootPartitions = 0x71;
-constexpr uint8_t kCmdBootDeviceId = 0x75;
 
 constexpr uint8_t kWrongReportTailer[4] = {0xF5, 0xF6, 0xF7, 0xF8};
 
@@ -170,8 +167,6 @@ std::vector<Command> CutCommands(Bytes* input) {
 // ---------------------------------------------------------------------------
 // Detection parameters: the 34 IDs in their fixed order.
 
-constexpr int kParamCount = 2 + 2 * rp::kGateCount;
-
 int ParamIndex(uint16_t id) {
     if (id == rp::kParamGateMax) return 0;
     if (id == rp::kParamAbsenceDelay) return 1;
@@ -184,9 +179,9 @@ int ParamIndex(uint16_t id) {
     return -1;
 }
 
-std::array<uint32_t, kParamCount> DefaultParams() {
+std::array<uint32_t, rp::kParamCount> DefaultParams() {
     const DetectionSettings defaults = DetectionSettings::Defaults();
-    std::array<uint32_t, kParamCount> values{};
+    std::array<uint32_t, rp::kParamCount> values{};
     values[0] = defaults.gateMax;
     values[1] = defaults.absenceDelaySeconds;
     for (int gate = 0; gate < rp::kGateCount; ++gate) {
@@ -283,7 +278,7 @@ struct ModuleEmulator::Impl {
 
     // The module's state, read by the inspection methods.
     mutable std::mutex stateMutex;
-    std::array<uint32_t, kParamCount> params = DefaultParams();
+    std::array<uint32_t, rp::kParamCount> params = DefaultParams();
     uint32_t operatingMode = rp::kModeFunction;
     bool commandMode = false;
 
@@ -422,12 +417,12 @@ Reply ModuleEmulator::Impl::Execute(const Command& command) {
             return failing ? Answer(command, rp::kStatusRefused) : GetDetectionParams(command);
         case rp::kCmdSetSystemSettings:
             return failing ? Answer(command, rp::kStatusRefused) : SetSystemSettings(command);
-        case kCmdBootRunningMode:
-        case kCmdBootPartitions:
-        case kCmdBootDeviceId: {
-            const uint32_t value = command.code == kCmdBootRunningMode  ? kRunningModeApp0
-                                   : command.code == kCmdBootPartitions ? kPartitionsApp0App1
-                                                                        : kDeviceId;
+        case rp::kCmdBootRunningMode:
+        case rp::kCmdBootPartitions:
+        case rp::kCmdBootDeviceId: {
+            const uint32_t value = command.code == rp::kCmdBootRunningMode  ? kRunningModeApp0
+                                   : command.code == rp::kCmdBootPartitions ? kPartitionsApp0App1
+                                                                            : kDeviceId;
             Bytes payload;
             PutU16(&payload, 0);
             PutU32(&payload, value);

@@ -4,8 +4,8 @@
 
 #include "app/MainDlg.h"
 #include "app/SignalClose.h"
-#include "app/Strings.h"
 #include "settings/AppConfig.h"
+#include "ui/Strings.h"
 
 namespace {
 

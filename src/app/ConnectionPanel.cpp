@@ -9,10 +9,11 @@
 #include <QLineEdit>
 
 #include "app/MainDlg.h"
-#include "app/Prompt.h"
-#include "app/Strings.h"
 #include "common/KVEL_Common.h"
+#include "connection/RadarConnection.h"
 #include "settings/AppConfig.h"
+#include "ui/Prompt.h"
+#include "ui/Strings.h"
 
 namespace {
 
@@ -24,19 +25,6 @@ constexpr int kNoDeviceDetected = 10102;
 constexpr int kFailedToOpen = 10104;
 constexpr int kFailedDataTransferMode = 10106;
 constexpr int kFailedFunctionMode = 10107;
-
-// Open arguments of the main connection: two tries of each handshake,
-// command mode at once, stale input dropped, frame size asked, 150 ms each.
-constexpr int kOpenAttempts = 2;
-constexpr int kOpenTimeoutMs = 150;
-// Command mode for the function-mode switch: two tries, 150 ms each.
-constexpr int kCmdModeAttempts = 2;
-constexpr int kCmdModeTimeoutMs = 150;
-// System setting 0 (operating mode) = 100 (function mode), code 18.
-constexpr int kSystemSettingsCode = 18;
-constexpr uint16_t kOperatingModeId = 0;
-constexpr uint32_t kFunctionMode = 100;
-constexpr int kSetParameterTimeoutMs = 2000;
 
 // The wait cursor for as long as the module is being talked to.
 class WaitCursor {
@@ -103,7 +91,7 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::ReadBaudRateField() {
 }
 
 bool CKVEL_ZorviRQ05_SB03ToolDlg::IsConnected() const {
-    return m_device && KVEL_Interface_RadarDevice_IsConnected(m_device) != 0;
+    return RadarConnection(m_device).IsConnected();
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::StopPageWork() {
@@ -158,46 +146,36 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnConnectButton() {
 bool CKVEL_ZorviRQ05_SB03ToolDlg::ConnectDevice(int portNumber, int baudRate, bool* ok) {
     if (ok) *ok = false;
     if (!m_device) return false;
-    if (!KVEL_Interface_RadarDevice_Serial_OpenByPortNum(m_device, portNumber, baudRate,
-                                                         kOpenAttempts, 1, 1, 1, kOpenTimeoutMs))
-        return false;
+    const RadarConnectResult result =
+        RadarConnection(m_device).Connect(portNumber, baudRate, &m_params, this);
+    if (ok) *ok = result.dataTransferMode;
+    return result.opened;
+}
 
-    CBaseStringA version, serial;
-    KVEL_Interface_RadarDevice_GetVersion(m_device, &version);
-    KVEL_Interface_RadarDevice_GetSerialNumber(m_device, &serial);
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnIdentity(const std::string& version,
+                                             const std::string& serial) {
     ShowVersionText(version, serial);
+}
 
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnParamsRead(int) {
     // On failure the set keeps its previous values, which the pages show.
-    ReadRadarParams(m_device, &m_params);
     m_paramPage.UpdateParamFields();
     m_realtimePage.TakeNewThresholds(m_params);
     m_capturePage.ResetSeries();
-
-    const bool dataMode = KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(m_device) != 0;
-    KVEL_Interface_RadarDevice_StopCmdMode(m_device);
-    if (ok) *ok = dataMode;
-    return true;
 }
 
-void CKVEL_ZorviRQ05_SB03ToolDlg::ShowVersionText(const CBaseStringA& version,
-                                                  const CBaseStringA& serial) {
+void CKVEL_ZorviRQ05_SB03ToolDlg::ShowVersionText(const std::string& version,
+                                                  const std::string& serial) {
     QLabel* label = VersionText();
     if (!label) return;
     label->setText(QStringLiteral("Version\uFF1A%1\r\nSN:%2")
-                       .arg(QString::fromStdWString(AnsiToWide(version.GetString())),
-                            QString::fromStdWString(AnsiToWide(serial.GetString()))));
+                       .arg(QString::fromStdWString(AnsiToWide(version.c_str())),
+                            QString::fromStdWString(AnsiToWide(serial.c_str()))));
     label->show();
 }
 
 bool CKVEL_ZorviRQ05_SB03ToolDlg::DisconnectDevice(bool* ok) {
-    KVEL_Interface_RadarDevice_StartCmdMode(m_device, kCmdModeAttempts, kCmdModeTimeoutMs);
-    const uint16_t id = kOperatingModeId;
-    const uint32_t value = kFunctionMode;
-    const bool functionMode =
-        KVEL_Interface_RadarDevice_Protocol_SetParameter(m_device, kSystemSettingsCode, 1, &id,
-                                                         &value, kSetParameterTimeoutMs) != 0;
-    KVEL_Interface_RadarDevice_StopCmdMode(m_device);
-    KVEL_Interface_RadarDevice_Serial_Close(m_device);
+    const bool functionMode = RadarConnection(m_device).Disconnect();
     if (QLabel* label = VersionText()) label->hide();
     if (ok) *ok = functionMode;
     return true;

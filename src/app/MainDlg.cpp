@@ -15,9 +15,10 @@
 #include <QResizeEvent>
 
 #include "app/AppLog.h"
-#include "app/DialogTemplate.h"
-#include "app/Strings.h"
 #include "common/KVEL_Common.h"
+#include "ui/DialogPage.h"
+#include "ui/DialogTemplate.h"
+#include "ui/Strings.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <QIcon>
 
 #include "capture/DataProcessDlg.h"
+#include "connection/RadarConnection.h"
 #include "controls/WndResizeTool.h"
 #include "device/KVEL_DataProcess.h"
 #include "firmware/DownloadDlg.h"
@@ -47,7 +48,7 @@ int PortNumberFromName(const QString& name);
 // A field's text as a signed 32-bit decimal number; 0 when it is not one.
 int SignedIntegerFromText(const QString& text);
 
-class CKVEL_ZorviRQ05_SB03ToolDlg : public QDialog {
+class CKVEL_ZorviRQ05_SB03ToolDlg : public QDialog, private IRadarConnectListener {
     Q_OBJECT
 public:
     // Builds the window from its template in the current language and runs
@@ -102,7 +103,11 @@ private:
     void ShowOnlyPage(int buttonId);
     void StopPageWork();
     void ReadBaudRateField();
-    void ShowVersionText(const CBaseStringA& version, const CBaseStringA& serial);
+    void ShowVersionText(const std::string& version, const std::string& serial);
+    // The connect sequence's hand-offs: the version text, then the
+    // parameter fields, the realtime thresholds and the capture series.
+    void OnIdentity(const std::string& version, const std::string& serial) override;
+    void OnParamsRead(int result) override;
     void OnDestroy();
 
     QComboBox* PortList() const;

@@ -31,6 +31,8 @@ std::string WideToAnsi(std::wstring_view text);
 // The folder of the running executable of process `pid` (callers pass the
 // current process ID), without a trailing separator.
 bool GetProgramPathW(uint32_t pid, wchar_t* out);
+// The folder of this program: GetProgramPathW for the running process.
+bool GetOwnProgramPathW(wchar_t* out);
 // folder + "/" + name. `out` may be the same buffer as `folder` or `name`.
 // A result that does not fit leaves `out` empty and returns false.
 bool CombinePathNameW(wchar_t* out, const wchar_t* folder, const wchar_t* name);

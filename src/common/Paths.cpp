@@ -79,6 +79,10 @@ bool GetProgramPathW(uint32_t pid, wchar_t* out) {
     return CopyBounded(out, KVEL_MAX_PATH, AnsiToWide(path));
 }
 
+bool GetOwnProgramPathW(wchar_t* out) {
+    return GetProgramPathW(static_cast<uint32_t>(getpid()), out);
+}
+
 bool CombinePathNameW(wchar_t* out, const wchar_t* folder, const wchar_t* name) {
     if (!out) return false;
     // Both inputs are read into locals first: `out` may alias either.

@@ -38,7 +38,11 @@ constexpr uint8_t kCmdGetMaxFrameSize = 0x05;
 constexpr uint8_t kCmdSetDetectionParams = 0x07;
 constexpr uint8_t kCmdGetDetectionParams = 0x08;
 constexpr uint8_t kCmdSetSystemSettings = 0x12;
+// Boot-loader commands: each reply carries a u16 status and a u32 value.
 constexpr uint8_t kCmdBootFirst = 0x70;
+constexpr uint8_t kCmdBootRunningMode = 0x70;
+constexpr uint8_t kCmdBootPartitions = 0x71;
+constexpr uint8_t kCmdBootDeviceId = 0x75;
 constexpr uint8_t kCmdBootLast = 0x75;
 constexpr int kBootReplyBytes = 6;
 constexpr uint16_t kProtocolVersion = 1;
@@ -49,12 +53,15 @@ constexpr uint32_t kModeFunction = 100;
 constexpr uint32_t kModeDataTransfer = 101;
 constexpr uint32_t kModeABD = 102;
 
+// Range gates: the module measures 16 of them.
+constexpr int kGateCount = 16;
+
 // Detection parameter IDs.
 constexpr uint16_t kParamGateMax = 0x0001;
 constexpr uint16_t kParamAbsenceDelay = 0x0004;
 constexpr uint16_t kParamTriggerFirst = 0x0010;  // gates 0-15: 0x0010-0x001F
 constexpr uint16_t kParamHoldFirst = 0x0020;     // gates 0-15: 0x0020-0x002F
-constexpr int kGateCount = 16;
+constexpr int kParamCount = 2 + 2 * kGateCount;
 
 // Report frames streamed outside command mode.
 constexpr uint8_t kReportHeader[4] = {0xF4, 0xF3, 0xF2, 0xF1};

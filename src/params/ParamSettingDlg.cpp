@@ -1,23 +1,21 @@
 #include "params/ParamSettingDlg.h"
 
 #include <QAbstractButton>
-#include <QKeyEvent>
 #include <QShowEvent>
-
-#include <unistd.h>
 
 #include <charconv>
 #include <cstdint>
 #include <limits>
 #include <string>
 
-#include "app/DialogTemplate.h"
-#include "app/Prompt.h"
-#include "app/Strings.h"
 #include "common/KVEL_Common.h"
 #include "controls/DigitalEdit.h"
+#include "device/CommandMode.h"
 #include "params/RadarParamFile.h"
 #include "settings/AppConfig.h"
+#include "ui/DialogTemplate.h"
+#include "ui/Prompt.h"
+#include "ui/Strings.h"
 
 namespace {
 
@@ -35,10 +33,6 @@ constexpr double kLimitTolerance = 1e-16;
 constexpr double kThresholdMin = 1.0;
 constexpr double kThresholdMax = 90.0;
 constexpr uint32_t kGateMaxLimit = 15;
-
-// Command mode is asked for twice, 150 ms each, before every exchange.
-constexpr int kCmdModeAttempts = 2;
-constexpr int kCmdModeTimeoutMs = 150;
 
 // Longest path the file dialogs hand on.
 constexpr int kMaxChosenPath = 259;
@@ -88,7 +82,7 @@ int32_t ReadSignedField(const QString& text) {
 
 QString ProgramFolder() {
     wchar_t folder[KVEL_MAX_PATH] = {};
-    if (!GetProgramPathW(static_cast<uint32_t>(getpid()), folder)) return {};
+    if (!GetOwnProgramPathW(folder)) return {};
     return QString::fromWCharArray(folder);
 }
 
@@ -114,37 +108,16 @@ QString FillStrings(QString text, const QStringList& values) {
 
 }  // namespace
 
-CParamSettingDlg::CParamSettingDlg() = default;
+CParamSettingDlg::CParamSettingDlg() : CDialogPage(kDialogId) {}
 CParamSettingDlg::~CParamSettingDlg() = default;
 
-void CParamSettingDlg::SetDevice(KVEL_RADAR_HANDLE device, RadarParamSet* params) {
-    m_device = device;
-    m_params = params;
-}
-
-bool CParamSettingDlg::Create(QWidget* parent) {
-    setParent(parent);
-    const std::unique_ptr<DialogTemplate> dialog = LoadDialogTemplate(kDialogId);
-    if (!dialog) return false;
-    const auto widgets =
-        BuildDialog(this, *dialog, [](const DialogControl& control, QWidget* page) -> QWidget* {
-            if (control.kind != "edit" || control.id.empty()) return nullptr;
-            const int id = std::atoi(control.id.c_str());
-            if (!IsParamField(id)) return nullptr;
-            return new CDigitalEdit(page);
-        });
-    // The fields move the focus on Tab and Enter as on any dialog.
-    setProperty("kvelDialog", true);
-
-    for (const auto& [name, widget] : widgets) {
-        auto* field = qobject_cast<CDigitalEdit*>(widget);
-        const int id = std::atoi(name.c_str());
-        if (field && IsParamField(id)) m_fields[id] = field;
-    }
-    ConnectFields();
-    ConnectButtons(widgets);
-    InitDialog();
-    return true;
+QWidget* CParamSettingDlg::CreateControl(const DialogControl& control) {
+    if (control.kind != "edit" || control.id.empty()) return nullptr;
+    const int id = std::atoi(control.id.c_str());
+    if (!IsParamField(id)) return nullptr;
+    auto* field = new CDigitalEdit(this);
+    m_fields[id] = field;
+    return field;
 }
 
 CDigitalEdit* CParamSettingDlg::Field(int id) const {
@@ -160,11 +133,8 @@ void CParamSettingDlg::ConnectFields() {
     }
 }
 
-void CParamSettingDlg::ConnectButtons(const std::map<std::string, QWidget*>& widgets) {
-    auto button = [&](int id) -> QAbstractButton* {
-        const auto it = widgets.find(std::to_string(id));
-        return it == widgets.end() ? nullptr : qobject_cast<QAbstractButton*>(it->second);
-    };
+void CParamSettingDlg::ConnectButtons() {
+    auto button = [this](int id) { return qobject_cast<QAbstractButton*>(Control(id)); };
     if (auto* b = button(kReadButton))
         connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnReadSensorConfig);
     if (auto* b = button(kWriteButton))
@@ -175,7 +145,9 @@ void CParamSettingDlg::ConnectButtons(const std::map<std::string, QWidget*>& wid
         connect(b, &QAbstractButton::clicked, this, &CParamSettingDlg::OnSaveConfigFile);
 }
 
-void CParamSettingDlg::InitDialog() {
+void CParamSettingDlg::OnInitDialog() {
+    ConnectFields();
+    ConnectButtons();
     if (CDigitalEdit* gate = Field(kGateMaxField)) {
         gate->SetValueType(DIGITAL_UINT32);
         gate->SetMinValue(DigitalCellFromUInt32(0), kLimitTolerance);
@@ -221,9 +193,7 @@ void CParamSettingDlg::OnFieldCommitted(int id) {
         m_params->HoldThreshold[id - kFirstHoldField] = GetDlgItemDouble(this, id);
 }
 
-void CParamSettingDlg::Teardown() {
-    if (m_tornDown) return;
-    m_tornDown = true;
+void CParamSettingDlg::SaveSettings() {
     if (!m_params) return;
     StoreRadarParams(AppConfigSection(app_config::kParamSetting), m_params);
     SaveAppConfig();
@@ -240,18 +210,16 @@ void CParamSettingDlg::ReportModuleResult(int result, int successText, int failu
 
 void CParamSettingDlg::OnReadSensorConfig() {
     if (!m_params) return;
-    KVEL_Interface_RadarDevice_StartCmdMode(m_device, kCmdModeAttempts, kCmdModeTimeoutMs);
-    const int result = ReadRadarParams(m_device, m_params);
-    KVEL_Interface_RadarDevice_StopCmdMode(m_device);
+    const int result =
+        InCommandMode(m_device, [this] { return ReadRadarParams(m_device, m_params); });
     if (result == kRadarOk) UpdateParamFields();
     ReportModuleResult(result, kStrReadOk, kStrReadFailed);
 }
 
 void CParamSettingDlg::OnSetSensorConfig() {
     if (!m_params) return;
-    KVEL_Interface_RadarDevice_StartCmdMode(m_device, kCmdModeAttempts, kCmdModeTimeoutMs);
-    const int result = WriteRadarParams(m_device, m_params);
-    KVEL_Interface_RadarDevice_StopCmdMode(m_device);
+    const int result =
+        InCommandMode(m_device, [this] { return WriteRadarParams(m_device, m_params); });
     ReportModuleResult(result, kStrWriteOk, kStrWriteFailed);
 }
 
@@ -317,12 +285,4 @@ void CParamSettingDlg::OnSaveConfigFile() {
 void CParamSettingDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     UpdateParamFields();
-}
-
-void CParamSettingDlg::keyPressEvent(QKeyEvent* event) {
-    if (IsDialogCloseKey(event)) {
-        event->accept();
-        return;
-    }
-    QWidget::keyPressEvent(event);
 }

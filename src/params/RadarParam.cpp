@@ -1,21 +1,33 @@
 #include "params/RadarParam.h"
 
+#include <array>
 #include <cmath>
 
-const uint16_t RadarParamId[kRadarParamCount] = {
-    0x0001, 0x0004, 0x0010, 0x0011, 0x0012, 0x0013, 0x0014, 0x0015, 0x0016, 0x0017, 0x0018, 0x0019,
-    0x001A, 0x001B, 0x001C, 0x001D, 0x001E, 0x001F, 0x0020, 0x0021, 0x0022, 0x0023, 0x0024, 0x0025,
-    0x0026, 0x0027, 0x0028, 0x0029, 0x002A, 0x002B, 0x002C, 0x002D, 0x002E, 0x002F,
-};
+#include "device/Decibels.h"
+
+namespace rp = radar_protocol;
 
 namespace {
 
-constexpr int kReadParamCode = 8;
-constexpr int kWriteParamCode = 7;
+// GateMax, the absence delay, the 16 trigger thresholds, the 16 hold ones.
+constexpr std::array<uint16_t, kRadarParamCount> MakeParamIds() {
+    std::array<uint16_t, kRadarParamCount> ids{};
+    ids[0] = rp::kParamGateMax;
+    ids[1] = rp::kParamAbsenceDelay;
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        ids[2 + gate] = static_cast<uint16_t>(rp::kParamTriggerFirst + gate);
+        ids[2 + kRadarGateCount + gate] = static_cast<uint16_t>(rp::kParamHoldFirst + gate);
+    }
+    return ids;
+}
+constexpr std::array<uint16_t, kRadarParamCount> kParamIds = MakeParamIds();
+
+constexpr int kReadParamCode = rp::kCmdGetDetectionParams;
+constexpr int kWriteParamCode = rp::kCmdSetDetectionParams;
 constexpr int kParamTimeoutMs = 2000;
 // Bytes of a frame taken by framing and command header, and per entry: an
 // ID and a value in a write, a value in a read reply.
-constexpr int kFrameHeaderBytes = 12;
+constexpr int kFrameHeaderBytes = rp::kFramingBytes;
 constexpr int kReadEntryBytes = 4;
 constexpr int kWriteEntryBytes = 6;
 
@@ -44,9 +56,7 @@ bool SendInBatches(int batch, Send send) {
 
 }  // namespace
 
-double RadarThresholdToDb(uint32_t raw) {
-    return raw == 0 ? 0.0 : 10.0 * std::log10(static_cast<double>(raw));
-}
+const uint16_t* const RadarParamId = kParamIds.data();
 
 uint32_t RadarThresholdFromDb(double db) {
     if (!(db > 0.0)) return 0;  // also NaN
@@ -78,8 +88,8 @@ int ReadRadarParams(KVEL_RADAR_HANDLE device, RadarParamSet* params) {
     params->GateMax = static_cast<int32_t>(values[0]);
     params->ObjectDisappearDelayTime = static_cast<int32_t>(values[1]);
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
-        params->TriggerThreshold[gate] = RadarThresholdToDb(values[kTriggerFirst + gate]);
-        params->HoldThreshold[gate] = RadarThresholdToDb(values[kHoldFirst + gate]);
+        params->TriggerThreshold[gate] = EnergyToDb(values[kTriggerFirst + gate]);
+        params->HoldThreshold[gate] = EnergyToDb(values[kHoldFirst + gate]);
     }
     DbgOutputA(2, "%s, result: Success\r\n", kReadLogName);
     return kRadarOk;

@@ -5,9 +5,10 @@
 #include <cstdint>
 
 #include "device/KVEL_DataProcess.h"
+#include "device/RadarProtocol.h"
 
-constexpr int kRadarGateCount = 16;
-constexpr int kRadarParamCount = 34;
+constexpr int kRadarGateCount = radar_protocol::kGateCount;
+constexpr int kRadarParamCount = radar_protocol::kParamCount;
 
 struct RadarParamSet {
     int32_t GateMax = 15;
@@ -19,15 +20,14 @@ struct RadarParamSet {
 };
 
 // The module's parameter IDs in the order of every read and write.
-extern const uint16_t RadarParamId[kRadarParamCount];
+extern const uint16_t* const RadarParamId;
 
 // Results of the operations that talk to the module.
 constexpr int kRadarOk = 0;
 constexpr int kRadarNotConnected = 1;
 constexpr int kRadarNoAnswer = 2;
 
-// module -> dB: 0 gives 0.0, r >= 1 gives 10 * log10(r).
-double RadarThresholdToDb(uint32_t raw);
+// module -> dB is the decibel rule of device/Decibels.h (EnergyToDb).
 // dB -> module: round(10^(d / 10)) with halves away from zero for d > 0,
 // 0 for d <= 0 (and for NaN); values beyond 32 bits saturate at 0xFFFFFFFF.
 uint32_t RadarThresholdFromDb(double db);

@@ -56,30 +56,37 @@ bool ReadDocument(const wchar_t* path, XMLParser* parser) {
 
 }  // namespace
 
+std::vector<RadarParamField> RadarParamFields(RadarParamSet* params) {
+    std::vector<RadarParamField> fields;
+    fields.reserve(kRadarParamCount);
+    fields.push_back({kRadarParamGateMax, &params->GateMax, nullptr});
+    fields.push_back({kRadarParamDelay, &params->ObjectDisappearDelayTime, nullptr});
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        fields.push_back({GateAttributeName(kRadarParamTriggerFormat, gate), nullptr,
+                          &params->TriggerThreshold[gate]});
+    }
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        fields.push_back({GateAttributeName(kRadarParamHoldFormat, gate), nullptr,
+                          &params->HoldThreshold[gate]});
+    }
+    return fields;
+}
+
 void LoadRadarParams(const XMLNode& element, RadarParamSet* params) {
     if (element.IsEmpty() || params == nullptr) return;
-    LoadInteger(element, kRadarParamGateMax, &params->GateMax);
-    LoadInteger(element, kRadarParamDelay, &params->ObjectDisappearDelayTime);
-    for (int gate = 0; gate < kRadarGateCount; ++gate) {
-        LoadDouble(element, GateAttributeName(kRadarParamTriggerFormat, gate),
-                   &params->TriggerThreshold[gate]);
-        LoadDouble(element, GateAttributeName(kRadarParamHoldFormat, gate),
-                   &params->HoldThreshold[gate]);
+    for (const RadarParamField& field : RadarParamFields(params)) {
+        if (field.integer) LoadInteger(element, field.name.c_str(), field.integer);
+        if (field.threshold) LoadDouble(element, field.name, field.threshold);
     }
 }
 
 void StoreRadarParams(const XMLNode& element, const RadarParamSet* params) {
     if (element.IsEmpty() || params == nullptr) return;
-    element.SetAttributeInt(kRadarParamGateMax, static_cast<uint32_t>(params->GateMax));
-    element.SetAttributeInt(kRadarParamDelay,
-                            static_cast<uint32_t>(params->ObjectDisappearDelayTime));
-    for (int gate = 0; gate < kRadarGateCount; ++gate) {
-        StoreDouble(element, GateAttributeName(kRadarParamTriggerFormat, gate),
-                    params->TriggerThreshold[gate]);
-    }
-    for (int gate = 0; gate < kRadarGateCount; ++gate) {
-        StoreDouble(element, GateAttributeName(kRadarParamHoldFormat, gate),
-                    params->HoldThreshold[gate]);
+    RadarParamSet copy = *params;  // the table hands out writable fields
+    for (const RadarParamField& field : RadarParamFields(&copy)) {
+        if (field.integer)
+            element.SetAttributeInt(field.name.c_str(), static_cast<uint32_t>(*field.integer));
+        if (field.threshold) StoreDouble(element, field.name, *field.threshold);
     }
 }
 

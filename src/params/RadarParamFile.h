@@ -3,6 +3,9 @@
 // settings file.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "params/RadarParam.h"
 #include "xml/XMLParser.h"
 
@@ -11,6 +14,15 @@ constexpr const char* kRadarParamGateMax = "GateMax";
 constexpr const char* kRadarParamDelay = "ObjectDisappearDelayTime";
 constexpr const char* kRadarParamTriggerFormat = "TriggerGate%dThreshold";
 constexpr const char* kRadarParamHoldFormat = "HoldGate%dThreshold";
+
+// One parameter of a set by its attribute name: exactly one of the two
+// pointers is set. The fields come in the module's order (RadarParamId).
+struct RadarParamField {
+    std::string name;
+    int32_t* integer = nullptr;
+    double* threshold = nullptr;
+};
+std::vector<RadarParamField> RadarParamFields(RadarParamSet* params);
 
 void LoadRadarParams(const XMLNode& element, RadarParamSet* params);
 void StoreRadarParams(const XMLNode& element, const RadarParamSet* params);

@@ -2,22 +2,12 @@
 
 #include <algorithm>
 
-#include <QKeyEvent>
+namespace {
+constexpr int kDialogId = 3000;
+}  // namespace
 
-#include "app/DialogTemplate.h"
-
-CObjectInfoDlg::CObjectInfoDlg() = default;
+CObjectInfoDlg::CObjectInfoDlg() : CDialogPage(kDialogId) {}
 CObjectInfoDlg::~CObjectInfoDlg() = default;
-
-void CObjectInfoDlg::SetDevice(KVEL_RADAR_HANDLE device, RadarParamSet* params) {
-    m_device = device;
-    m_params = params;
-}
-
-bool CObjectInfoDlg::Create(QWidget* parent) {
-    setParent(parent);
-    return true;
-}
 
 void CObjectInfoDlg::StopAcquisition() {}
 
@@ -29,12 +19,3 @@ void CObjectInfoDlg::TakeNewThresholds(const RadarParamSet& params) {
 
 void CObjectInfoDlg::SetScaleFactor(double scale) { m_scale = scale; }
 void CObjectInfoDlg::SetupCharts() {}
-void CObjectInfoDlg::Teardown() {}
-
-void CObjectInfoDlg::keyPressEvent(QKeyEvent* event) {
-    if (IsDialogCloseKey(event)) {
-        event->accept();
-        return;
-    }
-    QWidget::keyPressEvent(event);
-}

@@ -1,15 +1,14 @@
 #include "realtime/ReportFrame.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace {
 
-constexpr uint8_t kHeaderTag[4] = {0xF4, 0xF3, 0xF2, 0xF1};
-constexpr uint8_t kTailerTag[4] = {0xF8, 0xF7, 0xF6, 0xF5};
-constexpr size_t kTagSize = 4;
+constexpr const uint8_t (&kHeaderTag)[4] = radar_protocol::kReportHeader;
+constexpr const uint8_t (&kTailerTag)[4] = radar_protocol::kReportTailer;
+constexpr size_t kTagSize = sizeof radar_protocol::kReportHeader;
 constexpr size_t kLengthSize = 2;
-constexpr size_t kFrameOverhead = kTagSize + kLengthSize + kTagSize;  // 10
+constexpr size_t kFrameOverhead = radar_protocol::kReportFramingBytes;
 
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -44,7 +43,7 @@ ObjectReport DecodeObjectReport(const uint8_t* payload) {
     ObjectReport report;
     report.TargetState = payload[0];
     report.TargetDistance = ReadU16(payload + 1);
-    for (int gate = 0; gate < kReportGateCount; ++gate) {
+    for (int gate = 0; gate < radar_protocol::kGateCount; ++gate) {
         report.GateEnergy[gate] = ReadU16(payload + 3 + 2 * gate);
     }
     return report;
@@ -56,14 +55,10 @@ void EncodeObjectReportFrame(const ObjectReport& report, uint8_t* frame45) {
     uint8_t* payload = frame45 + kTagSize + kLengthSize;
     payload[0] = report.TargetState;
     WriteU16(payload + 1, report.TargetDistance);
-    for (int gate = 0; gate < kReportGateCount; ++gate) {
+    for (int gate = 0; gate < radar_protocol::kGateCount; ++gate) {
         WriteU16(payload + 3 + 2 * gate, report.GateEnergy[gate]);
     }
     std::memcpy(payload + kObjectReportSize, kTailerTag, kTagSize);
-}
-
-double EnergyToDb(uint32_t raw) {
-    return raw > 1 ? 10.0 * std::log10(static_cast<double>(raw)) : 0.0;
 }
 
 ReportFrameParser::ReportFrameParser(IObjectReportListener* listener,

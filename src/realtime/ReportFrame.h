@@ -7,23 +7,22 @@
 #include <cstdint>
 
 #include "common/KVEL_Common.h"
+#include "device/Decibels.h"
+#include "device/RadarProtocol.h"
 
-constexpr int kObjectReportSize = 35;
-constexpr int kReportGateCount = 16;
+constexpr int kObjectReportSize = radar_protocol::kObjectReportPayload;
 constexpr double kRangeGateMetres = 0.7;
 
 struct ObjectReport {
     uint8_t TargetState = 0;      // 0 no target, 1 present, others as sent
     uint16_t TargetDistance = 0;  // centimetres
-    uint16_t GateEnergy[kReportGateCount] = {};
+    uint16_t GateEnergy[radar_protocol::kGateCount] = {};
 };
 
 // Decodes the 35 payload bytes (little-endian fields).
 ObjectReport DecodeObjectReport(const uint8_t* payload);
 // Encodes a report into a complete 45-byte frame (tests, emulator-free tools).
 void EncodeObjectReportFrame(const ObjectReport& report, uint8_t* frame45);
-// 10 * log10(raw) for raw > 1, else 0.0.
-double EnergyToDb(uint32_t raw);
 
 class IObjectReportListener {
 public:

@@ -20,7 +20,7 @@ namespace {
 std::wstring SettingsFilePath() {
     wchar_t folder[KVEL_MAX_PATH] = {};
     wchar_t path[KVEL_MAX_PATH] = {};
-    if (!GetProgramPathW(static_cast<uint32_t>(getpid()), folder)) return {};
+    if (!GetOwnProgramPathW(folder)) return {};
     if (!CombinePathNameW(path, folder, AnsiToWide(app_config::kFileName).c_str())) return {};
     return path;
 }

@@ -22,13 +22,14 @@
 #include "app/App.h"
 #include "app/MainDlg.h"
 #include "app/SignalClose.h"
-#include "app/Strings.h"
 #include "common/KVEL_Common.h"
+#include "connection/RadarConnection.h"
 #include "controls/DigitalEdit.h"
 #include "emulator/ModuleEmulator.h"
 #include "settings/AppConfig.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
+#include "ui/Strings.h"
 
 namespace {
 
@@ -356,8 +357,7 @@ private slots:
         }
         // The port is free again: another handle opens it.
         KVEL_RADAR_HANDLE other = KVEL_Interface_RadarDevice_Serial_Create();
-        QVERIFY(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(other, m_module->PortNumber(),
-                                                                115200, 2, 1, 1, 1, 150));
+        QVERIFY(RadarConnection(other).Open(m_module->PortNumber(), 115200));
         KVEL_Interface_RadarDevice_Serial_Close(other);
         KVEL_Interface_RadarDevice_Serial_Destroy(other);
 

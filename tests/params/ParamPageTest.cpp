@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Strings.h"
+#include "connection/RadarConnection.h"
 #include "controls/BalloonWnd.h"
 #include "controls/DigitalEdit.h"
 #include "device/KVEL_DataProcess.h"
@@ -20,6 +20,7 @@
 #include "settings/AppConfig.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
+#include "ui/Strings.h"
 
 namespace {
 
@@ -49,8 +50,7 @@ struct ConnectedModule {
         started = emulator->Start(&error);
         device = KVEL_Interface_RadarDevice_Serial_Create();
         if (!started) return;
-        opened = KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, emulator->PortNumber(),
-                                                                 115200, 2, 1, 1, 1, 150) != 0;
+        opened = RadarConnection(device).Open(emulator->PortNumber(), 115200);
         KVEL_Interface_RadarDevice_StopCmdMode(device);
     }
     ~ConnectedModule() {

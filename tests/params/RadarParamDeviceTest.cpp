@@ -1,5 +1,7 @@
 // Parameter read and write against the module emulator on a real
 // pseudo-terminal, through the radar device library.
+#include "connection/RadarConnection.h"
+#include "device/Decibels.h"
 #include "params/RadarParam.h"
 
 #include <gtest/gtest.h>
@@ -50,9 +52,7 @@ public:
         EXPECT_TRUE(m_started) << error;
         m_device = KVEL_Interface_RadarDevice_Serial_Create();
         if (m_started) {
-            EXPECT_NE(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(
-                          m_device, m_module.PortNumber(), options.baudRate, 2, 1, 1, 1, 150),
-                      0);
+            EXPECT_TRUE(RadarConnection(m_device).Open(m_module.PortNumber(), options.baudRate));
         }
     }
     ~Connection() {
@@ -121,9 +121,9 @@ TEST(RadarParamDeviceTest, ReadsTheModuleValuesInDecibels) {
               connection.Module().Parameter(0x0004));
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
         EXPECT_DOUBLE_EQ(params.TriggerThreshold[gate],
-                         RadarThresholdToDb(connection.Module().Parameter(0x0010 + gate)));
+                         EnergyToDb(connection.Module().Parameter(0x0010 + gate)));
         EXPECT_DOUBLE_EQ(params.HoldThreshold[gate],
-                         RadarThresholdToDb(connection.Module().Parameter(0x0020 + gate)));
+                         EnergyToDb(connection.Module().Parameter(0x0020 + gate)));
     }
 }
 
@@ -159,7 +159,7 @@ TEST_P(RadarParamFrameSizeTest, WritesAndReadsBackInBatchesThatFit) {
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
         // What comes back is the dB value of the rounded linear power.
         EXPECT_DOUBLE_EQ(read.TriggerThreshold[gate],
-                         RadarThresholdToDb(RadarThresholdFromDb(written.TriggerThreshold[gate])));
+                         EnergyToDb(RadarThresholdFromDb(written.TriggerThreshold[gate])));
         EXPECT_NEAR(read.HoldThreshold[gate], written.HoldThreshold[gate], 0.001) << gate;
     }
 }

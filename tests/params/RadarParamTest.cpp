@@ -1,3 +1,4 @@
+#include "device/Decibels.h"
 #include "params/RadarParam.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +10,11 @@
 namespace {
 
 TEST(RadarThresholdTest, ModuleValuesToDecibels) {
-    EXPECT_DOUBLE_EQ(RadarThresholdToDb(0), 0.0);
-    EXPECT_DOUBLE_EQ(RadarThresholdToDb(1), 0.0);
-    EXPECT_DOUBLE_EQ(RadarThresholdToDb(10), 10.0);
-    EXPECT_DOUBLE_EQ(RadarThresholdToDb(1000), 30.0);
-    EXPECT_NEAR(RadarThresholdToDb(0xFFFFFFFFu), 96.33, 0.01);
+    EXPECT_DOUBLE_EQ(EnergyToDb(0), 0.0);
+    EXPECT_DOUBLE_EQ(EnergyToDb(1), 0.0);
+    EXPECT_DOUBLE_EQ(EnergyToDb(10), 10.0);
+    EXPECT_DOUBLE_EQ(EnergyToDb(1000), 30.0);
+    EXPECT_NEAR(EnergyToDb(0xFFFFFFFFu), 96.33, 0.01);
 }
 
 TEST(RadarThresholdTest, DecibelsToModuleValues) {
@@ -36,7 +37,7 @@ TEST(RadarThresholdTest, ValuesBeyondThirtyTwoBitsSaturate) {
 
 TEST(RadarThresholdTest, PageRangeSurvivesARoundTripToTheModule) {
     for (double db = 1.0; db <= 90.0; db += 0.5) {
-        const double back = RadarThresholdToDb(RadarThresholdFromDb(db));
+        const double back = EnergyToDb(RadarThresholdFromDb(db));
         EXPECT_NEAR(back, db, 1.8) << db;  // 1 dB steps are coarse only at the bottom
         if (db >= 30.0) {
             EXPECT_NEAR(back, db, 0.01) << db;

@@ -16,7 +16,7 @@ ObjectReport MakeReport(uint8_t state, uint16_t distance, uint16_t energySeed) {
     ObjectReport report;
     report.TargetState = state;
     report.TargetDistance = distance;
-    for (int gate = 0; gate < kReportGateCount; ++gate) {
+    for (int gate = 0; gate < radar_protocol::kGateCount; ++gate) {
         report.GateEnergy[gate] = static_cast<uint16_t>(energySeed * 31 + gate * 257);
     }
     return report;

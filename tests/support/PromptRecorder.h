@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/Prompt.h"
+#include "ui/Prompt.h"
 
 class PromptRecorder : public IPrompt {
 public:

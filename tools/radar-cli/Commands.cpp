@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <strings.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -10,18 +11,17 @@
 #include <optional>
 
 #include "common/KVEL_Common.h"
+#include "connection/RadarConnection.h"
 #include "device/KVEL_DataProcess.h"
 #include "params/RadarParam.h"
 #include "params/RadarParamFile.h"
+#include "realtime/ReadingLoop.h"
 #include "realtime/ReportFrame.h"
 
 namespace radarcli {
 namespace {
 
 constexpr int kDefaultBaud = 115200;
-constexpr int kOpenAttempts = 2;
-constexpr int kHandshakeTimeoutMs = 150;
-constexpr int kReadTimeoutMs = 2000;
 
 const char* const kUsage =
     "Usage: radar-cli [--port N] [--baud B] [--verbose] COMMAND\n"
@@ -172,29 +172,6 @@ private:
     std::string m_last;
 };
 
-// One parameter by its file attribute name.
-struct ParamField {
-    std::string name;
-    int32_t* integer = nullptr;
-    double* threshold = nullptr;
-};
-
-std::vector<ParamField> Fields(RadarParamSet* params) {
-    std::vector<ParamField> fields;
-    fields.push_back({kRadarParamGateMax, &params->GateMax, nullptr});
-    fields.push_back({kRadarParamDelay, &params->ObjectDisappearDelayTime, nullptr});
-    char name[64];
-    for (int gate = 0; gate < kRadarGateCount; ++gate) {
-        std::snprintf(name, sizeof name, kRadarParamTriggerFormat, gate);
-        fields.push_back({name, nullptr, &params->TriggerThreshold[gate]});
-    }
-    for (int gate = 0; gate < kRadarGateCount; ++gate) {
-        std::snprintf(name, sizeof name, kRadarParamHoldFormat, gate);
-        fields.push_back({name, nullptr, &params->HoldThreshold[gate]});
-    }
-    return fields;
-}
-
 // Applies NAME=VALUE; false with a message when the name or value is bad.
 bool ApplyAssignment(const std::string& assignment, RadarParamSet* params, std::string* error) {
     const size_t equals = assignment.find('=');
@@ -204,7 +181,7 @@ bool ApplyAssignment(const std::string& assignment, RadarParamSet* params, std::
     }
     const std::string name = assignment.substr(0, equals);
     const std::string value = assignment.substr(equals + 1);
-    for (ParamField& field : Fields(params)) {
+    for (RadarParamField& field : RadarParamFields(params)) {
         if (strcasecmp(field.name.c_str(), name.c_str()) != 0) continue;
         if (field.integer) {
             long long number = 0;
@@ -230,7 +207,7 @@ bool ApplyAssignment(const std::string& assignment, RadarParamSet* params, std::
 
 void PrintParams(const RadarParamSet& params, std::FILE* out) {
     RadarParamSet copy = params;
-    for (const ParamField& field : Fields(&copy)) {
+    for (const RadarParamField& field : RadarParamFields(&copy)) {
         if (field.integer) {
             std::fprintf(out, "%s=%d\n", field.name.c_str(), *field.integer);
         } else {
@@ -245,7 +222,7 @@ public:
         : m_options(options), m_out(out), m_err(err), m_stop(stop) {}
     ~Session() {
         if (m_device) {
-            KVEL_Interface_RadarDevice_Serial_Close(m_device);
+            if (m_connected) m_connection.Disconnect();
             KVEL_Interface_RadarDevice_Serial_Destroy(m_device);
         }
     }
@@ -259,23 +236,30 @@ public:
     int Stream();
 
 private:
+    // The window's connect sequence: afterwards m_identity and m_params hold
+    // what the module said.
     int Connect();
-    // Leaves command mode and closes; `result` passes through.
+    // Lets the module go as the window does (function mode, port closed);
+    // `result` passes through.
     int Finish(int result);
-    int ReadModule(RadarParamSet* params);
+    int ParamsFromConnect();
     int WriteModule(const RadarParamSet& params);
     int Fail(int code, const std::string& message) {
         std::fprintf(m_err, "radar-cli: %s\n", message.c_str());
         return code;
     }
     bool Stopped() const { return m_stop && m_stop->load() != 0; }
-    int RunStreamLoop(ReportFrameParser* parser, std::atomic<int>* parserStop, std::FILE* raw);
+    int RunStream(std::FILE* raw);
 
     const Options& m_options;
     std::FILE* m_out;
     std::FILE* m_err;
     const std::atomic<int>* m_stop;
     KVEL_RADAR_HANDLE m_device = nullptr;
+    RadarConnection m_connection{nullptr};
+    bool m_connected = false;
+    RadarConnectResult m_identity;
+    RadarParamSet m_params;
     DiagnosticTail m_diagnostics;
 };
 
@@ -302,41 +286,40 @@ int Session::Connect() {
     }
     m_device = KVEL_Interface_RadarDevice_Serial_Create();
     if (!m_device) return Fail(kExitNotConnected, "cannot create a device handle");
-    if (!KVEL_Interface_RadarDevice_Serial_OpenByPortNum(
-            m_device, port, m_options.baud, kOpenAttempts, 1, 1, 1, kHandshakeTimeoutMs) ||
-        !KVEL_Interface_RadarDevice_IsConnected(m_device)) {
+    m_connection = RadarConnection(m_device);
+    m_identity = m_connection.Connect(port, m_options.baud, &m_params);
+    if (!m_identity.opened || !m_connection.IsConnected()) {
         const std::string why = m_diagnostics.Last();
         return Fail(kExitNotConnected, "cannot open serial port " + std::to_string(port) +
                                            (why.empty() ? "" : ": " + why));
     }
+    m_connected = true;
     return kExitOk;
 }
 
 int Session::Finish(int result) {
-    if (m_device) {
-        KVEL_Interface_RadarDevice_StopCmdMode(m_device);
-        KVEL_Interface_RadarDevice_Serial_Close(m_device);
+    if (m_connected) {
+        m_connected = false;
+        m_connection.Disconnect();
     }
     return result;
 }
 
 int Session::Info() {
     if (int result = Connect(); result != kExitOk) return result;
-    CBaseStringA version;
-    CBaseStringA serial;
-    if (!KVEL_Interface_RadarDevice_GetVersion(m_device, &version)) {
+    if (!m_identity.versionRead) {
         return Finish(Fail(kExitNoAnswer, "the module did not answer the version request"));
     }
-    if (!KVEL_Interface_RadarDevice_GetSerialNumber(m_device, &serial)) {
+    if (!m_identity.serialRead) {
         return Finish(Fail(kExitNoAnswer, "the module did not answer the serial number request"));
     }
-    std::fprintf(m_out, "Version: %s\nSerial number: %s\n", version.GetString(),
-                 serial.GetString());
+    std::fprintf(m_out, "Version: %s\nSerial number: %s\n", m_identity.version.c_str(),
+                 m_identity.serial.c_str());
     return Finish(kExitOk);
 }
 
-int Session::ReadModule(RadarParamSet* params) {
-    switch (ReadRadarParams(m_device, params)) {
+int Session::ParamsFromConnect() {
+    switch (m_identity.paramsResult) {
         case kRadarOk:
             return kExitOk;
         case kRadarNotConnected:
@@ -347,7 +330,7 @@ int Session::ReadModule(RadarParamSet* params) {
 }
 
 int Session::WriteModule(const RadarParamSet& params) {
-    switch (WriteRadarParams(m_device, &params)) {
+    switch (m_connection.WriteParams(params)) {
         case kRadarOk:
             return kExitOk;
         case kRadarNotConnected:
@@ -359,9 +342,8 @@ int Session::WriteModule(const RadarParamSet& params) {
 
 int Session::ParamsGet() {
     if (int result = Connect(); result != kExitOk) return result;
-    RadarParamSet params;
-    if (int result = ReadModule(&params); result != kExitOk) return Finish(result);
-    PrintParams(params, m_out);
+    if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
+    PrintParams(m_params, m_out);
     return Finish(kExitOk);
 }
 
@@ -374,11 +356,10 @@ int Session::ParamsSet(const std::vector<std::string>& assignments) {
         if (!ApplyAssignment(assignment, &probe, &error)) return Fail(kExitUsage, error);
     }
     if (int result = Connect(); result != kExitOk) return result;
-    RadarParamSet params;
-    if (int result = ReadModule(&params); result != kExitOk) return Finish(result);
-    for (const std::string& assignment : assignments) ApplyAssignment(assignment, &params, &error);
-    if (int result = WriteModule(params); result != kExitOk) return Finish(result);
-    return Finish(kExitOk);
+    if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
+    for (const std::string& assignment : assignments)
+        ApplyAssignment(assignment, &m_params, &error);
+    return Finish(WriteModule(m_params));
 }
 
 int Session::ParamsLoad(const std::string& file) {
@@ -390,76 +371,86 @@ int Session::ParamsLoad(const std::string& file) {
     }
     if (int result = Connect(); result != kExitOk) return result;
     // What the file leaves out keeps the module's value.
-    RadarParamSet params;
-    if (int result = ReadModule(&params); result != kExitOk) return Finish(result);
-    if (!LoadRadarParamFile(path.c_str(), &params)) {
+    if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
+    if (!LoadRadarParamFile(path.c_str(), &m_params)) {
         return Finish(Fail(kExitFileError, "\"" + file + "\" could no longer be read"));
     }
-    if (int result = WriteModule(params); result != kExitOk) return Finish(result);
-    return Finish(kExitOk);
+    return Finish(WriteModule(m_params));
 }
 
 int Session::ParamsSave(const std::string& file) {
     if (int result = Connect(); result != kExitOk) return result;
-    RadarParamSet params;
-    if (int result = ReadModule(&params); result != kExitOk) return Finish(result);
+    if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
     std::string error;
-    if (!SaveRadarParamFile(AnsiToWide(file).c_str(), &params, &error)) {
+    if (!SaveRadarParamFile(AnsiToWide(file).c_str(), &m_params, &error)) {
         return Finish(Fail(kExitFileError, error));
     }
     return Finish(kExitOk);
 }
 
-// Prints every report and counts them; raises the parser's stop flag once
+// Prints every report and counts them; raises the loop's stop flag once
 // the wanted number has been printed.
 class ReportPrinter : public IObjectReportListener {
 public:
-    ReportPrinter(std::FILE* out, std::optional<long long> limit, std::atomic<int>* parserStop)
-        : m_out(out), m_limit(limit), m_parserStop(parserStop) {}
+    ReportPrinter(std::FILE* out, std::optional<long long> limit, std::atomic<int>* loopStop)
+        : m_out(out), m_limit(limit), m_loopStop(loopStop) {}
     void OnObjectReport(const uint8_t* payload) override {
         const ObjectReport report = DecodeObjectReport(payload);
         std::fprintf(m_out, "%u %.2f", report.TargetState, report.TargetDistance / 100.0);
         for (uint16_t energy : report.GateEnergy) std::fprintf(m_out, " %.2f", EnergyToDb(energy));
         std::fputc('\n', m_out);
+        std::fflush(m_out);
         ++m_seen;
-        if (m_limit && m_seen >= *m_limit) m_parserStop->store(1);
+        if (m_limit && m_seen >= *m_limit) m_loopStop->store(1);
     }
 
 private:
     std::FILE* m_out;
     std::optional<long long> m_limit;
-    std::atomic<int>* m_parserStop;
+    std::atomic<int>* m_loopStop;
     long long m_seen = 0;
 };
 
-int Session::RunStreamLoop(ReportFrameParser* parser, std::atomic<int>* parserStop,
-                           std::FILE* raw) {
-    const int chunkSize =
-        std::max(1, KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(m_device));
-    std::vector<uint8_t> chunk(static_cast<size_t>(chunkSize));
+// Keeps every chunk read in the raw file, before it is parsed.
+class RawFileTap : public IChunkTap {
+public:
+    explicit RawFileTap(std::FILE* file) : m_file(file) {}
+    bool OnChunk(const uint8_t* data, size_t size) override {
+        if (std::fwrite(data, 1, size, m_file) == size) return true;
+        m_error = errno;
+        return false;
+    }
+    int Error() const { return m_error; }
+
+private:
+    std::FILE* m_file;
+    int m_error = 0;
+};
+
+int Session::RunStream(std::FILE* raw) {
+    std::atomic<int> loopStop{0};
+    ReportPrinter printer(m_out, m_options.count, &loopStop);
+    RawFileTap tap(raw);
+    ModuleByteSource source(m_device);
+    const size_t chunkSize = static_cast<size_t>(
+        std::max(1, KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(m_device)));
+    ReadingLoop loop(&source, &printer, &loopStop, chunkSize, raw ? &tap : nullptr);
+
     const auto start = std::chrono::steady_clock::now();
-    auto timeUp = [&] {
-        if (!m_options.seconds) return false;
+    auto keepGoing = [&] {
+        if (Stopped()) return false;
+        if (!m_options.seconds) return true;
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        return elapsed.count() >= *m_options.seconds;
+        return elapsed.count() < *m_options.seconds;
     };
-    while (!Stopped() && parserStop->load() == 0 && !timeUp()) {
-        const int received = KVEL_Interface_RadarDevice_ReadData(m_device, chunk.data(), chunkSize,
-                                                                 kReadTimeoutMs, 0);
-        if (received <= 0) {
-            if (!KVEL_Interface_RadarDevice_IsConnected(m_device)) {
-                return Fail(kExitNotConnected, "the connection to the module was lost");
-            }
-            continue;
-        }
-        if (raw && std::fwrite(chunk.data(), 1, static_cast<size_t>(received), raw) !=
-                       static_cast<size_t>(received)) {
+    switch (loop.Run(keepGoing)) {
+        case ReadingEnd::SourceEnded:
+            return Fail(kExitNotConnected, "the connection to the module was lost");
+        case ReadingEnd::TapFailed:
             return Fail(kExitFileError,
-                        std::string("cannot write the raw file: ") + std::strerror(errno));
-        }
-        if (Stopped()) parserStop->store(1);
-        parser->Append(chunk.data(), static_cast<size_t>(received));
-        std::fflush(m_out);
+                        std::string("cannot write the raw file: ") + std::strerror(tap.Error()));
+        case ReadingEnd::Stopped:
+            break;
     }
     return kExitOk;
 }
@@ -483,29 +474,16 @@ int Session::Stream() {
     };
 
     if (int result = Connect(); result != kExitOk) return closeRaw(result);
-    if (!KVEL_Interface_RadarDevice_StartCmdMode(m_device, kOpenAttempts, kHandshakeTimeoutMs) ||
-        !KVEL_Interface_RadarDevice_Protocol_SetABDMode(m_device)) {
+    if (!m_connection.StartReports()) {
         return closeRaw(Finish(Fail(kExitNoAnswer, "the module did not switch to report mode")));
     }
-    KVEL_Interface_RadarDevice_StopCmdMode(m_device);
-
-    std::atomic<int> parserStop{0};
-    ReportPrinter printer(m_out, m_options.count, &parserStop);
-    int result = kExitOk;
-    {
-        ReportFrameParser parser(&printer, &parserStop);
-        result = RunStreamLoop(&parser, &parserStop, raw);
-    }
+    int result = RunStream(raw);
     std::fflush(m_out);
 
-    // Back to the mode the module is left in by the tool.
-    if (KVEL_Interface_RadarDevice_IsConnected(m_device)) {
-        const bool restored =
-            KVEL_Interface_RadarDevice_StartCmdMode(m_device, kOpenAttempts, kHandshakeTimeoutMs) &&
-            KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(m_device);
-        if (!restored && result == kExitOk) {
-            result = Fail(kExitNoAnswer, "the module did not return to data transfer mode");
-        }
+    // Back to data transfer mode before the module is let go, as the
+    // window's readers do.
+    if (m_connection.IsConnected() && !m_connection.StopReports() && result == kExitOk) {
+        result = Fail(kExitNoAnswer, "the module did not return to data transfer mode");
     }
     return closeRaw(Finish(result));
 }

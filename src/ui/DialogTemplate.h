@@ -14,7 +14,6 @@
 #include <QRect>
 #include <QString>
 
-class QKeyEvent;
 class QWidget;
 
 struct DialogControl {
@@ -55,7 +54,3 @@ QRect DialogUnitsToPixels(const QFont& font, int x, int y, int w, int h);
 using DialogControlFactory = std::function<QWidget*(const DialogControl&, QWidget* parent)>;
 std::map<std::string, QWidget*> BuildDialog(QWidget* page, const DialogTemplate& dialog,
                                             const DialogControlFactory& factory = {});
-
-// Enter and Escape, the keys that would close a dialog: the main window and
-// its pages swallow them, so that neither key closes anything.
-bool IsDialogCloseKey(const QKeyEvent* event);

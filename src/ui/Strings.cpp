@@ -1,6 +1,6 @@
 // The string tables are XML files compiled in as Qt resources
 // (":/strings/<language>.xml"), parsed once on first use.
-#include "app/Strings.h"
+#include "ui/Strings.h"
 
 #include <atomic>
 #include <cctype>

@@ -5,7 +5,7 @@
 //              styles="..."/>
 //   </Dialog>
 // Attribute texts are taken as XML gives them (use &#10; for a line break).
-#include "app/DialogTemplate.h"
+#include "ui/DialogTemplate.h"
 
 #include <cmath>
 #include <sstream>
@@ -18,7 +18,6 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -28,7 +27,7 @@
 
 #include <pugixml.hpp>
 
-#include "app/Strings.h"
+#include "ui/Strings.h"
 
 static void InitialiseDialogResources() {
     static const bool done = [] {
@@ -277,9 +276,4 @@ std::map<std::string, QWidget*> BuildDialog(QWidget* page, const DialogTemplate&
         widget->show();
     }
     return widgets;
-}
-
-bool IsDialogCloseKey(const QKeyEvent* event) {
-    const int key = event->key();
-    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
 }

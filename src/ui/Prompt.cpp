@@ -1,5 +1,5 @@
 // The Qt implementation of the prompt: message boxes and file dialogs.
-#include "app/Prompt.h"
+#include "ui/Prompt.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 
-#include "app/Strings.h"
+#include "ui/Strings.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <QtTest>
 
 #include "../support/PromptRecorder.h"
-#include "app/DialogTemplate.h"
-#include "app/Prompt.h"
-#include "app/Strings.h"
+#include "ui/DialogTemplate.h"
+#include "ui/Prompt.h"
+#include "ui/Strings.h"
 
 namespace {
 
