@@ -19,7 +19,6 @@ namespace {
 
 // String table entries of the panel.
 constexpr int kCaptionError = 10000;
-constexpr int kTextConnect = 10100;
 constexpr int kTextDisconnect = 10101;
 constexpr int kNoDeviceDetected = 10102;
 constexpr int kFailedToOpen = 10104;
@@ -114,7 +113,7 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnConnectButton() {
         }
         if (!ok) failure = kFailedFunctionMode;
         if (failure) ShowStringMessageBox(this, failure, kCaptionError, PromptIcon::Error);
-        if (button) button->setText(LoadStringW(kTextConnect));
+        if (button) button->setText(LoadStringW(main_dlg::kTextConnect));
     } else {
         QComboBox* list = PortList();
         const int index = list ? list->currentIndex() : -1;

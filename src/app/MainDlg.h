@@ -40,6 +40,8 @@ constexpr int kRealtimePageButton = 1188;
 constexpr int kCapturePageButton = 1189;
 constexpr int kFirmwarePageButton = 1190;
 constexpr int kPagePlaceholder = 1200;
+// The connect button's text while no module is connected.
+constexpr int kTextConnect = 10100;
 }  // namespace main_dlg
 
 // The number that follows the first three characters of a port name
