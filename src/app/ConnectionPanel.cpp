@@ -1,6 +1,8 @@
 // The connection panel of the main window: the port list, the baud-rate
 // field and the button that connects to or disconnects from the module.
 #include <cstdint>
+#include <map>
+#include <string>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -57,6 +59,10 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::RefreshPorts() {
     if (!list) return;
     list->clear();
 
+    // One look at the port registry for the device paths of all ports.
+    std::map<int, std::string> paths;
+    for (const SerialPortInfo& port : ListSerialPorts()) paths[port.number] = port.devicePath;
+
     CPtrArrayCtrl names;
     EnumSerialPortNameW(&names);
     for (int i = 0; i < names.GetCount(); ++i) {
@@ -66,8 +72,8 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::RefreshPorts() {
         const int number = PortNumberFromName(name);
         list->addItem(name, number);
         const int index = list->count() - 1;
-        const std::string path = SerialPortDevicePath(number);
-        if (!path.empty()) list->setItemData(index, QString::fromStdString(path), Qt::ToolTipRole);
+        if (const auto path = paths.find(number); path != paths.end())
+            list->setItemData(index, QString::fromStdString(path->second), Qt::ToolTipRole);
     }
     FreeSerialPortNameA(&names);
 

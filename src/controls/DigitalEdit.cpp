@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QVariant>
 
@@ -217,6 +218,39 @@ void CDigitalEdit::keyPressEvent(QKeyEvent* event) {
     setCursorPosition(oldCursor);
 }
 
+void CDigitalEdit::inputMethodEvent(QInputMethodEvent* event) {
+    const QString committed = event->commitString();
+    if (committed.isEmpty()) {
+        QLineEdit::inputMethodEvent(event);
+        return;
+    }
+    // The composition still being typed passes as it is; what is committed
+    // is typed one character at a time and stops at the first refused one.
+    QInputMethodEvent composing(event->preeditString(), event->attributes());
+    QLineEdit::inputMethodEvent(&composing);
+    for (char32_t c : committed.toUcs4()) {
+        if (!TypeCharacter(c)) break;
+    }
+    event->accept();
+}
+
+bool CDigitalEdit::TypeCharacter(char32_t c) {
+    const QString oldText = text();
+    const int oldCursor = cursorPosition();
+    const bool wasEdited = m_edited;
+    insert(QString::fromUcs4(&c, 1));
+    QString report;
+    if (AcceptsCharacter(c, text(), &report)) {
+        m_edited = true;
+        return true;
+    }
+    m_edited = wasEdited;
+    ShowBalloonTip(kInputErrorTitle, report, kReportIcon);
+    setText(oldText);
+    setCursorPosition(oldCursor);
+    return false;
+}
+
 bool CDigitalEdit::AcceptsCharacter(char32_t c, const QString& newText, QString* report) const {
     if (c == U'.') {
         *report = QStringLiteral("Invalid character '.'");
@@ -264,6 +298,12 @@ std::optional<QString> CDigitalEdit::BrokenLimitText(const QString& text, QStrin
             QString::asprintf("%s %s %s", limit.name, relation, limitText.toUtf8().constData());
         return limitText;
     };
+    // "nan" or "inf" (pasted, or from a file) is no number a limit can hold.
+    if (!std::isfinite(x)) {
+        if (m_min) return broken(*m_min, "Must >=");
+        if (m_max) return broken(*m_max, "Must <=");
+        return std::nullopt;
+    }
     if (m_min && x < DigitalCellToDouble(m_min->value, m_valueType) - slack(*m_min))
         return broken(*m_min, "Must >=");
     if (m_max && x > DigitalCellToDouble(m_max->value, m_valueType) + slack(*m_max))

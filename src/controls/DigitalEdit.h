@@ -68,6 +68,9 @@ signals:
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Text an input method commits is typed character by character through
+    // the same filter as keystrokes.
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
@@ -79,6 +82,9 @@ private:
 
     bool IsFloatingType() const;
     bool AcceptsCharacter(char32_t c, const QString& newText, QString* report) const;
+    // Inserts `c` at the cursor as a keystroke would; a refused character
+    // leaves the text as it was and is reported. False when refused.
+    bool TypeCharacter(char32_t c);
     // Empty when every limit holds; else the limit text, with the message.
     std::optional<QString> BrokenLimitText(const QString& text, QString* message) const;
     QString LimitText(const Limit& limit) const;

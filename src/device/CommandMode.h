@@ -11,9 +11,11 @@ constexpr int kTimeoutMs = 150;
 }  // namespace command_mode
 
 // Runs `exchange` between entering and leaving command mode and returns
-// what it returned.
+// what it returned. Without a connection there is nothing to switch: the
+// exchange alone runs and says so, and the log gets no handshake failures.
 template <typename Exchange>
 auto InCommandMode(KVEL_RADAR_HANDLE device, Exchange exchange) {
+    if (!KVEL_Interface_RadarDevice_IsConnected(device)) return exchange();
     KVEL_Interface_RadarDevice_StartCmdMode(device, command_mode::kAttempts,
                                             command_mode::kTimeoutMs);
     const auto result = exchange();

@@ -116,6 +116,16 @@ bool StartsWithChinese(std::string_view name) {
            std::tolower(static_cast<unsigned char>(name[1])) == 'h';
 }
 
+// The name's language subtag ("zh" of "zh-CN" or "zh_TW"), in lower case.
+std::string PrimaryLanguageTag(std::string_view name) {
+    std::string tag;
+    for (char c : name) {
+        if (c == '-' || c == '_' || c == '.' || c == '@') break;
+        tag += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return tag;
+}
+
 }  // namespace
 
 void SetUiLanguage(UiLanguage language) { g_language.store(language); }
@@ -123,9 +133,18 @@ void SetUiLanguage(UiLanguage language) { g_language.store(language); }
 UiLanguage CurrentUiLanguage() { return g_language.load(); }
 
 bool SetPreferredUiLanguageName(std::string_view languageName) {
-    if (languageName.empty()) return false;
-    SetUiLanguage(StartsWithChinese(languageName) ? UiLanguage::Chinese : UiLanguage::English);
-    return true;
+    // Only a language the program has texts for can be chosen; any other
+    // name leaves the system's choice in place.
+    const std::string tag = PrimaryLanguageTag(languageName);
+    if (tag == "zh") {
+        SetUiLanguage(UiLanguage::Chinese);
+        return true;
+    }
+    if (tag == "en") {
+        SetUiLanguage(UiLanguage::English);
+        return true;
+    }
+    return false;
 }
 
 UiLanguage SystemUiLanguage() {

@@ -13,10 +13,10 @@ enum class UiLanguage { English, Chinese };
 // Chosen once at start-up, before the first window.
 void SetUiLanguage(UiLanguage language);
 UiLanguage CurrentUiLanguage();
-// The process's preferred language from a language name ("en-US", "zh-cn",
-// "zh-tw", any other name): Chinese for names starting with "zh" (the
-// program carries the PRC texts only), English for everything else.
-// Returns false (and changes nothing) for an empty name.
+// The process's preferred language from a language name: Chinese for "zh"
+// names ("zh-cn", "zh-tw": the program carries the PRC texts only), English
+// for "en" names. Returns false and changes nothing for any other name
+// ("de-DE", "garbage", ""): the program has no texts for it.
 bool SetPreferredUiLanguageName(std::string_view languageName);
 // The language the system asks for through its locale (LC_ALL, LC_MESSAGES,
 // LANG), used when the settings name none.

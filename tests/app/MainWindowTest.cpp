@@ -172,11 +172,15 @@ private slots:
     }
 
     void emptyLanguageKeepsTheSystemChoice() {
-        const QByteArray content = "<?xml version=\"1.0\"?>\n<AppConfig Language=\"\" />\n";
-        SetUiLanguage(SystemUiLanguage() == UiLanguage::English ? UiLanguage::Chinese
-                                                                : UiLanguage::English);
-        StartWithSettings(&content);
-        QCOMPARE(CurrentUiLanguage(), SystemUiLanguage());
+        for (const char* language : {"", "de-DE", "garbage"}) {
+            const QByteArray content =
+                QByteArray("<?xml version=\"1.0\"?>\n<AppConfig Language=\"") + language +
+                "\" />\n";
+            SetUiLanguage(SystemUiLanguage() == UiLanguage::English ? UiLanguage::Chinese
+                                                                    : UiLanguage::English);
+            StartWithSettings(&content);
+            QCOMPARE(CurrentUiLanguage(), SystemUiLanguage());
+        }
     }
 
     void setUpShowsParameterPageDisconnected() {
@@ -486,6 +490,30 @@ private slots:
         struct sigaction after {};
         sigaction(SIGINT, nullptr, &after);
         QVERIFY(after.sa_handler == before.sa_handler);
+    }
+
+    // A signal while a handler's message box is open: the box is answered,
+    // the handler finishes with everything still in place, then the window
+    // tears down.
+    void signalDuringAMessageBoxClosesAfterTheHandlerReturns() {
+        PromptRecorder prompts;
+        bool deviceThereAfterTheBox = false;
+        {
+            CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+            CSignalClose closeOnSignal(&dlg);
+            QTimer::singleShot(0, &dlg, [&] {
+                QDialog box(&dlg);
+                box.setModal(true);
+                QTimer::singleShot(0, [] { raise(SIGTERM); });
+                box.exec();
+                deviceThereAfterTheBox = dlg.Device() != nullptr;
+            });
+            QTimer::singleShot(10000, &dlg, [&dlg] { dlg.QDialog::done(42); });
+            dlg.exec();
+            QCOMPARE(dlg.result(), int(QDialog::Rejected));
+            QVERIFY(dlg.Device() == nullptr);
+        }
+        QVERIFY(deviceThereAfterTheBox);
     }
 
     void terminationSignalClosesTheProgramAndKeepsSettings() {

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -67,6 +68,8 @@ private slots:
     void emptiedThresholdBecomesTheMinimum();
     void integerLimitsAllowHalfAUnit();
     void pastedTextCountsOnlyItsLeadingNumber();
+    void numbersThatAreNotFiniteBreakTheMinimum();
+    void inputMethodTextIsFilteredLikeKeystrokes();
     void minusOnlyInFrontAndNeverOnUnsigned();
     void secondDecimalPointIsRejected();
     void lettersAndBlanksAreRejectedByName();
@@ -182,6 +185,43 @@ void DigitalEditTest::pastedTextCountsOnlyItsLeadingNumber() {
     Paste(page.first, "17000000000000000000");
     page.second->setFocus();
     QCOMPARE(page.first->text(), QString("17000000000000000000"));
+}
+
+void DigitalEditTest::numbersThatAreNotFiniteBreakTheMinimum() {
+    Page page(true);
+    QVERIFY(page.active);
+    UseThresholdLimits(page.first);
+    for (const char* pasted : {"nan", "inf", "-inf", "NaN"}) {
+        page.first->setFocus();
+        Paste(page.first, pasted);
+        page.second->setFocus();
+        QCOMPARE(page.first->text(), QString("1"));
+        QCOMPARE(LastReport(page.first), QString("Data Invalid: MinValue Must >= 1"));
+    }
+}
+
+void DigitalEditTest::inputMethodTextIsFilteredLikeKeystrokes() {
+    Page page(true);
+    QVERIFY(page.active);
+    UseThresholdLimits(page.first);
+    page.first->setFocus();
+    auto commit = [&](const QString& text) {
+        QInputMethodEvent event;
+        event.setCommitString(text);
+        QCoreApplication::sendEvent(page.first, &event);
+    };
+    commit("12");
+    QCOMPARE(page.first->text(), QString("12"));
+    QVERIFY(page.first->IsEdited());
+    // Digits before the first refused character stay; the rest is dropped.
+    commit(QString::fromUtf8("3abc"));
+    QCOMPARE(page.first->text(), QString("123"));
+    QCOMPARE(LastReport(page.first), QString("Input Error: Invalid character 'a'"));
+    commit(QString::fromUtf8("\u3002"));  // the full-width full stop
+    QCOMPARE(page.first->text(), QString("123"));
+    QCOMPARE(LastReport(page.first), QString::fromUtf8("Input Error: Invalid character '\u3002'"));
+    page.second->setFocus();
+    QCOMPARE(page.first->text(), QString("90"));  // committed, and corrected
 }
 
 void DigitalEditTest::minusOnlyInFrontAndNeverOnUnsigned() {

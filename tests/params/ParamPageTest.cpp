@@ -262,6 +262,15 @@ void ParamPageTest::writeThenReadThroughTheModule() {
 }
 
 void ParamPageTest::readingWhileDisconnectedChangesNothing() {
+    // Nothing was tried on the line, so nothing goes to the log.
+    struct LineCounter {
+        static int Count(void* user, intptr_t, const char*, int length) {
+            ++*static_cast<int*>(user);
+            return length;
+        }
+    };
+    int logLines = 0;
+    DbgOutputAddCallback(&LineCounter::Count, &logLines);
     MakePage();
     Enter(2002, "4");
     m_page->OnReadSensorConfig();
@@ -275,6 +284,8 @@ void ParamPageTest::readingWhileDisconnectedChangesNothing() {
     m_page->OnSetSensorConfig();
     QCOMPARE(int(m_prompt->messages.size()), 2);
     QCOMPARE(m_prompt->messages[1].text, LoadStringW(10103));
+    DbgOutputDelCallback(&LineCounter::Count);
+    QCOMPARE(logLines, 0);
 }
 
 void ParamPageTest::moduleThatRefusesIsReported() {

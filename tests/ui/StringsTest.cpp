@@ -107,9 +107,12 @@ private slots:
         QCOMPARE(CurrentUiLanguage(), UiLanguage::Chinese);
         QVERIFY(!SetPreferredUiLanguageName(""));
         QCOMPARE(CurrentUiLanguage(), UiLanguage::Chinese);
-        QVERIFY(SetPreferredUiLanguageName("fr-FR"));
-        QCOMPARE(CurrentUiLanguage(), UiLanguage::English);
-        QVERIFY(SetPreferredUiLanguageName("z"));
+        // Names the program has no texts for choose nothing.
+        for (const char* other : {"fr-FR", "z", "garbage", "english", "zhx"}) {
+            QVERIFY(!SetPreferredUiLanguageName(other));
+            QCOMPARE(CurrentUiLanguage(), UiLanguage::Chinese);
+        }
+        QVERIFY(SetPreferredUiLanguageName("en_GB.UTF-8"));
         QCOMPARE(CurrentUiLanguage(), UiLanguage::English);
     }
 
