@@ -1,12 +1,17 @@
 #!/bin/sh
 # Installs, with apt-get, every Debian package the build, the tool and the
 # tests need. Safe to run again: packages already present are skipped.
+# "scripts/setup.sh fuzz" also installs what the fuzz targets need.
 set -eu
 
-PACKAGES="cmake ninja-build g++ pkg-config
+PACKAGES="cmake ninja-build g++ pkg-config ccache
 qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6opengl6-dev libgl-dev
 libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-wqy-microhei xvfb xauth"
+FUZZ_PACKAGES="clang libclang-rt-14-dev"
+if [ "${1:-}" = fuzz ]; then
+    PACKAGES="$PACKAGES $FUZZ_PACKAGES"
+fi
 
 missing=""
 for p in $PACKAGES; do
