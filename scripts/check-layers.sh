@@ -16,13 +16,14 @@ settings: xml common
 device: common
 params: device xml settings controls ui common
 connection: params device common
-realtime: params device controls ui charts common
-capture: realtime params device controls ui charts common
+realtime: params device controls picture ui charts common
+capture: realtime params device controls picture ui charts common
 firmware: device controls ui common
 charts: ui common
-controls: common
+controls: picture common
+picture: common
 ui: device common
-app: connection params realtime capture firmware charts controls ui settings device xml common
+app: connection params realtime capture firmware charts controls picture ui settings device xml common
 '
 
 allowed_for() {
