@@ -16,7 +16,7 @@ settings: xml common
 device: common
 params: device xml settings controls ui common
 connection: params device common
-realtime: params device controls picture ui charts common
+realtime: params settings xml device controls picture ui charts common
 capture: realtime params device controls picture ui charts common
 firmware: device controls ui common
 charts: ui common
