@@ -1,7 +1,6 @@
 #include "common/ReplaceFile.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -57,14 +56,6 @@ bool Replace(const std::string& path, const FileContentWriter& write,
 ino_t InodeOf(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
-}
-
-// The ID of a process that has ended.
-pid_t EndedProcess() {
-    const pid_t child = fork();
-    if (child == 0) _exit(0);
-    waitpid(child, nullptr, 0);
-    return child;
 }
 
 TEST(ReplaceFile, ReplacesTheFileAndLeavesNothingBeside) {
@@ -154,7 +145,7 @@ TEST(ReplaceFile, OnlyLeftoversOfEndedProcessesAreRemoved) {
     TempFolder folder;
     const std::string path = folder.File("appConfig.xml");
     WriteText(path, "current");
-    const std::string ended = std::to_string(EndedProcess());
+    const std::string ended = std::to_string(restricted_run::EndedProcess());
     const std::string running = std::to_string(getpid());
     for (const std::string& name :
          {"appConfig.xml.~" + ended + ".0", "appConfig.xml.~" + ended + ".17",

@@ -68,4 +68,12 @@ inline bool WithFileSizeLimit(rlim_t bytes, const std::function<void()>& work) {
     return true;
 }
 
+// The ID of a process that has ended: a child that did nothing.
+inline pid_t EndedProcess() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
 }  // namespace restricted_run

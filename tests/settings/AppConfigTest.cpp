@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +19,8 @@
 #include "FixtureProbe.h"
 #include "ProgramFolder.h"
 #include "common/KVEL_Common.h"
+#include "tests/common/RestrictedRun.h"
+#include "tests/common/TempFolder.h"
 
 namespace {
 
@@ -172,18 +173,8 @@ TEST_F(SettingsFile, AWriteErrorKeepsThePreviousFile) {
     const std::string previous = "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" />\n";
     LoadFrom(previous);
     FillWithManySections(2000);
-    // A file size limit makes the write fail part-way, the way a full disk
-    // does; it binds root as well. The signal it raises is ignored so the
-    // write reports the error instead.
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    void (*previousHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool result = SaveAppConfig();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previousHandler);
+    bool result = true;
+    ASSERT_TRUE(restricted_run::WithFileSizeLimit(4096, [&] { result = SaveAppConfig(); }));
 
     EXPECT_FALSE(result);
     EXPECT_EQ(ReadText(path), previous);
@@ -247,6 +238,67 @@ TEST_F(SettingsFile, ASaveKeepsPermissionsAndSymbolicLinks) {
     ASSERT_EQ(stat(real.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     EXPECT_NE(ReadText(real).find("BaudRate=\"115200\""), std::string::npos);
+}
+
+// The read-only cases run as a user without root in a folder of their own:
+// root ignores permission bits.
+TEST_F(SettingsFile, AFileTheProgramMayNotWriteOrCouldNotReadIsLeftUntouched) {
+    TempFolder own;
+    restricted_run::GiveToChild(own.Path());
+    const std::string settings =
+        "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" Mine=\"yes\" />\n";
+    struct Case {
+        const char* name;
+        mode_t mode;
+    };
+    for (const Case& c : {Case{"read-only.xml", 0444}, Case{"unreadable.xml", 0200}}) {
+        const std::string file = own.File(c.name);
+        WriteText(file, settings);
+        restricted_run::GiveToChild(file);
+        ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+        const int result = restricted_run::AsUser([&] {
+            gAppConfig.Clear();
+            LoadAppConfigFrom(AnsiToWide(file));
+            // The program runs on with what it could read, or with defaults.
+            if (!AppConfigElement()) return 1;
+            AppConfigElement().SetAttributeInt(app_config::kBaudRate, 57600);
+            return SaveAppConfigTo(AnsiToWide(file)) ? 2 : 0;
+        });
+        if (result == restricted_run::kCannotDropRoot) GTEST_SKIP() << "cannot give up root";
+        EXPECT_EQ(result, 0) << c.name;
+        EXPECT_EQ(ReadText(file), settings) << c.name;
+    }
+    EXPECT_EQ(NamesIn(own.Path()).size(), 2u) << "something was left beside";
+}
+
+TEST_F(SettingsFile, InAReadOnlyFolderAWritableFileIsStillSaved) {
+    TempFolder own;
+    const std::string file = own.File(app_config::kFileName);
+    WriteText(file, "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" />\n");
+    restricted_run::GiveToChild(file);
+    ASSERT_EQ(chmod(own.Path().c_str(), 0555), 0);
+    const int result = restricted_run::AsUser([&] {
+        gAppConfig.Clear();
+        LoadAppConfigFrom(AnsiToWide(file));
+        AppConfigElement().SetAttributeInt(app_config::kBaudRate, 57600);
+        return SaveAppConfigTo(AnsiToWide(file)) ? 0 : 1;
+    });
+    chmod(own.Path().c_str(), 0755);
+    if (result == restricted_run::kCannotDropRoot) GTEST_SKIP() << "cannot give up root";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadText(file), "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"57600\" />\n");
+}
+
+TEST_F(SettingsFile, LeftoversOfKilledSavesAreRemovedAtStart) {
+    const std::string ended = path + ".~" + std::to_string(restricted_run::EndedProcess()) + ".0";
+    const std::string running = path + ".~" + std::to_string(getpid()) + ".0";
+    WriteText(ended, "<AppConfig BaudRate=\"96");
+    WriteText(running, "<AppConfig BaudRate=\"96");
+    LoadFrom("<AppConfig BaudRate=\"9600\"/>");
+    EXPECT_EQ(LeftoversBeside(folder, app_config::kFileName),
+              std::vector<std::string>{app_config::kFileName + std::string(".~") +
+                                       std::to_string(getpid()) + ".0"});
+    EXPECT_STREQ(AppConfigElement().GetAttribute(app_config::kBaudRate), "9600");
 }
 
 }  // namespace
