@@ -8,29 +8,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "RestrictedRun.h"
 #include "TempFolder.h"
+#include "TextFile.h"
 #include "common/KVEL_Common.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;

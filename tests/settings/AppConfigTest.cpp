@@ -10,8 +10,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,20 +19,9 @@
 #include "common/KVEL_Common.h"
 #include "tests/common/RestrictedRun.h"
 #include "tests/common/TempFolder.h"
+#include "tests/common/TextFile.h"
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
