@@ -160,8 +160,6 @@ bool WriteBesideAndReplace(const std::string& target, const struct stat* old,
     return true;
 }
 
-// The process ID in a name "<prefix><pid>.<n>"; 0 when the name is not one
-// of ours.
 bool AllDigits(const char* text) {
     if (*text == '\0') return false;
     for (; *text != '\0'; ++text) {
@@ -170,6 +168,8 @@ bool AllDigits(const char* text) {
     return true;
 }
 
+// The process ID in a name "<prefix><pid>.<n>"; 0 when the name is not one
+// of ours.
 pid_t ReplacementOwner(const std::string& name, const std::string& prefix) {
     if (name.compare(0, prefix.size(), prefix) != 0) return 0;
     const std::string rest = name.substr(prefix.size());
