@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -210,10 +211,11 @@ TEST_F(SettingsFile, AnInterruptedSaveNeverLeavesAPartialFile) {
     EXPECT_GT(caughtWhileWriting, 0) << "no save was ever interrupted while writing";
 }
 
-TEST_F(SettingsFile, ASaveKeepsPermissionsAndSymbolicLinks) {
+TEST_F(SettingsFile, ASaveKeepsPermissionsOwnerAndSymbolicLinks) {
     const std::string real = folder + "/real.xml";
     WriteText(real, "<AppConfig/>");
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    restricted_run::GiveToChild(real);  // a user's file saved by root stays the user's
     ASSERT_EQ(symlink("real.xml", path.c_str()), 0);
     LoadAppConfigAtStartup();
     AppConfigElement().SetAttributeInt(app_config::kBaudRate, 115200);
@@ -224,6 +226,9 @@ TEST_F(SettingsFile, ASaveKeepsPermissionsAndSymbolicLinks) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     ASSERT_EQ(stat(real.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+    if (geteuid() == 0) {
+        EXPECT_EQ(info.st_uid, restricted_run::kUser);
+    }
     EXPECT_NE(ReadText(real).find("BaudRate=\"115200\""), std::string::npos);
 }
 
@@ -276,15 +281,25 @@ TEST_F(SettingsFile, InAReadOnlyFolderAWritableFileIsStillSaved) {
     EXPECT_EQ(ReadText(file), "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"57600\" />\n");
 }
 
+// Only files named as a save names them, of processes that have ended.
 TEST_F(SettingsFile, LeftoversOfKilledSavesAreRemovedAtStart) {
-    const std::string ended = path + ".~" + std::to_string(restricted_run::EndedProcess()) + ".0";
-    const std::string running = path + ".~" + std::to_string(getpid()) + ".0";
-    WriteText(ended, "<AppConfig BaudRate=\"96");
-    WriteText(running, "<AppConfig BaudRate=\"96");
+    const std::string ended = std::to_string(restricted_run::EndedProcess());
+    const std::string running = std::to_string(getpid());
+    const std::vector<std::string> kept = {
+        "appConfig.xml.~" + running + ".3", "appConfig.xml.~" + ended + ".x",
+        "appConfig.xml.~-" + ended + ".1", "appConfig.xml.~" + ended + ".2"};
+    for (const std::string& name : {kept[0], kept[1], kept[2], "appConfig.xml.~" + ended + ".0",
+                                    "other.xml.~" + ended + ".0"})
+        WriteText(folder + "/" + name, "<AppConfig BaudRate=\"96");
+    ASSERT_EQ(mkdir((folder + "/" + kept[3]).c_str(), 0755), 0);
+
     LoadFrom("<AppConfig BaudRate=\"9600\"/>");
-    EXPECT_EQ(LeftoversBeside(folder, app_config::kFileName),
-              std::vector<std::string>{app_config::kFileName + std::string(".~") +
-                                       std::to_string(getpid()) + ".0"});
+    std::vector<std::string> left = LeftoversBeside(folder, app_config::kFileName);
+    std::vector<std::string> expected = kept;
+    std::sort(left.begin(), left.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+    EXPECT_EQ(ReadText(folder + "/other.xml.~" + ended + ".0"), "<AppConfig BaudRate=\"96");
     EXPECT_STREQ(AppConfigElement().GetAttribute(app_config::kBaudRate), "9600");
 }
 
