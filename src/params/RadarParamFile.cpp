@@ -1,11 +1,11 @@
 #include "params/RadarParamFile.h"
 
-#include <cerrno>
+#include <cfloat>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "common/KVEL_Common.h"
+#include "common/ReplaceFile.h"
 
 namespace {
 
@@ -37,8 +37,13 @@ void LoadDouble(const XMLNode& element, const std::string& name, double* field) 
     if (DigtalStringToValue(text, -1, &value, kDouble)) *field = value;
 }
 
+// "%.2f" of a large value runs to hundreds of digits (1e100 has 101), all of
+// which must be written for the value to read back as it was. The longest,
+// that of -DBL_MAX, is a sign, 309 digits, the point and two decimals.
+constexpr size_t kTwoDecimalsSize = 1 + (DBL_MAX_10_EXP + 1) + 3 + 1;
+
 void StoreDouble(const XMLNode& element, const std::string& name, double value) {
-    char text[64];
+    char text[kTwoDecimalsSize];
     std::snprintf(text, sizeof text, "%.2f", value);
     element.SetAttribute(name.c_str(), text);
 }
@@ -111,16 +116,7 @@ bool SaveRadarParamFile(const wchar_t* path, const RadarParamSet* params, std::s
     ReadDocument(path, &parser);  // a new file when the old one cannot be read
     StoreRadarParams(parser.GetRoot().FindOrAddChild(kRadarParamElement), params);
 
-    const std::string narrowPath = WideToAnsi(path);
-    FILE* stream = std::fopen(narrowPath.c_str(), "wb");
-    if (stream == nullptr) {
-        return fail("cannot open \"" + narrowPath + "\" for writing: " + std::strerror(errno));
-    }
-    errno = 0;
-    if (!parser.SaveToFile(stream)) {
-        const int code = errno;
-        return fail("cannot write \"" + narrowPath +
-                    "\": " + (code != 0 ? std::strerror(code) : "write error"));
-    }
-    return true;
+    // Replaced in one step, so a failed save leaves the old file whole.
+    return ReplaceFileContentW(
+        path, [&parser](std::FILE* stream) { return parser.SaveToFile(stream); }, error);
 }

@@ -29,6 +29,8 @@ void StoreRadarParams(const XMLNode& element, const RadarParamSet* params);
 
 // A whole parameter file. Loading keeps the set as it is when the file
 // cannot be read or has no "RadarParam". Saving keeps the file's other
-// content; false (with a reason in *error) when it cannot be written.
+// content and replaces the file in one step (ReplaceFileContentW), leaving
+// a file the program may not write untouched; false (with a reason in
+// *error) when it was not written.
 bool LoadRadarParamFile(const wchar_t* path, RadarParamSet* params);
 bool SaveRadarParamFile(const wchar_t* path, const RadarParamSet* params, std::string* error);

@@ -10,15 +10,20 @@ extern XMLParser gAppConfig;
 
 // Writes gAppConfig to appConfig.xml in the program's folder. The new content
 // goes to a file beside it that then replaces the old one in one step, so a
-// failed or interrupted save leaves the previous file as it was. False when
-// the file could not be written.
+// failed or interrupted save leaves the previous file as it was; in a folder
+// that takes no new file, the file is written in place. A file the program
+// may not write, or could not read at start, is left untouched. False when
+// the file was not written.
 bool SaveAppConfig();
 // The same for an explicit path (used by SaveAppConfig and by tests).
 bool SaveAppConfigTo(const std::wstring& path);
 // Start-up steps 1-3: read appConfig.xml from the program's folder into
 // gAppConfig, ensure the top-level "AppConfig" element and, when it was
-// missing, write the file at once.
+// missing, write the file at once. Leftovers of saves killed half-way are
+// removed first.
 void LoadAppConfigAtStartup();
+// The same for an explicit path (used by LoadAppConfigAtStartup and by tests).
+void LoadAppConfigFrom(const std::wstring& path);
 // The top-level "AppConfig" element of gAppConfig (empty handle when none).
 XMLNode AppConfigElement();
 // Its child section `name`, created in memory when missing.

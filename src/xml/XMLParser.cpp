@@ -31,15 +31,9 @@ pugi::xml_attribute FindAttribute(pugi::xml_node node, const char* name) {
     return {};
 }
 
-// True when a declaration comes before the first element at the top level,
-// so the document brings its own and none must be added in front.
-bool HasLeadingDeclaration(const pugi::xml_document& document) {
-    for (pugi::xml_node node : document.children()) {
-        if (node.type() == pugi::node_declaration) return true;
-        if (node.type() == pugi::node_element) return false;
-    }
-    return false;
-}
+// The declaration of every file the wrapper writes. Files are written as
+// UTF-8, XML's default, so it needs no encoding attribute.
+constexpr const char* kPlainDeclaration = "<?xml version=\"1.0\"?>\n";
 
 // Large enough for any 64-bit decimal number and for the "0x%08x" form.
 constexpr size_t kNumberTextSize = 32;
@@ -115,12 +109,17 @@ pugi::xml_parse_result XMLParser::LoadFromMemory(const void* data, size_t size) 
 
 bool XMLParser::SaveToFile(FILE* stream) {
     if (stream == nullptr) return false;
-    if (!HasLeadingDeclaration(m_document)) std::fputs("<?xml version=\"1.0\"?>\n", stream);
+    // A loaded declaration is never written back: it may name an encoding
+    // other than the UTF-8 written here, which would garble every non-ASCII
+    // text a little more on each save, or hold a value with "?>" that would
+    // end it early when the file is read again.
+    std::fputs(kPlainDeclaration, stream);
     pugi::xml_writer_file writer(stream);
-    // The declaration is written above, so pugixml must not add its own.
-    const unsigned flags =
-        (pugi::format_default & ~pugi::format_write_bom) | pugi::format_no_declaration;
-    m_document.save(writer, "\t", flags, pugi::encoding_utf8);
+    for (pugi::xml_node node : m_document.children()) {
+        if (node.type() != pugi::node_declaration) {
+            node.print(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+        }
+    }
     // A full disk may show only when the buffer is flushed on close, so both
     // the stream's error flag and the close result count.
     const bool streamError = std::ferror(stream) != 0;

@@ -53,9 +53,10 @@ public:
     // Discards the content and parses a copy of the bytes (encoding found
     // from a byte-order mark or the first bytes).
     pugi::xml_parse_result LoadFromMemory(const void* data, size_t size);
-    // Writes the document to an open stream (an XML declaration first when
-    // the document has none before its first element), then closes the
-    // stream in every case. True when no stream error occurred.
+    // Writes the document as UTF-8 to an open stream under the wrapper's own
+    // plain declaration, <?xml version="1.0"?> and a line feed, whatever
+    // declaration was loaded; then closes the stream in every case. True
+    // when no stream error occurred.
     bool SaveToFile(FILE* stream);
     XMLNode GetRoot() const { return XMLNode(m_document); }
     void Clear() { m_document.reset(); }

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/common/RestrictedRun.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -195,6 +197,52 @@ TEST_F(RadarParamFileTest, UnwritablePathReportsTheReason) {
         EXPECT_FALSE(SaveRadarParamFile(Wide(File("locked.xml")).c_str(), &params, &error));
         EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
     }
+}
+
+TEST_F(RadarParamFileTest, ThresholdsOfAnySizeAreWrittenWhole) {
+    const fs::path path = File("huge.xml");
+    Write(path,
+          "<RadarParam TriggerGate0Threshold=\"1e100\" "
+          "HoldGate15Threshold=\"-1.7976931348623157e308\""
+          " TriggerGate7Threshold=\"123456789012345.67\"/>");
+    RadarParamSet loaded;
+    ASSERT_TRUE(LoadRadarParamFile(Wide(path).c_str(), &loaded));
+    ASSERT_TRUE(Save(path, loaded));
+
+    RadarParamSet reloaded;
+    ASSERT_TRUE(LoadRadarParamFile(Wide(path).c_str(), &reloaded));
+    EXPECT_EQ(reloaded.TriggerThreshold[0], 1e100) << Read(path);
+    EXPECT_EQ(reloaded.HoldThreshold[15], -1.7976931348623157e308);
+    EXPECT_EQ(reloaded.TriggerThreshold[7], 123456789012345.67);
+}
+
+// A save that fails part-way, or a file the user may not write, leaves the
+// old file whole: it is replaced in one step only when the new one is done.
+TEST_F(RadarParamFileTest, AFailedOrRefusedSaveKeepsTheOldFile) {
+    const fs::path path = File("bench.xml");
+    const std::string old = "<?xml version=\"1.0\"?>\n<RadarParam GateMax=\"2\" />\n";
+    Write(path, old);
+    std::string error;
+    bool saved = true;
+    const RadarParamSet params = Distinct();
+    ASSERT_TRUE(restricted_run::WithFileSizeLimit(
+        256, [&] { saved = SaveRadarParamFile(Wide(path).c_str(), &params, &error); }));
+    EXPECT_FALSE(saved);
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    EXPECT_EQ(Read(path), old);
+
+    restricted_run::GiveToChild(m_folder.string());
+    restricted_run::GiveToChild(path.string());
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const int result = restricted_run::AsUser([&] {
+        std::string reason;
+        if (SaveRadarParamFile(Wide(path).c_str(), &params, &reason)) return 1;
+        return reason.find("Permission denied") != std::string::npos ? 0 : 2;
+    });
+    if (result == restricted_run::kCannotDropRoot) GTEST_SKIP() << "cannot give up root";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Read(path), old);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder), fs::directory_iterator()), 1);
 }
 
 TEST_F(RadarParamFileTest, EmptyElementHandleChangesNothing) {

@@ -2,17 +2,15 @@
 
 #include <dirent.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,20 +18,11 @@
 #include "FixtureProbe.h"
 #include "ProgramFolder.h"
 #include "common/KVEL_Common.h"
+#include "tests/common/RestrictedRun.h"
+#include "tests/common/TempFolder.h"
+#include "tests/common/TextFile.h"
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
@@ -172,18 +161,8 @@ TEST_F(SettingsFile, AWriteErrorKeepsThePreviousFile) {
     const std::string previous = "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" />\n";
     LoadFrom(previous);
     FillWithManySections(2000);
-    // A file size limit makes the write fail part-way, the way a full disk
-    // does; it binds root as well. The signal it raises is ignored so the
-    // write reports the error instead.
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    void (*previousHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool result = SaveAppConfig();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previousHandler);
+    bool result = true;
+    ASSERT_TRUE(restricted_run::WithFileSizeLimit(4096, [&] { result = SaveAppConfig(); }));
 
     EXPECT_FALSE(result);
     EXPECT_EQ(ReadText(path), previous);
@@ -232,10 +211,11 @@ TEST_F(SettingsFile, AnInterruptedSaveNeverLeavesAPartialFile) {
     EXPECT_GT(caughtWhileWriting, 0) << "no save was ever interrupted while writing";
 }
 
-TEST_F(SettingsFile, ASaveKeepsPermissionsAndSymbolicLinks) {
+TEST_F(SettingsFile, ASaveKeepsPermissionsOwnerAndSymbolicLinks) {
     const std::string real = folder + "/real.xml";
     WriteText(real, "<AppConfig/>");
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    restricted_run::GiveToChild(real);  // a user's file saved by root stays the user's
     ASSERT_EQ(symlink("real.xml", path.c_str()), 0);
     LoadAppConfigAtStartup();
     AppConfigElement().SetAttributeInt(app_config::kBaudRate, 115200);
@@ -246,7 +226,81 @@ TEST_F(SettingsFile, ASaveKeepsPermissionsAndSymbolicLinks) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     ASSERT_EQ(stat(real.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+    if (geteuid() == 0) {
+        EXPECT_EQ(info.st_uid, restricted_run::kUser);
+    }
     EXPECT_NE(ReadText(real).find("BaudRate=\"115200\""), std::string::npos);
+}
+
+// The read-only cases run as a user without root in a folder of their own:
+// root ignores permission bits.
+TEST_F(SettingsFile, AFileTheProgramMayNotWriteOrCouldNotReadIsLeftUntouched) {
+    TempFolder own;
+    restricted_run::GiveToChild(own.Path());
+    const std::string settings =
+        "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" Mine=\"yes\" />\n";
+    struct Case {
+        const char* name;
+        mode_t mode;
+    };
+    for (const Case& c : {Case{"read-only.xml", 0444}, Case{"unreadable.xml", 0200}}) {
+        const std::string file = own.File(c.name);
+        WriteText(file, settings);
+        restricted_run::GiveToChild(file);
+        ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+        const int result = restricted_run::AsUser([&] {
+            gAppConfig.Clear();
+            LoadAppConfigFrom(AnsiToWide(file));
+            // The program runs on with what it could read, or with defaults.
+            if (!AppConfigElement()) return 1;
+            AppConfigElement().SetAttributeInt(app_config::kBaudRate, 57600);
+            return SaveAppConfigTo(AnsiToWide(file)) ? 2 : 0;
+        });
+        if (result == restricted_run::kCannotDropRoot) GTEST_SKIP() << "cannot give up root";
+        EXPECT_EQ(result, 0) << c.name;
+        EXPECT_EQ(ReadText(file), settings) << c.name;
+    }
+    EXPECT_EQ(NamesIn(own.Path()).size(), 2u) << "something was left beside";
+}
+
+TEST_F(SettingsFile, InAReadOnlyFolderAWritableFileIsStillSaved) {
+    TempFolder own;
+    const std::string file = own.File(app_config::kFileName);
+    WriteText(file, "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" />\n");
+    restricted_run::GiveToChild(file);
+    ASSERT_EQ(chmod(own.Path().c_str(), 0555), 0);
+    const int result = restricted_run::AsUser([&] {
+        gAppConfig.Clear();
+        LoadAppConfigFrom(AnsiToWide(file));
+        AppConfigElement().SetAttributeInt(app_config::kBaudRate, 57600);
+        return SaveAppConfigTo(AnsiToWide(file)) ? 0 : 1;
+    });
+    chmod(own.Path().c_str(), 0755);
+    if (result == restricted_run::kCannotDropRoot) GTEST_SKIP() << "cannot give up root";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadText(file), "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"57600\" />\n");
+}
+
+// Only files named as a save names them, of processes that have ended.
+TEST_F(SettingsFile, LeftoversOfKilledSavesAreRemovedAtStart) {
+    const std::string ended = std::to_string(restricted_run::EndedProcess());
+    const std::string running = std::to_string(getpid());
+    const std::vector<std::string> kept = {
+        "appConfig.xml.~" + running + ".3", "appConfig.xml.~" + ended + ".x",
+        "appConfig.xml.~-" + ended + ".1", "appConfig.xml.~" + ended + ".2"};
+    for (const std::string& name : {kept[0], kept[1], kept[2], "appConfig.xml.~" + ended + ".0",
+                                    "other.xml.~" + ended + ".0"})
+        WriteText(folder + "/" + name, "<AppConfig BaudRate=\"96");
+    ASSERT_EQ(mkdir((folder + "/" + kept[3]).c_str(), 0755), 0);
+
+    LoadFrom("<AppConfig BaudRate=\"9600\"/>");
+    std::vector<std::string> left = LeftoversBeside(folder, app_config::kFileName);
+    std::vector<std::string> expected = kept;
+    std::sort(left.begin(), left.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+    EXPECT_EQ(ReadText(folder + "/other.xml.~" + ended + ".0"), "<AppConfig BaudRate=\"96");
+    EXPECT_STREQ(AppConfigElement().GetAttribute(app_config::kBaudRate), "9600");
 }
 
 }  // namespace
