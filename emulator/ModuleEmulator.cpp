@@ -273,6 +273,7 @@ struct ModuleEmulator::Impl {
     std::atomic<bool> lineGone{false};
     std::atomic<uint64_t> commandsAnswered{0};
     std::atomic<uint64_t> reportFramesSent{0};
+    std::atomic<bool> reportsHeld{false};  // HoldReports: the stream pauses
     std::mutex hangUpMutex;
     std::condition_variable hangUpDone;
 
@@ -507,7 +508,7 @@ void ModuleEmulator::Impl::SendDueLateReplies() {
 }
 
 void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
-    if (silent) return;
+    if (silent || reportsHeld.load()) return;
     uint32_t mode = 0;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
@@ -655,6 +656,8 @@ bool ModuleEmulator::InCommandMode() const {
 uint64_t ModuleEmulator::CommandsAnswered() const { return m_impl->commandsAnswered.load(); }
 
 uint64_t ModuleEmulator::ReportFramesSent() const { return m_impl->reportFramesSent.load(); }
+
+void ModuleEmulator::HoldReports(bool held) { m_impl->reportsHeld.store(held); }
 
 void ModuleEmulator::DisappearLine() {
     Impl& impl = *m_impl;

@@ -57,6 +57,9 @@ public:
     bool InCommandMode() const;
     uint64_t CommandsAnswered() const;
     uint64_t ReportFramesSent() const;
+    // While held, the module sends no reports but still answers commands,
+    // as a module whose sensing has stalled; the scene goes on meanwhile.
+    void HoldReports(bool held);
     // Hangs the line up now, as an unplugged adapter does.
     void DisappearLine();
 

@@ -18,6 +18,7 @@
 #include "params/ParamSettingDlg.h"
 #include "params/RadarParamFile.h"
 #include "settings/AppConfig.h"
+#include "tests/support/ConnectedModule.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
 #include "ui/Strings.h"
@@ -38,30 +39,6 @@ void WriteAll(const QString& path, const QByteArray& content) {
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(content);
 }
-
-// A module on a virtual port, connected as the connection panel leaves it:
-// port open, command mode left again.
-struct ConnectedModule {
-    explicit ConnectedModule(std::set<emulator::Fault> faults = {}) {
-        emulator::Options options;
-        options.faults = std::move(faults);
-        emulator = std::make_unique<emulator::ModuleEmulator>(options);
-        std::string error;
-        started = emulator->Start(&error);
-        device = KVEL_Interface_RadarDevice_Serial_Create();
-        if (!started) return;
-        opened = RadarConnection(device).Open(emulator->PortNumber(), 115200);
-        KVEL_Interface_RadarDevice_StopCmdMode(device);
-    }
-    ~ConnectedModule() {
-        KVEL_Interface_RadarDevice_Serial_Close(device);
-        KVEL_Interface_RadarDevice_Serial_Destroy(device);
-    }
-    std::unique_ptr<emulator::ModuleEmulator> emulator;
-    KVEL_RADAR_HANDLE device = nullptr;
-    bool started = false;
-    bool opened = false;
-};
 
 }  // namespace
 

@@ -1,0 +1,36 @@
+// A module emulator on a virtual port, connected as the connection panel
+// leaves it: port open, command mode left again.
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include "connection/RadarConnection.h"
+#include "device/KVEL_DataProcess.h"
+#include "emulator/ModuleEmulator.h"
+
+struct ConnectedModule {
+    explicit ConnectedModule(std::set<emulator::Fault> faults = {}) {
+        emulator::Options options;
+        options.faults = std::move(faults);
+        emulator = std::make_unique<emulator::ModuleEmulator>(options);
+        std::string error;
+        started = emulator->Start(&error);
+        device = KVEL_Interface_RadarDevice_Serial_Create();
+        if (!started) return;
+        opened = RadarConnection(device).Open(emulator->PortNumber(), 115200);
+        KVEL_Interface_RadarDevice_StopCmdMode(device);
+    }
+    ~ConnectedModule() {
+        KVEL_Interface_RadarDevice_Serial_Close(device);
+        KVEL_Interface_RadarDevice_Serial_Destroy(device);
+    }
+    ConnectedModule(const ConnectedModule&) = delete;
+    ConnectedModule& operator=(const ConnectedModule&) = delete;
+
+    std::unique_ptr<emulator::ModuleEmulator> emulator;
+    KVEL_RADAR_HANDLE device = nullptr;
+    bool started = false;
+    bool opened = false;
+};
