@@ -36,6 +36,14 @@ struct CWaveBuffer::Mapping {
         visible = std::clamp(visible, 1.0, static_cast<double>(capacity));
         map->last = static_cast<int64_t>(visible) - 1;
         map->base = frameLength - std::clamp(offset, 0, frameLength);
+        // The offset names a position in the frame, counted back from the
+        // start of the newest frame. When the whole view fits a frame (or
+        // more) later in storage, it shows those same positions from the
+        // newest samples: zoomed into a buffer that holds a single frame
+        // (a capture), the view shows that frame rather than the zeros
+        // before it.
+        const int64_t spare = static_cast<int64_t>(capacity) - 1 - (map->base + map->last);
+        if (spare >= frameLength) map->base += spare / frameLength * frameLength;
         // A one-column plot shows the first visible sample (the general rule
         // would divide by width - 1 = 0).
         map->scale = map->width > 1 ? static_cast<double>(map->last) / (map->width - 1) : 0.0;

@@ -24,7 +24,7 @@ constexpr double kMinimumZoom = 0.125;
 constexpr double kZoomStep = 1.25;
 constexpr int kFirstDragStep = 10;  // pixels before a press starts to drag: a click never scrolls
 constexpr int kNextDragStep = 1;
-constexpr int kBandAlpha = 70;  // the min-max band lies faintly under its curve
+constexpr int kBandAlpha = 96;  // the min-max band lies faintly under its curve
 
 QColor ColorOf(uint32_t colorref)
 {
@@ -500,6 +500,15 @@ void CWaveWnd::SetFrameCountOfAll(int frameCount)
     for (WaveLine& line : m_waves) line.buffer.SetFrameCount(frameCount);
 }
 
+double CWaveWnd::SampleAxisUnit() const
+{
+    // The sample axes label the frame's first sample m_dSampleMin and its
+    // last m_dSampleMax: one sample per unit with the automatic range 0 ...
+    // N - 1, a tenth of a second where a page labels a capture in seconds.
+    // Scrolling and zooming move the labels by whole samples in these units.
+    return m_nSampleCount > 1 ? (m_dSampleMax - m_dSampleMin) / (m_nSampleCount - 1) : 1.0;
+}
+
 bool CWaveWnd::AnyInteraction() const
 {
     return m_bValueZoom || m_bValueDrag || m_bSampleZoom || m_bSampleDrag;
@@ -608,8 +617,8 @@ void CWaveWnd::DragTo(const QPoint& point)
         m_bFirstStepX = false;
         m_dragStart.setX(point.x());
         for (WaveAxisIndex index : {kAxisTop, kAxisBottom}) {
-            m_axes[index].coordinate.m_dMin -= static_cast<double>(samples);
-            m_axes[index].coordinate.m_dMax -= static_cast<double>(samples);
+            m_axes[index].coordinate.m_dMin -= samples * SampleAxisUnit();
+            m_axes[index].coordinate.m_dMax -= samples * SampleAxisUnit();
         }
         // At zooms below 1 one step can exceed a frame: the offset is kept
         // inside 0..N-1 whatever the sign and size of the step.
@@ -638,7 +647,7 @@ void CWaveWnd::ZoomSamples(int x, bool forward)
     m_nScrollOffset = PositiveModulo(shift, n);
     for (WaveAxisIndex index : {kAxisTop, kAxisBottom}) {
         CCoordinate& c = m_axes[index].coordinate;
-        c.m_dMin = m_dSampleMin - static_cast<double>(shift) + static_cast<double>(n);
+        c.m_dMin = m_dSampleMin + static_cast<double>(n - shift) * SampleAxisUnit();
         c.m_dMax = (m_dSampleMax - m_dSampleMin) / zoom + c.m_dMin;
     }
     MarkAxes(kAxisTop, kAxisBottom);

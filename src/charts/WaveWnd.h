@@ -211,6 +211,7 @@ private:
     void SetValueAxes(double minimum, double maximum);
     void MarkAxes(WaveAxisIndex first, WaveAxisIndex second);
     void SetFrameCountOfAll(int frameCount);
+    double SampleAxisUnit() const;
     int UsedWaveCount() const;
     bool AnyInteraction() const;
     bool HasEnabledCurve() const;

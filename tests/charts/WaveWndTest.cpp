@@ -344,6 +344,32 @@ private slots:
         chart->repaint();
     }
 
+    // The capture page: one frame holds the whole capture, labelled in
+    // seconds at ten samples a second.
+    void zoomingACaptureShowsItsFrameInItsOwnUnits()
+    {
+        auto chart = ShownChart(200, 100, 640);
+        QVERIFY(chart);
+        chart->m_bSampleZoom = true;
+        chart->SetSampleRange(0, 63.9, -1);
+        chart->SetValueRange(0, 100);
+        std::vector<double> capture(640);
+        for (int i = 0; i < 640; ++i) capture[static_cast<size_t>(i)] = 10.0 + i % 50;
+        chart->m_waves[0].buffer.Append(capture.data(), 640);
+
+        for (int i = 0; i < 3; ++i) Wheel(*chart, QPoint(100, 50), 120, Qt::ControlModifier);
+        chart->repaint();
+        for (const WavePoint& p : chart->m_waves[0].points) QVERIFY(p.y < 95);  // no zeros from before the capture
+        const CCoordinate& axis = chart->m_axes[kAxisBottom].coordinate;
+        QVERIFY2(axis.m_dMin > 10.0 && axis.m_dMin < 20.0, qPrintable(QString::number(axis.m_dMin)));
+        QVERIFY(axis.m_dMax > 40.0 && axis.m_dMax < 50.0);
+        // The sample under the pointer stayed there: 321 of 640 at zoom 1.
+        Mouse(*chart, QEvent::MouseMove, QPoint(100, 50));
+        const QString text = chart->TooltipText();
+        const int position = text.section(QStringLiteral("Sample:"), 1).section(u',', 0, 0).toInt();
+        QVERIFY2(position >= 318 && position <= 324, qPrintable(text));
+    }
+
     void wheelZoomsValuesAroundThePointer()
     {
         auto chart = ShownChart(200, 100, 64);
