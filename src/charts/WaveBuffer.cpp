@@ -107,17 +107,21 @@ void CWaveBuffer::Append(const double* samples, int n)
     m_nTotalFrames.fetch_add(counted / m_frameLength, std::memory_order_relaxed);
     m_remainder = counted % m_frameLength;
 
-    // The common case, a buffer taking every sample as it comes, writes
-    // straight into the ring without passing through pending.
-    if (!m_wholeFramesOnly && m_pending.empty()) {
-        StoreNewest(samples, static_cast<size_t>(n));
+    // Pending samples go first, then the new ones up to the last whole
+    // frame (or all of them); only what is left over is copied to pending,
+    // so a frame appended whole never passes through it.
+    const size_t waiting = m_pending.size();
+    const size_t total = waiting + static_cast<size_t>(n);
+    const size_t ready = m_wholeFramesOnly ? total - total % static_cast<size_t>(m_frameLength) : total;
+    if (ready == 0) {
+        m_pending.insert(m_pending.end(), samples, samples + n);
         return;
     }
-    m_pending.insert(m_pending.end(), samples, samples + n);
-    size_t ready = m_pending.size();
-    if (m_wholeFramesOnly) ready -= ready % static_cast<size_t>(m_frameLength);
-    StoreNewest(m_pending.data(), ready);
-    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<ptrdiff_t>(ready));
+    // ready >= waiting: what waits is less than a frame, ready whole frames.
+    StoreNewest(m_pending.data(), waiting);
+    const size_t taken = ready - waiting;
+    StoreNewest(samples, taken);
+    m_pending.assign(samples + taken, samples + n);
 }
 
 void CWaveBuffer::Clear()
@@ -232,14 +236,15 @@ size_t CWaveBuffer::Capacity() const
 
 void CWaveBuffer::ResizeStorage(size_t capacity, bool keepOldest)
 {
+    // Keeping the oldest samples puts zeros after them, which the held
+    // newest part cannot express: the kept part is laid out in full.
     std::vector<double> kept;
     if (keepOldest && !m_ring.empty()) {
-        const size_t count = std::min(capacity, m_capacity);
         try {
             kept.assign(capacity, 0.0);
-            for (size_t i = 0; i < count; ++i) kept[i] = SampleAt(i);
+            for (size_t i = 0, count = std::min(capacity, m_capacity); i < count; ++i) kept[i] = SampleAt(i);
         } catch (const std::bad_alloc&) {
-            kept.clear();  // no room for the larger ring: it starts out as zeros
+            kept.clear();  // no room for the larger storage: it starts out as zeros
         } catch (const std::length_error&) {
             kept.clear();
         }
@@ -251,65 +256,96 @@ void CWaveBuffer::ResizeStorage(size_t capacity, bool keepOldest)
     m_pending.clear();
 }
 
-bool CWaveBuffer::EnsureAllocated()
+bool CWaveBuffer::Reserve(size_t count)
 {
-    if (m_ring.size() == m_capacity) return m_capacity > 0;
     try {
-        m_ring.assign(m_capacity, 0.0);
+        m_ring.reserve(count);
     } catch (const std::bad_alloc&) {
-        std::vector<double>().swap(m_ring);
         return false;
     } catch (const std::length_error&) {
         return false;
     }
-    m_head = 0;
     return true;
 }
 
 void CWaveBuffer::StoreNewest(const double* samples, size_t count)
 {
-    if (count == 0 || !EnsureAllocated()) return;
+    if (count == 0 || m_capacity == 0) return;
+    const size_t held = m_ring.size();
+    if (held < m_capacity) {
+        // Still filling: the held samples are the newest, in order.
+        if (held + count <= m_capacity) {
+            // Grows geometrically, never beyond the storage size.
+            if (m_ring.capacity() < held + count &&
+                !Reserve(std::min(m_capacity, std::max(held + count, 2 * m_ring.capacity()))))
+                return;  // no memory: the samples are dropped
+            m_ring.insert(m_ring.end(), samples, samples + count);
+            return;
+        }
+        // The storage fills up: the last m_capacity of held and new samples.
+        std::vector<double> full;
+        try {
+            full.reserve(m_capacity);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        const size_t fromHeld = count >= m_capacity ? 0 : m_capacity - count;
+        full.insert(full.end(), m_ring.end() - static_cast<ptrdiff_t>(fromHeld), m_ring.end());
+        full.insert(full.end(), samples + (count - (m_capacity - fromHeld)), samples + count);
+        m_ring.swap(full);
+        m_head = 0;
+        return;
+    }
     if (count >= m_capacity) {
         std::copy(samples + (count - m_capacity), samples + count, m_ring.begin());
         m_head = 0;
         return;
     }
-    // The newest samples overwrite the oldest, which start at the head.
+    // A full ring: the newest samples overwrite the oldest, which start at the head.
     const size_t first = std::min(count, m_capacity - m_head);
     std::copy(samples, samples + first, m_ring.begin() + static_cast<ptrdiff_t>(m_head));
     std::copy(samples + first, samples + count, m_ring.begin());
     m_head = (m_head + count) % m_capacity;
 }
 
+size_t CWaveBuffer::ZeroCount() const
+{
+    return m_capacity - m_ring.size();
+}
+
 double CWaveBuffer::SampleAt(size_t logicalIndex) const
 {
-    if (m_ring.empty()) return 0.0;
-    size_t physical = m_head + logicalIndex;
+    const size_t zeros = ZeroCount();
+    if (logicalIndex < zeros) return 0.0;
+    size_t physical = m_head + (logicalIndex - zeros);
     if (physical >= m_ring.size()) physical -= m_ring.size();
     return m_ring[physical];
 }
 
 void CWaveBuffer::MinMaxOf(size_t first, size_t last, double* low, double* high) const
 {
-    if (m_ring.empty()) {
-        *low = *high = 0.0;
-        return;
-    }
     double lo = DBL_MAX, hi = -DBL_MAX;
+    const size_t zeros = ZeroCount();
+    if (first < zeros) {
+        lo = hi = 0.0;
+        first = zeros;
+    }
     const auto scan = [&](size_t from, size_t to) {  // physical, inclusive
         for (size_t i = from; i <= to; ++i) {
             lo = std::min(lo, m_ring[i]);
             hi = std::max(hi, m_ring[i]);
         }
     };
-    const size_t size = m_ring.size();
-    const size_t from = (m_head + first) % size;
-    const size_t to = (m_head + last) % size;
-    if (from <= to) {
-        scan(from, to);
-    } else {
-        scan(from, size - 1);
-        scan(0, to);
+    if (first <= last) {
+        const size_t size = m_ring.size();
+        const size_t from = (m_head + first - zeros) % size;
+        const size_t to = (m_head + last - zeros) % size;
+        if (from <= to) {
+            scan(from, to);
+        } else {
+            scan(from, size - 1);
+            scan(0, to);
+        }
     }
     *low = lo;
     *high = hi;

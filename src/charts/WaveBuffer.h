@@ -92,8 +92,9 @@ private:
 
     size_t Capacity() const;
     void ResizeStorage(size_t capacity, bool keepOldest);
-    bool EnsureAllocated();
+    bool Reserve(size_t count);
     void StoreNewest(const double* samples, size_t count);
+    size_t ZeroCount() const;
     double SampleAt(size_t logicalIndex) const;
     void MinMaxOf(size_t first, size_t last, double* low, double* high) const;
     void BuildBand(const Mapping& map, std::vector<WaveColumn>& band) const;
@@ -102,13 +103,15 @@ private:
     int m_frameLength = kDefaultFrameLength;
     int m_frameCount = kDefaultFrameCount;
     bool m_wholeFramesOnly = false;
-    // Whether the buffer has storage at all. Storage that nothing has been
-    // appended to yet reads as zeros and holds no memory: a chart keeps 256
-    // curve slots, and most of them are never fed.
+    // Whether the buffer has storage at all. Storage reads as zeros where
+    // nothing has been appended yet, and those zeros hold no memory: a chart
+    // keeps 256 curve slots, most of them never fed, and a capture fills
+    // one frame of the two its curves keep.
     bool m_hasStorage = false;
     size_t m_capacity = 0;  // samples of storage (frame length x frame count)
-    // A ring of Capacity() samples once allocated (empty before); m_head is
-    // where the oldest sample lies, so appending never moves the others.
+    // The newest samples appended, at most m_capacity; the storage is
+    // m_capacity - size zeros followed by them. Once full it is a ring whose
+    // oldest sample lies at m_head, so appending never moves the others.
     std::vector<double> m_ring;
     size_t m_head = 0;
     std::vector<double> m_pending;

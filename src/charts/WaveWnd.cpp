@@ -17,6 +17,7 @@
 
 #include "app/Prompt.h"
 #include "app/Strings.h"
+#include "charts/CurveRaster.h"
 
 namespace {
 
@@ -323,6 +324,9 @@ void CWaveWnd::paintEvent(QPaintEvent*)
 
 void CWaveWnd::RenderWindowImage()
 {
+    // Unshares the image (a copy handed out earlier) before anything draws:
+    // the painter and the pixel routines must work on the same memory.
+    m_windowImage.bits();
     if (m_bBackgroundDirty) {
         RedrawBackground();
         m_bBackgroundDirty = false;
@@ -424,34 +428,33 @@ void CWaveWnd::DrawCurves(QPainter& painter)
             m_pDrawListener->OnDrawWave(painter, &m_windowImage, bits, m_nClientWidth, m_nClientHeight, pitch,
                                         m_rcPlot, i, line.points, m_nLineWidth, line.crColor, 0, m_drawContext))
             continue;
-        const QColor color = ColorOf(line.crColor);
-        if (!line.band.empty()) {
-            // Every sample a column covers, so spikes between the samples
-            // the polyline reads still show. Exact pixels: no anti-aliasing.
-            QColor faint = color;
-            faint.setAlpha(kBandAlpha);
-            std::vector<QLine> strokes;
-            strokes.reserve(line.band.size());
-            for (const WaveColumn& c : line.band) strokes.emplace_back(c.x, c.top, c.x, c.bottom);
-            painter.setRenderHint(QPainter::Antialiasing, false);
-            painter.setPen(QPen(faint, 1));
-            painter.drawLines(strokes.data(), static_cast<int>(strokes.size()));
+        const uint32_t rgb = ColorOf(line.crColor).rgb() & 0x00FFFFFF;
+        // Every sample a column covers, so spikes between the samples the
+        // polyline reads still show.
+        DrawColumnBand(bits, pitch, m_nClientHeight, m_rcPlot, line.band, rgb, kBandAlpha);
+        if (IsDenseCurve(line.points)) {
+            DrawDenseCurve(bits, pitch, m_nClientHeight, m_rcPlot, line.points, m_nLineWidth, rgb);
+        } else {
+            StrokeCurve(painter, line.points, ColorOf(line.crColor));
         }
-        if (line.points.size() < 2) continue;
-        QPolygon polyline(static_cast<int>(line.points.size()));
-        for (size_t k = 0; k < line.points.size(); ++k)
-            polyline.setPoint(static_cast<int>(k), line.points[k].x, line.points[k].y);
-        QPen pen(color, m_nLineWidth);
-        pen.setCapStyle(Qt::FlatCap);
-        pen.setJoinStyle(Qt::MiterJoin);
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setPen(pen);
-        painter.drawPolyline(polyline);
     }
     painter.setClipping(false);
     if (m_pDrawListener)
         m_pDrawListener->OnDrawForeground(painter, &m_windowImage, bits, m_nClientWidth, m_nClientHeight, pitch,
                                           m_rcPlot, m_drawContext);
+}
+
+void CWaveWnd::StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points, const QColor& color) const
+{
+    if (points.size() < 2) return;
+    QPolygon polyline(static_cast<int>(points.size()));
+    for (size_t k = 0; k < points.size(); ++k) polyline.setPoint(static_cast<int>(k), points[k].x, points[k].y);
+    QPen pen(color, m_nLineWidth);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(pen);
+    painter.drawPolyline(polyline);
 }
 
 void CWaveWnd::DrawMarkedAxes(QPainter& painter)

@@ -206,6 +206,7 @@ private:
     void BuildCurves(double* gmin, double* gmax);
     void AutoScale(double gmin, double gmax);
     void DrawCurves(QPainter& painter);
+    void StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points, const QColor& color) const;
     void DrawMarkedAxes(QPainter& painter);
 
     void SetValueAxes(double minimum, double maximum);

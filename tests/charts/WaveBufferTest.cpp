@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <numeric>
 #include <thread>
@@ -51,6 +52,17 @@ TEST(WaveBuffer, WholeFramesWaitForTheRestOfTheFrameAndCountFrames)
     EXPECT_EQ(buffer.m_nTotalFrames, 2);
     samples = buffer.CopySamples();
     EXPECT_EQ(samples, Ramp(32));  // 17..20 waited and arrived in order with 21..32
+
+    // A capture: one whole frame goes straight to storage, nothing is held
+    // in pending for it, and the older frame of zeros takes no memory.
+    CWaveBuffer capture;
+    Prepare(capture, 4096);
+    capture.SetWholeFrames(true);
+    const std::vector<double> frame = Ramp(4096);
+    capture.Append(frame.data(), 4096);
+    EXPECT_EQ(capture.AllocatedBytes(), 4096 * sizeof(double));
+    EXPECT_EQ(capture.CopySamples()[4095], 0.0);
+    EXPECT_EQ(capture.CopySamples()[4096], 1.0);
 }
 
 TEST(WaveBuffer, KeepsTheNewestSamplesAcrossWrapsAndOverflow)
@@ -100,7 +112,12 @@ TEST(WaveBuffer, StorageCostsNothingUntilFedAndAppendsWithoutStorageAreDropped)
     EXPECT_EQ(low, 0.0);
     EXPECT_EQ(idle.AllocatedBytes(), 0u);
 
+    // Memory grows with what is appended, up to the storage size.
     idle.Append(&v, 1);
+    EXPECT_EQ(idle.AllocatedBytes(), sizeof(double));
+    EXPECT_EQ(idle.CopySamples().back(), 5.0);
+    const std::vector<double> more(800000, 1.0);
+    idle.Append(more.data(), 800000);
     EXPECT_EQ(idle.AllocatedBytes(), 720000u * sizeof(double));
 }
 
@@ -261,20 +278,22 @@ TEST(WaveBuffer, ConcurrentAppendsAndReadsStayConsistent)
 {
     CWaveBuffer buffer;
     Prepare(buffer, 256);
+    std::atomic<bool> done{false};
     std::thread writer([&] {
         std::vector<double> chunk(100, 7.0);
-        for (int i = 0; i < 2000; ++i) buffer.Append(chunk.data(), 100);
+        for (int i = 0; i < 20000; ++i) buffer.Append(chunk.data(), 100);
+        done = true;
     });
     int reads = 0;
-    while (buffer.m_nTotalFrames.load() < 781) {
+    do {
         std::vector<WavePoint> points;
         std::vector<WaveColumn> band;
         double low = 0, high = 0;
         buffer.BuildPoints(Plot(0, 0, 100, 10), 0, 10, 0, 1.0, points, &low, &high, &band);
         EXPECT_TRUE(low == 0.0 || low == 7.0);
         ++reads;
-    }
+    } while (!done);
     writer.join();
-    EXPECT_EQ(buffer.m_nTotalFrames, 200000 / 256);
+    EXPECT_EQ(buffer.m_nTotalFrames, 2000000 / 256);
     EXPECT_GT(reads, 0);
 }

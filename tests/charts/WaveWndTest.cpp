@@ -108,10 +108,10 @@ private slots:
         // The capture page's set-up: 3 of 256 slots fed at 360 000 samples a frame.
         chart.CreateWaveStorage();
         chart.SetSampleCount(360000);
-        for (int slot = 0; slot < 3; ++slot) Fill(chart, slot, slot, 1000);
+        for (int slot = 0; slot < 3; ++slot) Fill(chart, slot, slot, 360000);
         size_t bytes = 0;
         for (const WaveLine& line : chart.m_waves) bytes += line.buffer.AllocatedBytes();
-        QCOMPARE(bytes, size_t{3} * 720000 * sizeof(double));
+        QCOMPARE(bytes, size_t{3} * 360000 * sizeof(double));
     }
 
     void layoutGivesHiddenBandsNoRoom()
