@@ -79,8 +79,14 @@ void DrawDenseCurve(uint32_t* bits, int pitch, int height, const KRect& clip,
     const int columns = points.back().x - left + 1;
     if (columns <= 0) return;
 
-    // Rows each column's stretch of the polyline passes through: column c
-    // holds the segment from c - 0.5 to c + 0.5.
+    // The pen reaches `reach` whole columns to each side (below) and the
+    // rest of its half width within the column itself: column c holds the
+    // polyline from c - within to c + within. A steep step between two
+    // columns so lies whole in both, without a notch at its middle.
+    const double half = std::max(lineWidth, 1) / 2.0;
+    const int reach = static_cast<int>(std::floor(half));
+    const double within = 0.5 + (half - reach);
+
     constexpr double kNone = std::numeric_limits<double>::infinity();
     std::vector<double> low(static_cast<size_t>(columns), kNone), high(static_cast<size_t>(columns), -kNone);
     const auto include = [&](int column, double y) {
@@ -97,15 +103,13 @@ void DrawDenseCurve(uint32_t* bits, int pitch, int height, const KRect& clip,
         }
         const double slope = static_cast<double>(b.y - a.y) / (b.x - a.x);
         for (int c = a.x; c <= b.x; ++c) {
-            include(c, a.y + slope * (std::max(c - 0.5, static_cast<double>(a.x)) - a.x));
-            include(c, a.y + slope * (std::min(c + 0.5, static_cast<double>(b.x)) - a.x));
+            include(c, a.y + slope * (std::max(c - within, static_cast<double>(a.x)) - a.x));
+            include(c, a.y + slope * (std::min(c + within, static_cast<double>(b.x)) - a.x));
         }
     }
 
     // The pen widens every column by half its width upwards and downwards,
     // and into the neighbouring columns it reaches.
-    const double half = std::max(lineWidth, 1) / 2.0;
-    const int reach = static_cast<int>(std::floor(half));
     for (int c = std::max(left - reach, area.left); c < std::min(left + columns + reach, area.right); ++c) {
         double top = kNone, bottom = -kNone;
         for (int n = std::max(c - reach, left); n <= std::min(c + reach, left + columns - 1); ++n) {
