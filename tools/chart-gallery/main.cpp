@@ -31,29 +31,44 @@ void Append(CWaveWnd& chart, int slot, const std::vector<double>& samples)
     chart.m_waves[static_cast<size_t>(slot)].buffer.Append(samples.data(), static_cast<int>(samples.size()));
 }
 
-// What every page chart shares: colours, three curves or one, titles and the
-// left and bottom axis bands.
-void SetUpChart(CWaveWnd& chart, int curves, int titleId, int valueTitleId, int sampleTitleId)
+// How a page lays out one of its charts.
+struct ChartSetUp {
+    int curves;
+    int titleId, valueTitleId, sampleTitleId;
+    double valueMaximum;
+    int sampleCount;
+    bool wholeFrames;
+    double sampleFrom, sampleTo;  // the sample axis labels
+};
+
+// The steps every page chart goes through, in the pages' order: colours,
+// storage and ranges, titles, the left and bottom axis bands, their fonts.
+void SetUpChart(CWaveWnd& chart, const ChartSetUp& setUp)
 {
     chart.m_dwMarginPixel = kMarginPixel;
-    chart.m_nWaveCount = curves;
+    chart.m_nWaveCount = setUp.curves;
     const uint32_t colours[] = {0x00FF00, 0x0000FF, 0x00FFFF};
-    for (int i = 0; i < curves; ++i) {
+    for (int i = 0; i < setUp.curves; ++i) {
         chart.m_waves[static_cast<size_t>(i)].bEnabled = true;
         chart.m_waves[static_cast<size_t>(i)].crColor = colours[i];
     }
     chart.m_crBackground = 0;
-    chart.m_nLineWidth = curves == 3 ? 5 : 3;
+    chart.m_nLineWidth = setUp.curves == 3 ? 5 : 3;
     chart.CreateWaveStorage();
-    chart.SetText(0, LoadStringW(titleId), 15, kWhite, 1, 0);
-    chart.SetText(1, LoadStringW(valueTitleId), 10, kWhite, 0, 0);
-    chart.SetText(2, LoadStringW(sampleTitleId), 10, kWhite, 2, 2);
+    chart.SetValueRange(0, setUp.valueMaximum);
+    chart.SetSampleCount(setUp.sampleCount);
+    chart.SetWholeFrames(setUp.wholeFrames);
+    chart.ClearWaves();
+    chart.SetText(0, LoadStringW(setUp.titleId), 15, kWhite, 1, 0);
+    chart.SetText(1, LoadStringW(setUp.valueTitleId), 10, kWhite, 0, 0);
+    chart.SetText(2, LoadStringW(setUp.sampleTitleId), 10, kWhite, 2, 2);
     chart.m_axes[kAxisLeft].bVisible = true;
     chart.m_axes[kAxisLeft].nSize = 50;
     chart.m_axes[kAxisBottom].bVisible = true;
     chart.m_axes[kAxisBottom].nSize = 24;
     chart.SetSampleAxisFontSize(8);
     chart.SetValueAxisFontSize(8);
+    chart.SetSampleRange(setUp.sampleFrom, setUp.sampleTo, -1);
 }
 
 void SetLabelCounts(CWaveWnd& chart, int sampleLabels, int valueLabels)
@@ -76,12 +91,7 @@ void SetLegend(CWaveWnd& chart, int firstTextId)
 
 void SetUpRealtimeEnergy(CWaveWnd& chart)
 {
-    SetUpChart(chart, 3, 10310, 10311, 10312);
-    chart.SetValueRange(0, 100);
-    chart.SetSampleCount(16);
-    chart.SetWholeFrames(true);
-    chart.ClearWaves();
-    chart.SetSampleRange(0, 15, -1);
+    SetUpChart(chart, {3, 10310, 10311, 10312, 100, 16, true, 0, 15});
     SetLabelCounts(chart, 7, 5);
     chart.Initialize();
     SetLegend(chart, 10313);
@@ -97,12 +107,7 @@ void SetUpRealtimeEnergy(CWaveWnd& chart)
 
 void SetUpRealtimeDistance(CWaveWnd& chart)
 {
-    SetUpChart(chart, 1, 10330, 10331, 10332);
-    chart.SetValueRange(0, 11.2);
-    chart.SetSampleCount(571);
-    chart.SetWholeFrames(false);
-    chart.ClearWaves();
-    chart.SetSampleRange(60, 0, -1);
+    SetUpChart(chart, {1, 10330, 10331, 10332, 11.2, 571, false, 60, 0});
     SetLabelCounts(chart, 7, 5);
     std::vector<CoordinateLabel> labels;
     for (int i = 0; i < 6; ++i) labels.push_back({i, L"T0-" + std::to_wstring(60 - 10 * i)});
@@ -129,12 +134,7 @@ void SetUpRealtimeDistance(CWaveWnd& chart)
 void SetUpCaptureEnergy(CWaveWnd& chart, int spikeAt)
 {
     constexpr int kSamples = 360000;
-    SetUpChart(chart, 3, 10210, 10211, 10212);
-    chart.SetValueRange(0, 100);
-    chart.SetSampleCount(kSamples);
-    chart.SetWholeFrames(true);
-    chart.ClearWaves();
-    chart.SetSampleRange(0, kSamples / 10, -1);
+    SetUpChart(chart, {3, 10210, 10211, 10212, 100, kSamples, true, 0, kSamples / 10});
     SetLabelCounts(chart, 7, 5);
     chart.Initialize();
     SetLegend(chart, 10213);
