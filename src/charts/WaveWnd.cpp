@@ -15,9 +15,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/Prompt.h"
-#include "app/Strings.h"
 #include "charts/CurveRaster.h"
+#include "ui/Prompt.h"
+#include "ui/Strings.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/Strings.h"
 #include "charts/WaveWnd.h"
 #include "tests/support/PromptRecorder.h"
+#include "ui/Strings.h"
 
 namespace {
 

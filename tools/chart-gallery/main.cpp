@@ -18,8 +18,8 @@
 #include <random>
 #include <vector>
 
-#include "app/Strings.h"
 #include "charts/WaveWnd.h"
+#include "ui/Strings.h"
 
 namespace {
 
