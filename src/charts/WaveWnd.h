@@ -131,7 +131,8 @@ public:
     void Invalidate();
     // The same from any thread: the first request since the last paint
     // posts one queued Invalidate; the others wait for that paint. Never
-    // touches the widget from the calling thread.
+    // touches the widget from the calling thread. The chart must outlive
+    // the threads that call it: pages stop their readers first.
     void RequestRepaint();
 
     // The picture menu of the chart ("Copy picture", "Save picture…").
