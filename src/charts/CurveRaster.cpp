@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -75,9 +76,10 @@ void DrawDenseCurve(uint32_t* bits, int pitch, int height, const KRect& clip,
 {
     const KRect area = Bounded(clip, pitch, height);
     if (!bits || area.IsEmpty() || points.size() < 2) return;
-    const int left = points.front().x;
-    const int columns = points.back().x - left + 1;
-    if (columns <= 0) return;
+    const auto [leftmost, rightmost] = std::minmax_element(
+        points.begin(), points.end(), [](const WavePoint& a, const WavePoint& b) { return a.x < b.x; });
+    const int left = leftmost->x;
+    const int columns = rightmost->x - left + 1;
 
     // The pen reaches `reach` whole columns to each side (below) and the
     // rest of its half width within the column itself: column c holds the
@@ -95,8 +97,9 @@ void DrawDenseCurve(uint32_t* bits, int pitch, int height, const KRect& clip,
         high[c] = std::max(high[c], y);
     };
     for (size_t k = 0; k + 1 < points.size(); ++k) {
-        const WavePoint a = points[k], b = points[k + 1];
-        if (b.x <= a.x) {  // a vertical step within one column
+        WavePoint a = points[k], b = points[k + 1];
+        if (b.x < a.x) std::swap(a, b);
+        if (b.x == a.x) {  // a vertical step within one column
             include(a.x, a.y);
             include(a.x, b.y);
             continue;

@@ -20,7 +20,8 @@ bool IsDenseCurve(const std::vector<WavePoint>& points);
 void DrawColumnBand(uint32_t* bits, int pitch, int height, const KRect& clip,
                     const std::vector<WaveColumn>& band, uint32_t color, int alpha);
 
-// Draws the x-ordered polyline `points` with a pen `lineWidth` pixels wide
+// Draws the polyline `points` (x-ordered, as BuildPoints makes them; any
+// order stays inside the buffer) with a pen `lineWidth` pixels wide
 // in `color` (0x00RRGGBB), inside `clip`: per column the rows the segments
 // through it cover, widened by half the pen on every side, with partly
 // covered rows at the ends blended by their coverage (anti-aliased edges).

@@ -42,6 +42,11 @@ TEST(CurveRaster, DenseCurveJoinsASteepStepWithoutGaps)
     const std::vector<WavePoint> step = {{0, 5}, {1, 5}, {2, 5}, {3, 35}, {4, 35}, {5, 35}};
     DrawDenseCurve(image.bits.data(), 10 * 4, 40, KRect{0, 0, 10, 40}, step, 1, kGreen);
     for (int y = 6; y < 35; ++y) EXPECT_GT(image.Green(2, y) + image.Green(3, y), 200) << y;
+
+    // Drawn from the other end, the same pixels.
+    Pixels reversed(10, 40);
+    DrawDenseCurve(reversed.bits.data(), 10 * 4, 40, KRect{0, 0, 10, 40}, {step.rbegin(), step.rend()}, 1, kGreen);
+    EXPECT_EQ(reversed.bits, image.bits);
 }
 
 TEST(CurveRaster, SparseCurvesAreLeftToTheStroker)
