@@ -1,0 +1,119 @@
+// The samples of one chart curve: a sliding window of the newest samples,
+// organised in frames, fed from acquisition threads and read by the chart
+// when it paints or looks up the value under the pointer. Besides storage it
+// maps the visible samples to plot pixels (BuildPoints) and a plot column
+// back to a sample (HitTest).
+//
+// Plain C++: no windowing. Rectangles are the common library's KRect (right
+// and bottom exclusive, client coordinates); only the struct is used here.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "common/KVEL_Common.h"
+#include "common/KVEL_CommonDraw.h"
+
+// One polyline point in client coordinates.
+struct WavePoint {
+    int x = 0;
+    int y = 0;
+    bool operator==(const WavePoint&) const = default;
+};
+
+// One plot column of the min-max band: every visible sample that falls on
+// column x lies between rows top (largest value) and bottom (smallest value),
+// both inclusive, client coordinates.
+struct WaveColumn {
+    int x = 0;
+    int top = 0;
+    int bottom = 0;
+};
+
+class CWaveBuffer {
+public:
+    static constexpr int kDefaultFrameLength = 1024;
+    static constexpr int kDefaultFrameCount = 2;
+
+    CWaveBuffer() = default;
+    virtual ~CWaveBuffer() = default;
+    CWaveBuffer(const CWaveBuffer&) = delete;
+    CWaveBuffer& operator=(const CWaveBuffer&) = delete;
+
+    // Gives the buffer storage of frame length x frame count zero samples
+    // when it has none of that size (and then empties pending).
+    void CreateStorage();
+    // Both resize the storage (zero samples; SetFrameCount keeps the oldest
+    // samples that still fit) and empty pending when the size changes.
+    void SetFrameLength(int frameLength);
+    void SetFrameCount(int frameCount);
+    // With whole frames only, samples reach storage only in whole frames and
+    // a trailing partial frame waits in pending.
+    void SetWholeFrames(bool wholeFramesOnly);
+
+    // Appends n samples; the oldest fall out. Any thread. Dropped (and not
+    // counted) while the buffer has no storage.
+    void Append(const double* samples, int n);
+    // Zeroes the samples and empties pending; total frames stays.
+    void Clear();
+
+    // Appends to `points` the polyline of the visible samples in `plot`
+    // (yMax at the top row, yMin at the bottom row) and reports the smallest
+    // and largest sample read for it (both 0 without storage). With `band`,
+    // also fills it with the min-max column band when more samples are
+    // visible than the plot has columns (otherwise it is left empty).
+    void BuildPoints(const KRect& plot, double yMin, double yMax, int offset, double zoom,
+                     std::vector<WavePoint>& points, double* minimum, double* maximum,
+                     std::vector<WaveColumn>* band = nullptr) const;
+    // The sample under column x (relative to the plot's left edge): its
+    // position in the frame, its value and its row relative to the plot's
+    // top. False outside the plot or without storage.
+    bool HitTest(const KRect& plot, double yMin, double yMax, int offset, double zoom, int x,
+                 int* sampleIndex, double* value, int* y) const;
+
+    // Complete frames ever appended (from the appended sample counts).
+    // Callers read and reset it without the lock.
+    std::atomic<int64_t> m_nTotalFrames{0};
+
+    // Views for the window and for tests.
+    int GetFrameLength() const;
+    int GetFrameCount() const;
+    bool HasStorage() const;
+    // The samples, oldest first (zeros where nothing was appended).
+    std::vector<double> CopySamples() const;
+    size_t PendingSampleCount() const;
+    // Bytes of sample memory actually held (storage and pending).
+    size_t AllocatedBytes() const;
+
+private:
+    struct Mapping;
+
+    size_t Capacity() const;
+    void ResizeStorage(size_t capacity, bool keepOldest);
+    bool Reserve(size_t count);
+    void StoreNewest(const double* samples, size_t count);
+    size_t ZeroCount() const;
+    double SampleAt(size_t logicalIndex) const;
+    void MinMaxOf(size_t first, size_t last, double* low, double* high) const;
+    void BuildBand(const Mapping& map, std::vector<WaveColumn>& band) const;
+
+    mutable CBaseLock m_lock;
+    int m_frameLength = kDefaultFrameLength;
+    int m_frameCount = kDefaultFrameCount;
+    bool m_wholeFramesOnly = false;
+    // Whether the buffer has storage at all. Storage reads as zeros where
+    // nothing has been appended yet, and those zeros hold no memory: a chart
+    // keeps 256 curve slots, most of them never fed, and a capture fills
+    // one frame of the two its curves keep.
+    bool m_hasStorage = false;
+    size_t m_capacity = 0;  // samples of storage (frame length x frame count)
+    // The newest samples appended, at most m_capacity; the storage is
+    // m_capacity - size zeros followed by them. Once full it is a ring whose
+    // oldest sample lies at m_head, so appending never moves the others.
+    std::vector<double> m_ring;
+    size_t m_head = 0;
+    std::vector<double> m_pending;
+    int64_t m_remainder = 0;
+};

@@ -1,0 +1,254 @@
+// The chart window of the realtime and capture pages: up to 256 curves of
+// recent samples against a sample axis, optional value and sample axes
+// around the plot, text annotations on the plot background, and listeners
+// through which a page draws its own additions or names the tooltip text.
+//
+// Drawing goes to two off-screen QImages of 0xAARRGGBB words
+// (Format_ARGB32): the window image (whole widget) and the background image
+// (plot only, redrawn only when it changes). Every paint draws the curves
+// into the window image and copies it to the screen in one go.
+//
+// Acquisition threads append to a slot's `buffer` and call RequestRepaint;
+// everything else runs on the user-interface thread.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFont>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "charts/Coordinate.h"
+#include "charts/WaveBuffer.h"
+#include "common/KVEL_Common.h"
+#include "common/KVEL_CommonDraw.h"
+
+class QLabel;
+class QMenu;
+class QPainter;
+
+// A page's additions to the chart's drawing. `painter` is open on the image
+// passed beside it; `bits` is that image's first pixel, rows `pitch` bytes.
+class IWaveWndDrawListener {
+public:
+    virtual ~IWaveWndDrawListener() = default;
+    // After the background fill, before the annotations; `rect` is
+    // (0, 0, width, height) of the background image.
+    virtual void OnDrawBackground(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
+                                  int /*width*/, int /*height*/, int /*pitch*/,
+                                  const KRect& /*rect*/, uint64_t /*context*/)
+    {
+    }
+    // Non-zero: the page has drawn curve `slot` and the chart skips it.
+    virtual int OnDrawWave(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
+                           int /*width*/, int /*height*/, int /*pitch*/, const KRect& /*plot*/,
+                           int /*slot*/, const std::vector<WavePoint>& /*points*/,
+                           int /*lineWidth*/, uint32_t /*color*/, int /*style*/,
+                           uint64_t /*context*/)
+    {
+        return 0;
+    }
+    // After all curves, on the window image.
+    virtual void OnDrawForeground(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
+                                  int /*width*/, int /*height*/, int /*pitch*/,
+                                  const KRect& /*plot*/, uint64_t /*context*/)
+    {
+    }
+};
+
+// A page's text for the tooltip of curve `slot` at `samplePosition`.
+class IWaveWndTooltipListener {
+public:
+    virtual ~IWaveWndTooltipListener() = default;
+    virtual QString GetTooltipText(int slot, int samplePosition, int scrollOffset,
+                                   int sampleCount, double value, uint64_t context) = 0;
+};
+
+// One curve slot.
+struct WaveLine {
+    bool bEnabled = true;         // computed and drawn
+    uint32_t crColor = 0;         // 0x00BBGGRR
+    CWaveBuffer buffer;           // the samples
+    std::vector<WavePoint> points;  // the polyline of the last paint
+    std::vector<WaveColumn> band;   // its min-max band (many samples per column)
+    bool bTooltip = true;         // takes part in tooltips
+    QString strTooltipFormat;     // printf format of the sample position and value
+};
+
+// One axis band around the plot.
+struct WaveAxis {
+    bool bVisible = false;   // a hidden band gets size 0 at the next layout
+    int nSize = 0;           // width (left, right) or height (top, bottom)
+    CCoordinate coordinate;  // the labels
+    KRect rcArea;            // set by the layout
+    bool bRedraw = false;    // repaint the band at the next paint
+};
+
+enum WaveAxisIndex { kAxisLeft = 0, kAxisRight = 1, kAxisTop = 2, kAxisBottom = 3 };
+
+class CWaveWnd : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kMaxWaves = 256;
+    // The screen needs no more than 25 pictures a second, however fast
+    // reports arrive (a replay delivers a hundred thousand a second).
+    static constexpr int kRepaintIntervalMs = 40;
+    // String table entries of the picture menu and its failure report.
+    static constexpr int kCopyPictureTextId = 10006;
+    static constexpr int kSavePictureTextId = 10007;
+    static constexpr int kSavePictureFailedTextId = 10008;
+
+    explicit CWaveWnd(QWidget* parent = nullptr);
+    ~CWaveWnd() override;
+
+    // Reads the widget size, rebuilds images and layout, creates the tooltip.
+    // Pages call it after configuring the chart and again after rescaling.
+    void Initialize();
+    void CreateWaveStorage();
+    // N samples per frame (1 when n <= 0); zoom 1, no scroll, two frames.
+    void SetSampleCount(int n);
+    void SetSampleRange(double minimum, double maximum, double period);
+    void SetValueRange(double minimum, double maximum);
+    void SetWholeFrames(bool wholeFramesOnly);
+    void SetSampleAxisFontSize(int points);
+    void SetValueAxisFontSize(int points);
+    void ClearWaves();
+    // Adds or replaces the annotation `key` (drawn in ascending key order).
+    // Alignments: 0 near, 1 centre, 2 far. `rect` (client coordinates) is
+    // limited to the plot; nullptr or an empty one means the whole plot.
+    void SetText(uint64_t key, const QString& text, double points, uint32_t argb,
+                 int horizontalAlignment, int verticalAlignment, const KRect* rect = nullptr);
+
+    // Asks for a repaint, paced to one per kRepaintIntervalMs. UI thread.
+    void Invalidate();
+    // The same from any thread: the first request since the last paint
+    // posts one queued Invalidate; the others wait for that paint. Never
+    // touches the widget from the calling thread. The chart must outlive
+    // the threads that call it: pages stop their readers first.
+    void RequestRepaint();
+
+    // The picture menu of the chart ("Copy picture", "Save picture…").
+    QMenu* CreateContextMenu(QWidget* parent);
+
+    // Views for the pages and for tests.
+    int SampleCount() const { return m_nSampleCount; }
+    int ScrollOffset() const { return m_nScrollOffset; }
+    double Zoom() const { return m_dZoom; }
+    const KRect& PlotRect() const { return m_rcPlot; }
+    const QImage& WindowImage() const { return m_windowImage; }
+    const QImage& BackgroundImage() const { return m_backgroundImage; }
+    bool IsTooltipShown() const { return m_tooltipShown; }
+    QString TooltipText() const;
+    int InvalidateCount() const { return m_invalidateCount; }
+
+    // --- Settings the pages write directly ---------------------------------
+    int m_nWaveCount = 1;  // slots in use, from slot 0 (0..256)
+    std::array<WaveLine, kMaxWaves> m_waves;
+    int m_nLineWidth = 3;
+    uint32_t m_crBackground = 0;  // plot background, 0x00BBGGRR
+    uint32_t m_dwMarginPixel = 0;  // axis bands, 0x00RRGGBB (the button face colour)
+    bool m_bAutoScale = false;
+    bool m_bAutoSampleRange = true;
+    bool m_bRangeToAxes = true;
+    double m_dHomeMin = -32767.0, m_dHomeMax = 32767.0;
+    double m_dRangeMin = -32767.0, m_dRangeMax = 32767.0;
+    double m_dViewMin = -32767.0, m_dViewMax = 32767.0;
+    double m_dSampleMin = 0.0, m_dSampleMax = 63.0;
+    std::array<WaveAxis, 4> m_axes;  // WaveAxisIndex order
+    IWaveWndDrawListener* m_pDrawListener = nullptr;
+    uint64_t m_drawContext = 0;
+    IWaveWndTooltipListener* m_pTooltipListener = nullptr;
+    uint64_t m_tooltipContext = 0;
+    // Mouse interaction switches (all off: the realtime page).
+    bool m_bValueZoom = false;   // wheel zooms the value view
+    bool m_bValueDrag = false;   // vertical drag moves it
+    bool m_bSampleZoom = false;  // Ctrl+wheel zooms the sample view
+    bool m_bSampleDrag = false;  // horizontal drag scrolls it
+
+public slots:
+    void CopyPicture();
+    void SavePicture();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    struct Annotation {
+        QString text;
+        KRect rect;
+        QFont font;
+        int horizontal = 0;
+        int vertical = 0;
+        uint32_t argb = 0xFF000000;
+    };
+
+    void InitializeAxes();
+    void Rebuild(int width, int height);
+    void Layout();
+    void RenderWindowImage();
+    void RedrawBackground();
+    void DrawAnnotations(QPainter& painter);
+    void BuildCurves(double* gmin, double* gmax);
+    void AutoScale(double gmin, double gmax);
+    void DrawCurves(QPainter& painter);
+    void StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points, const QColor& color) const;
+    void DrawMarkedAxes(QPainter& painter);
+
+    void SetValueAxes(double minimum, double maximum);
+    void MarkAxes(WaveAxisIndex first, WaveAxisIndex second);
+    void SetFrameCountOfAll(int frameCount);
+    double SampleAxisUnit() const;
+    int UsedWaveCount() const;
+    bool AnyInteraction() const;
+    bool HasEnabledCurve() const;
+    bool HasTooltipCurve() const;
+    bool PlotContains(const QPoint& point) const;
+
+    void DragTo(const QPoint& point);
+    void ZoomSamples(int x, bool forward);
+    void ZoomValues(int y, bool forward);
+    void ResetView();
+    void UpdateTooltip();
+    void HideTooltip();
+
+    int m_nClientWidth = 0, m_nClientHeight = 0;
+    QImage m_windowImage;
+    QImage m_backgroundImage;
+    KRect m_rcPlot;
+    bool m_bBackgroundDirty = false;
+    int m_nSampleCount = 64;
+    int m_nScrollOffset = 0;  // 0 <= offset < N
+    double m_dZoom = 1.0;
+    std::map<uint64_t, Annotation> m_annotations;  // key order is drawing order
+    CBaseLock m_annotationLock;
+
+    // Repaint requests: coalesced across threads, paced on the UI thread.
+    std::atomic<bool> m_repaintRequested{false};
+    QTimer m_paceTimer;
+    QElapsedTimer m_sinceLastPaint;
+    int m_invalidateCount = 0;
+
+    // Mouse state.
+    QPoint m_dragStart;
+    bool m_bButtonDown = false;
+    bool m_bFirstStepX = true, m_bFirstStepY = true;
+    bool m_tooltipShown = false;
+    QPoint m_lastPoint{-1, -1};
+    QLabel* m_tooltip = nullptr;
+};

@@ -1,0 +1,505 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "charts/WaveWnd.h"
+#include "tests/support/PromptRecorder.h"
+#include "ui/Strings.h"
+
+namespace {
+
+// A chart of `width` x `height` without axes (so the plot is the whole
+// widget), N samples per frame, value view -100 ... 100, shown.
+std::unique_ptr<CWaveWnd> ShownChart(int width, int height, int sampleCount)
+{
+    auto chart = std::make_unique<CWaveWnd>();
+    chart->resize(width, height);
+    chart->CreateWaveStorage();
+    chart->SetValueRange(-100, 100);
+    chart->SetSampleCount(sampleCount);
+    chart->Initialize();
+    chart->show();
+    if (!QTest::qWaitForWindowExposed(chart.get())) return nullptr;
+    return chart;
+}
+
+void Fill(CWaveWnd& chart, int slot, double value, int count)
+{
+    const std::vector<double> samples(static_cast<size_t>(count), value);
+    chart.m_waves[static_cast<size_t>(slot)].buffer.Append(samples.data(), count);
+}
+
+void Mouse(CWaveWnd& chart, QEvent::Type type, QPoint at, Qt::MouseButtons buttons = Qt::NoButton)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, QPointF(at), chart.mapToGlobal(QPointF(at)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(&chart, &event);
+}
+
+void Wheel(CWaveWnd& chart, QPoint at, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWheelEvent event(QPointF(at), chart.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&chart, &event);
+}
+
+void Drag(CWaveWnd& chart, QPoint from, std::initializer_list<QPoint> through)
+{
+    Mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    for (QPoint p : through) Mouse(chart, QEvent::MouseMove, p, Qt::LeftButton);
+    Mouse(chart, QEvent::MouseButtonRelease, *(through.end() - 1));
+}
+
+QRgb RgbOf(uint32_t colorref)
+{
+    return qRgb(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
+}
+
+// Records when the chart is painted.
+class PaintClock : public QObject {
+public:
+    explicit PaintClock(QWidget* chart) { chart->installEventFilter(this), clock.start(); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) times.push_back(clock.elapsed());
+        return false;
+    }
+    QElapsedTimer clock;
+    std::vector<qint64> times;
+};
+
+class NamingListener : public IWaveWndTooltipListener {
+public:
+    QString GetTooltipText(int slot, int position, int, int count, double value, uint64_t context) override
+    {
+        return QStringLiteral("slot %1 at %2/%3 = %4 (%5)").arg(slot).arg(position).arg(count).arg(value).arg(context);
+    }
+};
+
+}  // namespace
+
+class WaveWndTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { SetUiLanguage(UiLanguage::English); }
+
+    void startsWithItsSettingsAndCostsNothingPerIdleSlot()
+    {
+        CWaveWnd chart;
+        QCOMPARE(chart.m_nWaveCount, 1);
+        QCOMPARE(chart.m_nLineWidth, 3);
+        QCOMPARE(chart.m_waves[7].crColor, gCommonColorTable[2][1]);
+        QCOMPARE(chart.m_waves[2].strTooltipFormat, QStringLiteral("Wave:2, Sample:%d, Value:%.1f"));
+        QCOMPARE(chart.m_axes[kAxisTop].coordinate.m_nLabelCount, 22);
+        QCOMPARE(chart.m_axes[kAxisTop].coordinate.m_dWrapPeriod, 63.0);
+        QCOMPARE(chart.m_axes[kAxisLeft].coordinate.m_nAlignment, 2);
+        QVERIFY(!chart.m_axes[kAxisLeft].bVisible);
+
+        // The capture page's set-up: 3 of 256 slots fed at 360 000 samples a frame.
+        chart.CreateWaveStorage();
+        chart.SetSampleCount(360000);
+        for (int slot = 0; slot < 3; ++slot) Fill(chart, slot, slot, 360000);
+        size_t bytes = 0;
+        for (const WaveLine& line : chart.m_waves) bytes += line.buffer.AllocatedBytes();
+        QCOMPARE(bytes, size_t{3} * 360000 * sizeof(double));
+    }
+
+    void layoutGivesHiddenBandsNoRoom()
+    {
+        CWaveWnd chart;
+        chart.resize(300, 200);
+        chart.m_axes[kAxisLeft].bVisible = true;
+        chart.m_axes[kAxisBottom].bVisible = true;
+        chart.Initialize();
+        QCOMPARE(chart.PlotRect().left, 40);
+        QCOMPARE(chart.PlotRect().bottom, 180);
+        QCOMPARE(chart.m_axes[kAxisBottom].coordinate.m_rcArea.left, 40);
+        QCOMPARE(chart.WindowImage().format(), QImage::Format_ARGB32);
+        QCOMPARE(chart.BackgroundImage().size(), QSize(260, 180));
+
+        chart.m_axes[kAxisLeft].bVisible = false;
+        chart.Initialize();
+        QCOMPARE(chart.PlotRect().left, 0);
+        chart.m_axes[kAxisLeft].bVisible = true;  // the layout zeroed its size
+        chart.Initialize();
+        QCOMPARE(chart.PlotRect().left, 0);
+        chart.m_axes[kAxisLeft].nSize = 40;
+        chart.Initialize();
+        QCOMPARE(chart.PlotRect().left, 40);
+    }
+
+    void drawsTheUsedEnabledSlotsInTheirColours()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        chart->m_nWaveCount = 2;
+        chart->m_crBackground = 0x00102030;
+        chart->Initialize();
+        Fill(*chart, 0, 0.0, 128);
+        Fill(*chart, 1, 50.0, 128);
+        Fill(*chart, 2, -50.0, 128);  // beyond m_nWaveCount: neither computed nor drawn
+        chart->repaint();
+        const QImage& image = chart->WindowImage();
+        QCOMPARE(image.pixel(100, 50), RgbOf(chart->m_waves[0].crColor));
+        QCOMPARE(image.pixel(100, 25), RgbOf(chart->m_waves[1].crColor));
+        QCOMPARE(image.pixel(100, 75), RgbOf(0x00102030));
+        QVERIFY(chart->m_waves[2].points.empty());
+        QCOMPARE(qAlpha(image.pixel(5, 5)), 255);  // opaque, as copied to the screen
+    }
+
+    void bandShowsASpikeThePolylineSkips()
+    {
+        auto chart = ShownChart(100, 100, 6400);
+        QVERIFY(chart);
+        chart->m_nLineWidth = 1;
+        std::vector<double> samples(6400, 0.0);
+        samples[3233] = 90.0;  // between the samples columns 50 and 51 read
+        chart->m_waves[0].buffer.Append(samples.data(), 6400);
+        chart->repaint();
+        const QImage& image = chart->WindowImage();
+        bool seen = false;
+        for (int x = 48; x <= 53; ++x) seen = seen || image.pixel(x, 10) != image.pixel(10, 10);
+        QVERIFY(seen);
+        for (const WavePoint& p : chart->m_waves[0].points) QCOMPARE(p.y, 50);
+    }
+
+    void degeneratePlotsPaintWithoutFaults()
+    {
+        QWidget page;
+        page.resize(200, 100);
+        auto* chart = new CWaveWnd(&page);
+        chart->setGeometry(0, 0, 1, 40);  // a plot one pixel wide
+        chart->CreateWaveStorage();
+        chart->SetSampleCount(64);
+        chart->Initialize();
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        chart->m_bSampleZoom = chart->m_bValueZoom = true;
+        Fill(*chart, 0, 5.0, 64);
+        chart->repaint();
+        QCOMPARE(chart->m_waves[0].points.size(), size_t{1});
+        Wheel(*chart, QPoint(0, 10), 120, Qt::ControlModifier);
+        QCOMPARE(chart->Zoom(), 1.0);
+
+        chart->resize(50, 20);
+        chart->SetValueRange(3, 3);  // an empty value span: a flat line
+        chart->repaint();
+        for (const WavePoint& p : chart->m_waves[0].points) QCOMPARE(p.y, 9);
+
+        chart->resize(0, 0);
+        QVERIFY(chart->WindowImage().isNull());
+        chart->repaint();
+        chart->SetSampleCount(1);  // one sample per frame: a flat line
+        chart->resize(50, 20);
+        chart->repaint();
+        QCOMPARE(chart->m_waves[0].points.size(), size_t{2});
+    }
+
+    void autoScaleFitsTheDataOnceAndSettles()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        chart->m_bAutoScale = true;
+        std::vector<double> samples(64);
+        for (int i = 0; i < 64; ++i) samples[static_cast<size_t>(i)] = 10.0 + (i % 11);
+        chart->m_waves[0].buffer.Append(samples.data(), 64);
+        chart->repaint();
+        QCOMPARE(chart->m_dViewMin, -5.0);
+        QCOMPARE(chart->m_dViewMax, 25.0);
+        QCOMPARE(chart->m_axes[kAxisLeft].coordinate.m_dMax, 25.0);
+        const int invalidations = chart->InvalidateCount();
+        chart->repaint();
+        chart->repaint();
+        QCOMPARE(chart->InvalidateCount(), invalidations);
+
+        chart->ClearWaves();
+        chart->repaint();
+        QCOMPARE(chart->m_dViewMax, 25.0);  // all zeros: no span, view kept
+    }
+
+    void axisBandsAreRedrawnOnlyWhenMarked()
+    {
+        auto chart = ShownChart(300, 200, 64);
+        QVERIFY(chart);
+        WaveAxis& left = chart->m_axes[kAxisLeft];
+        left.bVisible = true;
+        left.nSize = 40;
+        chart->SetValueAxisFontSize(10);
+        chart->Initialize();
+        chart->repaint();
+        const QImage before = chart->WindowImage().copy(0, 0, 40, 200);
+        left.coordinate.m_dMax = 12345.0;  // not marked: stays as drawn
+        chart->repaint();
+        QCOMPARE(chart->WindowImage().copy(0, 0, 40, 200), before);
+        left.bRedraw = true;
+        chart->repaint();
+        QVERIFY(chart->WindowImage().copy(0, 0, 40, 200) != before);
+    }
+
+    void annotationsReplaceByKeyAndStayInsideThePlot()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        chart->m_axes[kAxisTop].bVisible = true;
+        chart->m_axes[kAxisTop].nSize = 20;
+        chart->Initialize();
+        const KRect box{150, 0, 400, 60};  // reaches outside the plot
+        chart->SetText(7, QStringLiteral("MMMM"), 20, 0xFFFF0000, 0, 0, &box);
+        chart->SetText(7, QStringLiteral("MMMM"), 20, 0xFF00FF00, 0, 0, &box);
+        chart->repaint();
+        const QImage& background = chart->BackgroundImage();
+        int green = 0, red = 0, outside = 0;
+        for (int y = 0; y < background.height(); ++y) {
+            for (int x = 0; x < background.width(); ++x) {
+                const QRgb pixel = background.pixel(x, y);
+                if (pixel == qRgb(0, 0, 0)) continue;
+                green += pixel == qRgb(0, 255, 0);
+                red += qRed(pixel) > 0;
+                outside += x < 150 || y >= 40;
+            }
+        }
+        QVERIFY(green > 0);
+        QCOMPARE(red, 0);
+        QCOMPARE(outside, 0);
+    }
+
+    void repaintRequestsFromAWorkerAreCoalescedAndPaced()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        PaintClock clock(chart.get());
+        const int invalidationsBefore = chart->InvalidateCount();
+        std::atomic<bool> done{false};
+        std::atomic<int> requests{0};
+        std::atomic<qint64> endedAt{0};
+        std::thread worker([&] {
+            QElapsedTimer running;
+            running.start();
+            for (double v = 0; running.elapsed() < 400; v += 1.0) {
+                chart->m_waves[0].buffer.Append(&v, 1);
+                chart->RequestRepaint();
+                ++requests;
+            }
+            endedAt = clock.clock.elapsed();
+            done = true;
+        });
+        QVERIFY(QTest::qWaitFor([&] { return done.load(); }, 10000));
+        worker.join();
+        // The last request is painted too.
+        QVERIFY(QTest::qWaitFor([&] { return !clock.times.empty() && clock.times.back() >= endedAt; }, 2000));
+
+        QVERIFY(clock.times.size() >= 3);
+        for (size_t i = 1; i < clock.times.size(); ++i)
+            QVERIFY2(clock.times[i] - clock.times[i - 1] >= CWaveWnd::kRepaintIntervalMs - 1,
+                     qPrintable(QString::number(clock.times[i] - clock.times[i - 1])));
+        QVERIFY(requests > 100);
+        QVERIFY(chart->InvalidateCount() - invalidationsBefore <= static_cast<int>(clock.times.size()) + 1);
+    }
+
+    void switchedOffChartsIgnoreTheMouse()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        Wheel(*chart, QPoint(100, 50), 120, Qt::ControlModifier);
+        Wheel(*chart, QPoint(100, 50), 120);
+        Drag(*chart, QPoint(100, 50), {QPoint(150, 90)});
+        QTest::mouseDClick(chart.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+        QCOMPARE(chart->Zoom(), 1.0);
+        QCOMPARE(chart->ScrollOffset(), 0);
+        QCOMPARE(chart->m_dViewMax, 100.0);
+    }
+
+    void ctrlWheelZoomsSamplesWithinItsLimits()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        chart->m_bSampleZoom = true;
+        const QPoint middle(100, 50);
+        Wheel(*chart, middle, 120, Qt::ControlModifier);
+        QCOMPARE(chart->Zoom(), 1.25);
+        Wheel(*chart, middle, 120, Qt::ControlModifier);
+        QCOMPARE(chart->Zoom(), 1.5625);
+        for (int i = 0; i < 20; ++i) Wheel(*chart, middle, 120, Qt::ControlModifier);
+        QVERIFY(chart->Zoom() <= 32.0 && chart->Zoom() * 1.25 > 32.0);
+
+        chart->SetSampleCount(64);
+        Wheel(*chart, middle, -120, Qt::ControlModifier);
+        QCOMPARE(chart->Zoom(), 0.8);
+        QCOMPARE(chart->m_waves[0].buffer.GetFrameCount(), 3);
+        QCOMPARE(chart->m_waves[255].buffer.GetFrameCount(), 3);
+        for (int i = 0; i < 20; ++i) Wheel(*chart, middle, -120, Qt::ControlModifier);
+        QVERIFY(chart->Zoom() >= 0.125 && chart->Zoom() * 0.8 < 0.125);
+        QVERIFY(chart->ScrollOffset() >= 0 && chart->ScrollOffset() < 64);
+        Wheel(*chart, QPoint(100, 150), -120, Qt::ControlModifier);  // outside the plot: ignored
+        chart->repaint();
+    }
+
+    // The capture page: one frame holds the whole capture, labelled in
+    // seconds at ten samples a second.
+    void zoomingACaptureShowsItsFrameInItsOwnUnits()
+    {
+        auto chart = ShownChart(200, 100, 640);
+        QVERIFY(chart);
+        chart->m_bSampleZoom = true;
+        chart->SetSampleRange(0, 63.9, -1);
+        chart->SetValueRange(0, 100);
+        std::vector<double> capture(640);
+        for (int i = 0; i < 640; ++i) capture[static_cast<size_t>(i)] = 10.0 + i % 50;
+        chart->m_waves[0].buffer.Append(capture.data(), 640);
+
+        for (int i = 0; i < 3; ++i) Wheel(*chart, QPoint(100, 50), 120, Qt::ControlModifier);
+        chart->repaint();
+        for (const WavePoint& p : chart->m_waves[0].points) QVERIFY(p.y < 95);  // no zeros from before the capture
+        const CCoordinate& axis = chart->m_axes[kAxisBottom].coordinate;
+        QVERIFY2(axis.m_dMin > 10.0 && axis.m_dMin < 20.0, qPrintable(QString::number(axis.m_dMin)));
+        QVERIFY(axis.m_dMax > 40.0 && axis.m_dMax < 50.0);
+        // The sample under the pointer stayed there: 321 of 640 at zoom 1.
+        Mouse(*chart, QEvent::MouseMove, QPoint(100, 50));
+        const QString text = chart->TooltipText();
+        const int position = text.section(QStringLiteral("Sample:"), 1).section(u',', 0, 0).toInt();
+        QVERIFY2(position >= 318 && position <= 324, qPrintable(text));
+    }
+
+    void wheelZoomsValuesAroundThePointer()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        chart->m_bValueZoom = true;
+        Wheel(*chart, QPoint(100, 50), 120);
+        QCOMPARE(chart->m_dViewMin, -80.0);
+        QCOMPARE(chart->m_dViewMax, 80.0);
+        QCOMPARE(chart->m_axes[kAxisRight].coordinate.m_dMin, -80.0);
+        Wheel(*chart, QPoint(100, 50), -120);
+        QCOMPARE(chart->m_dViewMax, 100.0);
+    }
+
+    void dragsWaitForTenPixelsThenFollowEveryPixel()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        chart->m_bSampleDrag = chart->m_bValueDrag = true;
+        Mouse(*chart, QEvent::MouseButtonPress, QPoint(50, 50), Qt::LeftButton);
+        Mouse(*chart, QEvent::MouseMove, QPoint(55, 55), Qt::LeftButton);
+        QCOMPARE(chart->ScrollOffset(), 0);
+        QCOMPARE(chart->m_dViewMax, 100.0);
+        Mouse(*chart, QEvent::MouseMove, QPoint(61, 61), Qt::LeftButton);
+        QCOMPARE(chart->ScrollOffset(), 3);  // trunc(11 * 64 / 200)
+        QCOMPARE(chart->m_axes[kAxisBottom].coordinate.m_dMin, -3.0);
+        QCOMPARE(chart->m_dViewMax, 122.0);  // 11 rows of 2
+        Mouse(*chart, QEvent::MouseMove, QPoint(65, 63), Qt::LeftButton);
+        QCOMPARE(chart->ScrollOffset(), 4);
+        QCOMPARE(chart->m_dViewMax, 126.0);
+        Mouse(*chart, QEvent::MouseButtonRelease, QPoint(65, 63));
+
+        // Zoomed far out, a long drag to the left keeps the offset in range.
+        chart->m_bSampleZoom = true;
+        for (int i = 0; i < 9; ++i) Wheel(*chart, QPoint(100, 50), -120, Qt::ControlModifier);
+        Drag(*chart, QPoint(190, 50), {QPoint(2, 50)});
+        QVERIFY(chart->ScrollOffset() >= 0 && chart->ScrollOffset() < 64);
+        chart->repaint();
+    }
+
+    void doubleClickRestoresTheView()
+    {
+        auto chart = ShownChart(200, 100, 64);
+        QVERIFY(chart);
+        chart->m_bSampleZoom = chart->m_bValueZoom = chart->m_bSampleDrag = true;
+        chart->m_dHomeMin = -50;  // the value axes return to the home range
+        Wheel(*chart, QPoint(30, 50), -120, Qt::ControlModifier);
+        Wheel(*chart, QPoint(30, 20), 120);
+        Drag(*chart, QPoint(50, 50), {QPoint(80, 50)});
+        QVERIFY(chart->ScrollOffset() != 0);
+
+        QTest::mouseDClick(chart.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+        QCOMPARE(chart->Zoom(), 1.0);
+        QCOMPARE(chart->ScrollOffset(), 0);
+        QCOMPARE(chart->m_waves[3].buffer.GetFrameCount(), 2);
+        QCOMPARE(chart->m_dViewMin, -100.0);
+        QCOMPARE(chart->m_axes[kAxisLeft].coordinate.m_dMin, -50.0);
+        QCOMPARE(chart->m_axes[kAxisTop].coordinate.m_dMin, 0.0);
+        QCOMPARE(chart->m_axes[kAxisTop].coordinate.m_dMax, 63.0);
+    }
+
+    void tooltipFollowsTheNearestCurveAndLiveData()
+    {
+        auto chart = ShownChart(200, 200, 64);
+        QVERIFY(chart);
+        chart->m_nWaveCount = 3;
+        chart->m_axes[kAxisBottom].bVisible = true;
+        chart->m_axes[kAxisBottom].nSize = 20;
+        chart->SetValueRange(-100, 100);
+        chart->Initialize();
+        Fill(*chart, 0, 50, 128);
+        Fill(*chart, 1, 0, 128);
+        Fill(*chart, 2, -50, 128);
+        chart->repaint();
+
+        Mouse(*chart, QEvent::MouseMove, QPoint(100, 128));  // rows 45, 90, 135
+        QVERIFY(chart->IsTooltipShown());
+        QCOMPARE(chart->TooltipText(), QStringLiteral("Wave:2, Sample:32, Value:-50.0"));
+
+        Fill(*chart, 2, -40, 128);  // the pointer rests; the data moves
+        chart->repaint();
+        QCOMPARE(chart->TooltipText(), QStringLiteral("Wave:2, Sample:32, Value:-40.0"));
+
+        NamingListener listener;
+        chart->m_pTooltipListener = &listener;
+        chart->m_tooltipContext = 9;
+        Mouse(*chart, QEvent::MouseMove, QPoint(100, 50));
+        QCOMPARE(chart->TooltipText(), QStringLiteral("slot 0 at 32/64 = 50 (9)"));
+
+        Mouse(*chart, QEvent::MouseMove, QPoint(100, 190));  // into the axis band
+        QVERIFY(!chart->IsTooltipShown());
+        Mouse(*chart, QEvent::MouseMove, QPoint(100, 50));
+        QVERIFY(chart->IsTooltipShown());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(chart.get(), &leave);
+        QVERIFY(!chart->IsTooltipShown());
+    }
+
+    void pictureMenuCopiesAndSavesTheChartAsDrawn()
+    {
+        auto chart = ShownChart(120, 80, 64);
+        QVERIFY(chart);
+        Fill(*chart, 0, 30, 128);
+        chart->repaint();
+
+        SetUiLanguage(UiLanguage::Chinese);
+        std::unique_ptr<QMenu> chinese(chart->CreateContextMenu(nullptr));
+        QCOMPARE(chinese->actions().at(0)->text(), QStringLiteral("复制图片"));
+        SetUiLanguage(UiLanguage::English);
+        std::unique_ptr<QMenu> menu(chart->CreateContextMenu(nullptr));
+        QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("Save picture…"));
+
+        menu->actions().at(0)->trigger();
+        QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_ARGB32), chart->WindowImage());
+
+        PromptRecorder prompt;
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("chart.png"));
+        prompt.saveAnswers.push_back(path);
+        prompt.saveAnswers.push_back(folder.filePath(QStringLiteral("missing/chart.png")));
+        menu->actions().at(1)->trigger();
+        QCOMPARE(QImage(path).convertToFormat(QImage::Format_ARGB32), chart->WindowImage());
+        QVERIFY(prompt.fileRequests.at(0).filter.contains(QStringLiteral("*.png")));
+        QVERIFY(prompt.messages.empty());
+
+        menu->actions().at(1)->trigger();
+        QCOMPARE(prompt.messages.size(), size_t{1});
+        QCOMPARE(prompt.messages[0].text, LoadStringW(CWaveWnd::kSavePictureFailedTextId));
+        QCOMPARE(prompt.messages[0].icon, PromptIcon::Error);
+    }
+};
+
+QTEST_MAIN(WaveWndTest)
+#include "WaveWndTest.moc"
