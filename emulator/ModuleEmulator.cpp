@@ -540,6 +540,7 @@ void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
         bytes.insert(bytes.end(), extra.begin(), extra.end());
     }
     reportFramesSent.fetch_add(1);
+    if (options.onReportSent) options.onReportSent(payload.data(), payload.size());
     Transmit(std::move(bytes));
 }
 

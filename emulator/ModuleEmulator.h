@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -34,6 +35,9 @@ struct Options {
     std::string version = "V1.2.0.5";
     std::string serialNumber = "ZQ05-0000-0001";
     bool realTiming = true;  // pace bytes at the baud rate
+    // Called on the emulator's thread as each report starts down the line,
+    // with its payload (measurements of the host's reaction time).
+    std::function<void(const uint8_t* payload, size_t size)> onReportSent;
 };
 
 class ModuleEmulator {

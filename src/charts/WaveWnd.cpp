@@ -689,6 +689,26 @@ void CWaveWnd::ResetView()
 
 // --- Tooltip -----------------------------------------------------------------
 
+void CWaveWnd::MarkBackgroundDirty()
+{
+    m_bBackgroundDirty = true;
+    Invalidate();
+}
+
+QString CWaveWnd::AnnotationText(uint64_t key) const
+{
+    CAutoBaseLock lock(m_annotationLock);
+    const auto found = m_annotations.find(key);
+    return found == m_annotations.end() ? QString() : found->second.text;
+}
+
+double CWaveWnd::AnnotationPointSize(uint64_t key) const
+{
+    CAutoBaseLock lock(m_annotationLock);
+    const auto found = m_annotations.find(key);
+    return found == m_annotations.end() ? 0.0 : found->second.font.pointSizeF();
+}
+
 QString CWaveWnd::TooltipText() const
 {
     return m_tooltip ? m_tooltip->text() : QString();

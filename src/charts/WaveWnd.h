@@ -135,6 +135,11 @@ public:
     // the threads that call it: pages stop their readers first.
     void RequestRepaint();
 
+    // Redraws the background at the next paint and asks for one: what a
+    // page draws there (its draw listener's OnDrawBackground) has changed.
+    // UI thread.
+    void MarkBackgroundDirty();
+
     // The picture menu of the chart ("Copy picture", "Save picture…").
     QMenu* CreateContextMenu(QWidget* parent);
 
@@ -148,6 +153,10 @@ public:
     bool IsTooltipShown() const { return m_tooltipShown; }
     QString TooltipText() const;
     int InvalidateCount() const { return m_invalidateCount; }
+    // Annotation `key`: its text and its size in points (empty and 0 when
+    // there is none).
+    QString AnnotationText(uint64_t key) const;
+    double AnnotationPointSize(uint64_t key) const;
 
     // --- Settings the pages write directly ---------------------------------
     int m_nWaveCount = 1;  // slots in use, from slot 0 (0..256)
@@ -236,7 +245,7 @@ private:
     int m_nScrollOffset = 0;  // 0 <= offset < N
     double m_dZoom = 1.0;
     std::map<uint64_t, Annotation> m_annotations;  // key order is drawing order
-    CBaseLock m_annotationLock;
+    mutable CBaseLock m_annotationLock;
 
     // Repaint requests: coalesced across threads, paced on the UI thread.
     std::atomic<bool> m_repaintRequested{false};

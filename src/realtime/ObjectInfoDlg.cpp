@@ -1,21 +1,432 @@
 #include "realtime/ObjectInfoDlg.h"
 
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QPainter>
+#include <QShowEvent>
+
 #include <algorithm>
+#include <string>
+#include <vector>
+
+#include "common/KVEL_Common.h"
+#include "controls/ColorStatic.h"
+#include "controls/SkinButton.h"
+#include "realtime/PresenceShading.h"
+#include "settings/AppConfig.h"
+#include "ui/DialogTemplate.h"
+#include "ui/Prompt.h"
+#include "ui/Strings.h"
+#include "ui/WindowMessages.h"
 
 namespace {
-constexpr int kDialogId = 3000;
+
+namespace oi = object_info;
+
+enum StringId {
+    kStrError = 10000,
+    kStrStart = 10003,
+    kStrPause = 10004,
+    kStrNotConnected = 10103,
+    kStrTargetRange = 10300,
+    kStrEnergyTitle = 10310,
+    kStrFirstEnergyLegend = 10313,
+    kStrFirstEnergyTooltip = 10316,
+    kStrDistanceTitle = 10330,
+    kStrDistanceTooltip = 10333,
+    kStrNoData = 10334,
+};
+
+constexpr uint32_t kMarginPixel = 0x2A323C;
+constexpr uint32_t kWhite = 0xFFFFFFFF;
+// Curve colours as colour values (red in the low byte).
+constexpr uint32_t kEnergyColor = 0x00FF00;
+constexpr uint32_t kTriggerColor = 0x0000FF;
+constexpr uint32_t kHoldColor = 0x00FFFF;
+// The legend's texts in the curves' colours, as ARGB.
+constexpr uint32_t kLegendColors[] = {0xFF00FF00, 0xFFFF0000, 0xFFFFFF00};
+
+constexpr int kEnergyCurves = 3;
+constexpr int kTriggerSlot = 1;
+constexpr int kHoldSlot = 2;
+constexpr double kDistanceMaxMetres = 11.2;
+constexpr int kHistoryLength = CRealtimeReader::kHistoryLength;
+// The distance chart's 571 samples are labelled as a minute.
+constexpr double kHistorySeconds = 60.0;
+
+const QString kKeepAwakeReason = QStringLiteral("Reading the radar module's reports");
+
+// A string table entry used as a printf format.
+template <typename... Args>
+QString FormatString(int id, Args... args) {
+    return QString::asprintf(LoadStringW(id).toUtf8().constData(), args...);
+}
+
+void SetSlotCurve(CWaveWnd& chart, int slot, uint32_t color) {
+    WaveLine& line = chart.m_waves[static_cast<size_t>(slot)];
+    line.bEnabled = true;
+    line.crColor = color;
+}
+
+void ForgetSamples(CWaveWnd& chart) {
+    chart.ClearWaves();
+    for (WaveLine& line : chart.m_waves) line.buffer.m_nTotalFrames = 0;
+}
+
 }  // namespace
 
-CObjectInfoDlg::CObjectInfoDlg() : CDialogPage(kDialogId) {}
-CObjectInfoDlg::~CObjectInfoDlg() = default;
+CObjectInfoDlg::CObjectInfoDlg() : CDialogPage(oi::kTemplateId), m_reader(this) {
+    m_noDataTimer.setSingleShot(true);
+    m_noDataTimer.setInterval(oi::kNoDataTimeoutMs);
+    connect(&m_noDataTimer, &QTimer::timeout, this, [this] { ShowNoDataNotice(true); });
+}
 
-void CObjectInfoDlg::StopAcquisition() {}
+CObjectInfoDlg::~CObjectInfoDlg() {
+    // The worker feeds the charts: it ends before they go.
+    m_reader.Stop();
+}
+
+QWidget* CObjectInfoDlg::CreateControl(const DialogControl& control) {
+    const int id = std::atoi(control.id.c_str());
+    switch (id) {
+        case oi::kIndicator:
+            return m_indicator = new CASkinButton(CASkinButton::kStyleAutoCheckBox, this);
+        case oi::kRangeText:
+            return m_rangeText = new CColorStatic(this);
+        case oi::kEnergyChart:
+            return m_energyChart = new CWaveWnd(this);
+        case oi::kDistanceChart:
+            return m_distanceChart = new CWaveWnd(this);
+        default:
+            return nullptr;
+    }
+}
+
+void CObjectInfoDlg::OnInitDialog() {
+    LoadObjectInfoSettings(AppConfigSection(app_config::kObjectInfo), &m_settings);
+    m_reader.SetSensingScales(m_settings.triggerSensingScale, m_settings.holdSensingScale);
+    SetButtonStates(false);
+    if (m_indicator) m_indicator->SetIndicatorSkin();
+    if (m_rangeText) m_rangeText->SetTextStyle(Scaled(12));
+    SetupCharts();
+    if (auto* start = qobject_cast<QAbstractButton*>(Control(oi::kStartButton)))
+        connect(start, &QAbstractButton::clicked, this, &CObjectInfoDlg::OnStartButton);
+}
+
+void CObjectInfoDlg::SaveSettings() {
+    StoreObjectInfoSettings(AppConfigSection(app_config::kObjectInfo), m_settings);
+    SaveAppConfig();
+}
+
+bool CObjectInfoDlg::IsConnected() const {
+    return m_device && KVEL_Interface_RadarDevice_IsConnected(m_device) != 0;
+}
+
+void CObjectInfoDlg::SetButtonStates(bool running) {
+    if (auto* start = qobject_cast<QAbstractButton*>(Control(oi::kStartButton)))
+        start->setText(LoadStringW(running ? kStrPause : kStrStart));
+    if (QWidget* calc = Control(oi::kCalcThresholdButton)) calc->setEnabled(running);
+    if (QWidget* apply = Control(oi::kApplyThresholdButton)) apply->setEnabled(false);
+}
+
+// --- Acquisition -------------------------------------------------------------
+
+void CObjectInfoDlg::StartAcquisition() {
+    if (m_running) return;
+    if (!IsConnected()) {
+        ShowStringMessageBox(this, kStrNotConnected, kStrError, PromptIcon::Error);
+        return;
+    }
+    DbgOutputA(2, "Start Realtime data show.\r\n");
+    m_running = true;
+    SetButtonStates(true);
+    m_reader.ClearLastReport();
+    RestartThresholdCurves();
+    if (m_distanceChart) m_distanceChart->ClearWaves();
+    m_reader.Start(m_device);
+    UpdateIndicatorAndText();
+    m_keepAwake.Start(kKeepAwakeReason);
+    m_noDataTimer.start();
+}
+
+void CObjectInfoDlg::StopAcquisition() {
+    m_reader.Stop();
+    m_running = false;
+    m_noDataTimer.stop();
+    ShowNoDataNotice(false);
+    SetButtonStates(false);
+    m_reader.ClearLastReport();
+    UpdateIndicatorAndText();
+    m_reader.ClearPresenceHistory();
+    // The shading goes with the history at once, not at some later redraw.
+    if (m_distanceChart) m_distanceChart->MarkBackgroundDirty();
+    m_keepAwake.Stop();
+    DbgOutputA(2, "Stop Realtime data show.\r\n");
+}
+
+void CObjectInfoDlg::OnStartButton() {
+    if (m_running)
+        StopAcquisition();
+    else
+        StartAcquisition();
+}
+
+void CObjectInfoDlg::OnEnergySweep(const double* decibels, int count) {
+    if (!m_energyChart) return;
+    m_energyChart->m_waves[0].buffer.Append(decibels, count);
+    m_energyChart->RequestRepaint();
+}
+
+void CObjectInfoDlg::OnDistanceSample(double metres) {
+    if (!m_distanceChart) return;
+    m_distanceChart->m_waves[0].buffer.Append(&metres, 1);
+    m_distanceChart->RequestRepaint();
+}
+
+void CObjectInfoDlg::OnReportTaken() {
+    QCoreApplication::postEvent(this, new QEvent(WindowMessageEvent(WM_REALTIME_REPORT)));
+}
+
+bool CObjectInfoDlg::event(QEvent* event) {
+    if (event->type() == WindowMessageEvent(WM_REALTIME_REPORT)) {
+        OnRealtimeReport();
+        return true;
+    }
+    return CDialogPage::event(event);
+}
+
+void CObjectInfoDlg::OnRealtimeReport() {
+    UpdateIndicatorAndText();
+    // Reports queued before a stop still arrive; they change nothing more.
+    if (!m_running) return;
+    m_noDataTimer.start();
+    ShowNoDataNotice(false);
+    if (m_distanceChart) m_distanceChart->MarkBackgroundDirty();
+}
+
+void CObjectInfoDlg::UpdateIndicatorAndText() {
+    const int state = m_reader.TargetState();
+    QString text;
+    if (state == 0) {
+        text = FormatString(kStrTargetRange, 0.0);
+        if (m_indicator) m_indicator->SetCheck(0);
+    } else if (state == 1) {
+        text = FormatString(kStrTargetRange, m_reader.TargetDistance() / 100.0);
+        if (m_indicator) m_indicator->SetCheck(1);
+    }
+    // Any other state: no text, and the lamp stays as it is.
+    if (m_rangeText && m_rangeText->text() != text) m_rangeText->setText(text);
+}
+
+void CObjectInfoDlg::ShowNoDataNotice(bool shown) {
+    if (shown == m_noDataNoticeShown || !m_distanceChart) return;
+    m_noDataNoticeShown = shown;
+    m_distanceChart->SetText(oi::kNoDataNoticeKey, shown ? LoadStringW(kStrNoData) : QString(),
+                             Scaled(12), kWhite, 1, 1);
+}
+
+// --- Show and hide -------------------------------------------------------------
+
+void CObjectInfoDlg::showEvent(QShowEvent* event) {
+    CDialogPage::showEvent(event);
+    // The main window being restored is no page change.
+    if (event->spontaneous()) return;
+    if (IsConnected())
+        OnShownWhileConnected();
+    else
+        StopAcquisition();
+}
+
+void CObjectInfoDlg::hideEvent(QHideEvent* event) {
+    CDialogPage::hideEvent(event);
+    if (event->spontaneous()) return;
+    StopAcquisition();
+}
+
+void CObjectInfoDlg::OnShownWhileConnected() {
+    if (m_params) TakeNewThresholds(*m_params);
+    m_reader.SetCalibrationCount(CRealtimeReader::kNoCalibration);
+    if (QWidget* apply = Control(oi::kApplyThresholdButton)) apply->setEnabled(false);
+    RestartThresholdCurves();
+    if (m_distanceChart) m_distanceChart->ClearWaves();
+    StartAcquisition();
+}
 
 void CObjectInfoDlg::TakeNewThresholds(const RadarParamSet& params) {
     std::copy(std::begin(params.TriggerThreshold), std::end(params.TriggerThreshold),
               m_triggerThresholds);
     std::copy(std::begin(params.HoldThreshold), std::end(params.HoldThreshold), m_holdThresholds);
+    // The largest gate may have changed with them.
+    if (m_energyChart) m_energyChart->MarkBackgroundDirty();
 }
 
+// --- Charts -------------------------------------------------------------------
+
 void CObjectInfoDlg::SetScaleFactor(double scale) { m_scale = scale; }
-void CObjectInfoDlg::SetupCharts() {}
+
+void CObjectInfoDlg::SetupCharts() {
+    if (!m_energyChart || !m_distanceChart) return;
+    const bool keepSamples = m_chartsBuilt;
+    SetupEnergyChart(keepSamples);
+    SetupDistanceChart(keepSamples);
+    m_chartsBuilt = true;
+}
+
+// Energy of each gate (slot 0) against its trigger (1) and hold (2) threshold.
+void CObjectInfoDlg::SetupEnergyChart(bool keepSamples) {
+    CWaveWnd& chart = *m_energyChart;
+    chart.m_pTooltipListener = this;
+    chart.m_tooltipContext = oi::kEnergyContext;
+    chart.m_pDrawListener = this;
+    chart.m_drawContext = oi::kEnergyContext;
+    chart.m_dwMarginPixel = kMarginPixel;
+    chart.m_nWaveCount = kEnergyCurves;
+    SetSlotCurve(chart, 0, kEnergyColor);
+    SetSlotCurve(chart, kTriggerSlot, kTriggerColor);
+    SetSlotCurve(chart, kHoldSlot, kHoldColor);
+    chart.m_crBackground = m_settings.energyActiveColor;
+    chart.m_nLineWidth = Scaled(m_settings.energyLineWidth);
+    chart.CreateWaveStorage();
+    chart.m_bAutoScale = m_settings.energyAutoScale != 0;
+    chart.SetValueRange(0, m_settings.energyDisplayMax);
+    chart.SetSampleCount(kRadarGateCount);
+    chart.SetWholeFrames(true);
+    if (!keepSamples) ForgetSamples(chart);
+    SetChartTitles(chart, kStrEnergyTitle);
+    SetAxisBands(chart);
+    SetLabelCounts(chart);
+    chart.SetSampleRange(0, kRadarGateCount - 1, -1);
+    chart.Initialize();
+    SetEnergyLegend(chart);
+    RestartThresholdCurves();
+}
+
+// The target distance over the last minute, newest at the right.
+void CObjectInfoDlg::SetupDistanceChart(bool keepSamples) {
+    CWaveWnd& chart = *m_distanceChart;
+    chart.m_pTooltipListener = this;
+    chart.m_tooltipContext = oi::kDistanceContext;
+    chart.m_pDrawListener = this;
+    chart.m_drawContext = oi::kDistanceContext;
+    chart.m_dwMarginPixel = kMarginPixel;
+    chart.m_nWaveCount = 1;
+    SetSlotCurve(chart, 0, kEnergyColor);
+    chart.m_crBackground = m_settings.distanceInactiveColor;
+    chart.m_nLineWidth = Scaled(m_settings.distanceLineWidth);
+    chart.CreateWaveStorage();
+    chart.SetValueRange(0, kDistanceMaxMetres);
+    chart.SetSampleCount(kHistoryLength);
+    // One sample per report: the trace scrolls by one.
+    chart.SetWholeFrames(false);
+    if (!keepSamples) ForgetSamples(chart);
+    SetChartTitles(chart, kStrDistanceTitle);
+    SetAxisBands(chart);
+    chart.SetSampleRange(kHistorySeconds, 0, -1);
+    SetLabelCounts(chart);
+    std::vector<CoordinateLabel> labels;
+    for (int i = 0; i < 6; ++i) labels.push_back({i, L"T0-" + std::to_wstring(60 - 10 * i)});
+    labels.push_back({6, L"T0"});
+    for (int axis : {kAxisTop, kAxisBottom}) chart.m_axes[axis].coordinate.SetCustomLabels(&labels);
+    chart.m_bRangeToAxes = false;
+    chart.m_dHomeMin = 0;
+    chart.m_dHomeMax = kDistanceMaxMetres;
+    for (int axis : {kAxisLeft, kAxisRight}) {
+        chart.m_axes[axis].coordinate.m_dMin = 0;
+        chart.m_axes[axis].coordinate.m_dMax = kDistanceMaxMetres;
+        chart.m_axes[axis].bRedraw = true;
+    }
+    CCoordinate& left = chart.m_axes[kAxisLeft].coordinate;
+    left.m_dWrapLow = 0;
+    left.m_dWrapHigh = kDistanceMaxMetres;
+    left.m_dWrapPeriod = -1;
+    chart.Initialize();
+    if (!keepSamples) chart.ClearWaves();
+}
+
+// The title (centred at the top), the value axis name (top left) and the
+// sample axis name (bottom right): three consecutive strings.
+void CObjectInfoDlg::SetChartTitles(CWaveWnd& chart, int firstTextId) {
+    chart.SetText(0, LoadStringW(firstTextId), Scaled(15), kWhite, 1, 0);
+    chart.SetText(1, LoadStringW(firstTextId + 1), Scaled(10), kWhite, 0, 0);
+    chart.SetText(2, LoadStringW(firstTextId + 2), Scaled(10), kWhite, 2, 2);
+}
+
+void CObjectInfoDlg::SetAxisBands(CWaveWnd& chart) {
+    WaveAxis& left = chart.m_axes[kAxisLeft];
+    left.bVisible = true;
+    left.nSize = Scaled(50);
+    left.bRedraw = true;
+    WaveAxis& bottom = chart.m_axes[kAxisBottom];
+    bottom.bVisible = true;
+    bottom.nSize = Scaled(24);
+    bottom.bRedraw = true;
+    chart.SetSampleAxisFontSize(Scaled(8));
+    chart.SetValueAxisFontSize(Scaled(8));
+}
+
+void CObjectInfoDlg::SetLabelCounts(CWaveWnd& chart) {
+    chart.m_axes[kAxisTop].coordinate.m_nLabelCount = 7;
+    chart.m_axes[kAxisBottom].coordinate.m_nLabelCount = 7;
+    chart.m_axes[kAxisLeft].coordinate.m_nLabelCount = 5;
+    chart.m_axes[kAxisRight].coordinate.m_nLabelCount = 5;
+    for (WaveAxis& axis : chart.m_axes) axis.bRedraw = true;
+}
+
+// Right-aligned below the top of the plot as Initialize laid it out.
+void CObjectInfoDlg::SetEnergyLegend(CWaveWnd& chart) {
+    KRect box = chart.PlotRect();
+    box.top += Scaled(10);
+    for (int i = 0; i < kEnergyCurves; ++i) {
+        chart.SetText(3 + i, LoadStringW(kStrFirstEnergyLegend + i), Scaled(10), kLegendColors[i],
+                      2, 0, &box);
+        box.top += Scaled(20);
+    }
+}
+
+// The energy chart starts from the page's thresholds, without a sweep.
+void CObjectInfoDlg::RestartThresholdCurves() {
+    if (!m_energyChart) return;
+    CWaveWnd& chart = *m_energyChart;
+    chart.ClearWaves();
+    chart.m_waves[kTriggerSlot].buffer.Append(m_triggerThresholds, kRadarGateCount);
+    chart.m_waves[kHoldSlot].buffer.Append(m_holdThresholds, kRadarGateCount);
+    chart.Invalidate();
+}
+
+void CObjectInfoDlg::OnDrawBackground(QPainter& painter, QImage*, uint32_t*, int, int, int,
+                                      const KRect& rect, uint64_t context) {
+    if (context == oi::kDistanceContext)
+        ShadePresence(painter, rect);
+    else if (context == oi::kEnergyContext)
+        ShadeInactiveGates(painter, rect);
+}
+
+// Every background rebuild shades from the history as it stands, so that a
+// resize or a notice keeps the shading; a stop has cleared the history.
+void CObjectInfoDlg::ShadePresence(QPainter& painter, const KRect& rect) {
+    m_reader.TakeHistoryChanged();
+    const CRealtimeReader::History history = m_reader.PresenceHistory();
+    const QColor color = QColor::fromRgba(m_settings.distanceActiveColor);
+    for (const ColumnRun& run : PresenceRuns(history.data(), kHistoryLength, rect.left, rect.right))
+        painter.fillRect(QRect(run.first, rect.top, run.end - run.first, rect.Height()), color);
+}
+
+void CObjectInfoDlg::ShadeInactiveGates(QPainter& painter, const KRect& rect) {
+    const int gateMax = m_params ? m_params->GateMax : kRadarGateCount - 1;
+    const ColumnRun run = InactiveGateColumns(gateMax, kRadarGateCount, rect.left, rect.right);
+    if (run.end <= run.first) return;
+    painter.fillRect(QRect(run.first, rect.top, run.end - run.first, rect.Height()),
+                     QColor::fromRgba(m_settings.energyInactiveColor));
+}
+
+QString CObjectInfoDlg::GetTooltipText(int slot, int samplePosition, int, int, double value,
+                                       uint64_t context) {
+    if (context == oi::kEnergyContext && slot >= 0 && slot < kEnergyCurves)
+        return FormatString(kStrFirstEnergyTooltip + slot, samplePosition, value);
+    if (context == oi::kDistanceContext && slot == 0) {
+        const double secondsAgo =
+            (kHistoryLength - samplePosition) * kHistorySeconds / kHistoryLength;
+        return FormatString(kStrDistanceTooltip, secondsAgo, value);
+    }
+    return QString();
+}

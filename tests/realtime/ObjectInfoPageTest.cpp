@@ -1,0 +1,360 @@
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QTest>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "charts/WaveWnd.h"
+#include "controls/ColorStatic.h"
+#include "controls/SkinButton.h"
+#include "device/KVEL_DataProcess.h"
+#include "device/RadarProtocol.h"
+#include "realtime/ObjectInfoDlg.h"
+#include "realtime/ReportFrame.h"
+#include "settings/AppConfig.h"
+#include "tests/device/PtyModule.h"
+#include "tests/support/ConnectedModule.h"
+#include "tests/support/ProgramFolder.h"
+#include "tests/support/PromptRecorder.h"
+#include "ui/Strings.h"
+
+namespace {
+
+namespace oi = object_info;
+
+constexpr QRgb kShading = 0xFFC3C3C3;  // the distance chart's default shading
+constexpr QRgb kPlotBlack = 0xFF000000;
+
+QString Folder() { return QString::fromStdString(TestProgramFolder()); }
+
+// Hands the reader one report as its worker would.
+void Feed(CObjectInfoDlg& page, uint8_t state, uint16_t distance, uint16_t energy = 100) {
+    ObjectReport report;
+    report.TargetState = state;
+    report.TargetDistance = distance;
+    std::fill(std::begin(report.GateEnergy), std::end(report.GateEnergy), energy);
+    uint8_t frame[45];
+    EncodeObjectReportFrame(report, frame);
+    page.Reader().OnObjectReport(frame + 6);
+}
+
+QAbstractButton* Button(CObjectInfoDlg& page, int id) {
+    return qobject_cast<QAbstractButton*>(page.Control(id));
+}
+
+// The shading's pixels along the middle row of the chart's background.
+int ShadedColumns(const CWaveWnd& chart) {
+    const QImage& image = chart.BackgroundImage();
+    int count = 0;
+    for (int x = 0; x < image.width(); ++x)
+        if (image.pixel(x, image.height() / 2) == kShading) ++count;
+    return count;
+}
+
+}  // namespace
+
+class ObjectInfoPageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void reportSetsLampAndRangeText();
+    void startWhileDisconnectedStartsNothing();
+    void streamsFromTheModuleAndPauseClearsEverything();
+    void silentModuleShowsTheNoticeUntilReportsReturn();
+    void presenceShadingFollowsTheHistoryAtAnyWidth();
+    void gatesBeyondTheLargestAreShaded();
+    void tooltipTexts();
+    void scaleFactorScalesTextsFontsAndBands();
+    void settingsSetTheEnergyAxisAndAreSavedAtTeardown();
+    void screenshotWhileRunning();
+
+private:
+    void MakePage(KVEL_RADAR_HANDLE device = nullptr);
+    // A module for the test; it outlives the page (cleanup).
+    ConnectedModule& Module();
+
+    RadarParamSet m_params;
+    std::unique_ptr<PromptRecorder> m_prompt;
+    std::unique_ptr<ConnectedModule> m_module;
+    std::unique_ptr<QWidget> m_window;
+    CObjectInfoDlg* m_page = nullptr;
+    KVEL_RADAR_HANDLE m_idleDevice = nullptr;
+};
+
+void ObjectInfoPageTest::init() {
+    ResetTestProgramFolder();
+    SetUiLanguage(UiLanguage::English);
+    gAppConfig.Clear();
+    LoadAppConfigAtStartup();
+    m_params = RadarParamSet();
+    m_prompt = std::make_unique<PromptRecorder>();
+    m_idleDevice = KVEL_Interface_RadarDevice_Serial_Create();
+}
+
+void ObjectInfoPageTest::cleanup() {
+    if (m_page) m_page->Teardown();
+    m_window.reset();
+    m_page = nullptr;
+    m_module.reset();
+    m_prompt.reset();
+    KVEL_Interface_RadarDevice_Serial_Destroy(m_idleDevice);
+    m_idleDevice = nullptr;
+}
+
+// The page in a window of its own, shown: against a connected module it
+// starts reading at once, as when its page button is pressed.
+void ObjectInfoPageTest::MakePage(KVEL_RADAR_HANDLE device) {
+    m_window = std::make_unique<QWidget>();
+    m_page = new CObjectInfoDlg();
+    m_page->SetDevice(device ? device : m_idleDevice, &m_params);
+    QVERIFY(m_page->Create(m_window.get()));
+    m_window->resize(m_page->size());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(m_page->Indicator() && m_page->RangeText());
+    QVERIFY(m_page->EnergyChart() && m_page->DistanceChart());
+}
+
+ConnectedModule& ObjectInfoPageTest::Module() {
+    m_module = std::make_unique<ConnectedModule>();
+    return *m_module;
+}
+
+void ObjectInfoPageTest::reportSetsLampAndRangeText() {
+    MakePage();
+    CColorStatic* text = m_page->RangeText();
+    QCOMPARE(text->text(), QStringLiteral("Target Range: 0.00 m\r\n\r\n"));
+    QCOMPARE(m_page->Indicator()->GetCheck(), 0);
+
+    Feed(*m_page, 1, 250);
+    QVERIFY(QTest::qWaitFor([&] { return m_page->Indicator()->GetCheck() == 1; }));
+    QCOMPARE(text->text(), QStringLiteral("Target Range: 2.50 m\r\n\r\n"));
+
+    // A state the page does not know: no text, the lamp as it was.
+    Feed(*m_page, 7, 300);
+    QVERIFY(QTest::qWaitFor([&] { return text->text().isEmpty(); }));
+    QCOMPARE(m_page->Indicator()->GetCheck(), 1);
+
+    Feed(*m_page, 0, 0);
+    QVERIFY(QTest::qWaitFor([&] { return m_page->Indicator()->GetCheck() == 0; }));
+    QCOMPARE(text->text(), QStringLiteral("Target Range: 0.00 m\r\n\r\n"));
+}
+
+void ObjectInfoPageTest::startWhileDisconnectedStartsNothing() {
+    MakePage();
+    QVERIFY(m_prompt->messages.empty());  // showing it disconnected says nothing
+    Button(*m_page, oi::kStartButton)->click();
+    QCOMPARE(m_prompt->messages.size(), size_t(1));
+    QCOMPARE(m_prompt->messages[0].text, LoadStringW(10103));
+    QCOMPARE(m_prompt->messages[0].caption, LoadStringW(10000));
+    QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Error);
+    QCOMPARE(Button(*m_page, oi::kStartButton)->text(), QStringLiteral("Start"));
+    QVERIFY(!m_page->IsRunning());
+    QVERIFY(!m_page->Reader().IsRunning());
+    QVERIFY(!m_page->Control(oi::kCalcThresholdButton)->isEnabled());
+}
+
+void ObjectInfoPageTest::streamsFromTheModuleAndPauseClearsEverything() {
+    ConnectedModule& module = Module();
+    QVERIFY(module.opened);
+    device_test::DiagnosticsRecorder log;
+    m_params.TriggerThreshold[0] = 44.0;
+    MakePage(module.device);
+
+    QVERIFY(m_page->IsRunning());
+    QCOMPARE(Button(*m_page, oi::kStartButton)->text(), QStringLiteral("Pause"));
+    QVERIFY(m_page->Control(oi::kCalcThresholdButton)->isEnabled());
+    QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
+    QCOMPARE(m_page->TriggerThresholds()[0], 44.0);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return module.emulator->OperatingMode() == radar_protocol::kModeABD; }));
+    // The module's noise reaches the energy curve; the thresholds stand beside it.
+    CWaveWnd& energy = *m_page->EnergyChart();
+    QVERIFY(QTest::qWaitFor([&] { return energy.m_waves[0].buffer.CopySamples().back() > 5.0; }));
+    const std::vector<double> trigger = energy.m_waves[1].buffer.CopySamples();
+    QCOMPARE(trigger[trigger.size() - kRadarGateCount], 44.0);  // gate 0 of the newest frame
+
+    // A target for a while (reports from the test beside the module's).
+    for (int i = 0; i < 100; ++i) Feed(*m_page, 1, 250);
+    CWaveWnd& distance = *m_page->DistanceChart();
+    QVERIFY(QTest::qWaitFor([&] { return ShadedColumns(distance) > 20; }));
+
+    Button(*m_page, oi::kStartButton)->click();
+    QVERIFY(!m_page->IsRunning());
+    QVERIFY(!m_page->Reader().IsRunning());
+    QCOMPARE(Button(*m_page, oi::kStartButton)->text(), QStringLiteral("Start"));
+    QVERIFY(!m_page->Control(oi::kCalcThresholdButton)->isEnabled());
+    QCOMPARE(m_page->Indicator()->GetCheck(), 0);
+    QCOMPARE(m_page->RangeText()->text(), QStringLiteral("Target Range: 0.00 m\r\n\r\n"));
+    for (uint8_t entry : m_page->Reader().PresenceHistory()) QCOMPARE(entry, uint8_t(0));
+    QVERIFY(QTest::qWaitFor([&] { return ShadedColumns(distance) == 0; }));
+    QCOMPARE(module.emulator->OperatingMode(), radar_protocol::kModeDataTransfer);
+    const std::string lines = log.Text();
+    QVERIFY(lines.find("Start Realtime data show.\r\n") != std::string::npos);
+    QVERIFY(lines.find("Stop Realtime data show.\r\n") != std::string::npos);
+}
+
+void ObjectInfoPageTest::silentModuleShowsTheNoticeUntilReportsReturn() {
+    ConnectedModule& module = Module();
+    QVERIFY(module.opened);
+    MakePage(module.device);
+    const uint64_t before = module.emulator->ReportFramesSent();
+    QVERIFY(QTest::qWaitFor([&] { return module.emulator->ReportFramesSent() > before + 2; }));
+    QVERIFY(!m_page->IsNoDataNoticeShown());
+
+    module.emulator->HoldReports(true);
+    QVERIFY(QTest::qWaitFor([&] { return m_page->IsNoDataNoticeShown(); }, 10000));
+    QVERIFY(m_page->IsRunning());
+    // Nothing else changed, and the window still answers.
+    QCOMPARE(Button(*m_page, oi::kStartButton)->text(), QStringLiteral("Pause"));
+
+    module.emulator->HoldReports(false);
+    QVERIFY(QTest::qWaitFor([&] { return !m_page->IsNoDataNoticeShown(); }, 10000));
+    Button(*m_page, oi::kStartButton)->click();
+    QVERIFY(!m_page->IsRunning());
+}
+
+void ObjectInfoPageTest::presenceShadingFollowsTheHistoryAtAnyWidth() {
+    MakePage();
+    CWaveWnd& chart = *m_page->DistanceChart();
+    for (int i = 0; i < CRealtimeReader::kHistoryLength; ++i) Feed(*m_page, i % 2 == 0, 100);
+
+    for (int plotWidth : {571, 1142}) {
+        chart.resize(plotWidth + chart.m_axes[kAxisLeft].nSize, chart.height());
+        QVERIFY(QTest::qWaitFor([&] {
+            return chart.BackgroundImage().width() == plotWidth && ShadedColumns(chart) > 0;
+        }));
+        const QImage& image = chart.BackgroundImage();
+        const int row = image.height() / 2;
+        if (plotWidth == 571) {
+            // The oldest entry (1) at the left edge, then every other column.
+            for (int x = 0; x < plotWidth; ++x)
+                QCOMPARE(image.pixel(x, row), x % 2 == 0 ? kShading : kPlotBlack);
+        } else {
+            // 286 entries of two columns each; the first keeps one, the last
+            // also takes the column rounded past the end.
+            QCOMPARE(ShadedColumns(chart), 572);
+            QCOMPARE(image.pixel(3, row), kShading);
+            QCOMPARE(image.pixel(4, row), kShading);
+            QCOMPARE(image.pixel(5, row), kPlotBlack);
+        }
+    }
+}
+
+void ObjectInfoPageTest::gatesBeyondTheLargestAreShaded() {
+    m_params.GateMax = 7;
+    MakePage();
+    CWaveWnd& chart = *m_page->EnergyChart();
+    QVERIFY(QTest::qWaitFor([&] { return !chart.BackgroundImage().isNull(); }));
+    const QImage& image = chart.BackgroundImage();
+    const int row = image.height() / 2;
+    QCOMPARE(image.pixel(image.width() / 4, row), kPlotBlack);
+    // 0xBFC3C3C3 over black.
+    const QRgb shaded = image.pixel(image.width() * 3 / 4, row);
+    QVERIFY(qRed(shaded) > 0x80 && qRed(shaded) < 0xC3);
+}
+
+void ObjectInfoPageTest::tooltipTexts() {
+    MakePage();
+    CObjectInfoDlg& page = *m_page;
+    QCOMPARE(page.GetTooltipText(0, 570, 0, 571, 2.5, 1), QStringLiteral("No. 0.1s Range: 2.5 m"));
+    QCOMPARE(page.GetTooltipText(0, 0, 0, 571, 0.0, 1), QStringLiteral("No. 60.0s Range: 0.0 m"));
+    QCOMPARE(page.GetTooltipText(0, 3, 0, 16, 12.34, 0),
+             QStringLiteral("RG No.3 Target Energy: 12.3 dB"));
+    QCOMPARE(page.GetTooltipText(1, 4, 0, 16, 30, 0),
+             QStringLiteral("RG No.4 Trigger Energy: 30.0 dB"));
+    QCOMPARE(page.GetTooltipText(2, 5, 0, 16, 20, 0),
+             QStringLiteral("RG No.5 Hold Energy: 20.0 dB"));
+    QVERIFY(page.GetTooltipText(3, 5, 0, 16, 20, 0).isEmpty());
+    QVERIFY(page.GetTooltipText(1, 5, 0, 571, 20, 1).isEmpty());
+    QVERIFY(page.GetTooltipText(0, 5, 0, 571, 20, 2).isEmpty());
+}
+
+void ObjectInfoPageTest::scaleFactorScalesTextsFontsAndBands() {
+    MakePage();
+    m_page->SetScaleFactor(1.5);
+    m_page->SetupCharts();
+    for (CWaveWnd* chart : {m_page->EnergyChart(), m_page->DistanceChart()}) {
+        QCOMPARE(chart->AnnotationPointSize(0), 22.0);  // 15 x 1.5, truncated
+        QCOMPARE(chart->AnnotationPointSize(1), 15.0);
+        QCOMPARE(chart->m_axes[kAxisLeft].nSize, 75);
+        QCOMPARE(chart->m_axes[kAxisBottom].nSize, 36);
+        QCOMPARE(chart->m_axes[kAxisLeft].coordinate.m_nFontPoints, 12);
+        QCOMPARE(chart->m_axes[kAxisBottom].coordinate.m_nFontPoints, 12);
+        QCOMPARE(chart->m_nLineWidth, 7);
+        QCOMPARE(chart->PlotRect().left, 75);
+    }
+    // Rescaling keeps the trace: the minute on screen stays.
+    Feed(*m_page, 1, 321);
+    QVERIFY(QTest::qWaitFor([&] { return m_page->Indicator()->GetCheck() == 1; }));
+    m_page->SetScaleFactor(1.0);
+    m_page->SetupCharts();
+    QCOMPARE(m_page->DistanceChart()->m_waves[0].buffer.CopySamples().back(), 3.21);
+}
+
+void ObjectInfoPageTest::settingsSetTheEnergyAxisAndAreSavedAtTeardown() {
+    AppConfigSection(app_config::kObjectInfo)
+        .SetAttribute(app_config::kOiEnergyValueDisplayMax, "60");
+    MakePage();
+    const CWaveWnd& energy = *m_page->EnergyChart();
+    QCOMPARE(energy.m_dViewMax, 60.0);
+    QCOMPARE(energy.m_dViewMin, 0.0);
+    QCOMPARE(energy.m_axes[kAxisLeft].coordinate.m_dMax, 60.0);
+    QCOMPARE(m_page->Settings().energyDisplayMax, 60);
+
+    m_page->Teardown();
+    QFile file(Folder() + "/appConfig.xml");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString saved = QString::fromUtf8(file.readAll());
+    for (const char* entry :
+         {"EnergyWaveWnd_ActiveColor=\"0xff000000\"", "EnergyWaveWnd_InactiveColor=\"0xbfc3c3c3\"",
+          "EnergyWaveWnd_ValueAutoScale=\"0\"", "EnergyWaveWnd_ValueDisplayMax=\"60\"",
+          "EnergyWaveWnd_WaveLineWidth=\"5\"", "DistanceWaveWnd_ActiveColor=\"0xffc3c3c3\"",
+          "DistanceWaveWnd_InactiveColor=\"0xff000000\"", "DistanceWaveWnd_WaveLineWidth=\"5\"",
+          "TriggerSensingScale=\"5.000000\"", "HoldSensingScale=\"3.500000\""})
+        QVERIFY2(saved.contains(QLatin1String(entry)), entry);
+    QVERIFY(saved.contains(QLatin1String("<ObjectInfo ")));
+}
+
+// KVEL_SCREENSHOT=path (and KVEL_SCREENSHOT_CHINESE=1): the page against the
+// emulator once the emulated person has come and gone, as a PNG.
+void ObjectInfoPageTest::screenshotWhileRunning() {
+    const char* target = std::getenv("KVEL_SCREENSHOT");
+    if (!target) QSKIP("KVEL_SCREENSHOT names no file");
+    if (std::getenv("KVEL_SCREENSHOT_CHINESE")) SetUiLanguage(UiLanguage::Chinese);
+    ConnectedModule& module = Module();
+    QVERIFY(module.opened);
+    m_params.TriggerThreshold[0] = 45;
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        m_params.TriggerThreshold[gate] = 36.0 - gate * 0.5;
+        m_params.HoldThreshold[gate] = 30.0 - gate * 0.5;
+    }
+    m_params.GateMax = 12;
+    MakePage(module.device);
+    auto present = [&] {
+        int ones = 0;
+        for (uint8_t entry : m_page->Reader().PresenceHistory()) ones += entry;
+        return ones > 60 && m_page->Reader().TargetState() == 1;
+    };
+    QVERIFY(QTest::qWaitFor(present, 120000));
+    QImage picture(m_window->size(), QImage::Format_RGB32);
+    m_window->render(&picture);
+    QVERIFY(picture.save(QString::fromLocal8Bit(target)));
+}
+
+int main(int argc, char** argv) {
+    int exitCode = 0;
+    if (RelaunchFromProgramFolderCopy(argc, argv, &exitCode)) return exitCode;
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ObjectInfoPageTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "ObjectInfoPageTest.moc"
