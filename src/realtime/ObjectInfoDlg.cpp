@@ -275,11 +275,7 @@ void CObjectInfoDlg::SetupCharts() {
 // Energy of each gate (slot 0) against its trigger (1) and hold (2) threshold.
 void CObjectInfoDlg::SetupEnergyChart(bool keepSamples) {
     CWaveWnd& chart = *m_energyChart;
-    chart.m_pTooltipListener = this;
-    chart.m_tooltipContext = oi::kEnergyContext;
-    chart.m_pDrawListener = this;
-    chart.m_drawContext = oi::kEnergyContext;
-    chart.m_dwMarginPixel = kMarginPixel;
+    ListenTo(chart, oi::kEnergyContext);
     chart.m_nWaveCount = kEnergyCurves;
     SetSlotCurve(chart, 0, kEnergyColor);
     SetSlotCurve(chart, kTriggerSlot, kTriggerColor);
@@ -304,11 +300,7 @@ void CObjectInfoDlg::SetupEnergyChart(bool keepSamples) {
 // The target distance over the last minute, newest at the right.
 void CObjectInfoDlg::SetupDistanceChart(bool keepSamples) {
     CWaveWnd& chart = *m_distanceChart;
-    chart.m_pTooltipListener = this;
-    chart.m_tooltipContext = oi::kDistanceContext;
-    chart.m_pDrawListener = this;
-    chart.m_drawContext = oi::kDistanceContext;
-    chart.m_dwMarginPixel = kMarginPixel;
+    ListenTo(chart, oi::kDistanceContext);
     chart.m_nWaveCount = 1;
     SetSlotCurve(chart, 0, kEnergyColor);
     chart.m_crBackground = m_settings.distanceInactiveColor;
@@ -341,6 +333,16 @@ void CObjectInfoDlg::SetupDistanceChart(bool keepSamples) {
     left.m_dWrapPeriod = -1;
     chart.Initialize();
     if (!keepSamples) chart.ClearWaves();
+}
+
+// The page draws the chart's shading and names its tooltips; `context`
+// tells the charts apart. The margin is the page's own dark colour.
+void CObjectInfoDlg::ListenTo(CWaveWnd& chart, uint64_t context) {
+    chart.m_pTooltipListener = this;
+    chart.m_tooltipContext = context;
+    chart.m_pDrawListener = this;
+    chart.m_drawContext = context;
+    chart.m_dwMarginPixel = kMarginPixel;
 }
 
 // The title (centred at the top), the value axis name (top left) and the

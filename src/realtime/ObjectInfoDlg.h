@@ -104,6 +104,7 @@ private:
     void SetButtonStates(bool running);
     void SetupEnergyChart(bool keepSamples);
     void SetupDistanceChart(bool keepSamples);
+    void ListenTo(CWaveWnd& chart, uint64_t context);
     void SetChartTitles(CWaveWnd& chart, int firstTextId);
     void SetAxisBands(CWaveWnd& chart);
     void SetLabelCounts(CWaveWnd& chart);

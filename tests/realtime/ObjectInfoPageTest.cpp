@@ -337,10 +337,13 @@ void ObjectInfoPageTest::screenshotWhileRunning() {
     }
     m_params.GateMax = 12;
     MakePage(module.device);
+    // Most of the minute on the distance chart, the person standing near.
+    const uint64_t first = module.emulator->ReportFramesSent();
     auto present = [&] {
         int ones = 0;
         for (uint8_t entry : m_page->Reader().PresenceHistory()) ones += entry;
-        return ones > 60 && m_page->Reader().TargetState() == 1;
+        return module.emulator->ReportFramesSent() > first + 450 && ones > 60 &&
+               m_page->Reader().TargetState() == 1 && m_page->Reader().TargetDistance() < 400;
     };
     QVERIFY(QTest::qWaitFor(present, 120000));
     QImage picture(m_window->size(), QImage::Format_RGB32);
