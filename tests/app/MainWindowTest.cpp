@@ -368,6 +368,39 @@ private slots:
         const QByteArray settings = ReadSettingsFile();
         QVERIFY(settings.contains("BaudRate=\"115201\""));
         QVERIFY(settings.contains("<ParamSetting"));  // the parameter page saved its section
+        // The realtime page's section with its ten keys at their defaults.
+        for (const char* entry :
+             {"EnergyWaveWnd_ActiveColor=\"0xff000000\"",
+              "EnergyWaveWnd_InactiveColor=\"0xbfc3c3c3\"", "EnergyWaveWnd_ValueAutoScale=\"0\"",
+              "EnergyWaveWnd_ValueDisplayMax=\"100\"", "EnergyWaveWnd_WaveLineWidth=\"5\"",
+              "DistanceWaveWnd_ActiveColor=\"0xffc3c3c3\"",
+              "DistanceWaveWnd_InactiveColor=\"0xff000000\"", "DistanceWaveWnd_WaveLineWidth=\"5\"",
+              "TriggerSensingScale=\"5.000000\"", "HoldSensingScale=\"3.500000\""})
+            QVERIFY2(settings.contains(entry), entry);
+        QVERIFY(prompts.messages.empty());
+    }
+
+    // The realtime page reads while it is shown and stops when another page
+    // is chosen; the module goes back to data transfer mode in between.
+    void realtimePageReadsWhileShown() {
+        StartModule();
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        Connect(dlg, prompts);
+        ControlAs<QAbstractButton>(dlg, main_dlg::kRealtimePageButton)->click();
+        CObjectInfoDlg& page = dlg.RealtimePage();
+        QVERIFY(page.IsRunning());
+        QVERIFY(QTest::qWaitFor([&] { return m_module->OperatingMode() == 102u; }));
+        const uint64_t sent = m_module->ReportFramesSent();
+        QVERIFY(QTest::qWaitFor([&] { return m_module->ReportFramesSent() > sent + 3; }));
+        // The module's noise reaches the energy curve.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return page.EnergyChart()->m_waves[0].buffer.CopySamples().back() > 0; }));
+
+        ControlAs<QAbstractButton>(dlg, main_dlg::kParamPageButton)->click();
+        QVERIFY(!page.IsRunning());
+        QCOMPARE(m_module->OperatingMode(), 101u);
         QVERIFY(prompts.messages.empty());
     }
 
