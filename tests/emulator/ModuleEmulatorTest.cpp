@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -24,7 +25,8 @@ using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t kCmdHeader[4] = {0x5A, 0xA5, 0x3C, 0xC3};
-constexpr uint8_t kCmdTailer[4] = {0xC3, 0x3C, 0xA5, 0x5A};
+constexpr uint8_t kCmdTailer[2] = {0xA5, 0x5A};
+constexpr size_t kFraming = 12;  // header, length, word, checksum, tailer
 constexpr uint8_t kReportHeader[4] = {0xF4, 0xF3, 0xF2, 0xF1};
 constexpr uint8_t kReportTailer[4] = {0xF8, 0xF7, 0xF6, 0xF5};
 
@@ -41,6 +43,23 @@ void Put16(Bytes* out, uint16_t v) {
 void Put32(Bytes* out, uint32_t v) {
     Put16(out, static_cast<uint16_t>(v));
     Put16(out, static_cast<uint16_t>(v >> 16));
+}
+
+// CRC-16/CCITT (0x1021, start 0xFFFF) through a table made on first use.
+uint16_t Crc16(const uint8_t* data, size_t size) {
+    static const auto table = [] {
+        std::array<uint16_t, 256> t{};
+        for (unsigned i = 0; i < 256; ++i) {
+            unsigned crc = i << 8;
+            for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+            t[i] = static_cast<uint16_t>(crc);
+        }
+        return t;
+    }();
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < size; ++i)
+        crc = static_cast<uint16_t>((crc << 8) ^ table[((crc >> 8) ^ data[i]) & 0xFF]);
+    return crc;
 }
 
 struct Reply {
@@ -123,7 +142,8 @@ public:
         Put16(&frame, static_cast<uint16_t>(payload.size()));
         Put16(&frame, static_cast<uint16_t>(code | (sequence << 8)));
         frame.insert(frame.end(), payload.begin(), payload.end());
-        frame.insert(frame.end(), kCmdTailer, kCmdTailer + 4);
+        Put16(&frame, Crc16(&frame[4], frame.size() - 4));
+        frame.insert(frame.end(), kCmdTailer, kCmdTailer + 2);
         return frame;
     }
     uint8_t Sequence() const { return m_sequence; }
@@ -186,19 +206,20 @@ private:
     std::optional<Reply> TakeReply(uint8_t code, uint8_t sequence) {
         size_t pos = 0;
         std::optional<Reply> found;
-        while (pos + 12 <= m_input.size()) {
+        while (pos + kFraming <= m_input.size()) {
             if (std::memcmp(&m_input[pos], kCmdHeader, 4) != 0) {
                 ++pos;
                 continue;
             }
             const uint16_t length = U16(&m_input[pos + 4]);
-            if (pos + 12 + length > m_input.size()) break;
-            if (std::memcmp(&m_input[pos + 8 + length], kCmdTailer, 4) != 0) {
+            if (pos + kFraming + length > m_input.size()) break;
+            if (U16(&m_input[pos + 8 + length]) != Crc16(&m_input[pos + 4], 4u + length) ||
+                std::memcmp(&m_input[pos + 10 + length], kCmdTailer, 2) != 0) {
                 ++pos;
                 continue;
             }
             const uint16_t word = U16(&m_input[pos + 6]);
-            const size_t next = pos + 12 + length;
+            const size_t next = pos + kFraming + length;
             if ((word & 0xFF) == code && ((word >> 8) & 0xF) == sequence) {
                 found =
                     Reply{word >> 12, Bytes(m_input.begin() + static_cast<long>(pos + 8),
@@ -313,13 +334,14 @@ TEST_F(EmulatorTest, CommandModeAndIdentity) {
     ASSERT_TRUE(enter);
     EXPECT_EQ(enter.status, 0);
     ASSERT_EQ(enter.payload.size(), 2u);
-    EXPECT_EQ(U16(enter.payload.data()), 1);
+    EXPECT_EQ(U16(enter.payload.data()), 2);
     EXPECT_TRUE(m_module->InCommandMode());
 
+    // A text reply: the whole text's length, then the text.
     auto version = m_host.Ask(kVersion);
-    EXPECT_EQ(std::string(version.payload.begin(), version.payload.end()), "V9.8.7");
+    EXPECT_EQ(version.payload, (Bytes{6, 0, 'V', '9', '.', '8', '.', '7'}));
     auto serial = m_host.Ask(kSerial);
-    EXPECT_EQ(std::string(serial.payload.begin(), serial.payload.end()), "SN-42");
+    EXPECT_EQ(serial.payload, (Bytes{5, 0, 'S', 'N', '-', '4', '2'}));
     auto size = m_host.Ask(kFrameSize);
     ASSERT_EQ(size.payload.size(), 2u);
     EXPECT_EQ(U16(size.payload.data()), 64);
@@ -331,14 +353,22 @@ TEST_F(EmulatorTest, CommandModeAndIdentity) {
     EXPECT_EQ(m_module->CommandsAnswered(), 10u);
 }
 
-TEST_F(EmulatorTest, TextsAreCutToTheFrameSize) {
+TEST_F(EmulatorTest, TextsLongerThanAFrameComeInPagesFromAnOffset) {
     Options options = Fast();
-    options.maxFrameSize = 16;
+    options.maxFrameSize = 16;  // two text bytes a page
     options.version = "V1.2.3.4.5";
     Serve(options);
     EnterCommandMode();
-    auto version = m_host.Ask(kVersion);
-    EXPECT_EQ(std::string(version.payload.begin(), version.payload.end()), "V1.2");
+    Bytes offset;
+    Put16(&offset, 2);
+    EXPECT_EQ(m_host.Ask(kVersion).payload, (Bytes{10, 0, 'V', '1'}));
+    EXPECT_EQ(m_host.Ask(kVersion, offset).payload, (Bytes{10, 0, '.', '2'}));
+    offset = {9, 0};
+    EXPECT_EQ(m_host.Ask(kVersion, offset).payload, (Bytes{10, 0, '5'}));
+    offset = {10, 0};
+    EXPECT_EQ(m_host.Ask(kVersion, offset).payload, (Bytes{10, 0}));
+    offset = {11, 0};
+    EXPECT_EQ(m_host.Ask(kVersion, offset).status, 1);
     EXPECT_EQ(U16(m_host.Ask(kFrameSize).payload.data()), 16);
 }
 
