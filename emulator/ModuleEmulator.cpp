@@ -643,7 +643,7 @@ void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
         for (uint16_t energy : report.gateEnergy) PutU16(&payload, energy);
     }
     Bytes bytes;
-    if (Has(Fault::TagNoise) && RandomBelow(3) == 0) bytes = TagNoise(nullptr);
+    if (Has(Fault::TagNoise) && RandomBelow(2) == 0) bytes = TagNoise(nullptr);
     if (Has(Fault::StrayBytes) && RandomBelow(3) == 0) {
         const uint32_t count = 1 + RandomBelow(6);
         // Below the tag bytes, so that noise never begins a frame by itself.

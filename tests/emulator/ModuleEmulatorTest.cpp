@@ -6,12 +6,14 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <optional>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/KVEL_Common.h"
@@ -77,6 +79,7 @@ struct ReportFrame {
 struct ReportStream {
     std::vector<ReportFrame> frames;
     size_t strayBytes = 0;  // skipped one by one outside any frame
+    Bytes stray;            // those bytes
 };
 
 // Cuts report frames out of a byte stream the way a host parser does: a
@@ -86,6 +89,7 @@ ReportStream ParseReports(const Bytes& in) {
     size_t pos = 0;
     while (pos + 10 <= in.size()) {
         if (std::memcmp(&in[pos], kReportHeader, 4) != 0) {
+            stream.stray.push_back(in[pos]);
             ++pos;
             ++stream.strayBytes;
             continue;
@@ -130,7 +134,10 @@ public:
         tcsetattr(m_fd, TCSANOW, &tio);
     }
 
+    // A new command: what is still waiting from earlier replies (the rest
+    // of a damaged one) is not its answer.
     void Send(uint8_t code, const Bytes& payload = {}) {
+        m_input.clear();
         m_sequence = static_cast<uint8_t>((m_sequence + 1) % 16);
         SendRaw(Frame(code, m_sequence, payload));
     }
@@ -147,6 +154,8 @@ public:
         return frame;
     }
     uint8_t Sequence() const { return m_sequence; }
+    // Every byte read since the last call, whether or not it was taken.
+    Bytes TakeHeard() { return std::exchange(m_heard, {}); }
 
     // Waits for the reply to the last command sent (code and sequence match).
     Reply Await(uint8_t code, int timeoutMs = 500) { return AwaitFor(code, m_sequence, timeoutMs); }
@@ -200,6 +209,7 @@ private:
         uint8_t buffer[512];
         const ssize_t n = read(m_fd, buffer, sizeof buffer);
         if (n > 0) m_input.insert(m_input.end(), buffer, buffer + n);
+        if (n > 0) m_heard.insert(m_heard.end(), buffer, buffer + n);
         return n > 0 || (n < 0 && errno == EAGAIN);
     }
 
@@ -236,7 +246,16 @@ private:
     int m_fd = -1;
     uint8_t m_sequence = 15;
     Bytes m_input;
+    Bytes m_heard;
 };
+
+size_t CountOf(const Bytes& haystack, const uint8_t (&needle)[4]) {
+    size_t count = 0;
+    for (auto at = haystack.begin();
+         (at = std::search(at, haystack.end(), needle, needle + 4)) != haystack.end(); ++at)
+        ++count;
+    return count;
+}
 
 Options Fast(std::set<Fault> faults = {}) {
     Options options;
@@ -557,10 +576,14 @@ TEST_F(EmulatorTest, RealTimingPacesBytesAtTheBaudRate) {
 TEST(FaultListTest, ParsesNamesAndRefusesUnknownOnes) {
     std::set<Fault> faults;
     std::string error;
-    EXPECT_TRUE(
-        emulator::ParseFaultList("stray-bytes, late-replies,,line-disappears", &faults, &error));
+    EXPECT_TRUE(emulator::ParseFaultList(
+        "stray-bytes, late-replies,,line-disappears,tag-noise,corrupt-replies,truncated-replies,"
+        "dropped-bytes,slow-flash",
+        &faults, &error));
     EXPECT_EQ(faults,
-              (std::set<Fault>{Fault::StrayBytes, Fault::LateReplies, Fault::LineDisappears}));
+              (std::set<Fault>{Fault::StrayBytes, Fault::LateReplies, Fault::LineDisappears,
+                               Fault::TagNoise, Fault::CorruptReplies, Fault::TruncatedReplies,
+                               Fault::DroppedBytes, Fault::SlowFlash}));
     EXPECT_FALSE(emulator::ParseFaultList("drop-replies,nonsense", &faults, &error));
     EXPECT_NE(error.find("nonsense"), std::string::npos);
     EXPECT_EQ(faults.count(Fault::DropReplies), 0u);
@@ -606,12 +629,14 @@ TEST_F(EmulatorTest, EveryThirdReplyIsDropped) {
 }
 
 TEST_F(EmulatorTest, LateReplyArrivesDuringTheNextCommand) {
-    Serve(Fast({Fault::LateReplies}));
+    Options options = Fast({Fault::LateReplies});
+    options.lateReplyDelay = std::chrono::milliseconds(300);
+    Serve(options);
     EnterCommandMode();
     EXPECT_TRUE(m_host.Ask(kFrameSize));
     m_host.Send(kVersion);
     const uint8_t lateSequence = m_host.Sequence();
-    EXPECT_FALSE(m_host.Await(kVersion, 2000));
+    EXPECT_FALSE(m_host.Await(kVersion, 150));
     // The next command is answered at once; the late one follows it.
     auto next = m_host.Ask(kSerial);
     ASSERT_TRUE(next);
@@ -664,11 +689,105 @@ TEST_F(EmulatorTest, AHungUpModuleLeavesItsFormerPortNumberAlone) {
     EXPECT_EQ(SerialPortDevicePath(port), next.DevicePath());
 }
 
-TEST_F(EmulatorTest, LineDisappearsByItselfAfterAWhile) {
-    Serve(Fast({Fault::LineDisappears}));
+TEST_F(EmulatorTest, LineDisappearsByItselfAfterItsLifetime) {
+    Options options = Fast({Fault::LineDisappears});
+    options.lineLifetime = std::chrono::milliseconds(400);
+    Serve(options);
     EnterCommandMode();
-    EXPECT_FALSE(m_host.SeesHangUp(2000));
-    EXPECT_TRUE(m_host.SeesHangUp(2500));
+    EXPECT_FALSE(m_host.SeesHangUp(100));
+    EXPECT_TRUE(m_host.SeesHangUp(1500));
+}
+
+TEST_F(EmulatorTest, LineHangsUpWhenTheChosenCommandArrives) {
+    Options options = Fast();
+    options.hangUpAtCommand = 3;
+    Serve(options);
+    EXPECT_TRUE(m_host.Ask(kEnter));
+    EXPECT_TRUE(m_host.Ask(kFrameSize));
+    m_host.Send(kVersion);
+    EXPECT_TRUE(m_host.SeesHangUp(1000));
+    EXPECT_EQ(m_module->CommandsAnswered(), 2u);
+}
+
+TEST_F(EmulatorTest, TagNoiseBringsFalseHeadersBeforeRepliesAndReports) {
+    Serve(Fast({Fault::TagNoise}));
+    EnterCommandMode();
+    m_host.TakeHeard();
+    constexpr int kReplies = 12;
+    for (int i = 0; i < kReplies; ++i) ASSERT_TRUE(m_host.Ask(kFrameSize)) << i;
+    const Bytes beforeReplies = m_host.TakeHeard();
+    EXPECT_GT(beforeReplies.size(), kReplies * (kFraming + 2));
+    // Some of the noise is a copy of the reply that fails its checksum.
+    EXPECT_GT(CountOf(beforeReplies, kCmdHeader), static_cast<size_t>(kReplies));
+
+    SetMode(kABD);
+    EXPECT_EQ(m_host.Ask(kLeave).status, 0);
+    const Bytes stream = m_host.Collect(1000);
+    const ReportStream reports = ParseReports(stream);
+    size_t good = 0;
+    for (const ReportFrame& frame : reports.frames) good += frame.tailerOk;
+    EXPECT_GE(good, 5u);
+    // Between the reports: false report headers (frames that do not end in
+    // a tailer) or bytes of the tags.
+    const size_t falseFrames = reports.frames.size() - good;
+    const size_t tagBytes = std::count_if(reports.stray.begin(), reports.stray.end(),
+                                          [](uint8_t b) { return b >= 0x5A; });
+    EXPECT_GT(falseFrames + tagBytes, 0u);
+}
+
+TEST_F(EmulatorTest, EveryThirdReplyIsDamagedAsItsFaultSays) {
+    struct Case {
+        Fault fault;
+        bool (*fits)(const Bytes& heard, const Bytes& sent);
+    };
+    const Case cases[] = {
+        {Fault::CorruptReplies,
+         [](const Bytes& heard, const Bytes& sent) {
+             if (heard.size() != sent.size()) return false;
+             size_t differing = 0;
+             for (size_t i = 0; i < sent.size(); ++i) differing += heard[i] != sent[i];
+             return differing == 1;
+         }},
+        {Fault::TruncatedReplies,
+         [](const Bytes& heard, const Bytes& sent) {
+             return !heard.empty() && heard.size() < sent.size() &&
+                    std::equal(heard.begin(), heard.end(), sent.begin());
+         }},
+        {Fault::DroppedBytes,
+         [](const Bytes& heard, const Bytes& sent) {
+             if (heard.size() + 1 != sent.size()) return false;
+             const auto split = std::mismatch(heard.begin(), heard.end(), sent.begin());
+             return std::equal(split.first, heard.end(), split.second + 1) &&
+                    split.first != heard.begin() && split.first != heard.end();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(emulator::FaultName(c.fault));
+        Serve(Fast({c.fault}));
+        EXPECT_TRUE(m_host.Ask(kEnter));
+        EXPECT_TRUE(m_host.Ask(kFrameSize));
+        m_host.TakeHeard();
+        EXPECT_FALSE(m_host.Ask(kFrameSize, {}, 100));
+        const Bytes sent = TestHost::Frame(kFrameSize, m_host.Sequence(), Bytes{64, 0});
+        EXPECT_TRUE(c.fits(m_host.TakeHeard(), sent));
+        EXPECT_TRUE(m_host.Ask(kFrameSize));
+        EXPECT_EQ(m_module->CommandsAnswered(), 4u);  // the damaged one included
+    }
+}
+
+TEST_F(EmulatorTest, SlowFlashAnswersParameterWritesAfterItsDelay) {
+    Options options = Fast({Fault::SlowFlash});
+    options.flashWriteDelay = std::chrono::milliseconds(250);
+    Serve(options);
+    EnterCommandMode();
+    const auto start = Clock::now();
+    m_host.Send(kSetParams, Entries({{0x0001, 4}}));
+    const uint8_t sequence = m_host.Sequence();
+    EXPECT_FALSE(m_host.Await(kSetParams, 100));
+    EXPECT_TRUE(m_host.AwaitFor(kSetParams, sequence, 1000));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_EQ(m_module->Parameter(0x0001), 4u);
+    EXPECT_TRUE(m_host.Ask(kGetParams, Ids({0x0001}), 100));  // reads are not slowed
 }
 
 }  // namespace
