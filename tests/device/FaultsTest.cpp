@@ -100,7 +100,7 @@ TEST_F(ReplyFaults, LateRepliesAreNeverTakenForALaterCommand) {
     const uint64_t answeredBefore = emulator->CommandsAnswered();
     int calls = 0;
     const auto start = Clock::now();
-    for (; MsSince(start) < 1200; ++calls) {
+    for (; MsSince(start) < 600; ++calls) {
         uint32_t value = 0;
         // Each late reply comes after the first try gave up; the second try
         // is answered in time.
@@ -136,12 +136,12 @@ TEST_F(ReplyFaults, SilentModuleTimesOutEveryCallAndTheLineStaysConnected) {
     uint32_t value = 0;
     auto start = Clock::now();
     EXPECT_FALSE(KVEL_Interface_RadarDevice_StartCmdMode(device, 2, 150));
-    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &id, &value, 300));
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, &id, &value, 150));
     EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x70, nullptr, 0, nullptr,
                                                               nullptr, 200),
               KVEL_SEND_TIMEOUT);
     EXPECT_LT(MsSince(start), 2000);
-    EXPECT_TRUE(ReadFor(400).empty());
+    EXPECT_TRUE(ReadFor(200).empty());
     EXPECT_TRUE(KVEL_Interface_RadarDevice_IsConnected(device));
 }
 
@@ -149,7 +149,7 @@ using LineFaults = EmulatedModule;
 
 TEST_F(LineFaults, VanishingLineEndsTheConnectionWithoutASpinningReader) {
     emulator::Options options = Fast({Fault::LineDisappears});
-    options.lineLifetime = std::chrono::milliseconds(600);
+    options.lineLifetime = std::chrono::milliseconds(300);
     Start(options);
     ASSERT_TRUE(Connect());
     StartAbdStream(device);
@@ -158,7 +158,7 @@ TEST_F(LineFaults, VanishingLineEndsTheConnectionWithoutASpinningReader) {
     const double cpuStart = ThreadCpuSeconds();
     const auto start = Clock::now();
     while (KVEL_Interface_RadarDevice_IsConnected(device) && MsSince(start) < 3000) {
-        const int n = KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 500, 0);
+        const int n = KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 200, 0);
         if (n > 0) bytes += n;
     }
     EXPECT_GT(bytes, 0);
@@ -168,7 +168,7 @@ TEST_F(LineFaults, VanishingLineEndsTheConnectionWithoutASpinningReader) {
     const auto deadStart = Clock::now();
     const double deadCpu = ThreadCpuSeconds();
     while (MsSince(deadStart) < 600)
-        EXPECT_LT(KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 500, 0), 1);
+        EXPECT_LT(KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 200, 0), 1);
     EXPECT_LT(ThreadCpuSeconds() - deadCpu, 0.1);
     EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x70, nullptr, 0, nullptr,
                                                               nullptr, 200),
@@ -186,9 +186,9 @@ TEST_F(LineFaults, HangUpWhileReadingIsNoticedAndCloseThenWorks) {
     uint8_t chunk[64];
     const auto start = Clock::now();
     while (KVEL_Interface_RadarDevice_IsConnected(device) && MsSince(start) < 3000)
-        KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 2000, 0);
+        KVEL_Interface_RadarDevice_ReadData(device, chunk, sizeof chunk, 500, 0);
     EXPECT_FALSE(KVEL_Interface_RadarDevice_IsConnected(device));
-    EXPECT_LT(MsSince(start), 3000);
+    EXPECT_LT(MsSince(start), 1500);
     KVEL_Interface_RadarDevice_Serial_Close(device);
     EXPECT_FALSE(KVEL_Interface_RadarDevice_StartCmdMode(device, 2, 150));
 }
