@@ -602,12 +602,17 @@ void ModuleEmulator::Impl::SendDueLateReplies() {
 Bytes ModuleEmulator::Impl::TagNoise(const Reply* reply) {
     Bytes noise;
     switch (RandomBelow(reply ? 4 : 3)) {
-        case 0:  // tag bytes and other bytes mixed
+        case 0: {  // tag bytes and other bytes mixed, never a whole command header
             for (uint32_t i = 1 + RandomBelow(8); i > 0; --i) {
                 noise.push_back(RandomBelow(2) ? kTagBytes[RandomBelow(std::size(kTagBytes))]
                                                : static_cast<uint8_t>(RandomBelow(0x100)));
             }
+            const auto* header = std::begin(rp::kCommandHeader);
+            for (auto at = std::search(noise.begin(), noise.end(), header, header + 4);
+                 at != noise.end(); at = std::search(at, noise.end(), header, header + 4))
+                at[3] ^= 0x01;
             break;
+        }
         case 1:  // the start of a command header
             noise.assign(rp::kCommandHeader, rp::kCommandHeader + 1 + RandomBelow(3));
             break;

@@ -63,7 +63,7 @@ constexpr uint16_t kProtocolVersion = 2;  // 2: frames carry a checksum; texts c
 // text from that offset on as fits the frame.
 constexpr int kTextOffsetBytes = 2;
 constexpr int kTextLengthBytes = 2;
-constexpr int kMaxTextBytes = 256;  // longer texts are refused by the host
+constexpr int kMaxTextBytes = 256;  // the host cuts longer texts here, and logs it
 
 // System settings.
 constexpr uint16_t kSettingOperatingMode = 0x0000;

@@ -176,7 +176,13 @@ bool SerialLine::Open(const std::string& devicePath, int baudRate, std::string* 
         *why = devicePath + " is not a serial device";
         return false;
     }
-    if (ioctl(fd, TIOCEXCL) != 0 || !ConfigureRaw(fd, static_cast<speed_t>(speed))) {
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
+        ::close(fd);
+        *why = "cannot hold " + devicePath + " exclusively: " + std::strerror(error);
+        return false;
+    }
+    if (!ConfigureRaw(fd, static_cast<speed_t>(speed))) {
         const int error = errno;
         ReleaseExclusive(fd);
         ::close(fd);
