@@ -173,6 +173,19 @@ public:
         return Await(code, timeoutMs);
     }
 
+    // What arrives until `enough` holds for it, at most `ms`.
+    template <typename Enough>
+    Bytes CollectUntil(Enough enough, int ms) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        while (!enough(m_input)) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) break;
+            ReadSome(static_cast<int>(left.count()));
+        }
+        return std::exchange(m_input, {});
+    }
+
     // Everything that arrives within `ms`.
     Bytes Collect(int ms) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
@@ -311,6 +324,15 @@ protected:
         SetMode(mode);
         EXPECT_EQ(m_host.Ask(kLeave).status, 0);
         return ParseReports(m_host.Collect(ms));
+    }
+    // Streams until `enough` holds for the reports so far (at most 5 s).
+    template <typename Enough>
+    ReportStream StreamUntil(uint32_t mode, Enough enough) {
+        EnterCommandMode();
+        SetMode(mode);
+        EXPECT_EQ(m_host.Ask(kLeave).status, 0);
+        return ParseReports(m_host.CollectUntil(
+            [&enough](const Bytes& bytes) { return enough(ParseReports(bytes)); }, 5000));
     }
 
     std::unique_ptr<ModuleEmulator> m_module;
@@ -592,30 +614,42 @@ TEST(FaultListTest, ParsesNamesAndRefusesUnknownOnes) {
 
 TEST_F(EmulatorTest, StrayBytesBetweenReports) {
     Serve(Fast({Fault::StrayBytes}));
-    const ReportStream stream = StreamFor(kABD, 1300);
+    const ReportStream stream = StreamUntil(
+        kABD, [](const ReportStream& r) { return r.strayBytes > 0 && r.frames.size() >= 4; });
     EXPECT_GT(stream.strayBytes, 0u);
-    EXPECT_GE(stream.frames.size(), 8u);
+    EXPECT_GE(stream.frames.size(), 4u);
     for (const ReportFrame& frame : stream.frames) EXPECT_TRUE(frame.tailerOk);
 }
 
 TEST_F(EmulatorTest, BrokenTailersOnSomeReports) {
     Serve(Fast({Fault::BrokenTailers}));
-    const ReportStream stream = StreamFor(kABD, 2100);
-    size_t broken = 0;
-    for (const ReportFrame& frame : stream.frames) broken += !frame.tailerOk;
+    auto brokenOf = [](const ReportStream& r) {
+        return static_cast<size_t>(std::count_if(r.frames.begin(), r.frames.end(),
+                                                 [](const ReportFrame& f) { return !f.tailerOk; }));
+    };
+    const ReportStream stream = StreamUntil(kABD, [&](const ReportStream& r) {
+        return brokenOf(r) > 0 && brokenOf(r) < r.frames.size();
+    });
+    const size_t broken = brokenOf(stream);
     EXPECT_GT(broken, 0u);
     EXPECT_LT(broken, stream.frames.size());
 }
 
 TEST_F(EmulatorTest, OtherLengthsMixedIntoTheObjectStream) {
     Serve(Fast({Fault::OtherLengths}));
-    const ReportStream stream = StreamFor(kABD, 1600);
+    auto objectsOf = [](const ReportStream& r) {
+        return static_cast<size_t>(std::count_if(
+            r.frames.begin(), r.frames.end(), [](const ReportFrame& f) { return f.length == 35; }));
+    };
+    const ReportStream stream = StreamUntil(kABD, [&](const ReportStream& r) {
+        return objectsOf(r) >= 4 && objectsOf(r) < r.frames.size();
+    });
     size_t objects = 0, others = 0;
     for (const ReportFrame& frame : stream.frames) {
         EXPECT_TRUE(frame.tailerOk);
         (frame.length == 35 ? objects : others)++;
     }
-    EXPECT_GE(objects, 12u);
+    EXPECT_GE(objects, 4u);
     EXPECT_GT(others, 0u);
 }
 
@@ -720,19 +754,26 @@ TEST_F(EmulatorTest, TagNoiseBringsFalseHeadersBeforeRepliesAndReports) {
     // Some of the noise is a copy of the reply that fails its checksum.
     EXPECT_GT(CountOf(beforeReplies, kCmdHeader), static_cast<size_t>(kReplies));
 
-    SetMode(kABD);
-    EXPECT_EQ(m_host.Ask(kLeave).status, 0);
-    const Bytes stream = m_host.Collect(1000);
-    const ReportStream reports = ParseReports(stream);
-    size_t good = 0;
-    for (const ReportFrame& frame : reports.frames) good += frame.tailerOk;
-    EXPECT_GE(good, 5u);
     // Between the reports: false report headers (frames that do not end in
     // a tailer) or bytes of the tags.
-    const size_t falseFrames = reports.frames.size() - good;
-    const size_t tagBytes = std::count_if(reports.stray.begin(), reports.stray.end(),
-                                          [](uint8_t b) { return b >= 0x5A; });
-    EXPECT_GT(falseFrames + tagBytes, 0u);
+    auto goodOf = [](const ReportStream& r) {
+        return static_cast<size_t>(std::count_if(r.frames.begin(), r.frames.end(),
+                                                 [](const ReportFrame& f) { return f.tailerOk; }));
+    };
+    auto tracesOf = [&goodOf](const ReportStream& r) {
+        return r.frames.size() - goodOf(r) +
+               std::count_if(r.stray.begin(), r.stray.end(), [](uint8_t b) { return b >= 0x5A; });
+    };
+    SetMode(kABD);
+    EXPECT_EQ(m_host.Ask(kLeave).status, 0);
+    const ReportStream reports = ParseReports(m_host.CollectUntil(
+        [&](const Bytes& bytes) {
+            const ReportStream r = ParseReports(bytes);
+            return goodOf(r) >= 3 && tracesOf(r) > 0;
+        },
+        5000));
+    EXPECT_GE(goodOf(reports), 3u);
+    EXPECT_GT(tracesOf(reports), 0u);
 }
 
 TEST_F(EmulatorTest, EveryThirdReplyIsDamagedAsItsFaultSays) {
