@@ -56,9 +56,15 @@ Candidate JudgeFrame(const std::vector<uint8_t>& bytes, size_t start, size_t max
     return Candidate::Good;
 }
 
-bool HoldsReportHeader(const std::vector<uint8_t>& bytes) {
-    return std::search(bytes.begin(), bytes.end(), std::begin(rp::kReportHeader),
-                       std::end(rp::kReportHeader)) != bytes.end();
+template <size_t N>
+bool Holds(const std::vector<uint8_t>& bytes, const uint8_t (&tag)[N]) {
+    return std::search(bytes.begin(), bytes.end(), std::begin(tag), std::end(tag)) != bytes.end();
+}
+
+// Whether `bytes` hold a header tag of either kind of frame: then the line
+// runs at the module's speed, whatever else went wrong.
+bool HoldsHeaderTag(const std::vector<uint8_t>& bytes) {
+    return Holds(bytes, rp::kCommandHeader) || Holds(bytes, rp::kReportHeader);
 }
 
 }  // namespace
@@ -156,16 +162,16 @@ ExchangeResult CommandChannel::AwaitReply(uint8_t code, int sequence, int timeou
                        TransferTimeMs(std::min(acceptSize, kLongReplyAllowance), m_line.BaudRate());
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     std::vector<uint8_t> received;
-    // Bytes without a single good frame or report header among them point at
-    // a line that runs at another speed than the module.
+    // Bytes without a single header tag among them point at a line that runs
+    // at another speed than the module.
     bool bytesCame = false;
-    bool framingSeen = false;
+    bool tagSeen = false;
     uint8_t chunk[256];
     for (;;) {
         bool found = false;
         ScannedFrame frame;
         const size_t used = ScanCommandFrame(received, acceptSize, &frame, &found);
-        framingSeen = framingSeen || found || HoldsReportHeader(received);
+        tagSeen = tagSeen || HoldsHeaderTag(received);
         if (found && frame.code == code && frame.sequence == sequence) {
             reply->status = frame.status;
             reply->payload.assign(
@@ -186,7 +192,7 @@ ExchangeResult CommandChannel::AwaitReply(uint8_t code, int sequence, int timeou
         bytesCame = bytesCame || got > 0;
         received.insert(received.end(), chunk, chunk + got);
     }
-    return bytesCame && !framingSeen ? ExchangeResult::Unreadable : ExchangeResult::Timeout;
+    return bytesCame && !tagSeen ? ExchangeResult::Unreadable : ExchangeResult::Timeout;
 }
 
 }  // namespace kvel_device
