@@ -74,19 +74,6 @@ TEST_F(ReplyFaults, ParameterBatchesWhoseReplyIsLostOrDamagedAreAskedOnceMore) {
     }
 }
 
-TEST_F(ReplyFaults, SlowFlashWriteIsWaitedFor) {
-    emulator::Options options = Fast({Fault::SlowFlash});
-    options.flashWriteDelay = std::chrono::milliseconds(300);
-    Start(options);
-    ASSERT_TRUE(Connect());
-    const uint16_t id = rp::kParamGateMax;
-    const uint32_t value = 7;
-    const auto start = Clock::now();
-    EXPECT_TRUE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 1, &id, &value, 2000));
-    EXPECT_GE(MsSince(start), 300);
-    EXPECT_EQ(emulator->Parameter(id), 7u);
-}
-
 TEST_F(ReplyFaults, LateRepliesAreNeverTakenForALaterCommand) {
     emulator::Options options = Fast({Fault::LateReplies});
     options.lateReplyDelay = std::chrono::milliseconds(250);

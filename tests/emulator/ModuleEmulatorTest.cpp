@@ -732,17 +732,6 @@ TEST_F(EmulatorTest, LineDisappearsByItselfAfterItsLifetime) {
     EXPECT_TRUE(m_host.SeesHangUp(1500));
 }
 
-TEST_F(EmulatorTest, LineHangsUpWhenTheChosenCommandArrives) {
-    Options options = Fast();
-    options.hangUpAtCommand = 3;
-    Serve(options);
-    EXPECT_TRUE(m_host.Ask(kEnter));
-    EXPECT_TRUE(m_host.Ask(kFrameSize));
-    m_host.Send(kVersion);
-    EXPECT_TRUE(m_host.SeesHangUp(1000));
-    EXPECT_EQ(m_module->CommandsAnswered(), 2u);
-}
-
 TEST_F(EmulatorTest, TagNoiseBringsFalseHeadersBeforeRepliesAndReports) {
     Serve(Fast({Fault::TagNoise}));
     EnterCommandMode();
