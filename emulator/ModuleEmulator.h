@@ -3,6 +3,7 @@
 // port. Used in-process by tests and by the radar-emulator program.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -12,12 +13,17 @@ namespace emulator {
 
 enum class Fault {
     StrayBytes,      // "stray-bytes": noise bytes between report frames
+    TagNoise,        // "tag-noise": noise of tag bytes and false headers before reports and replies
     BrokenTailers,   // "broken-tailers": some report frames end in a wrong tailer
     OtherLengths,    // "other-lengths": report frames of other payload lengths mixed in
     DropReplies,     // "drop-replies": some command replies are never sent
     LateReplies,     // "late-replies": some replies arrive after the host gave up
-    FailingStatus,   // "failing-status": parameter and mode commands answered with status 1
-    StopAnswering,   // "stop-answering": after a few commands, no more replies or reports
+    CorruptReplies,  // "corrupt-replies": one byte of some replies is changed
+    TruncatedReplies,  // "truncated-replies": some replies end early
+    DroppedBytes,      // "dropped-bytes": some replies lose one byte in the middle
+    SlowFlash,         // "slow-flash": parameter writes are answered after a flash write's delay
+    FailingStatus,     // "failing-status": parameter and mode commands answered with status 1
+    StopAnswering,     // "stop-answering": after a few commands, no more replies or reports
     LineDisappears,  // "line-disappears": after a while the line is hung up and the port withdrawn
 };
 
@@ -34,6 +40,15 @@ struct Options {
     std::string version = "V1.2.0.5";
     std::string serialNumber = "ZQ05-0000-0001";
     bool realTiming = true;  // pace bytes at the baud rate
+    // How long late-replies holds a reply back.
+    std::chrono::milliseconds lateReplyDelay{2500};
+    // How long slow-flash takes to answer a parameter write.
+    std::chrono::milliseconds flashWriteDelay{1500};
+    // How long the line lives under line-disappears.
+    std::chrono::milliseconds lineLifetime{3000};
+    // The line hangs up when this command arrives, before it is answered
+    // (counted from 1); 0: never.
+    uint64_t hangUpAtCommand = 0;
 };
 
 class ModuleEmulator {
