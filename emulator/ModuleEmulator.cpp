@@ -34,10 +34,13 @@ struct FaultEntry {
 };
 
 constexpr FaultEntry kFaultNames[] = {
-    {Fault::StrayBytes, "stray-bytes"},       {Fault::BrokenTailers, "broken-tailers"},
-    {Fault::OtherLengths, "other-lengths"},   {Fault::DropReplies, "drop-replies"},
-    {Fault::LateReplies, "late-replies"},     {Fault::FailingStatus, "failing-status"},
-    {Fault::StopAnswering, "stop-answering"}, {Fault::LineDisappears, "line-disappears"},
+    {Fault::StrayBytes, "stray-bytes"},         {Fault::TagNoise, "tag-noise"},
+    {Fault::BrokenTailers, "broken-tailers"},   {Fault::OtherLengths, "other-lengths"},
+    {Fault::DropReplies, "drop-replies"},       {Fault::LateReplies, "late-replies"},
+    {Fault::CorruptReplies, "corrupt-replies"}, {Fault::TruncatedReplies, "truncated-replies"},
+    {Fault::DroppedBytes, "dropped-bytes"},     {Fault::SlowFlash, "slow-flash"},
+    {Fault::FailingStatus, "failing-status"},   {Fault::StopAnswering, "stop-answering"},
+    {Fault::LineDisappears, "line-disappears"},
 };
 
 std::string Trimmed(const std::string& text) {
@@ -58,16 +61,22 @@ constexpr auto kStaleInput = std::chrono::milliseconds(500);
 // taken as noise instead of holding up every later command.
 constexpr size_t kLargestCommandFrame = 4096;
 
-constexpr uint64_t kFaultyReplyEvery = 3;  // drop-replies, late-replies
-constexpr auto kLateReplyDelay = std::chrono::milliseconds(2500);
-constexpr uint64_t kCommandsBeforeSilence = 4;           // stop-answering
-constexpr auto kLineLifetime = std::chrono::seconds(3);  // line-disappears
+// drop-replies, late-replies, corrupt-replies, truncated-replies, dropped-bytes
+constexpr uint64_t kFaultyReplyEvery = 3;
+constexpr uint64_t kCommandsBeforeSilence = 4;  // stop-answering
+// Texts are paged with a u16 offset and length.
+constexpr size_t kLongestText = 0xFFFF;
 
 constexpr uint32_t kRunningModeApp0 = 2;
 constexpr uint32_t kPartitionsApp0App1 = 3;
 constexpr uint32_t kDeviceId = 0x5A0105;
 
 constexpr uint8_t kWrongReportTailer[4] = {0xF5, 0xF6, 0xF7, 0xF8};
+constexpr size_t kCommandHeaderBytes = sizeof rp::kCommandHeader;
+constexpr size_t kCommandTailerBytes = sizeof rp::kCommandTailer;
+// Bytes that begin or end frames, for tag-noise.
+constexpr uint8_t kTagBytes[] = {0x5A, 0xA5, 0x3C, 0xC3, 0xF1, 0xF2,
+                                 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8};
 
 // ---------------------------------------------------------------------------
 // Little-endian fields.
@@ -111,13 +120,27 @@ Reply Answer(const Command& command, int status, Bytes payload = {}) {
     return reply;
 }
 
+// CRC-16/CCITT, bit by bit as the module's firmware would compute it.
+uint16_t Crc16(const uint8_t* data, size_t size) {
+    uint16_t crc = rp::kChecksumInitial;
+    for (size_t i = 0; i < size; ++i) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool feedback = (((crc >> 15) ^ (data[i] >> bit)) & 1) != 0;
+            crc = static_cast<uint16_t>(crc << 1);
+            if (feedback) crc ^= rp::kChecksumPolynomial;
+        }
+    }
+    return crc;
+}
+
 Bytes EncodeReply(const Reply& reply) {
-    Bytes frame(rp::kCommandHeader, rp::kCommandHeader + 4);
+    Bytes frame(rp::kCommandHeader, rp::kCommandHeader + kCommandHeaderBytes);
     PutU16(&frame, static_cast<uint16_t>(reply.payload.size()));
     PutU16(&frame, static_cast<uint16_t>(reply.code | (reply.sequence << rp::kSequenceShift) |
                                          (reply.status << rp::kStatusShift)));
     frame.insert(frame.end(), reply.payload.begin(), reply.payload.end());
-    frame.insert(frame.end(), rp::kCommandTailer, rp::kCommandTailer + 4);
+    PutU16(&frame, Crc16(&frame[rp::kLengthOffset], frame.size() - rp::kLengthOffset));
+    frame.insert(frame.end(), rp::kCommandTailer, rp::kCommandTailer + kCommandTailerBytes);
     return frame;
 }
 
@@ -130,33 +153,48 @@ Bytes EncodeReport(const Bytes& payload, bool wrongTailer) {
     return frame;
 }
 
-// Takes every complete command frame off the front of `input`; bytes that
-// cannot begin one are dropped, a frame still arriving stays.
+// Whether the whole frame at `pos` (`frameBytes` long) passes its checksum
+// and ends in the tailer.
+bool FrameChecks(const Bytes& in, size_t pos, size_t frameBytes) {
+    const size_t checksumAt = pos + frameBytes - rp::kChecksumBytes - kCommandTailerBytes;
+    const uint16_t crc = Crc16(&in[pos + rp::kLengthOffset], checksumAt - pos - rp::kLengthOffset);
+    return GetU16(&in[checksumAt]) == crc &&
+           std::memcmp(&in[checksumAt + rp::kChecksumBytes], rp::kCommandTailer,
+                       kCommandTailerBytes) == 0;
+}
+
+// Takes every good command frame off the front of `input`. A header holds
+// the cut until its frame is complete; a frame that fails its checksum or
+// tailer is dropped and the search goes on one byte after its header, so
+// nothing inside a good frame is ever taken for a frame. Bytes that cannot
+// begin one are dropped, a frame still arriving stays.
 std::vector<Command> CutCommands(Bytes* input) {
     std::vector<Command> commands;
     const Bytes& in = *input;
     size_t pos = 0;
     while (true) {
-        while (pos + 4 <= in.size() && std::memcmp(&in[pos], rp::kCommandHeader, 4) != 0) ++pos;
-        if (pos + 8 > in.size()) break;
-        const size_t payloadBytes = GetU16(&in[pos + 4]);
+        while (pos + kCommandHeaderBytes <= in.size() &&
+               std::memcmp(&in[pos], rp::kCommandHeader, kCommandHeaderBytes) != 0)
+            ++pos;
+        if (pos + rp::kPayloadOffset > in.size()) break;
+        const size_t payloadBytes = GetU16(&in[pos + rp::kLengthOffset]);
         const size_t frameBytes = payloadBytes + rp::kFramingBytes;
         if (frameBytes > kLargestCommandFrame) {
             ++pos;
             continue;
         }
         if (pos + frameBytes > in.size()) break;
-        if (std::memcmp(&in[pos + 8 + payloadBytes], rp::kCommandTailer, 4) != 0) {
+        if (!FrameChecks(in, pos, frameBytes)) {
             ++pos;
             continue;
         }
-        const uint16_t word = GetU16(&in[pos + 6]);
+        const uint16_t word = GetU16(&in[pos + rp::kWordOffset]);
         Command command;
         command.code = static_cast<uint8_t>(word & rp::kCodeMask);
         command.sequence = static_cast<uint8_t>((word & rp::kSequenceMask) >> rp::kSequenceShift);
         command.frameBytes = frameBytes;
-        command.payload.assign(in.begin() + static_cast<long>(pos + 8),
-                               in.begin() + static_cast<long>(pos + 8 + payloadBytes));
+        const auto payload = in.begin() + static_cast<long>(pos + rp::kPayloadOffset);
+        command.payload.assign(payload, payload + static_cast<long>(payloadBytes));
         commands.push_back(std::move(command));
         pos += frameBytes;
     }
@@ -254,7 +292,9 @@ struct ModuleEmulator::Impl {
     Reply SetSystemSettings(const Command& command);
     Reply Text(const Command& command, const std::string& text) const;
     void SendReply(const Reply& reply);
+    void SendFaultyReply(const Reply& reply);
     void SendDueLateReplies();
+    Bytes TagNoise(const Reply* reply);
     void StreamReport(const SceneReport& report);
     void Transmit(Bytes bytes);
     bool HostAtOurRate() const { return line.HostBaudRate() == options.baudRate; }
@@ -316,8 +356,8 @@ void ModuleEmulator::Impl::Serve() {
     std::array<uint8_t, 512> chunk{};
     while (!stop.load()) {
         const Clock::time_point now = Clock::now();
-        if (!lineGone.load() && (hangUpRequested.load() ||
-                                 (Has(Fault::LineDisappears) && now - start >= kLineLifetime))) {
+        if (!lineGone.load() && (hangUpRequested.load() || (Has(Fault::LineDisappears) &&
+                                                            now - start >= options.lineLifetime))) {
             HangUp();
         }
         if (lineGone.load()) {
@@ -326,7 +366,7 @@ void ModuleEmulator::Impl::Serve() {
         }
 
         auto wake = nextTick;
-        if (!lateReplies.empty()) wake = std::min(wake, lateReplies.front().due);
+        for (const LateReply& late : lateReplies) wake = std::min(wake, late.due);
         const auto waitMs =
             std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
         const int timeout = static_cast<int>(std::clamp<long>(waitMs, 0, kPollSliceMs));
@@ -364,7 +404,12 @@ void ModuleEmulator::Impl::OnInput(const uint8_t* data, size_t size) {
 }
 
 void ModuleEmulator::Impl::OnCommand(const Command& command) {
+    if (lineGone.load()) return;
     ++commandsReceived;
+    if (options.hangUpAtCommand != 0 && commandsReceived >= options.hangUpAtCommand) {
+        HangUp();
+        return;
+    }
     if (Has(Fault::StopAnswering) && commandsReceived > kCommandsBeforeSilence) {
         silent = true;
     }
@@ -373,7 +418,15 @@ void ModuleEmulator::Impl::OnCommand(const Command& command) {
     const bool faulty = commandsReceived % kFaultyReplyEvery == 0;
     if (Has(Fault::DropReplies) && faulty) return;
     if (Has(Fault::LateReplies) && faulty) {
-        lateReplies.push_back({Clock::now() + kLateReplyDelay, reply});
+        lateReplies.push_back({Clock::now() + options.lateReplyDelay, reply});
+        return;
+    }
+    if (Has(Fault::SlowFlash) && command.code == rp::kCmdSetDetectionParams) {
+        lateReplies.push_back({Clock::now() + options.flashWriteDelay, reply});
+        return;
+    }
+    if (faulty) {
+        SendFaultyReply(reply);
         return;
     }
     SendReply(reply);
@@ -437,11 +490,20 @@ Reply ModuleEmulator::Impl::Execute(const Command& command) {
 }
 
 Reply ModuleEmulator::Impl::Text(const Command& command, const std::string& text) const {
-    if (!command.payload.empty()) return Answer(command, rp::kStatusBadLength);
-    const size_t room = static_cast<size_t>(options.maxFrameSize - rp::kFramingBytes);
-    const size_t length = std::min(text.size(), room);
-    return Answer(command, rp::kStatusOk,
-                  Bytes(text.begin(), text.begin() + static_cast<long>(length)));
+    // The question is empty (from the start) or names the offset to go on from.
+    const Bytes& in = command.payload;
+    if (!in.empty() && in.size() != rp::kTextOffsetBytes)
+        return Answer(command, rp::kStatusBadLength);
+    const size_t offset = in.empty() ? 0 : GetU16(in.data());
+    if (offset > text.size()) return Answer(command, rp::kStatusRefused);
+    const size_t room =
+        static_cast<size_t>(options.maxFrameSize - rp::kFramingBytes - rp::kTextLengthBytes);
+    const size_t length = std::min(text.size() - offset, room);
+    Bytes page;
+    PutU16(&page, static_cast<uint16_t>(text.size()));
+    const auto from = text.begin() + static_cast<long>(offset);
+    page.insert(page.end(), from, from + static_cast<long>(length));
+    return Answer(command, rp::kStatusOk, page);
 }
 
 Reply ModuleEmulator::Impl::SetDetectionParams(const Command& command) {
@@ -497,14 +559,78 @@ Reply ModuleEmulator::Impl::SetSystemSettings(const Command& command) {
 void ModuleEmulator::Impl::SendReply(const Reply& reply) {
     // Counted first: once the host holds the reply, the count includes it.
     commandsAnswered.fetch_add(1);
-    Transmit(EncodeReply(reply));
+    Bytes bytes = Has(Fault::TagNoise) ? TagNoise(&reply) : Bytes{};
+    const Bytes frame = EncodeReply(reply);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+    Transmit(std::move(bytes));
+}
+
+// A reply damaged by whichever of the reply faults are on (one of them).
+void ModuleEmulator::Impl::SendFaultyReply(const Reply& reply) {
+    Bytes frame = EncodeReply(reply);
+    if (Has(Fault::CorruptReplies)) {
+        frame[RandomBelow(static_cast<uint32_t>(frame.size()))] ^=
+            static_cast<uint8_t>(1 + RandomBelow(0xFF));
+    } else if (Has(Fault::TruncatedReplies)) {
+        frame.resize(1 + RandomBelow(static_cast<uint32_t>(frame.size() - 1)));
+    } else if (Has(Fault::DroppedBytes)) {
+        frame.erase(frame.begin() + 1 + RandomBelow(static_cast<uint32_t>(frame.size() - 2)));
+    } else {
+        SendReply(reply);
+        return;
+    }
+    commandsAnswered.fetch_add(1);
+    Transmit(std::move(frame));
 }
 
 void ModuleEmulator::Impl::SendDueLateReplies() {
-    while (!lateReplies.empty() && lateReplies.front().due <= Clock::now()) {
-        SendReply(lateReplies.front().reply);
-        lateReplies.pop_front();
+    // Held back by different delays, so not always due in the order queued.
+    const Clock::time_point now = Clock::now();
+    for (auto it = lateReplies.begin(); it != lateReplies.end();) {
+        if (it->due > now) {
+            ++it;
+            continue;
+        }
+        SendReply(it->reply);
+        it = lateReplies.erase(it);
     }
+}
+
+// Noise made of what frames are made of. Before a reply (`reply` given) it
+// may be a copy of that reply with a wrong checksum; every false command
+// frame is complete within the noise, as a host cannot tell a false header
+// from a real one until the frame it announces has come.
+Bytes ModuleEmulator::Impl::TagNoise(const Reply* reply) {
+    Bytes noise;
+    switch (RandomBelow(reply ? 4 : 3)) {
+        case 0: {  // tag bytes and other bytes mixed, never a whole command header
+            for (uint32_t i = 1 + RandomBelow(8); i > 0; --i) {
+                noise.push_back(RandomBelow(2) ? kTagBytes[RandomBelow(std::size(kTagBytes))]
+                                               : static_cast<uint8_t>(RandomBelow(0x100)));
+            }
+            const auto* header = std::begin(rp::kCommandHeader);
+            for (auto at = std::search(noise.begin(), noise.end(), header, header + 4);
+                 at != noise.end(); at = std::search(at, noise.end(), header, header + 4))
+                at[3] ^= 0x01;
+            break;
+        }
+        case 1:  // the start of a command header
+            noise.assign(rp::kCommandHeader, rp::kCommandHeader + 1 + RandomBelow(3));
+            break;
+        case 2: {  // a report header announcing an object report that is not there
+            noise.assign(rp::kReportHeader, std::end(rp::kReportHeader));
+            PutU16(&noise, rp::kObjectReportPayload);
+            for (uint32_t i = RandomBelow(6); i > 0; --i)
+                noise.push_back(static_cast<uint8_t>(RandomBelow(0x100)));
+            break;
+        }
+        default: {  // the reply itself, its checksum wrong
+            noise = EncodeReply(*reply);
+            noise[noise.size() - kCommandTailerBytes - 1 - RandomBelow(2)] ^= 0x5A;
+            break;
+        }
+    }
+    return noise;
 }
 
 void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
@@ -523,6 +649,7 @@ void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
         for (uint16_t energy : report.gateEnergy) PutU16(&payload, energy);
     }
     Bytes bytes;
+    if (Has(Fault::TagNoise) && RandomBelow(2) == 0) bytes = TagNoise(nullptr);
     if (Has(Fault::StrayBytes) && RandomBelow(3) == 0) {
         const uint32_t count = 1 + RandomBelow(6);
         // Below the tag bytes, so that noise never begins a frame by itself.
@@ -600,6 +727,12 @@ bool ModuleEmulator::Start(std::string* error) {
         impl.options.maxFrameSize > static_cast<int>(kLargestCommandFrame)) {
         *error = "maximum frame size must be between " + std::to_string(rp::kMinMaxFrameSize) +
                  " and " + std::to_string(kLargestCommandFrame) + " bytes";
+        return false;
+    }
+    if (impl.options.version.size() > kLongestText ||
+        impl.options.serialNumber.size() > kLongestText) {
+        *error = "the version and serial number texts must be at most " +
+                 std::to_string(kLongestText) + " bytes";
         return false;
     }
     if (!impl.line.Open(impl.options.baudRate, error)) return false;

@@ -3,6 +3,7 @@
 // port. Used in-process by tests and by the radar-emulator program.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,12 +14,17 @@ namespace emulator {
 
 enum class Fault {
     StrayBytes,      // "stray-bytes": noise bytes between report frames
+    TagNoise,        // "tag-noise": noise of tag bytes and false headers before reports and replies
     BrokenTailers,   // "broken-tailers": some report frames end in a wrong tailer
     OtherLengths,    // "other-lengths": report frames of other payload lengths mixed in
     DropReplies,     // "drop-replies": some command replies are never sent
     LateReplies,     // "late-replies": some replies arrive after the host gave up
-    FailingStatus,   // "failing-status": parameter and mode commands answered with status 1
-    StopAnswering,   // "stop-answering": after a few commands, no more replies or reports
+    CorruptReplies,  // "corrupt-replies": one byte of some replies is changed
+    TruncatedReplies,  // "truncated-replies": some replies end early
+    DroppedBytes,      // "dropped-bytes": some replies lose one byte in the middle
+    SlowFlash,         // "slow-flash": parameter writes are answered after a flash write's delay
+    FailingStatus,     // "failing-status": parameter and mode commands answered with status 1
+    StopAnswering,     // "stop-answering": after a few commands, no more replies or reports
     LineDisappears,  // "line-disappears": after a while the line is hung up and the port withdrawn
 };
 
@@ -38,6 +44,15 @@ struct Options {
     // Called on the emulator's thread as each report starts down the line,
     // with its payload (measurements of the host's reaction time).
     std::function<void(const uint8_t* payload, size_t size)> onReportSent;
+    // How long late-replies holds a reply back.
+    std::chrono::milliseconds lateReplyDelay{2500};
+    // How long slow-flash takes to answer a parameter write.
+    std::chrono::milliseconds flashWriteDelay{1500};
+    // How long the line lives under line-disappears.
+    std::chrono::milliseconds lineLifetime{3000};
+    // The line hangs up when this command arrives, before it is answered
+    // (counted from 1); 0: never.
+    uint64_t hangUpAtCommand = 0;
 };
 
 class ModuleEmulator {

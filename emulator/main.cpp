@@ -3,7 +3,9 @@
 #include <pthread.h>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -27,9 +29,15 @@ const char kUsage[] =
     "  --baud B            line speed the module listens at (default 115200)\n"
     "  --max-frame BYTES   largest command frame, at least 16 (default 64)\n"
     "  --seed S            seed of the scene and the faults (default 1)\n"
-    "  --fault NAME,...    faults to show: stray-bytes, broken-tailers, other-lengths,\n"
-    "                      drop-replies, late-replies, failing-status, stop-answering,\n"
-    "                      line-disappears (may be given more than once)\n"
+    "  --fault NAME,...    faults to show: stray-bytes, tag-noise, broken-tailers,\n"
+    "                      other-lengths, drop-replies, late-replies, corrupt-replies,\n"
+    "                      truncated-replies, dropped-bytes, slow-flash, failing-status,\n"
+    "                      stop-answering, line-disappears (may be given more than once)\n"
+    "  --late-delay MS     how late late-replies sends a reply (default 2500)\n"
+    "  --flash-delay MS    how long slow-flash takes to answer a parameter write\n"
+    "                      (default 1500)\n"
+    "  --line-lifetime MS  how long the line lives under line-disappears (default 3000)\n"
+    "  --hang-up-at N      hang the line up when command N arrives (default: never)\n"
     "  --version TEXT      the module's version text\n"
     "  --serial TEXT       the module's serial number text\n"
     "  --help              show this help\n";
@@ -75,8 +83,15 @@ private:
     size_t m_at = 0;
 };
 
-const std::string kValueOptions[] = {"--port",  "--baud",    "--max-frame", "--seed",
-                                     "--fault", "--version", "--serial"};
+const std::string kValueOptions[] = {
+    "--port",   "--baud",       "--max-frame",   "--seed",          "--fault",     "--version",
+    "--serial", "--late-delay", "--flash-delay", "--line-lifetime", "--hang-up-at"};
+
+constexpr long long kLongestDelayMs = 24LL * 3600 * 1000;
+
+std::chrono::milliseconds ParseMilliseconds(const std::string& option, const std::string& text) {
+    return std::chrono::milliseconds(ParseNumber(option, text, 0, kLongestDelayMs));
+}
 
 // Returns false when only the help was asked for.
 bool ParseOptions(int argc, char** argv, emulator::Options* options) {
@@ -104,6 +119,14 @@ bool ParseOptions(int argc, char** argv, emulator::Options* options) {
         } else if (name == "--fault") {
             std::string error;
             if (!emulator::ParseFaultList(text, &options->faults, &error)) throw UsageError{error};
+        } else if (name == "--late-delay") {
+            options->lateReplyDelay = ParseMilliseconds(name, text);
+        } else if (name == "--flash-delay") {
+            options->flashWriteDelay = ParseMilliseconds(name, text);
+        } else if (name == "--line-lifetime") {
+            options->lineLifetime = ParseMilliseconds(name, text);
+        } else if (name == "--hang-up-at") {
+            options->hangUpAtCommand = static_cast<uint64_t>(ParseNumber(name, text, 0, INT64_MAX));
         } else if (name == "--version") {
             options->version = text;
         } else {  // --serial

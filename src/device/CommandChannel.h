@@ -17,6 +17,7 @@ enum class ExchangeResult {
     TooLong,       // the command frame would exceed the maximum frame size
     WriteFailed,   // the line did not take the frame
     Timeout,       // no matching reply in time
+    Unreadable,    // no matching reply in time, and what came held no valid frame
 };
 
 struct Reply {
@@ -33,11 +34,17 @@ struct ScannedFrame {
     size_t payloadLength = 0;
 };
 
-// Looks for the first whole command frame of at most `maxFrameSize` bytes
-// in `bytes`. Returns the count of bytes consumed: up to and including
-// that frame when one was found (*found = true), otherwise the leading
-// bytes that can never start a frame. Bytes that might start a frame still
-// being received are left in place.
+// The frame checksum: CRC-16/CCITT over `size` bytes (docs/protocol.md).
+uint16_t CommandChecksum(const uint8_t* data, size_t size);
+
+// Looks for the first good command frame of at most `maxFrameSize` bytes in
+// `bytes`. A header holds the scan until the frame it announces is complete;
+// then its checksum and tailer decide. A good frame is returned whole, so
+// nothing in its payload is ever looked at as a frame; a bad one is dropped
+// and the scan goes on one byte after its header. Returns the count of bytes
+// consumed: up to and including the frame when one was found (*found =
+// true), otherwise the bytes before the first place a frame may still be
+// arriving.
 size_t ScanCommandFrame(const std::vector<uint8_t>& bytes, int maxFrameSize, ScannedFrame* frame,
                         bool* found);
 
@@ -62,7 +69,7 @@ public:
 
 private:
     ExchangeResult SendFrame(uint8_t code, const uint8_t* payload, int length, int* sequence);
-    bool AwaitReply(uint8_t code, int sequence, int timeoutMs, Reply* reply);
+    ExchangeResult AwaitReply(uint8_t code, int sequence, int timeoutMs, Reply* reply);
 
     SerialLine& m_line;
     std::atomic<int> m_maxFrameSize{radar_protocol::kDefaultMaxFrameSize};

@@ -36,6 +36,8 @@ int KVEL_Interface_RadarDevice_StartCmdMode(KVEL_RADAR_HANDLE device, int attemp
                                             int replyTimeoutMs);
 int KVEL_Interface_RadarDevice_StopCmdMode(KVEL_RADAR_HANDLE device);
 
+// The module's texts, whole (asked page by page when longer than a frame);
+// a text longer than the protocol's limit is cut there, and the log says so.
 int KVEL_Interface_RadarDevice_GetVersion(KVEL_RADAR_HANDLE device, CBaseStringA* version);
 int KVEL_Interface_RadarDevice_GetSerialNumber(KVEL_RADAR_HANDLE device, CBaseStringA* serial);
 
@@ -43,7 +45,9 @@ int KVEL_Interface_RadarDevice_GetSerialNumber(KVEL_RADAR_HANDLE device, CBaseSt
 // closed handle (the protocol's default then).
 int KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(KVEL_RADAR_HANDLE device);
 
-// Reads `count` parameters (`code` 8). ok = every value filled.
+// Reads `count` parameters (`code` 8). ok = every value filled. Reads and
+// writes of detection parameters (codes 8 and 7) are sent a second time
+// when the first reply does not come in time: repeating them changes nothing.
 int KVEL_Interface_RadarDevice_Protocol_GetParameter(KVEL_RADAR_HANDLE device, int code, int count,
                                                      const uint16_t* ids, uint32_t* values,
                                                      int timeoutMs);
@@ -81,6 +85,10 @@ constexpr uint16_t KVEL_SEND_TIMEOUT = 0xA002;
 constexpr uint16_t KVEL_SEND_WRITE_FAILED = 0xA003;
 constexpr uint16_t KVEL_SEND_TOO_LONG = 0xA004;
 constexpr uint16_t KVEL_SEND_REFUSED = 0xA006;  // the reply carried a failing status
+
+// Ends the diagnostic line of an exchange that heard bytes but not one valid
+// frame, which is what a line at another speed than the module's sounds like.
+constexpr const char* KVEL_WRONG_BAUD_HINT = "the baud rate may be wrong";
 
 // Running averages of several channels (threshold calibration).
 class CRadarDataCollector {

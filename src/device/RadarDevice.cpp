@@ -34,6 +34,12 @@ constexpr int kTextQueryTimeoutMs = 500;
 constexpr int kTextQueryAttempts = 2;
 constexpr int kModeSettingTimeoutMs = 1000;
 
+const std::string& UnreadableText() {
+    static const std::string text =
+        std::string("bytes came but no valid frame: ") + KVEL_WRONG_BAUD_HINT;
+    return text;
+}
+
 const char* ResultText(ExchangeResult result) {
     switch (result) {
         case ExchangeResult::Done:
@@ -46,6 +52,8 @@ const char* ResultText(ExchangeResult result) {
             return "the line did not take the frame";
         case ExchangeResult::Timeout:
             return "no reply in time";
+        case ExchangeResult::Unreadable:
+            return UnreadableText().c_str();
     }
     return "unknown";
 }
@@ -100,19 +108,30 @@ void QueryMaxFrameSize(KvelRadarDevice* device, int attempts, int timeoutMs) {
     }
 }
 
-bool QueryText(KvelRadarDevice* device, uint8_t code, CBaseStringA* text) {
-    if (text) text->SetString("");
-    if (!device) return false;
-    std::lock_guard lock(device->io);
+uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+void AppendU16(std::vector<uint8_t>& out, uint16_t value) {
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+// One page of a text: the length of the whole text and its bytes from
+// `offset` on, as many as the reply frame held.
+bool QueryTextPage(KvelRadarDevice* device, uint8_t code, size_t offset, size_t* total,
+                   std::string* page) {
+    std::vector<uint8_t> question;
+    AppendU16(question, static_cast<uint16_t>(offset));
     for (int i = 0; i < kTextQueryAttempts; ++i) {
         Reply reply;
         ExchangeResult result{};
-        if (ExchangeOk(device, code, nullptr, 0, kTextQueryTimeoutMs, &reply, &result)) {
-            // The text has no terminator; a zero byte in it ends it.
-            const auto end = std::find(reply.payload.begin(), reply.payload.end(), uint8_t{0});
-            if (text)
-                text->SetString(reinterpret_cast<const char*>(reply.payload.data()),
-                                static_cast<size_t>(end - reply.payload.begin()));
+        if (ExchangeOk(device, code, question.data(), static_cast<int>(question.size()),
+                       kTextQueryTimeoutMs, &reply, &result)) {
+            if (reply.payload.size() < static_cast<size_t>(rp::kTextLengthBytes)) {
+                DbgOutputA(2, "Radar text reply of %zu bytes ignored\r\n", reply.payload.size());
+                return false;
+            }
+            *total = ReadU16(reply.payload.data());
+            page->assign(reply.payload.begin() + rp::kTextLengthBytes, reply.payload.end());
             return true;
         }
         if (result == ExchangeResult::NotConnected) break;
@@ -120,12 +139,55 @@ bool QueryText(KvelRadarDevice* device, uint8_t code, CBaseStringA* text) {
     return false;
 }
 
-bool ValidCode(int code) { return code >= 0 && code <= 0xFF; }
-
-void AppendU16(std::vector<uint8_t>& out, uint16_t value) {
-    out.push_back(static_cast<uint8_t>(value & 0xFF));
-    out.push_back(static_cast<uint8_t>(value >> 8));
+// Asks for a text page by page until it is whole (or at the protocol's limit).
+bool QueryWholeText(KvelRadarDevice* device, uint8_t code, std::string* text) {
+    size_t total = 0;
+    do {
+        std::string page;
+        if (!QueryTextPage(device, code, text->size(), &total, &page)) return false;
+        const size_t wanted = std::min<size_t>(total, rp::kMaxTextBytes);
+        if (page.empty() && text->size() < wanted) {
+            DbgOutputA(2, "Radar text 0x%02X stopped at %zu of %zu bytes\r\n", code, text->size(),
+                       total);
+            return false;
+        }
+        text->append(page, 0, wanted - std::min(wanted, text->size()));
+    } while (text->size() < std::min<size_t>(total, rp::kMaxTextBytes));
+    if (total > static_cast<size_t>(rp::kMaxTextBytes))
+        DbgOutputA(2, "Radar text 0x%02X of %zu bytes cut to %d\r\n", code, total,
+                   rp::kMaxTextBytes);
+    return true;
 }
+
+bool QueryText(KvelRadarDevice* device, uint8_t code, CBaseStringA* text) {
+    if (text) text->SetString("");
+    if (!device) return false;
+    std::lock_guard lock(device->io);
+    std::string whole;
+    if (!QueryWholeText(device, code, &whole)) return false;
+    // The text has no terminator; a zero byte in it ends it.
+    whole.resize(std::min(whole.size(), whole.find('\0')));
+    if (text) text->SetString(whole.c_str(), whole.size());
+    return true;
+}
+
+// Reads and writes of detection parameters change nothing when repeated, so
+// a reply that did not come in time is asked for once more.
+bool ParamExchangeOk(KvelRadarDevice* device, uint8_t code, const std::vector<uint8_t>& payload,
+                     int timeoutMs, Reply* reply) {
+    const bool repeatable =
+        code == rp::kCmdGetDetectionParams || code == rp::kCmdSetDetectionParams;
+    for (int attempt = 0; attempt < (repeatable ? 2 : 1); ++attempt) {
+        ExchangeResult result{};
+        if (ExchangeOk(device, code, payload.data(), static_cast<int>(payload.size()), timeoutMs,
+                       reply, &result))
+            return true;
+        if (result != ExchangeResult::Timeout && result != ExchangeResult::Unreadable) break;
+    }
+    return false;
+}
+
+bool ValidCode(int code) { return code >= 0 && code <= 0xFF; }
 
 void AppendU32(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
@@ -251,9 +313,7 @@ int KVEL_Interface_RadarDevice_Protocol_GetParameter(KVEL_RADAR_HANDLE device, i
     std::vector<uint8_t> payload;
     for (int i = 0; i < count; ++i) AppendU16(payload, ids[i]);
     Reply reply;
-    if (!ExchangeOk(device, static_cast<uint8_t>(code), payload.data(),
-                    static_cast<int>(payload.size()), timeoutMs, &reply))
-        return 0;
+    if (!ParamExchangeOk(device, static_cast<uint8_t>(code), payload, timeoutMs, &reply)) return 0;
     if (reply.payload.size() != static_cast<size_t>(count) * 4) {
         DbgOutputA(2, "Radar parameter reply of %zu bytes for %d values\r\n", reply.payload.size(),
                    count);
@@ -279,10 +339,7 @@ int KVEL_Interface_RadarDevice_Protocol_SetParameter(KVEL_RADAR_HANDLE device, i
         AppendU32(payload, values[i]);
     }
     Reply reply;
-    return ExchangeOk(device, static_cast<uint8_t>(code), payload.data(),
-                      static_cast<int>(payload.size()), timeoutMs, &reply)
-               ? 1
-               : 0;
+    return ParamExchangeOk(device, static_cast<uint8_t>(code), payload, timeoutMs, &reply) ? 1 : 0;
 }
 
 int KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(KVEL_RADAR_HANDLE device) {
@@ -343,6 +400,9 @@ uint16_t KVEL_Interface_RadarDevice_Protocol_SendCommand(KVEL_RADAR_HANDLE devic
             return KVEL_SEND_WRITE_FAILED;
         case ExchangeResult::Timeout:
             DbgOutputA(2, "Radar command 0x%02X: no reply within %d ms\r\n", code, timeoutMs);
+            return KVEL_SEND_TIMEOUT;
+        case ExchangeResult::Unreadable:
+            DbgOutputA(2, "Radar command 0x%02X: %s\r\n", code, UnreadableText().c_str());
             return KVEL_SEND_TIMEOUT;
     }
     if (reply.status != rp::kStatusOk) {

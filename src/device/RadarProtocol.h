@@ -7,10 +7,21 @@
 
 namespace radar_protocol {
 
-// Command frames.
+// Command frames: header, payload length, command word, payload, checksum,
+// tailer.
 constexpr uint8_t kCommandHeader[4] = {0x5A, 0xA5, 0x3C, 0xC3};
-constexpr uint8_t kCommandTailer[4] = {0xC3, 0x3C, 0xA5, 0x5A};
-constexpr int kFramingBytes = 12;  // header 4 + length 2 + command word 2 + tailer 4
+constexpr uint8_t kCommandTailer[2] = {0xA5, 0x5A};
+constexpr int kLengthOffset = 4;
+constexpr int kWordOffset = 6;
+constexpr int kPayloadOffset = 8;
+constexpr int kChecksumBytes = 2;
+// header 4 + length 2 + command word 2 + checksum 2 + tailer 2
+constexpr int kFramingBytes =
+    kPayloadOffset + kChecksumBytes + static_cast<int>(sizeof kCommandTailer);
+// The checksum is CRC-16/CCITT (polynomial 0x1021, initial value 0xFFFF, no
+// reflection, no final XOR) over the length, the command word and the payload.
+constexpr uint16_t kChecksumPolynomial = 0x1021;
+constexpr uint16_t kChecksumInitial = 0xFFFF;
 constexpr int kDefaultMaxFrameSize = 64;
 constexpr int kMinMaxFrameSize = 16;
 constexpr int kSequenceCount = 16;
@@ -45,7 +56,14 @@ constexpr uint8_t kCmdBootPartitions = 0x71;
 constexpr uint8_t kCmdBootDeviceId = 0x75;
 constexpr uint8_t kCmdBootLast = 0x75;
 constexpr int kBootReplyBytes = 6;
-constexpr uint16_t kProtocolVersion = 1;
+constexpr uint16_t kProtocolVersion = 2;  // 2: frames carry a checksum; texts come in pages
+
+// Text queries (version, serial number): the question may carry a u16 byte
+// offset; the reply is the u16 length of the whole text, then as much of the
+// text from that offset on as fits the frame.
+constexpr int kTextOffsetBytes = 2;
+constexpr int kTextLengthBytes = 2;
+constexpr int kMaxTextBytes = 256;  // the host cuts longer texts here, and logs it
 
 // System settings.
 constexpr uint16_t kSettingOperatingMode = 0x0000;

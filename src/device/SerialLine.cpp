@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -108,6 +109,11 @@ std::string OpenFailureText(const std::string& path, int error) {
     }
 }
 
+// The exclusive mode belongs to the terminal, not to this descriptor: it
+// outlives a close while another holds the device open (the emulator keeps
+// its pseudo-terminal's slave side open), so it is given up explicitly.
+void ReleaseExclusive(int fd) { ioctl(fd, TIOCNXCL); }
+
 bool ConfigureRaw(int fd, speed_t speed) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return false;
@@ -155,8 +161,9 @@ bool SerialLine::Open(const std::string& devicePath, int baudRate, std::string* 
         *why = OpenFailureText(devicePath, errno);
         return false;
     }
-    // Advisory but honoured by every cooperating program, and unlike
-    // TIOCEXCL it also holds against root.
+    // Two locks: flock is advisory but honoured by every cooperating program
+    // and also holds against root; TIOCEXCL (below) keeps out terminal
+    // programs that ignore flock, though not root.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
@@ -169,8 +176,15 @@ bool SerialLine::Open(const std::string& devicePath, int baudRate, std::string* 
         *why = devicePath + " is not a serial device";
         return false;
     }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
+        ::close(fd);
+        *why = "cannot hold " + devicePath + " exclusively: " + std::strerror(error);
+        return false;
+    }
     if (!ConfigureRaw(fd, static_cast<speed_t>(speed))) {
         const int error = errno;
+        ReleaseExclusive(fd);
         ::close(fd);
         *why = "cannot set " + devicePath + " to " + std::to_string(baudRate) +
                " baud 8N1: " + std::strerror(error);
@@ -185,7 +199,10 @@ bool SerialLine::Open(const std::string& devicePath, int baudRate, std::string* 
 
 void SerialLine::Close() {
     const int fd = m_fd.exchange(-1);
-    if (fd >= 0) ::close(fd);  // closing releases the lock
+    if (fd >= 0) {
+        ReleaseExclusive(fd);
+        ::close(fd);  // closing releases the flock
+    }
     m_failed = false;
 }
 

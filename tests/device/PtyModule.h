@@ -38,14 +38,32 @@ inline void PutU32(std::vector<uint8_t>& out, uint32_t value) {
     PutU16(out, value >> 16);
 }
 
-inline std::vector<uint8_t> ReplyFrame(int code, int sequence, int status,
-                                       const std::vector<uint8_t>& payload = {}) {
+// CRC-16/CCITT from its table-free definition, byte at a time.
+inline uint16_t Crc16(const uint8_t* data, size_t size) {
+    unsigned crc = 0xFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= static_cast<unsigned>(data[i]) << 8;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+        crc &= 0xFFFF;
+    }
+    return static_cast<uint16_t>(crc);
+}
+
+// A whole frame around `word` and `payload`: header, length, word, payload,
+// checksum over length to payload, tailer.
+inline std::vector<uint8_t> CommandFrame(unsigned word, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> f(std::begin(rp::kCommandHeader), std::end(rp::kCommandHeader));
     PutU16(f, static_cast<unsigned>(payload.size()));
-    PutU16(f, static_cast<unsigned>(code | (sequence << 8) | (status << 12)));
+    PutU16(f, word);
     f.insert(f.end(), payload.begin(), payload.end());
+    PutU16(f, Crc16(f.data() + 4, f.size() - 4));
     f.insert(f.end(), std::begin(rp::kCommandTailer), std::end(rp::kCommandTailer));
     return f;
+}
+
+inline std::vector<uint8_t> ReplyFrame(int code, int sequence, int status,
+                                       const std::vector<uint8_t>& payload = {}) {
+    return CommandFrame(static_cast<unsigned>(code | (sequence << 8) | (status << 12)), payload);
 }
 
 inline std::vector<uint8_t> ReplyTo(const Command& c, int status = 0,
@@ -129,6 +147,11 @@ private:
             const size_t length = m_in[4] | (m_in[5] << 8);
             if (m_in.size() < length + 12) return false;
             const unsigned word = m_in[6] | (m_in[7] << 8);
+            const unsigned checksum = m_in[8 + length] | (m_in[9 + length] << 8);
+            if (checksum != Crc16(m_in.data() + 4, length + 4)) {
+                m_in.erase(m_in.begin());
+                continue;
+            }
             c->code = static_cast<int>(word & 0xFF);
             c->sequence = static_cast<int>((word >> 8) & 0xF);
             c->payload.assign(m_in.begin() + 8, m_in.begin() + 8 + static_cast<long>(length));

@@ -2,7 +2,11 @@
 // them, end to end over a pseudo-terminal.
 #include <time.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "EmulatorFixture.h"
+#include "PtyModule.h"
 
 namespace {
 
@@ -75,6 +79,51 @@ TEST_F(EmulatedModule, SmallestFrameSizeLimitsTheBatches) {
     EXPECT_EQ(emulator->CommandsAnswered(), 3u);  // enter, frame size, one read
 }
 
+TEST_F(EmulatedModule, ValuesHoldingWholeLookAlikeFramesAtAnyOffsetRoundTrip) {
+    Start();  // paced: replies arrive in pieces, as from a UART
+    ASSERT_TRUE(Connect());
+    constexpr int kValues = 13;  // one full read batch of the default frame size
+    uint16_t ids[kValues];
+    for (int i = 0; i < kValues; ++i) ids[i] = static_cast<uint16_t>(rp::kParamTriggerFirst + i);
+    for (size_t offset = 0; offset + rp::kFramingBytes <= 4 * kValues; ++offset) {
+        // A good reply to a parameter read, with a sequence number that will
+        // at times be the one the host waits for.
+        const std::vector<uint8_t> lookAlike =
+            CommandFrame(rp::kCmdGetDetectionParams | ((offset % 16) << 8), {});
+        std::vector<uint8_t> bytes(4 * kValues, 0x00);
+        std::copy(lookAlike.begin(), lookAlike.end(), bytes.begin() + static_cast<long>(offset));
+        uint32_t values[kValues];
+        for (int i = 0; i < kValues; ++i)
+            std::memcpy(&values[i], &bytes[4 * i], 4);  // little-endian host
+
+        ASSERT_TRUE(
+            KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 8, ids, values, 500));
+        ASSERT_TRUE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, kValues - 8,
+                                                                     ids + 8, values + 8, 500));
+        uint32_t back[kValues] = {};
+        ASSERT_TRUE(
+            KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, kValues, ids, back, 500))
+            << "look-alike at offset " << offset;
+        EXPECT_TRUE(std::equal(back, back + kValues, values)) << "look-alike at offset " << offset;
+    }
+}
+
+TEST_F(EmulatedModule, TextsLongerThanAFrameComeWholeAndOverlongOnesAreCutWithALogLine) {
+    emulator::Options o = Fast();
+    o.maxFrameSize = rp::kMinMaxFrameSize;  // two text bytes a reply
+    o.version = "V1.2.0.5";
+    o.serialNumber = std::string(300, 'S');
+    Start(o);
+    ASSERT_TRUE(Connect());
+    DiagnosticsRecorder log;
+    CBaseStringA version, serial;
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_GetVersion(device, &version));
+    EXPECT_STREQ(version.GetString(), "V1.2.0.5");
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_GetSerialNumber(device, &serial));
+    EXPECT_EQ(std::string(serial.GetString()), std::string(rp::kMaxTextBytes, 'S'));
+    EXPECT_NE(log.Text().find("of 300 bytes cut to 256"), std::string::npos) << log.Text();
+}
+
 TEST_F(EmulatedModule, ModeCommandsSwitchTheStreamThatReadDataDelivers) {
     Start(Fast());
     ASSERT_TRUE(Connect());
@@ -143,15 +192,22 @@ TEST_F(EmulatedModule, FirmwareFormOpensTheLineOnlyAndBootCommandsGoThrough) {
               KVEL_SEND_REFUSED);  // a code this module does not take
 }
 
-TEST_F(EmulatedModule, ModuleAtAnotherBaudRateDoesNotAnswer) {
+TEST_F(EmulatedModule, ModuleAtAnotherBaudRateDoesNotAnswerAndTheLogSaysWhy) {
     emulator::Options o = Fast();
     o.baudRate = 9600;
     Start(o);
+    // Streaming, so that the line carries bytes the host cannot read.
+    ASSERT_TRUE(Connect(9600));
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(device));
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_StopCmdMode(device));
+
+    DiagnosticsRecorder log;
     ASSERT_TRUE(Connect(115200));  // the line opens; the module hears garbage
     EXPECT_FALSE(emulator->InCommandMode());
     const auto start = Clock::now();
     EXPECT_FALSE(KVEL_Interface_RadarDevice_StartCmdMode(device, 2, 150));
     EXPECT_LT(MsSince(start), 1000);
+    EXPECT_NE(log.Text().find(KVEL_WRONG_BAUD_HINT), std::string::npos) << log.Text();
     CBaseStringA version;
     EXPECT_FALSE(KVEL_Interface_RadarDevice_GetVersion(device, &version));
     EXPECT_STREQ(version.GetString(), "");

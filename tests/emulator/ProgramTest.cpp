@@ -92,7 +92,8 @@ private:
 
 TEST(ProgramTest, PrintsItsPortAndStopsCleanlyOnEitherSignal) {
     for (int signal : {SIGINT, SIGTERM}) {
-        Program program({"--seed", "3", "--fault", "stray-bytes"});
+        Program program({"--seed", "3", "--fault", "stray-bytes,tag-noise", "--late-delay=100",
+                         "--flash-delay", "200", "--line-lifetime", "60000", "--hang-up-at", "0"});
         const std::string line = program.FirstLine(5000);
         std::smatch match;
         ASSERT_TRUE(std::regex_match(line, match, std::regex("COM([0-9]+) (/dev/\\S+)\n"))) << line;
@@ -106,8 +107,13 @@ TEST(ProgramTest, PrintsItsPortAndStopsCleanlyOnEitherSignal) {
 
 TEST(ProgramTest, BadArgumentsGiveUsageAndExitCode2) {
     const std::vector<std::vector<std::string>> cases = {
-        {"--port"},          {"--baud", "12345"}, {"--max-frame", "15"}, {"--fault", "nonsense"},
+        {"--port"},
+        {"--baud", "12345"},
+        {"--max-frame", "15"},
+        {"--fault", "nonsense"},
         {"--colour", "red"},
+        {"--late-delay", "-1"},
+        {"--flash-delay", "soon"},
     };
     for (const auto& args : cases) {
         Program program(args);

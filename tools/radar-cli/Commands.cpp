@@ -22,6 +22,7 @@ namespace radarcli {
 namespace {
 
 constexpr int kDefaultBaud = 115200;
+constexpr const char* kLineLostText = "not connected: the line to the module went away";
 
 const char* const kUsage =
     "Usage: radar-cli [--port N] [--baud B] [--verbose] COMMAND\n"
@@ -148,8 +149,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     return options;
 }
 
-// The libraries report why a port could not be opened only as diagnostic
-// lines; the last ones are kept so that a failure can be explained.
+// The libraries report why a port could not be opened, or why the module's
+// replies could not be read, only as diagnostic lines; the ones that explain
+// a failure are kept.
 class DiagnosticTail {
 public:
     DiagnosticTail() { DbgOutputAddCallback(&DiagnosticTail::Collect, this); }
@@ -158,6 +160,11 @@ public:
         std::lock_guard hold(m_mutex);
         return m_last;
     }
+    // The last line that found the line carrying bytes but no frame.
+    std::string WrongBaudLine() const {
+        std::lock_guard hold(m_mutex);
+        return m_wrongBaud;
+    }
 
 private:
     static int Collect(void* user, intptr_t, const char* text, int length) {
@@ -165,12 +172,25 @@ private:
         std::string line(text, static_cast<size_t>(length));
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         std::lock_guard hold(self->m_mutex);
+        if (line.find(KVEL_WRONG_BAUD_HINT) != std::string::npos) self->m_wrongBaud = line;
         self->m_last = std::move(line);
         return length;
     }
     mutable std::mutex m_mutex;
     std::string m_last;
+    std::string m_wrongBaud;
 };
+
+// "cannot open serial port N" with the library's reason, which may begin
+// with the same words.
+std::string OpenFailureText(int port, std::string why) {
+    const std::string prefix = "cannot open serial port " + std::to_string(port);
+    if (strncasecmp(why.c_str(), prefix.c_str(), prefix.size()) == 0) {
+        why.erase(0, prefix.size());
+        while (!why.empty() && (why.front() == ':' || why.front() == ' ')) why.erase(0, 1);
+    }
+    return why.empty() ? prefix : prefix + ": " + why;
+}
 
 // Applies NAME=VALUE; false with a message when the name or value is bad.
 bool ApplyAssignment(const std::string& assignment, RadarParamSet* params, std::string* error) {
@@ -248,6 +268,10 @@ private:
         std::fprintf(m_err, "radar-cli: %s\n", message.c_str());
         return code;
     }
+    // A step the module did not carry out: "not connected" when the line
+    // went away meanwhile, otherwise "no answer", with the library's word on
+    // a line that carried only garbage.
+    int NoAnswer(const std::string& message);
     bool Stopped() const { return m_stop && m_stop->load() != 0; }
     int RunStream(std::FILE* raw);
 
@@ -288,13 +312,17 @@ int Session::Connect() {
     if (!m_device) return Fail(kExitNotConnected, "cannot create a device handle");
     m_connection = RadarConnection(m_device);
     m_identity = m_connection.Connect(port, m_options.baud, &m_params);
-    if (!m_identity.opened || !m_connection.IsConnected()) {
-        const std::string why = m_diagnostics.Last();
-        return Fail(kExitNotConnected, "cannot open serial port " + std::to_string(port) +
-                                           (why.empty() ? "" : ": " + why));
-    }
+    if (!m_identity.opened)
+        return Fail(kExitNotConnected, OpenFailureText(port, m_diagnostics.Last()));
+    if (!m_connection.IsConnected()) return Fail(kExitNotConnected, kLineLostText);
     m_connected = true;
     return kExitOk;
+}
+
+int Session::NoAnswer(const std::string& message) {
+    if (!m_connection.IsConnected()) return Fail(kExitNotConnected, kLineLostText);
+    const std::string wrongBaud = m_diagnostics.WrongBaudLine();
+    return Fail(kExitNoAnswer, wrongBaud.empty() ? message : message + " (" + wrongBaud + ")");
 }
 
 int Session::Finish(int result) {
@@ -308,10 +336,10 @@ int Session::Finish(int result) {
 int Session::Info() {
     if (int result = Connect(); result != kExitOk) return result;
     if (!m_identity.versionRead) {
-        return Finish(Fail(kExitNoAnswer, "the module did not answer the version request"));
+        return Finish(NoAnswer("the module did not answer the version request"));
     }
     if (!m_identity.serialRead) {
-        return Finish(Fail(kExitNoAnswer, "the module did not answer the serial number request"));
+        return Finish(NoAnswer("the module did not answer the serial number request"));
     }
     std::fprintf(m_out, "Version: %s\nSerial number: %s\n", m_identity.version.c_str(),
                  m_identity.serial.c_str());
@@ -325,7 +353,7 @@ int Session::ParamsFromConnect() {
         case kRadarNotConnected:
             return Fail(kExitNotConnected, "the module is not connected");
         default:
-            return Fail(kExitNoAnswer, "the module did not answer the parameter read");
+            return NoAnswer("the module did not answer the parameter read");
     }
 }
 
@@ -336,7 +364,7 @@ int Session::WriteModule(const RadarParamSet& params) {
         case kRadarNotConnected:
             return Fail(kExitNotConnected, "the module is not connected");
         default:
-            return Fail(kExitNoAnswer, "the module did not accept the parameters");
+            return NoAnswer("the module did not accept the parameters");
     }
 }
 
@@ -445,7 +473,7 @@ int Session::RunStream(std::FILE* raw) {
     };
     switch (loop.Run(keepGoing)) {
         case ReadingEnd::SourceEnded:
-            return Fail(kExitNotConnected, "the connection to the module was lost");
+            return Fail(kExitNotConnected, kLineLostText);
         case ReadingEnd::TapFailed:
             return Fail(kExitFileError,
                         std::string("cannot write the raw file: ") + std::strerror(tap.Error()));
@@ -475,7 +503,7 @@ int Session::Stream() {
 
     if (int result = Connect(); result != kExitOk) return closeRaw(result);
     if (!m_connection.StartReports()) {
-        return closeRaw(Finish(Fail(kExitNoAnswer, "the module did not switch to report mode")));
+        return closeRaw(Finish(NoAnswer("the module did not switch to report mode")));
     }
     int result = RunStream(raw);
     std::fflush(m_out);
@@ -483,7 +511,7 @@ int Session::Stream() {
     // Back to data transfer mode before the module is let go, as the
     // window's readers do.
     if (m_connection.IsConnected() && !m_connection.StopReports() && result == kExitOk) {
-        result = Fail(kExitNoAnswer, "the module did not return to data transfer mode");
+        result = NoAnswer("the module did not return to data transfer mode");
     }
     return closeRaw(Finish(result));
 }

@@ -12,7 +12,7 @@ namespace radarcli {
 
 // Exit codes.
 constexpr int kExitOk = 0;
-constexpr int kExitNotConnected = 1;  // no such port, or it could not be opened
+constexpr int kExitNotConnected = 1;  // no such port, it could not be opened, or the line went away
 constexpr int kExitNoAnswer = 2;      // the module did not answer
 constexpr int kExitFileError = 3;     // a parameter or raw file could not be read or written
 constexpr int kExitUsage = 64;

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <thread>
 
 #include "Commands.h"
+#include "device/KVEL_DataProcess.h"
 #include "device/RadarProtocol.h"
 #include "emulator/ModuleEmulator.h"
 #include "params/RadarParam.h"
@@ -53,15 +56,18 @@ int CountLines(const std::string& text) {
 
 class RadarCliTest : public ::testing::Test {
 protected:
-    void SetUp() override { Start({}); }
+    void SetUp() override { Start(std::set<emulator::Fault>{}); }
 
     void Start(std::set<emulator::Fault> faults) {
-        m_module.reset();
         emulator::Options options;
         options.realTiming = false;
+        options.faults = std::move(faults);
+        Start(options);
+    }
+    void Start(emulator::Options options) {
+        m_module.reset();
         options.version = "V9.8.7.6";
         options.serialNumber = "TEST-SN-42";
-        options.faults = std::move(faults);
         m_module = std::make_unique<emulator::ModuleEmulator>(options);
         std::string error;
         ASSERT_TRUE(m_module->Start(&error)) << error;
@@ -151,6 +157,52 @@ TEST_F(RadarCliTest, SavesAndLoadsParameterFiles) {
     EXPECT_EQ(unwritable.code, radarcli::kExitFileError);
     EXPECT_NE(unwritable.err.find("No such file or directory"), std::string::npos)
         << unwritable.err;
+}
+
+// These three values once put a whole frame into the parameter reply; read
+// in pieces, it hid the real reply and no read or connect worked again.
+TEST_F(RadarCliTest, ValuesThatLookLikeAFrameAreWrittenAndReadBack) {
+    Start(emulator::Options{});  // paced: replies arrive in pieces
+    const Result set = Cli({"params", "set", "GateMax=3275531610", "ObjectDisappearDelayTime=0",
+                            "TriggerGate0Threshold=91.82065945501978"});
+    ASSERT_EQ(set.code, radarcli::kExitOk) << set.err;
+    EXPECT_EQ(m_module->Parameter(0x0001), 3275531610u);
+    const Result get = Cli({"params", "get"});
+    ASSERT_EQ(get.code, radarcli::kExitOk) << get.err;
+    EXPECT_EQ(get.out.rfind("GateMax=-1019435686\nObjectDisappearDelayTime=0\n", 0), 0u) << get.out;
+    EXPECT_EQ(Cli({"info"}).code, radarcli::kExitOk);
+}
+
+TEST_F(RadarCliTest, LineGoingAwayInTheMiddleOfACommandIsNotConnected) {
+    // Connecting takes commands 1 to 9 (the parameter read is 5 to 7);
+    // writing takes 10 to 16.
+    const std::vector<std::pair<std::vector<std::string>, uint64_t>> cases = {
+        {{"info"}, 3}, {{"params", "get"}, 6}, {{"params", "set", "GateMax=3"}, 12}};
+    for (const auto& [command, hangUpAt] : cases) {
+        emulator::Options options;
+        options.realTiming = false;
+        options.hangUpAtCommand = hangUpAt;
+        Start(options);
+        const Result result = Cli(command);
+        EXPECT_EQ(result.code, radarcli::kExitNotConnected) << command.back() << ": " << result.err;
+        EXPECT_NE(result.err.find("not connected"), std::string::npos) << result.err;
+    }
+}
+
+TEST_F(RadarCliTest, PortThatCannotBeOpenedIsNamedOnce) {
+    KVEL_RADAR_HANDLE holder = KVEL_Interface_RadarDevice_Serial_Create();
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(holder, m_module->PortNumber(),
+                                                                115200, 2, 0, 0, 0, 50));
+    const Result result = Cli({"info"});
+    KVEL_Interface_RadarDevice_Serial_Destroy(holder);
+    EXPECT_EQ(result.code, radarcli::kExitNotConnected);
+    std::string lower = result.err;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string named = "cannot open serial port " + std::to_string(m_module->PortNumber());
+    EXPECT_EQ(lower.find(named), lower.rfind(named)) << result.err;
+    EXPECT_NE(lower.find(named + ": "), std::string::npos) << result.err;
+    EXPECT_NE(lower.find("busy"), std::string::npos) << result.err;
 }
 
 TEST_F(RadarCliTest, MissingPortIsNotConnected) {
