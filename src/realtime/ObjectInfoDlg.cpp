@@ -243,12 +243,10 @@ void CObjectInfoDlg::hideEvent(QHideEvent* event) {
     StopAcquisition();
 }
 
+// Starting clears both charts and puts these thresholds on the energy chart.
 void CObjectInfoDlg::OnShownWhileConnected() {
     if (m_params) TakeNewThresholds(*m_params);
     m_reader.SetCalibrationCount(CRealtimeReader::kNoCalibration);
-    if (QWidget* apply = Control(oi::kApplyThresholdButton)) apply->setEnabled(false);
-    RestartThresholdCurves();
-    if (m_distanceChart) m_distanceChart->ClearWaves();
     StartAcquisition();
 }
 
