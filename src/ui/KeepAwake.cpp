@@ -23,8 +23,9 @@ QString ApplicationName() {
 
 }  // namespace
 
-CKeepAwake::CKeepAwake()
-    : CKeepAwake(QDBusConnection::sessionBus(), QDBusConnection::systemBus()) {}
+// The buses are looked up at the first start: a page that never reads never
+// touches D-Bus.
+CKeepAwake::CKeepAwake() : m_session(QString()), m_system(QString()), m_onDesktopBuses(true) {}
 
 CKeepAwake::CKeepAwake(const QDBusConnection& session, const QDBusConnection& system)
     : m_session(session), m_system(system) {}
@@ -34,6 +35,11 @@ CKeepAwake::~CKeepAwake() { Stop(); }
 void CKeepAwake::Start(const QString& reason) {
     if (m_started) return;
     m_started = true;
+    if (m_onDesktopBuses) {
+        m_session = QDBusConnection::sessionBus();
+        m_system = QDBusConnection::systemBus();
+        m_onDesktopBuses = false;
+    }
     ++m_request;
     InhibitScreenSaver(reason);
     InhibitIdleAndSleep(reason);

@@ -43,6 +43,7 @@ private:
 
     QDBusConnection m_session;
     QDBusConnection m_system;
+    bool m_onDesktopBuses = false;  // the session and system bus, not yet looked up
     bool m_started = false;
     // Counts Start calls, so that a late reply to an earlier one is known.
     uint64_t m_request = 0;
