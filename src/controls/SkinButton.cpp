@@ -74,9 +74,9 @@ QImage CASkinButton::RenderImage() const {
     if (m_cacheChecked == m_checked && m_cache.size() == size()) return m_cache;
     QImage image(size(), QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) return image;
-    // Behind a picture's transparent parts the value is a colour value (red
-    // in the low byte); with no picture it is read as ARGB. The two readings
-    // differ on purpose: the lamp's surround and an empty lamp look apart.
+    // Behind a picture's transparent parts the value is read as a colour
+    // value (red in the low byte), with no picture as ARGB: two readings of
+    // one value, so the lamp's surround and an empty lamp differ in hue.
     image.fill(ColorFromColorRef(m_background));
     QPainter painter(&image);
     const KvelPicture* picture = m_checked ? m_disabledCheckedPicture : m_disabledPicture;
