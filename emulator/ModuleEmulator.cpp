@@ -313,7 +313,7 @@ struct ModuleEmulator::Impl {
     Reply Execute(const Command& command);
     Reply ExecuteBoot(const Command& command);
     Reply BootReply(const Command& command, BootAnswer answer) const;
-    void StartSoftwareReset();
+    bool StartSoftwareReset();
     bool Resetting();
     void PaceInput(size_t bytes);
     Reply SetDetectionParams(const Command& command);
@@ -454,10 +454,9 @@ void ModuleEmulator::Impl::OnCommand(const Command& command) {
         silent = true;
     }
     if (silent) return;
-    if (command.code == rp::kCmdBootSoftwareReset) {
-        StartSoftwareReset();  // the module restarts without a word
-        return;
-    }
+    // The module restarts without a word; an application outside command
+    // mode refuses the reset as any other command.
+    if (command.code == rp::kCmdBootSoftwareReset && StartSoftwareReset()) return;
     if (IsBootCommand(command.code) && Has(Fault::SilentBootLoader)) return;
     const Reply reply = Execute(command);
     const bool faulty = commandsReceived % kFaultyReplyEvery == 0;
@@ -559,15 +558,16 @@ Reply ModuleEmulator::Impl::BootReply(const Command& command, BootAnswer answer)
     return Answer(command, rp::kStatusOk, payload);
 }
 
-void ModuleEmulator::Impl::StartSoftwareReset() {
+bool ModuleEmulator::Impl::StartSoftwareReset() {
     {
         std::lock_guard<std::mutex> lock(stateMutex);
         // An application takes the reset in command mode only.
-        if (runningMode != rp::kRunningModeBootLoader && !commandMode) return;
+        if (runningMode != rp::kRunningModeBootLoader && !commandMode) return false;
         ++softwareResets;
     }
     resetDoneAt = Clock::now() + options.resetDelay;
     input.clear();
+    return true;
 }
 
 // True while a software reset runs; when it is over the module is in its
