@@ -268,6 +268,7 @@ FirmwareResult CFirmwareTransfer::QueryPartitions(uint32_t* ack) {
         Log(text);
         return FirmwareResult::NoAnswer;
     }
+    m_partitionMask.store(*ack);
     const std::vector<PartitionEntry> entries = PartitionsFromMask(*ack);
     m_output.ReplacePartitions(entries);
     m_selectedPartition.store(entries.empty() ? 0 : entries.front().bit);

@@ -110,6 +110,8 @@ public:
     bool InBootLoader() const { return m_bootLoaderFlag.load() != 0; }
     uint32_t SelectedPartition() const { return m_selectedPartition.load(); }
     void SetSelectedPartition(uint32_t bit) { m_selectedPartition.store(bit); }
+    // The partitions the last successful partition query found.
+    uint32_t PartitionMask() const { return m_partitionMask.load(); }
 
     // Progress of the running download, in image bytes.
     uint32_t BytesSent() const { return m_bytesSent.load(); }
@@ -149,6 +151,7 @@ private:
 
     std::atomic<uint32_t> m_bootLoaderFlag{0};
     std::atomic<uint32_t> m_selectedPartition{0};
+    std::atomic<uint32_t> m_partitionMask{0};
     std::atomic<uint32_t> m_bytesSent{0};
     std::atomic<uint32_t> m_imageBytes{0};
     std::atomic<bool> m_stop{false};
