@@ -787,13 +787,14 @@ void ModuleEmulator::Impl::Transmit(Bytes bytes) {
     // two milliseconds so that the host sees them arrive as from a UART.
     const double byteSeconds = 10.0 / options.baudRate;
     const size_t slice = std::max<size_t>(1, static_cast<size_t>(options.baudRate / 10 / 500));
+    // A slice reaches the host once its last byte has crossed the wire.
     Clock::time_point at = std::max(Clock::now(), lineFreeAt);
     for (size_t offset = 0; offset < bytes.size(); offset += slice) {
-        std::this_thread::sleep_until(at);
         const size_t count = std::min(slice, bytes.size() - offset);
-        line.Write(bytes.data() + offset, count, kWriteStallMs);
         at += std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(count * byteSeconds));
+        std::this_thread::sleep_until(at);
+        line.Write(bytes.data() + offset, count, kWriteStallMs);
     }
     lineFreeAt = at;
 }
