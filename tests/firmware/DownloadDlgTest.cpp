@@ -3,6 +3,7 @@
 // the emulator on a pseudo-terminal, with the program's own outputs.
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -271,6 +272,36 @@ private slots:
         QVERIFY(WaitIdle());
         QCOMPARE(page.RunningModeText()->text(), QString("Current Firmware: BootLoader"));
         QVERIFY(page.InBootLoader());
+    }
+
+    // Writes the page after a query and a download in both languages when a
+    // folder is given (KVEL_SCREENSHOT_DIR), for the documentation.
+    void screenshots() {
+        const QString folder = qEnvironmentVariable("KVEL_SCREENSHOT_DIR");
+        if (folder.isEmpty()) QSKIP("KVEL_SCREENSHOT_DIR not set");
+        for (auto [language, name] : {std::pair{UiLanguage::English, "firmware-en.png"},
+                                      std::pair{UiLanguage::Chinese, "firmware-zh.png"}}) {
+            SetUiLanguage(language);
+            PromptRecorder prompts;
+            emulator::Options options;
+            options.resetDelay = std::chrono::milliseconds(20);
+            emulator::ModuleEmulator module(options);
+            std::string error;
+            QVERIFY2(module.Start(&error), error.c_str());
+            CDownloadDlg& page = MakePage();
+            m_main->ChoosePort(module.PortNumber());
+            Button(page, "UpdateFWInfoButton")->click();
+            QVERIFY(WaitIdle());
+            const QString path = Folder() + "/ZQ05_App0_V1.2.0.6.bin";
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(RandomImage(24 * 1024)) > 0);
+            file.close();
+            page.PathField()->setText(path);
+            Button(page, "DownloadButton")->click();
+            QVERIFY(WaitIdle(60000));
+            page.resize(760, 620);
+            QVERIFY(page.grab().save(QDir(folder).filePath(name)));
+        }
     }
 };
 
