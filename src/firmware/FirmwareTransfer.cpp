@@ -198,6 +198,11 @@ void CFirmwareTransfer::Message(int id) {
 
 void CFirmwareTransfer::Log(const std::string& text) { m_output.AppendLog(text); }
 
+void CFirmwareTransfer::LogFailure(const std::string& text) {
+    Fail(text);
+    Log(text);
+}
+
 bool CFirmwareTransfer::OpenPort(const FirmwarePort& port) {
     return KVEL_Interface_RadarDevice_Serial_OpenByPortNum(m_device, port.portNumber, port.baudRate,
                                                            kOpenAttempts, 0, 0, 0,
@@ -235,9 +240,7 @@ FirmwareResult CFirmwareTransfer::QueryRunningMode(uint32_t* ack) {
     *ack = 0;
     const std::string format = Text(kTextRunningMode);
     if (Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs) != 0) {
-        const std::string text = Text(kTextModeFailed);
-        Fail(text);
-        Log(text);
+        LogFailure(Text(kTextModeFailed));
         m_output.SetRunningModeText(FormatText(format, {std::string("Unknown")}));
         return FirmwareResult::NoAnswer;
     }
@@ -249,9 +252,7 @@ FirmwareResult CFirmwareTransfer::QueryRunningMode(uint32_t* ack) {
 FirmwareResult CFirmwareTransfer::QueryDeviceId(uint32_t* ack) {
     *ack = 0;
     if (Send(rp::kCmdBootDeviceId, {}, ack, kQueryTimeoutMs) != 0) {
-        const std::string text = Text(kTextDeviceIdFailed);
-        Fail(text);
-        Log(text);
+        LogFailure(Text(kTextDeviceIdFailed));
         m_output.SetDeviceIdText(Text(kTextDeviceIdUnknown));
         return FirmwareResult::NoAnswer;
     }
@@ -263,9 +264,7 @@ FirmwareResult CFirmwareTransfer::QueryDeviceId(uint32_t* ack) {
 
 FirmwareResult CFirmwareTransfer::QueryPartitions(uint32_t* ack) {
     if (Send(rp::kCmdBootPartitions, {}, ack, kQueryTimeoutMs) != 0) {
-        const std::string text = Text(kTextPartitionsFailed);
-        Fail(text);
-        Log(text);
+        LogFailure(Text(kTextPartitionsFailed));
         return FirmwareResult::NoAnswer;
     }
     m_partitionMask.store(*ack);
@@ -313,9 +312,7 @@ FirmwareResult CFirmwareTransfer::ResetIntoBootLoader(const FirmwarePort& port, 
     const bool reopened = OpenPort(port);
     if (!reopened || Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs) != 0 ||
         *ack != rp::kRunningModeBootLoader) {
-        const std::string text = Text(kTextResetFailed);
-        Fail(text);
-        Log(text);
+        LogFailure(Text(kTextResetFailed));
         return FirmwareResult::NoAnswer;
     }
     return FirmwareResult::Done;
@@ -345,17 +342,12 @@ FirmwareResult CFirmwareTransfer::SendImageInformation(const Image& image, uint3
     PutU32(&information, size);
     PutU32(&information, checksum);
     if (Send(rp::kCmdBootImageInfo, information, ack, kImageInfoTimeoutMs) != 0) {
-        const std::string text =
-            FormatText(Text(kTextImageInfoFailed), {static_cast<int64_t>(*ack)});
-        Fail(text);
-        Log(text);
+        LogFailure(FormatText(Text(kTextImageInfoFailed), {static_cast<int64_t>(*ack)}));
         return FirmwareResult::NoAnswer;
     }
     const int packetSize = static_cast<int>(*ack & kPacketSizeMask);
     if (packetSize <= rp::kBootPacketOverhead) {
-        const std::string text = Text(kTextPacketTooSmall);
-        Fail(text);
-        Log(text);
+        LogFailure(Text(kTextPacketTooSmall));
         return FirmwareResult::NoAnswer;
     }
     Log(Text(kTextDownloading));
@@ -387,10 +379,8 @@ FirmwareResult CFirmwareTransfer::SendPackets(const Image& image, int chunk, uin
         SetU32(&packet[4], ByteSum(image.bytes + position, count) +
                                rp::kBootPadByte * static_cast<uint32_t>(pad));
         if (Send(rp::kCmdBootImagePacket, packet, ack, kPacketTimeoutMs) != 0) {
-            const std::string text = FormatText(
-                Text(kTextPacketFailed), {static_cast<int64_t>(index), static_cast<int64_t>(*ack)});
-            Fail(text);
-            Log(text);
+            LogFailure(FormatText(Text(kTextPacketFailed),
+                                  {static_cast<int64_t>(index), static_cast<int64_t>(*ack)}));
             return FirmwareResult::NoAnswer;
         }
         position += count;

@@ -130,6 +130,7 @@ private:
     void Fail(const std::string& text);
     void Message(int id);
     void Log(const std::string& text);
+    void LogFailure(const std::string& text);
     bool OpenPort(const FirmwarePort& port);
 
     FirmwareResult Query();

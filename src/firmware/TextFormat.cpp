@@ -5,8 +5,8 @@
 namespace {
 
 struct Conversion {
-    std::string spec;  // "%08x", "%.2f", ...
-    char kind = 0;     // d, x, f or s; 0 when the text does not hold one here
+    std::string written;  // as the text has it: "%08x", "%.2f", ...
+    char kind = 0;        // d, x, f or s; 0 when the text does not hold one here
     size_t length = 0;
 };
 
@@ -25,23 +25,23 @@ std::string Convert(const Conversion& conversion, const TextArgument& argument) 
     char buffer[64];
     if (conversion.kind == 's') {
         const auto* text = std::get_if<std::string>(&argument);
-        return text ? *text : conversion.spec;
+        return text ? *text : conversion.written;
     }
-    const std::string spec = conversion.spec.substr(0, conversion.spec.size() - 1);
+    const std::string head = conversion.written.substr(0, conversion.written.size() - 1);
     if (conversion.kind == 'f') {
         const auto* value = std::get_if<double>(&argument);
-        if (!value) return conversion.spec;
-        std::snprintf(buffer, sizeof buffer, (spec + "f").c_str(), *value);
+        if (!value) return conversion.written;
+        std::snprintf(buffer, sizeof buffer, (head + "f").c_str(), *value);
         return buffer;
     }
     const auto* value = std::get_if<int64_t>(&argument);
-    if (!value) return conversion.spec;
+    if (!value) return conversion.written;
     // %d shows a signed 32-bit value, %x the same bits unsigned, as the
     // table's C form would.
     if (conversion.kind == 'd') {
-        std::snprintf(buffer, sizeof buffer, (spec + "d").c_str(), static_cast<int32_t>(*value));
+        std::snprintf(buffer, sizeof buffer, (head + "d").c_str(), static_cast<int32_t>(*value));
     } else {
-        std::snprintf(buffer, sizeof buffer, (spec + "x").c_str(), static_cast<uint32_t>(*value));
+        std::snprintf(buffer, sizeof buffer, (head + "x").c_str(), static_cast<uint32_t>(*value));
     }
     return buffer;
 }

@@ -73,6 +73,7 @@ class DownloadDlgTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<emulator::ModuleEmulator> m_module;
     std::unique_ptr<MainWindowStandIn> m_main;
     std::unique_ptr<CDownloadDlg> m_page;
 
@@ -88,6 +89,24 @@ private:
     bool WaitIdle(int timeoutMs = 20000) {
         return QTest::qWaitFor([&] { return !m_page->IsBusy(); }, timeoutMs);
     }
+    // A module on a virtual port, chosen in the main window's port list, and
+    // a page that has queried it.
+    bool QueryModule(emulator::Options options) {
+        options.resetDelay = std::chrono::milliseconds(20);
+        m_module = std::make_unique<emulator::ModuleEmulator>(options);
+        std::string error;
+        if (!m_module->Start(&error)) return false;
+        MakePage();
+        m_main->ChoosePort(m_module->PortNumber());
+        Button(*m_page, "UpdateFWInfoButton")->click();
+        return WaitIdle();
+    }
+    QString WriteImage(const QString& name, const QByteArray& image) {
+        const QString path = Folder() + "/" + name;
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size()) return {};
+        return path;
+    }
 
 private slots:
     void init() {
@@ -99,6 +118,7 @@ private slots:
     void cleanup() {
         m_page.reset();
         m_main.reset();
+        m_module.reset();
     }
 
     void layoutComesFromTheSkinOfTheInterfaceLanguage() {
@@ -223,17 +243,8 @@ private slots:
         PromptRecorder prompts;
         emulator::Options options;
         options.realTiming = false;
-        options.resetDelay = std::chrono::milliseconds(20);
-        emulator::ModuleEmulator module(options);
-        std::string error;
-        QVERIFY2(module.Start(&error), error.c_str());
-
-        CDownloadDlg& page = MakePage();
-        m_main->ChoosePort(module.PortNumber());
-        Button(page, "UpdateFWInfoButton")->click();
-        QVERIFY(!m_main->connectButton->isEnabled());  // the main window waits
-        QVERIFY(WaitIdle());
-        QVERIFY(m_main->connectButton->isEnabled());
+        QVERIFY(QueryModule(options));
+        CDownloadDlg& page = *m_page;
         QCOMPARE(page.RunningModeText()->text(), QString("Current Firmware: App0"));
         QCOMPARE(page.DeviceIdText()->text(), QString("Device ID: 0x5a0105"));
         QCOMPARE(page.PartitionList()->count(), 2);
@@ -245,12 +256,9 @@ private slots:
         QCOMPARE(page.SelectedPartition(), 2u);
 
         const QByteArray image = RandomImage(5000);
-        const QString path = Folder() + "/app1.bin";
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
-        file.close();
-        page.PathField()->setText(path);
+        page.PathField()->setText(WriteImage("app1.bin", image));
         Button(page, "DownloadButton")->click();
+        QVERIFY(!m_main->connectButton->isEnabled());  // the main window waits
         QVERIFY(!Button(page, "DownloadButton")->isEnabled());
         QVERIFY(WaitIdle());
         QVERIFY(Button(page, "DownloadButton")->isEnabled());
@@ -263,7 +271,7 @@ private slots:
         QCOMPARE(page.ProgressBar()->maximum(), 5000);
         QCOMPARE(page.ProgressBar()->value(), 5000);
         QVERIFY(page.BusyIndicator()->isHidden());
-        const std::vector<uint8_t> held = module.BootImage(rp::kPartitionApp1);
+        const std::vector<uint8_t> held = m_module->BootImage(rp::kPartitionApp1);
         QCOMPARE(
             QByteArray(reinterpret_cast<const char*>(held.data()), static_cast<int>(held.size())),
             image);
@@ -283,24 +291,13 @@ private slots:
                                       std::pair{UiLanguage::Chinese, "firmware-zh.png"}}) {
             SetUiLanguage(language);
             PromptRecorder prompts;
-            emulator::Options options;
-            options.resetDelay = std::chrono::milliseconds(20);
-            emulator::ModuleEmulator module(options);
-            std::string error;
-            QVERIFY2(module.Start(&error), error.c_str());
-            CDownloadDlg& page = MakePage();
-            m_main->ChoosePort(module.PortNumber());
-            Button(page, "UpdateFWInfoButton")->click();
-            QVERIFY(WaitIdle());
-            const QString path = Folder() + "/ZQ05_App0_V1.2.0.6.bin";
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(RandomImage(24 * 1024)) > 0);
-            file.close();
-            page.PathField()->setText(path);
-            Button(page, "DownloadButton")->click();
+            QVERIFY(QueryModule(emulator::Options{}));
+            m_page->PathField()->setText(
+                WriteImage("ZQ05_App0_V1.2.0.6.bin", RandomImage(24 * 1024)));
+            Button(*m_page, "DownloadButton")->click();
             QVERIFY(WaitIdle(60000));
-            page.resize(760, 620);
-            QVERIFY(page.grab().save(QDir(folder).filePath(name)));
+            m_page->resize(760, 620);
+            QVERIFY(m_page->grab().save(QDir(folder).filePath(name)));
         }
     }
 };

@@ -12,6 +12,7 @@
 #include "emulator/BootLoader.h"
 #include "emulator/ModuleEmulator.h"
 #include "firmware/FirmwareTransfer.h"
+#include "firmware/TextFormat.h"
 #include "tests/common/TempFolder.h"
 #include "tests/firmware/FirmwareOutputRecorder.h"
 #include "ui/Strings.h"
@@ -68,6 +69,19 @@ TEST(ImageChecksum, CountsThePaddingToFourBytesAs0xFF) {
     EXPECT_EQ(firmware::ImagePaddingCount(1000), 0);
     EXPECT_EQ(firmware::ImageChecksum(image.data(), 1000),
               std::accumulate(image.begin(), image.begin() + 1000, 0u));
+}
+
+TEST(TextFormat, FillsTheTablesConversionsAndShowsWhatItCannotFill) {
+    EXPECT_EQ(FormatText("Checksum: 0x%08x\r\n", {int64_t{0x2F882B}}), "Checksum: 0x002f882b\r\n");
+    EXPECT_EQ(FormatText("%.2f%%", {50.0}), "50.00%");
+    EXPECT_EQ(FormatText("serial no.: %d, error code: %d", {int64_t{3}, int64_t{0xFFFFFFFF}}),
+              "serial no.: 3, error code: -1");
+    EXPECT_EQ(FormatText("Current Firmware: %s", {std::string("App0")}), "Current Firmware: App0");
+    // A translation that got a conversion wrong, or has one too many, reads
+    // no value that is not there.
+    EXPECT_EQ(FormatText("%s %d", {int64_t{1}}), "%s %d");
+    EXPECT_EQ(FormatText("%d and %d", {int64_t{1}}), "1 and %d");
+    EXPECT_EQ(FormatText("%n %", {}), "%n %");
 }
 
 TEST(PartitionList, ListsEveryBitOfTheMaskFromBitZeroUp) {
