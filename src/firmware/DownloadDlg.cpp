@@ -210,7 +210,7 @@ void CDownloadDlg::OnPartitionSelected() {
 // --- operations --------------------------------------------------------------
 
 void CDownloadDlg::StartOperation(firmware::FirmwareOperation operation) {
-    if (!m_transfer || m_transfer->IsRunning()) return;
+    if (!m_transfer || m_busyOperation) return;
     {
         std::lock_guard lock(m_promptMutex);
         m_closing = false;

@@ -125,7 +125,10 @@ CFirmwareTransfer::~CFirmwareTransfer() { Stop(); }
 
 bool CFirmwareTransfer::Start(FirmwareOperation operation, const FirmwarePort& port,
                               std::wstring imagePath) {
-    if (m_thread.IsRunning()) return false;
+    // An operation that has told its end is only returning: wait for that.
+    if (m_thread.IsRunning() && !m_ended.load()) return false;
+    m_thread.StopThread();
+    m_ended.store(false);
     m_operation = operation;
     m_port = port;
     m_imagePath = std::move(imagePath);
@@ -175,6 +178,8 @@ FirmwareResult CFirmwareTransfer::Run(FirmwareOperation operation, const Firmwar
     } else {
         result = Download(port, imagePath);
     }
+    // Told last: whoever hears it may start the next operation at once.
+    m_ended.store(true);
     m_output.OnOperationFinished(result);
     return result;
 }

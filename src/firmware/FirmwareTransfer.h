@@ -96,7 +96,8 @@ public:
     CFirmwareTransfer(const CFirmwareTransfer&) = delete;
     CFirmwareTransfer& operator=(const CFirmwareTransfer&) = delete;
 
-    // Runs one operation on the "Download" thread. False when one still runs.
+    // Runs one operation on the "Download" thread. False while one runs
+    // that has not yet told its end.
     bool Start(FirmwareOperation operation, const FirmwarePort& port, std::wstring imagePath);
     // Runs one operation on the calling thread.
     FirmwareResult Run(FirmwareOperation operation, const FirmwarePort& port,
@@ -156,6 +157,7 @@ private:
     std::atomic<uint32_t> m_bytesSent{0};
     std::atomic<uint32_t> m_imageBytes{0};
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_ended{true};  // the last operation has told its end
     std::chrono::milliseconds m_resetWait{2000};
     mutable std::mutex m_mutex;  // the error text and the stop wait
     std::condition_variable m_stopSignal;

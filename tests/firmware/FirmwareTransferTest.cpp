@@ -361,6 +361,17 @@ TEST_F(FirmwareTransferTest, ErrorCodesAreTheLastValueTheParserStored) {
     EXPECT_EQ(KVEL_Interface_RadarDevice_IsConnected(device), 0);
 }
 
+// Whoever hears that an operation ended may start the next one at once,
+// though the thread may not have returned yet.
+TEST_F(FirmwareTransferTest, NextOperationStartsAsSoonAsTheLastHasToldItsEnd) {
+    emulator::ModuleEmulator& module = StartModule(Fast());
+    for (size_t run = 1; run <= 20; ++run) {
+        ASSERT_TRUE(transfer->Start(FirmwareOperation::Query, PortOf(module), L"")) << run;
+        ASSERT_TRUE(output.WaitFor("finished", run, 10000));
+    }
+    EXPECT_EQ(output.Texts("mode").size(), 20u);
+}
+
 TEST_F(FirmwareTransferTest, StopEndsADownloadBetweenPackets) {
     emulator::Options options = Fast();
     options.realTiming = true;  // slow enough to stop in the middle
