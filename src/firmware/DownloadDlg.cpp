@@ -273,6 +273,12 @@ void CDownloadDlg::OnUiThread(Action action) {
     QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
 }
 
+void CDownloadDlg::SetLabelLater(QLabel* CDownloadDlg::*label, const std::string& text) {
+    OnUiThread([this, label, shown = LabelText(text)] {
+        if (this->*label) (this->*label)->setText(shown);
+    });
+}
+
 void CDownloadDlg::AppendLog(const std::string& text) {
     QString line = QString::fromStdString(text);
     line.remove('\r');
@@ -292,33 +298,23 @@ void CDownloadDlg::ScrollLogToEnd() {
 }
 
 void CDownloadDlg::SetRunningModeText(const std::string& text) {
-    OnUiThread([this, shown = LabelText(text)] {
-        if (m_runningMode) m_runningMode->setText(shown);
-    });
+    SetLabelLater(&CDownloadDlg::m_runningMode, text);
 }
 
 void CDownloadDlg::SetDeviceIdText(const std::string& text) {
-    OnUiThread([this, shown = LabelText(text)] {
-        if (m_deviceId) m_deviceId->setText(shown);
-    });
+    SetLabelLater(&CDownloadDlg::m_deviceId, text);
 }
 
 void CDownloadDlg::SetFileSizeText(const std::string& text) {
-    OnUiThread([this, shown = LabelText(text)] {
-        if (m_fileSize) m_fileSize->setText(shown);
-    });
+    SetLabelLater(&CDownloadDlg::m_fileSize, text);
 }
 
 void CDownloadDlg::SetChecksumText(const std::string& text) {
-    OnUiThread([this, shown = LabelText(text)] {
-        if (m_checksum) m_checksum->setText(shown);
-    });
+    SetLabelLater(&CDownloadDlg::m_checksum, text);
 }
 
 void CDownloadDlg::SetProgressText(const std::string& text) {
-    OnUiThread([this, shown = LabelText(text)] {
-        if (m_progressText) m_progressText->setText(shown);
-    });
+    SetLabelLater(&CDownloadDlg::m_progressText, text);
 }
 
 void CDownloadDlg::SetProgressRange(uint32_t maximum) {

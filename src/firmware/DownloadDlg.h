@@ -98,6 +98,7 @@ private:
     void OnOperationFinished(firmware::FirmwareResult result) override;
     template <typename Action>
     void OnUiThread(Action action);
+    void SetLabelLater(QLabel* CDownloadDlg::*label, const std::string& text);
 
     QLabel* m_runningMode = nullptr;
     QLabel* m_deviceId = nullptr;

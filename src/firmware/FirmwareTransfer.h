@@ -64,6 +64,8 @@ public:
     // A message box with the information icon; returns once it is answered.
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
     // The operation has ended (on the transfer's thread, after all else).
+    // The next one may be started as soon as this is heard, though not from
+    // within this call: it runs on the thread that Start waits for.
     virtual void OnOperationFinished(FirmwareResult result) = 0;
 };
 
