@@ -8,10 +8,12 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "BootLoader.h"
 #include "PtyLine.h"
 #include "Scene.h"
 #include "common/KVEL_Common.h"
@@ -34,13 +36,22 @@ struct FaultEntry {
 };
 
 constexpr FaultEntry kFaultNames[] = {
-    {Fault::StrayBytes, "stray-bytes"},         {Fault::TagNoise, "tag-noise"},
-    {Fault::BrokenTailers, "broken-tailers"},   {Fault::OtherLengths, "other-lengths"},
-    {Fault::DropReplies, "drop-replies"},       {Fault::LateReplies, "late-replies"},
-    {Fault::CorruptReplies, "corrupt-replies"}, {Fault::TruncatedReplies, "truncated-replies"},
-    {Fault::DroppedBytes, "dropped-bytes"},     {Fault::SlowFlash, "slow-flash"},
-    {Fault::FailingStatus, "failing-status"},   {Fault::StopAnswering, "stop-answering"},
+    {Fault::StrayBytes, "stray-bytes"},
+    {Fault::TagNoise, "tag-noise"},
+    {Fault::BrokenTailers, "broken-tailers"},
+    {Fault::OtherLengths, "other-lengths"},
+    {Fault::DropReplies, "drop-replies"},
+    {Fault::LateReplies, "late-replies"},
+    {Fault::CorruptReplies, "corrupt-replies"},
+    {Fault::TruncatedReplies, "truncated-replies"},
+    {Fault::DroppedBytes, "dropped-bytes"},
+    {Fault::SlowFlash, "slow-flash"},
+    {Fault::FailingStatus, "failing-status"},
+    {Fault::StopAnswering, "stop-answering"},
     {Fault::LineDisappears, "line-disappears"},
+    {Fault::ShortBootReplies, "short-boot-replies"},
+    {Fault::SilentBootLoader, "silent-boot-loader"},
+    {Fault::SmallPackets, "small-packets"},
 };
 
 std::string Trimmed(const std::string& text) {
@@ -67,9 +78,8 @@ constexpr uint64_t kCommandsBeforeSilence = 4;  // stop-answering
 // Texts are paged with a u16 offset and length.
 constexpr size_t kLongestText = 0xFFFF;
 
-constexpr uint32_t kRunningModeApp0 = 2;
-constexpr uint32_t kPartitionsApp0App1 = 3;
-constexpr uint32_t kDeviceId = 0x5A0105;
+// A boot loader that names this packet size takes no image (small-packets).
+constexpr int kSmallPacketSize = 20;
 
 constexpr uint8_t kWrongReportTailer[4] = {0xF5, 0xF6, 0xF7, 0xF8};
 constexpr size_t kCommandHeaderBytes = sizeof rp::kCommandHeader;
@@ -229,6 +239,13 @@ std::array<uint32_t, rp::kParamCount> DefaultParams() {
     return values;
 }
 
+bool IsBootCommand(uint8_t code) { return code >= rp::kCmdBootFirst && code <= rp::kCmdBootLast; }
+
+bool IsRunningMode(uint32_t value) {
+    return value == rp::kRunningModeBootLoader || value == rp::kRunningModeApp0 ||
+           value == rp::kRunningModeApp1;
+}
+
 bool IsOperatingMode(uint32_t value) {
     return value == rp::kModeFunction || value == rp::kModeDataTransfer || value == rp::kModeABD;
 }
@@ -278,7 +295,14 @@ const char* FaultName(Fault fault) {
 // program, whose log must hold the program's own lines only.
 struct ModuleEmulator::Impl {
     explicit Impl(Options opts)
-        : options(std::move(opts)), scene(options.seed), random(options.seed ^ 0x9E3779B9u) {}
+        : options(std::move(opts)),
+          runningMode(options.runningMode),
+          bootLoader(
+              options.partitionMask,
+              options.faults.count(Fault::SmallPackets) ? kSmallPacketSize : options.packetSize,
+              options.refusedPacket, options.imageFolder),
+          scene(options.seed),
+          random(options.seed ^ 0x9E3779B9u) {}
 
     bool Has(Fault fault) const { return options.faults.count(fault) != 0; }
 
@@ -287,6 +311,11 @@ struct ModuleEmulator::Impl {
     void OnInput(const uint8_t* data, size_t size);
     void OnCommand(const Command& command);
     Reply Execute(const Command& command);
+    Reply ExecuteBoot(const Command& command);
+    Reply BootReply(const Command& command, BootAnswer answer) const;
+    bool StartSoftwareReset();
+    bool Resetting();
+    void PaceInput(size_t bytes);
     Reply SetDetectionParams(const Command& command);
     Reply GetDetectionParams(const Command& command);
     Reply SetSystemSettings(const Command& command);
@@ -322,6 +351,9 @@ struct ModuleEmulator::Impl {
     std::array<uint32_t, rp::kParamCount> params = DefaultParams();
     uint32_t operatingMode = rp::kModeFunction;
     bool commandMode = false;
+    uint32_t runningMode;
+    BootLoader bootLoader;
+    uint64_t softwareResets = 0;
 
     // Serving thread only.
     struct LateReply {
@@ -336,6 +368,8 @@ struct ModuleEmulator::Impl {
     bool silent = false;  // stop-answering has struck
     std::deque<LateReply> lateReplies;
     Clock::time_point lineFreeAt{};
+    Clock::time_point inputFreeAt{};
+    std::optional<Clock::time_point> resetDoneAt;  // while a software reset runs
 };
 
 DetectionSettings ModuleEmulator::Impl::CurrentSettings() const {
@@ -378,6 +412,7 @@ void ModuleEmulator::Impl::Serve() {
             input.clear();  // the rest of a frame that never came
         }
         SendDueLateReplies();
+        Resetting();  // ends a software reset that is due
 
         // The scene runs on while nothing is streamed, as the room does.
         bool due = false;
@@ -398,6 +433,12 @@ void ModuleEmulator::Impl::OnInput(const uint8_t* data, size_t size) {
         input.clear();
         return;
     }
+    PaceInput(size);
+    // A module that is restarting hears nothing.
+    if (Resetting()) {
+        input.clear();
+        return;
+    }
     lastInput = Clock::now();
     input.insert(input.end(), data, data + size);
     for (const Command& command : CutCommands(&input)) OnCommand(command);
@@ -414,6 +455,10 @@ void ModuleEmulator::Impl::OnCommand(const Command& command) {
         silent = true;
     }
     if (silent) return;
+    // The module restarts without a word; an application outside command
+    // mode refuses the reset as any other command.
+    if (command.code == rp::kCmdBootSoftwareReset && StartSoftwareReset()) return;
+    if (IsBootCommand(command.code) && Has(Fault::SilentBootLoader)) return;
     const Reply reply = Execute(command);
     const bool faulty = commandsReceived % kFaultyReplyEvery == 0;
     if (Has(Fault::DropReplies) && faulty) return;
@@ -433,6 +478,7 @@ void ModuleEmulator::Impl::OnCommand(const Command& command) {
 }
 
 Reply ModuleEmulator::Impl::Execute(const Command& command) {
+    if (IsBootCommand(command.code)) return ExecuteBoot(command);
     const size_t maxFrame = static_cast<size_t>(options.maxFrameSize);
     if (command.frameBytes > maxFrame) return Answer(command, rp::kStatusBadLength);
     const bool emptyPayload = command.payload.empty();
@@ -471,22 +517,81 @@ Reply ModuleEmulator::Impl::Execute(const Command& command) {
             return failing ? Answer(command, rp::kStatusRefused) : GetDetectionParams(command);
         case rp::kCmdSetSystemSettings:
             return failing ? Answer(command, rp::kStatusRefused) : SetSystemSettings(command);
-        case rp::kCmdBootRunningMode:
-        case rp::kCmdBootPartitions:
-        case rp::kCmdBootDeviceId: {
-            const uint32_t value = command.code == rp::kCmdBootRunningMode  ? kRunningModeApp0
-                                   : command.code == rp::kCmdBootPartitions ? kPartitionsApp0App1
-                                                                            : kDeviceId;
-            Bytes payload;
-            PutU16(&payload, 0);
-            PutU32(&payload, value);
-            return Answer(command, rp::kStatusOk, payload);
-        }
         default:
-            // Includes the image transfer and reset codes, which this module
-            // does not take.
             return Answer(command, rp::kStatusUnknownCommand);
     }
+}
+
+// The boot loader listens whenever it runs; an application takes the
+// boot-loader queries in command mode only, and no image at all.
+Reply ModuleEmulator::Impl::ExecuteBoot(const Command& command) {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    const bool inBootLoader = runningMode == rp::kRunningModeBootLoader;
+    if (!inBootLoader && !commandMode) return Answer(command, rp::kStatusNotInCommandMode);
+    if (command.frameBytes > static_cast<size_t>(rp::kLargestBootFrame)) {
+        return Answer(command, rp::kStatusBadLength);
+    }
+    switch (command.code) {
+        case rp::kCmdBootRunningMode:
+            return BootReply(command, {rp::kBootStatusOk, runningMode});
+        case rp::kCmdBootPartitions:
+            return BootReply(command, {rp::kBootStatusOk, options.partitionMask});
+        case rp::kCmdBootDeviceId:
+            return BootReply(command, {rp::kBootStatusOk, options.deviceId});
+        case rp::kCmdBootImageInfo:
+            if (!inBootLoader) return BootReply(command, {rp::kBootStatusRefused, 0});
+            return BootReply(command, bootLoader.ImageInformation(command.payload));
+        case rp::kCmdBootImagePacket:
+            if (!inBootLoader) return BootReply(command, {rp::kBootStatusRefused, 0});
+            return BootReply(command, bootLoader.ImagePacket(command.payload, command.frameBytes));
+        default:
+            return Answer(command, rp::kStatusUnknownCommand);
+    }
+}
+
+// A boot-loader answer travels as an accepted frame whose six payload bytes
+// carry the boot loader's own status and value.
+Reply ModuleEmulator::Impl::BootReply(const Command& command, BootAnswer answer) const {
+    Bytes payload;
+    PutU16(&payload, answer.status);
+    PutU32(&payload, answer.value);
+    if (Has(Fault::ShortBootReplies)) payload.pop_back();
+    return Answer(command, rp::kStatusOk, payload);
+}
+
+bool ModuleEmulator::Impl::StartSoftwareReset() {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        // An application takes the reset in command mode only.
+        if (runningMode != rp::kRunningModeBootLoader && !commandMode) return false;
+        ++softwareResets;
+    }
+    resetDoneAt = Clock::now() + options.resetDelay;
+    input.clear();
+    return true;
+}
+
+// True while a software reset runs; when it is over the module is in its
+// boot loader, which streams nothing and listens at once.
+bool ModuleEmulator::Impl::Resetting() {
+    if (!resetDoneAt) return false;
+    if (Clock::now() < *resetDoneAt) return true;
+    resetDoneAt.reset();
+    std::lock_guard<std::mutex> lock(stateMutex);
+    runningMode = rp::kRunningModeBootLoader;
+    commandMode = false;
+    operatingMode = rp::kModeFunction;
+    return false;
+}
+
+// With real timing, bytes from the host take their time on the wire too:
+// the module has heard a command only once its last byte would have come.
+void ModuleEmulator::Impl::PaceInput(size_t bytes) {
+    if (!options.realTiming) return;
+    const auto wire = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(bytes * 10.0 / options.baudRate));
+    inputFreeAt = std::max(Clock::now(), inputFreeAt) + wire;
+    std::this_thread::sleep_until(inputFreeAt);
 }
 
 Reply ModuleEmulator::Impl::Text(const Command& command, const std::string& text) const {
@@ -684,13 +789,14 @@ void ModuleEmulator::Impl::Transmit(Bytes bytes) {
     // two milliseconds so that the host sees them arrive as from a UART.
     const double byteSeconds = 10.0 / options.baudRate;
     const size_t slice = std::max<size_t>(1, static_cast<size_t>(options.baudRate / 10 / 500));
+    // A slice reaches the host once its last byte has crossed the wire.
     Clock::time_point at = std::max(Clock::now(), lineFreeAt);
     for (size_t offset = 0; offset < bytes.size(); offset += slice) {
-        std::this_thread::sleep_until(at);
         const size_t count = std::min(slice, bytes.size() - offset);
-        line.Write(bytes.data() + offset, count, kWriteStallMs);
         at += std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(count * byteSeconds));
+        std::this_thread::sleep_until(at);
+        line.Write(bytes.data() + offset, count, kWriteStallMs);
     }
     lineFreeAt = at;
 }
@@ -727,6 +833,16 @@ bool ModuleEmulator::Start(std::string* error) {
         impl.options.maxFrameSize > static_cast<int>(kLargestCommandFrame)) {
         *error = "maximum frame size must be between " + std::to_string(rp::kMinMaxFrameSize) +
                  " and " + std::to_string(kLargestCommandFrame) + " bytes";
+        return false;
+    }
+    if (!IsRunningMode(impl.options.runningMode)) {
+        *error = "the running mode must be 1 (BootLoader), 2 (App0) or 4 (App1)";
+        return false;
+    }
+    if (impl.options.packetSize <= rp::kBootPacketOverhead ||
+        impl.options.packetSize > rp::kLargestBootFrame) {
+        *error = "the packet size must be more than " + std::to_string(rp::kBootPacketOverhead) +
+                 " and at most " + std::to_string(rp::kLargestBootFrame) + " bytes";
         return false;
     }
     if (impl.options.version.size() > kLongestText ||
@@ -792,6 +908,30 @@ uint64_t ModuleEmulator::CommandsAnswered() const { return m_impl->commandsAnswe
 uint64_t ModuleEmulator::ReportFramesSent() const { return m_impl->reportFramesSent.load(); }
 
 void ModuleEmulator::HoldReports(bool held) { m_impl->reportsHeld.store(held); }
+
+uint32_t ModuleEmulator::RunningMode() const {
+    std::lock_guard<std::mutex> lock(m_impl->stateMutex);
+    return m_impl->runningMode;
+}
+
+uint64_t ModuleEmulator::SoftwareResets() const {
+    std::lock_guard<std::mutex> lock(m_impl->stateMutex);
+    return m_impl->softwareResets;
+}
+
+std::vector<uint8_t> ModuleEmulator::BootImage(uint32_t partition) const {
+    std::lock_guard<std::mutex> lock(m_impl->stateMutex);
+    return m_impl->bootLoader.Image(partition);
+}
+
+BootImageInfo ModuleEmulator::LatestDownload() const {
+    std::lock_guard<std::mutex> lock(m_impl->stateMutex);
+    const BootLoader& loader = m_impl->bootLoader;
+    BootImageInfo info{
+        loader.AnnouncedPartition(), loader.AnnouncedSize(), loader.AnnouncedChecksum(), {}};
+    for (const BootPacketSeen& packet : loader.Packets()) info.packetBytes.push_back(packet.bytes);
+    return info;
+}
 
 void ModuleEmulator::DisappearLine() {
     Impl& impl = *m_impl;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace emulator {
 
@@ -26,6 +27,9 @@ enum class Fault {
     FailingStatus,     // "failing-status": parameter and mode commands answered with status 1
     StopAnswering,     // "stop-answering": after a few commands, no more replies or reports
     LineDisappears,  // "line-disappears": after a while the line is hung up and the port withdrawn
+    ShortBootReplies,  // "short-boot-replies": boot-loader replies one byte short of their six
+    SilentBootLoader,  // "silent-boot-loader": boot-loader commands are never answered
+    SmallPackets,      // "small-packets": the boot loader names a packet size of 20 bytes
 };
 
 // Parses "name,name,..." (the names above); false with a message on error.
@@ -53,6 +57,24 @@ struct Options {
     // The line hangs up when this command arrives, before it is answered
     // (counted from 1); 0: never.
     uint64_t hangUpAtCommand = 0;
+
+    // The boot loader.
+    uint32_t runningMode = 2;    // the one it starts in: 1 BootLoader, 2 App0, 4 App1
+    uint32_t partitionMask = 3;  // program partitions, one bit each
+    uint32_t deviceId = 0x5A0105;
+    int packetSize = 1024;  // named in the answer to the image information
+    // How long the module takes to come back in its boot loader after a
+    // software reset; it hears nothing meanwhile.
+    std::chrono::milliseconds resetDelay{500};
+    int64_t refusedPacket = -1;  // this packet index is refused; -1: none
+    std::string imageFolder;     // complete images are written here; empty: kept in memory only
+};
+
+struct BootImageInfo {
+    uint32_t partition = 0;
+    uint32_t size = 0;
+    uint32_t checksum = 0;
+    std::vector<size_t> packetBytes;  // data and padding of each packet taken, in order
 };
 
 class ModuleEmulator {
@@ -79,6 +101,12 @@ public:
     // While held, the module sends no reports but still answers commands,
     // as a module whose sensing has stalled; the scene goes on meanwhile.
     void HoldReports(bool held);
+    uint32_t RunningMode() const;
+    uint64_t SoftwareResets() const;
+    // The last complete image received for `partition`; empty when none.
+    std::vector<uint8_t> BootImage(uint32_t partition) const;
+    // The latest image information and the packets taken after it.
+    BootImageInfo LatestDownload() const;
     // Hangs the line up now, as an unplugged adapter does.
     void DisappearLine();
 

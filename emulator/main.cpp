@@ -13,6 +13,7 @@
 
 #include "ModuleEmulator.h"
 #include "PtyLine.h"
+#include "device/RadarProtocol.h"
 
 namespace {
 
@@ -32,12 +33,20 @@ const char kUsage[] =
     "  --fault NAME,...    faults to show: stray-bytes, tag-noise, broken-tailers,\n"
     "                      other-lengths, drop-replies, late-replies, corrupt-replies,\n"
     "                      truncated-replies, dropped-bytes, slow-flash, failing-status,\n"
-    "                      stop-answering, line-disappears (may be given more than once)\n"
+    "                      stop-answering, line-disappears, short-boot-replies,\n"
+    "                      silent-boot-loader, small-packets (may be given more than once)\n"
     "  --late-delay MS     how late late-replies sends a reply (default 2500)\n"
     "  --flash-delay MS    how long slow-flash takes to answer a parameter write\n"
     "                      (default 1500)\n"
     "  --line-lifetime MS  how long the line lives under line-disappears (default 3000)\n"
     "  --hang-up-at N      hang the line up when command N arrives (default: never)\n"
+    "  --running-mode M    BootLoader, App0 or App1: what the module runs at start (default App0)\n"
+    "  --partitions MASK   the boot loader's program partitions, one bit each (default 3)\n"
+    "  --device-id ID      the device ID (default 0x5A0105)\n"
+    "  --packet-size BYTES packet size the boot loader names, 21 to 4096 (default 1024)\n"
+    "  --reset-delay MS    how long a software reset takes (default 500)\n"
+    "  --refuse-packet K   refuse image packet K (default: none)\n"
+    "  --image-folder DIR  write each complete image there as App0.bin, App1.bin, ...\n"
     "  --version TEXT      the module's version text\n"
     "  --serial TEXT       the module's serial number text\n"
     "  --help              show this help\n";
@@ -56,6 +65,13 @@ long long ParseNumber(const std::string& option, const std::string& text, long l
                          std::to_string(high) + ", not \"" + text + "\""};
     }
     return value;
+}
+
+uint32_t ParseRunningMode(const std::string& text) {
+    if (text == "BootLoader") return radar_protocol::kRunningModeBootLoader;
+    if (text == "App0") return radar_protocol::kRunningModeApp0;
+    if (text == "App1") return radar_protocol::kRunningModeApp1;
+    throw UsageError{"--running-mode needs BootLoader, App0 or App1, not \"" + text + "\""};
 }
 
 // Accepts "--name value" and "--name=value".
@@ -84,8 +100,10 @@ private:
 };
 
 const std::string kValueOptions[] = {
-    "--port",   "--baud",       "--max-frame",   "--seed",          "--fault",     "--version",
-    "--serial", "--late-delay", "--flash-delay", "--line-lifetime", "--hang-up-at"};
+    "--port",        "--baud",          "--max-frame",   "--seed",        "--fault",
+    "--version",     "--serial",        "--late-delay",  "--flash-delay", "--line-lifetime",
+    "--hang-up-at",  "--running-mode",  "--partitions",  "--device-id",   "--packet-size",
+    "--reset-delay", "--refuse-packet", "--image-folder"};
 
 constexpr long long kLongestDelayMs = 24LL * 3600 * 1000;
 
@@ -127,6 +145,21 @@ bool ParseOptions(int argc, char** argv, emulator::Options* options) {
             options->lineLifetime = ParseMilliseconds(name, text);
         } else if (name == "--hang-up-at") {
             options->hangUpAtCommand = static_cast<uint64_t>(ParseNumber(name, text, 0, INT64_MAX));
+        } else if (name == "--running-mode") {
+            options->runningMode = ParseRunningMode(text);
+        } else if (name == "--partitions") {
+            options->partitionMask =
+                static_cast<uint32_t>(ParseNumber(name, text, 0, 0xFFFFFFFFLL));
+        } else if (name == "--device-id") {
+            options->deviceId = static_cast<uint32_t>(ParseNumber(name, text, 0, 0xFFFFFFFFLL));
+        } else if (name == "--packet-size") {
+            options->packetSize = static_cast<int>(ParseNumber(name, text, 21, 4096));
+        } else if (name == "--reset-delay") {
+            options->resetDelay = ParseMilliseconds(name, text);
+        } else if (name == "--refuse-packet") {
+            options->refusedPacket = ParseNumber(name, text, 0, 0xFFFFFFFFLL);
+        } else if (name == "--image-folder") {
+            options->imageFolder = text;
         } else if (name == "--version") {
             options->version = text;
         } else {  // --serial

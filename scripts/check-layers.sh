@@ -18,7 +18,7 @@ params: device xml settings controls ui common
 connection: params device common
 realtime: params settings xml device controls picture ui charts common
 capture: realtime params device controls picture ui charts common
-firmware: device controls ui common
+firmware: device settings controls ui common
 charts: ui common
 controls: picture common
 picture: common

@@ -110,11 +110,19 @@ size_t ScanCommandFrame(const std::vector<uint8_t>& bytes, int maxFrameSize, Sca
     return bytes.size() - PartialHeaderAtEnd(bytes);
 }
 
+// The boot loader takes image packets as large as it said it would (its
+// answer to the image information), which the command channel's maximum
+// frame size knows nothing of.
+int CommandChannel::FrameLimit(uint8_t code) const {
+    const bool bootLoader = code >= rp::kCmdBootFirst && code <= rp::kCmdBootLast;
+    return bootLoader ? rp::kLargestBootFrame : m_maxFrameSize.load();
+}
+
 ExchangeResult CommandChannel::SendFrame(uint8_t code, const uint8_t* payload, int length,
                                          int* sequence) {
     if (!m_line.IsAlive()) return ExchangeResult::NotConnected;
     if (length < 0 || (length > 0 && payload == nullptr)) return ExchangeResult::WriteFailed;
-    if (length + rp::kFramingBytes > m_maxFrameSize) return ExchangeResult::TooLong;
+    if (length + rp::kFramingBytes > FrameLimit(code)) return ExchangeResult::TooLong;
 
     *sequence = m_nextSequence;
     m_nextSequence = (m_nextSequence + 1) % rp::kSequenceCount;

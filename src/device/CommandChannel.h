@@ -68,6 +68,7 @@ public:
     std::vector<uint8_t>& Leftover() { return m_leftover; }
 
 private:
+    int FrameLimit(uint8_t code) const;
     ExchangeResult SendFrame(uint8_t code, const uint8_t* payload, int length, int* sequence);
     ExchangeResult AwaitReply(uint8_t code, int sequence, int timeoutMs, Reply* reply);
 

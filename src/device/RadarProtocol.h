@@ -53,9 +53,36 @@ constexpr uint8_t kCmdSetSystemSettings = 0x12;
 constexpr uint8_t kCmdBootFirst = 0x70;
 constexpr uint8_t kCmdBootRunningMode = 0x70;
 constexpr uint8_t kCmdBootPartitions = 0x71;
+constexpr uint8_t kCmdBootImageInfo = 0x72;
+constexpr uint8_t kCmdBootImagePacket = 0x73;
+constexpr uint8_t kCmdBootSoftwareReset = 0x74;  // sent without waiting for a reply
 constexpr uint8_t kCmdBootDeviceId = 0x75;
 constexpr uint8_t kCmdBootLast = 0x75;
-constexpr int kBootReplyBytes = 6;
+constexpr int kBootReplyBytes = 6;  // u16 status (0 = accepted), u32 value
+constexpr uint16_t kBootStatusOk = 0;
+constexpr uint16_t kBootStatusRefused = 1;
+// Running modes (answer to 0x70).
+constexpr uint32_t kRunningModeBootLoader = 1;
+constexpr uint32_t kRunningModeApp0 = 2;
+constexpr uint32_t kRunningModeApp1 = 4;
+// Program partitions: one bit each in the partition mask (answer to 0x71)
+// and in the image information.
+constexpr uint32_t kPartitionApp0 = 1;
+constexpr uint32_t kPartitionApp1 = 2;
+// Image information (0x72): u32 partition bit, u32 image size, u32 image
+// checksum; the reply's value holds the packet size in its low 16 bits.
+constexpr int kBootImageInfoBytes = 12;
+// Image data packet (0x73): u32 index, u32 packet checksum, then the data.
+constexpr int kBootPacketHeaderBytes = 8;
+// The packet size counts the whole frame: framing and packet header come off
+// it, what is left is the image bytes one packet carries.
+constexpr int kBootPacketOverhead = kFramingBytes + kBootPacketHeaderBytes;
+constexpr uint8_t kBootPadByte = 0xFF;
+constexpr int kBootImageAlignment = 4;  // the image checksum covers the image padded to this
+// Boot-loader frames are bounded by the packet size the boot loader names,
+// not by the maximum frame size of the command channel; none is longer than
+// this.
+constexpr int kLargestBootFrame = 4096;
 constexpr uint16_t kProtocolVersion = 2;  // 2: frames carry a checksum; texts come in pages
 
 // Text queries (version, serial number): the question may carry a u16 byte

@@ -1,15 +1,129 @@
 // The firmware update window: queries the module's boot loader and writes a
 // firmware image. It owns a device handle of its own and opens the port only
 // while an operation runs; its layout comes from a skin file read at run
-// time rather than a dialog template. For now an empty page with the
-// operations the main window calls; they are filled in with the window.
+// time ("Download/Download_FW.xml" in "Skin/ENG" or "Skin/CHS" beside the
+// program) rather than a dialog template. The work itself is the firmware
+// transfer; this window shows what the transfer tells it, on the
+// user-interface thread and in the order it was told.
 #pragma once
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <QPointer>
+#include <QString>
+
+#include "firmware/FirmwareTransfer.h"
 #include "ui/DialogPage.h"
 
-class CDownloadDlg : public CDialogPage {
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTextEdit;
+
+// The skin folder for the interface language: "Skin/CHS" for Chinese,
+// "Skin/ENG" otherwise.
+QString DownloadSkinFolder();
+// The layout file inside the skin folder.
+constexpr const char* kDownloadLayoutFile = "Download/Download_FW.xml";
+// The image path holds at most this many characters.
+constexpr int kMaxImagePathChars = 259;
+
+class CDownloadDlg : public CDialogPage, private firmware::IFirmwareOutput {
     Q_OBJECT
 public:
     CDownloadDlg();
     ~CDownloadDlg() override;
+
+    // The controls of the layout, by their names in it.
+    QLabel* RunningModeText() const { return m_runningMode; }
+    QLabel* DeviceIdText() const { return m_deviceId; }
+    QComboBox* PartitionList() const { return m_partitionList; }
+    QWidget* BusyIndicator() const { return m_busy; }
+    QLabel* FileSizeText() const { return m_fileSize; }
+    QLabel* ChecksumText() const { return m_checksum; }
+    QLabel* ProgressText() const { return m_progressText; }
+    QProgressBar* ProgressBar() const { return m_progress; }
+    QTextEdit* Log() const { return m_log; }
+    QLineEdit* PathField() const { return m_pathField; }
+
+    const QString& ImagePath() const { return m_imagePath; }
+    uint32_t SelectedPartition() const;
+    bool InBootLoader() const;
+    bool IsBusy() const;
+    // How long the module gets to restart in its boot loader (tests shorten it).
+    void SetResetWait(std::chrono::milliseconds wait);
+
+    // The notifications of the layout's controls.
+    void OnUpdateFwInfoButton();
+    void OnPathButton();
+    void OnDownloadButton();
+    void OnClearEditButton();
+    void OnPathTextChanged(const QString& text);
+    void OnPartitionSelected();
+
+protected:
+    void OnInitDialog() override;
+    void StopWork() override;
+
+private:
+    bool LoadLayout();
+    void FindControls(QWidget* layout);
+    void ConnectControls();
+    void ReadSettings();
+    void ShowImagePath();
+    void StartOperation(firmware::FirmwareOperation operation);
+    firmware::FirmwarePort ReadPortFromMainWindow() const;
+    void DisableMainWindow();
+    void EnableMainWindow();
+
+    // IFirmwareOutput, called on the transfer's thread: each hands its
+    // values to the user-interface thread.
+    void AppendLog(const std::string& text) override;
+    void ScrollLogToEnd() override;
+    void SetRunningModeText(const std::string& text) override;
+    void SetDeviceIdText(const std::string& text) override;
+    void SetFileSizeText(const std::string& text) override;
+    void SetChecksumText(const std::string& text) override;
+    void SetProgressText(const std::string& text) override;
+    void SetProgressRange(uint32_t maximum) override;
+    void SetProgressValue(uint32_t value) override;
+    void ShowBusy(bool busy) override;
+    void ReplacePartitions(const std::vector<firmware::PartitionEntry>& entries) override;
+    void ShowMessage(const std::string& text, const std::string& caption) override;
+    void OnOperationFinished(firmware::FirmwareResult result) override;
+    template <typename Action>
+    void OnUiThread(Action action);
+    void SetLabelLater(QLabel* CDownloadDlg::*label, const std::string& text);
+
+    QLabel* m_runningMode = nullptr;
+    QLabel* m_deviceId = nullptr;
+    QComboBox* m_partitionList = nullptr;
+    QWidget* m_busy = nullptr;
+    QLabel* m_fileSize = nullptr;
+    QLabel* m_checksum = nullptr;
+    QLabel* m_progressText = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QTextEdit* m_log = nullptr;
+    QLineEdit* m_pathField = nullptr;
+    std::vector<QWidget*> m_buttons;  // the controls that start something
+
+    KVEL_RADAR_HANDLE m_ownDevice = nullptr;
+    std::unique_ptr<firmware::CFirmwareTransfer> m_transfer;
+    QString m_imagePath;
+    int m_progressShift = 0;  // a progress bar counts in int: large images in coarser steps
+    bool m_busyOperation = false;
+    std::vector<QPointer<QWidget>> m_disabledByUs;
+
+    // A message box the transfer waits for: answered on the user-interface
+    // thread, or given up when the window goes.
+    std::mutex m_promptMutex;
+    std::condition_variable m_promptAnswered;
+    uint64_t m_promptsAsked = 0;
+    uint64_t m_promptsAnswered = 0;
+    bool m_closing = false;
 };

@@ -187,9 +187,11 @@ TEST_F(EmulatedModule, FirmwareFormOpensTheLineOnlyAndBootCommandsGoThrough) {
                                                               TakeBootValue, &value, 3500),
               0);
     EXPECT_EQ(value, 2u);  // App0
+    // The software reset is never answered: the module restarts.
     EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x74, nullptr, 0,
-                                                              TakeBootValue, &value, 500),
-              KVEL_SEND_REFUSED);  // a code this module does not take
+                                                              TakeBootValue, &value, 100),
+              KVEL_SEND_TIMEOUT);
+    EXPECT_EQ(emulator->SoftwareResets(), 1u);
 }
 
 TEST_F(EmulatedModule, ModuleAtAnotherBaudRateDoesNotAnswerAndTheLogSaysWhy) {

@@ -270,20 +270,32 @@ TEST_F(SerialLineTest, FramesAboveTheMaximumAreNeverSent) {
     EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, -1, ids, values, 500));
     std::vector<uint8_t> big(64 - 12 + 1, 0);
     EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(
-                  device, 0x73, big.data(), static_cast<int>(big.size()), nullptr, nullptr, 500),
+                  device, 0x12, big.data(), static_cast<int>(big.size()), nullptr, nullptr, 500),
               KVEL_SEND_TOO_LONG);
     EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(
-        device, 0x73, big.data(), static_cast<int>(big.size())));
+        device, 0x12, big.data(), static_cast<int>(big.size())));
+    // Boot-loader frames answer to the boot loader's packet size, up to the
+    // largest boot frame, not to the command channel's maximum.
+    std::vector<uint8_t> beyondBoot(rp::kLargestBootFrame - 12 + 1, 0);
+    EXPECT_EQ(KVEL_Interface_RadarDevice_Protocol_SendCommand(device, 0x73, beyondBoot.data(),
+                                                              static_cast<int>(beyondBoot.size()),
+                                                              nullptr, nullptr, 500),
+              KVEL_SEND_TOO_LONG);
     EXPECT_EQ(commandsSeen.load(), 0);
 
     EXPECT_TRUE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 13, ids, values, 500));
     EXPECT_TRUE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 8, ids, values, 500));
     EXPECT_EQ(
         KVEL_Interface_RadarDevice_Protocol_SendCommand(
-            device, 0x73, big.data(), static_cast<int>(big.size()) - 1, nullptr, nullptr, 500),
+            device, 0x12, big.data(), static_cast<int>(big.size()) - 1, nullptr, nullptr, 500),
+        0);
+    std::vector<uint8_t> packet(1024 - 12, 0);
+    EXPECT_EQ(
+        KVEL_Interface_RadarDevice_Protocol_SendCommand(
+            device, 0x73, packet.data(), static_cast<int>(packet.size()), nullptr, nullptr, 500),
         0);
     play.join();
-    EXPECT_EQ(commandsSeen.load(), 3);
+    EXPECT_EQ(commandsSeen.load(), 4);
 }
 
 TEST_F(SerialLineTest, FrameSizeIsPositiveWithoutAnOpenLine) {

@@ -549,7 +549,36 @@ TEST_F(EmulatorTest, BootLoaderQueries) {
         EXPECT_EQ(U16(&reply.payload[0]), 0);
         EXPECT_EQ(U32(&reply.payload[2]), value);
     }
-    for (uint8_t code : {0x72, 0x73, 0x74}) EXPECT_EQ(m_host.Ask(code).status, 2);
+    // An application takes no image: its boot-loader status refuses.
+    for (uint8_t code : {0x72, 0x73}) {
+        auto reply = m_host.Ask(code);
+        ASSERT_TRUE(reply) << int(code);
+        EXPECT_EQ(reply.status, 0);
+        ASSERT_EQ(reply.payload.size(), 6u);
+        EXPECT_EQ(U16(&reply.payload[0]), 1);
+    }
+}
+
+// A software reset: no answer, nothing heard while the module restarts, then
+// the boot loader answers without command mode.
+TEST_F(EmulatorTest, SoftwareResetRestartsInTheBootLoader) {
+    Options options = Fast();
+    options.resetDelay = std::chrono::milliseconds(300);
+    Serve(options);
+    EXPECT_EQ(m_host.Ask(0x74, {}, 100).status, 4);  // an application wants command mode
+    EnterCommandMode();
+    const auto sent = Clock::now();
+    EXPECT_FALSE(m_host.Ask(0x74, {}, 100));
+    EXPECT_FALSE(m_host.Ask(0x70, {}, 100));  // restarting: heard by nobody
+    EXPECT_EQ(m_module->SoftwareResets(), 1u);
+    Reply reply;
+    while (!reply && Clock::now() - sent < std::chrono::seconds(3))
+        reply = m_host.Ask(0x70, {}, 100);
+    ASSERT_TRUE(reply);
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(300));
+    ASSERT_EQ(reply.payload.size(), 6u);
+    EXPECT_EQ(U32(&reply.payload[2]), 1u);  // BootLoader
+    EXPECT_EQ(m_module->RunningMode(), 1u);
 }
 
 TEST_F(EmulatorTest, AnotherLineSpeedGetsNoAnswer) {

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "FirmwareCommands.h"
 
 #include <strings.h>
 #include <algorithm>
@@ -21,6 +22,8 @@
 namespace radarcli {
 namespace {
 
+enum class FirmwareOperation { Query, Download };
+
 constexpr int kDefaultBaud = 115200;
 constexpr const char* kLineLostText = "not connected: the line to the module went away";
 
@@ -39,6 +42,12 @@ const char* const kUsage =
     "                            one line per object report: state, distance (m) and\n"
     "                            the 16 gate energies (dB); --raw keeps the bytes as\n"
     "                            received in a radar data file. Ctrl+C ends it.\n"
+    "  firmware query            the running firmware, the device ID and the\n"
+    "                            program partitions\n"
+    "  firmware flash FILE --partition App0|App1\n"
+    "                            write a firmware image into a program partition,\n"
+    "                            resetting the module into its boot loader first\n"
+    "                            (--reset-wait MS: the time it gets for that, 2000)\n"
     "\n"
     "Options:\n"
     "  --port N      serial port number (default: the first listed)\n"
@@ -57,6 +66,8 @@ struct Options {
     std::optional<long long> count;
     std::optional<double> seconds;
     std::string rawFile;
+    std::string partition;
+    std::optional<int> resetWaitMs;
     std::vector<std::string> words;  // the command and its operands
 };
 
@@ -139,6 +150,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             auto text = operand("a file name");
             if (!text) return std::nullopt;
             options.rawFile = *text;
+        } else if (arg == "--reset-wait") {
+            auto text = operand("a number of milliseconds");
+            if (!text) return std::nullopt;
+            if (!ParseInteger(*text, 0, 600000, &integer)) {
+                *error = "bad reset wait \"" + *text + "\"";
+                return std::nullopt;
+            }
+            options.resetWaitMs = static_cast<int>(integer);
+        } else if (arg == "--partition") {
+            auto text = operand("a partition");
+            if (!text) return std::nullopt;
+            options.partition = *text;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             *error = "unknown option " + arg;
             return std::nullopt;
@@ -254,8 +277,11 @@ public:
     int ParamsLoad(const std::string& file);
     int ParamsSave(const std::string& file);
     int Stream();
+    int Firmware(FirmwareOperation operation, const std::string& imageFile);
 
 private:
+    // The port given, or the first listed; 0 with *failure set when none.
+    int ChoosePort(int* failure);
     // The window's connect sequence: afterwards m_identity and m_params hold
     // what the module said.
     int Connect();
@@ -296,18 +322,41 @@ int Session::Ports() {
     return kExitOk;
 }
 
-int Session::Connect() {
-    int port = 0;
+int Session::ChoosePort(int* failure) {
+    *failure = kExitOk;
     if (m_options.port) {
-        port = *m_options.port;
-        if (SerialPortDevicePath(port).empty()) {
-            return Fail(kExitNotConnected, "no serial port " + std::to_string(port));
+        if (SerialPortDevicePath(*m_options.port).empty()) {
+            *failure = Fail(kExitNotConnected, "no serial port " + std::to_string(*m_options.port));
         }
-    } else {
-        const std::vector<SerialPortInfo> ports = ListSerialPorts();
-        if (ports.empty()) return Fail(kExitNotConnected, "no serial port present");
-        port = ports.front().number;
+        return *m_options.port;
     }
+    const std::vector<SerialPortInfo> ports = ListSerialPorts();
+    if (ports.empty()) {
+        *failure = Fail(kExitNotConnected, "no serial port present");
+        return 0;
+    }
+    return ports.front().number;
+}
+
+// The firmware commands open the port themselves, in the boot loader's form.
+int Session::Firmware(FirmwareOperation operation, const std::string& imageFile) {
+    int failure = kExitOk;
+    FirmwareRequest request;
+    request.port = ChoosePort(&failure);
+    if (failure != kExitOk) return failure;
+    request.baud = m_options.baud;
+    request.imageFile = imageFile;
+    request.partition = m_options.partition;
+    if (m_options.resetWaitMs)
+        request.resetWait = std::chrono::milliseconds(*m_options.resetWaitMs);
+    return operation == FirmwareOperation::Query ? FirmwareQuery(request, m_out, m_err, m_stop)
+                                                 : FirmwareFlash(request, m_out, m_err, m_stop);
+}
+
+int Session::Connect() {
+    int failure = kExitOk;
+    const int port = ChoosePort(&failure);
+    if (failure != kExitOk) return failure;
     m_device = KVEL_Interface_RadarDevice_Serial_Create();
     if (!m_device) return Fail(kExitNotConnected, "cannot create a device handle");
     m_connection = RadarConnection(m_device);
@@ -528,11 +577,20 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
     if (streamOptions && command != "stream") {
         return usage("--count, --seconds and --raw belong to stream");
     }
+    const bool flash = command == "firmware" && words.size() == 3 && words[1] == "flash";
+    if ((!options.partition.empty() || options.resetWaitMs) && !flash) {
+        return usage("--partition and --reset-wait belong to firmware flash");
+    }
+    if (flash && options.partition.empty()) return usage("firmware flash needs --partition");
 
     Session session(options, out, err, stop);
     if (command == "ports" && words.size() == 1) return session.Ports();
     if (command == "info" && words.size() == 1) return session.Info();
     if (command == "stream" && words.size() == 1) return session.Stream();
+    if (command == "firmware" && words.size() == 2 && words[1] == "query") {
+        return session.Firmware(FirmwareOperation::Query, "");
+    }
+    if (flash) return session.Firmware(FirmwareOperation::Download, words[2]);
     if (command == "params" && words.size() >= 2) {
         const std::string& sub = words[1];
         if (sub == "get" && words.size() == 2) return session.ParamsGet();

@@ -259,3 +259,81 @@ TEST_F(RadarCliTest, RefusingModuleIsReportedAsNoAnswer) {
 }
 
 }  // namespace
+
+namespace {
+
+class RadarCliFirmwareTest : public RadarCliTest {
+protected:
+    // The firmware texts follow the locale's language; these tests read the
+    // English ones.
+    void SetUp() override {
+        setenv("LC_ALL", "C", 1);
+        RadarCliTest::SetUp();
+    }
+    void StartBootLoader(uint32_t runningMode, uint32_t partitions = 3, int64_t refused = -1) {
+        emulator::Options options;
+        options.realTiming = false;
+        options.runningMode = runningMode;
+        options.partitionMask = partitions;
+        options.refusedPacket = refused;
+        options.resetDelay = std::chrono::milliseconds(20);
+        Start(options);
+    }
+    std::string WriteImage(size_t size) {
+        std::string image(size, '\0');
+        for (size_t i = 0; i < size; ++i) image[i] = static_cast<char>(i * 7 + 3);
+        const fs::path path = m_folder / "image.bin";
+        std::ofstream(path, std::ios::binary) << image;
+        m_image = image;
+        return path.string();
+    }
+    std::string Held(uint32_t partition) const {
+        const std::vector<uint8_t> held = m_module->BootImage(partition);
+        return std::string(held.begin(), held.end());
+    }
+    std::string m_image;
+};
+
+TEST_F(RadarCliFirmwareTest, QueryPrintsTheWindowsTexts) {
+    const Result query = Cli({"firmware", "query"});
+    EXPECT_EQ(query.code, radarcli::kExitOk) << query.err;
+    EXPECT_EQ(query.out,
+              "Obtaining firmware information\nCurrent Firmware: App0\n"
+              "Device ID: 0x5a0105\nPartitions: App0 App1\n");
+}
+
+TEST_F(RadarCliFirmwareTest, FlashResetsIntoTheBootLoaderAndWritesTheImage) {
+    StartBootLoader(rp::kRunningModeApp0);
+    const std::string file = WriteImage(3001);
+    const Result flash =
+        Cli({"firmware", "flash", file, "--partition", "App1", "--reset-wait", "100"});
+    EXPECT_EQ(flash.code, radarcli::kExitOk) << flash.err << flash.out;
+    EXPECT_EQ(m_module->SoftwareResets(), 1u);
+    EXPECT_EQ(Held(rp::kPartitionApp1), m_image);
+    EXPECT_NE(flash.out.find("Size of bin file: 3001 byte\n"), std::string::npos) << flash.out;
+    EXPECT_TRUE(flash.out.ends_with("Downloading… \nDownload successful! \n")) << flash.out;
+}
+
+TEST_F(RadarCliFirmwareTest, FlashFailuresHaveTheirExitCodes) {
+    StartBootLoader(rp::kRunningModeBootLoader, 0x1, 2);
+    const std::string file = WriteImage(5000);
+    EXPECT_EQ(Cli({"firmware", "flash", file}).code, radarcli::kExitUsage);
+    EXPECT_EQ(Cli({"firmware", "flash", file, "--partition", "App2"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(Cli({"firmware", "query", "--partition", "App0"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(
+        Cli({"firmware", "flash", (m_folder / "none.bin").string(), "--partition", "App0"}).code,
+        radarcli::kExitFileError);
+
+    const Result absent = Cli({"firmware", "flash", file, "--partition", "App1"});
+    EXPECT_EQ(absent.code, radarcli::kExitNoAnswer);
+    EXPECT_EQ(absent.err, "radar-cli: the module has no partition App1\n");
+
+    const Result refused = Cli({"firmware", "flash", file, "--partition", "App0"});
+    EXPECT_EQ(refused.code, radarcli::kExitNoAnswer);
+    EXPECT_NE(refused.out.find("Failed to download, serial no.: 2, error code: 7\n"),
+              std::string::npos)
+        << refused.out;
+    EXPECT_EQ(m_module->SoftwareResets(), 0u);  // it ran its boot loader already
+}
+
+}  // namespace

@@ -1,0 +1,405 @@
+#include "firmware/FirmwareTransfer.h"
+
+#include <memory>
+
+#include "device/RadarProtocol.h"
+#include "firmware/TextFormat.h"
+
+namespace firmware {
+
+namespace rp = radar_protocol;
+
+namespace {
+
+// String-table identifiers of the transfer's texts.
+enum TextId : int {
+    kTextNote = 10001,
+    kTextNoPort = 10403,
+    kTextOpenFailed = 10404,
+    kTextQueryStart = 10405,
+    kTextCommandModeFailed = 10406,
+    kTextModeFailed = 10407,
+    kTextDeviceIdFailed = 10408,
+    kTextPartitionsFailed = 10409,
+    kTextBadImage = 10410,
+    kTextNoPartition = 10411,
+    kTextResetFailed = 10412,
+    kTextImageInfoFailed = 10413,
+    kTextPacketFailed = 10414,
+    kTextDownloading = 10415,
+    kTextDownloaded = 10416,
+    kTextFileSize = 10417,
+    kTextChecksum = 10418,
+    kTextProgress = 10419,
+    kTextPacketTooSmall = 10420,
+    kTextDeviceId = 10421,
+    kTextRunningMode = 10422,
+    kTextDeviceIdUnknown = 10423,
+};
+
+// Arguments of the port open and of command mode for the boot loader: two
+// tries, no handshake on opening, 50 ms for each reply.
+constexpr int kOpenAttempts = 2;
+constexpr int kHandshakeTimeoutMs = 50;
+constexpr int kQueryTimeoutMs = 3500;
+constexpr int kImageInfoTimeoutMs = 10000;
+constexpr int kPacketTimeoutMs = 3500;
+constexpr uint32_t kPacketSizeMask = 0xFFFF;
+
+const char* RunningModeName(uint32_t mode) {
+    switch (mode) {
+        case rp::kRunningModeBootLoader:
+            return "BootLoader";
+        case rp::kRunningModeApp0:
+            return "App0";
+        case rp::kRunningModeApp1:
+            return "App1";
+        default:
+            return "Unknown";
+    }
+}
+
+void PutU32(std::vector<uint8_t>* out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void SetU32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t ByteSum(const uint8_t* data, size_t size) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < size; ++i) sum += data[i];
+    return sum;
+}
+
+}  // namespace
+
+uint16_t ParseBootReply(void*, const uint8_t* payload, int length, void* context) {
+    if (length != rp::kBootReplyBytes) return kBootReplyLengthError;
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(payload[2 + i]) << (8 * i);
+    *static_cast<uint32_t*>(context) = value;
+    return static_cast<uint16_t>(payload[0] | (payload[1] << 8));
+}
+
+int ImagePaddingCount(size_t size) {
+    return static_cast<int>((rp::kBootImageAlignment - size % rp::kBootImageAlignment) %
+                            rp::kBootImageAlignment);
+}
+
+uint32_t ImageChecksum(const uint8_t* image, size_t size) {
+    return ByteSum(image, size) + rp::kBootPadByte * static_cast<uint32_t>(ImagePaddingCount(size));
+}
+
+std::vector<PartitionEntry> PartitionsFromMask(uint32_t mask) {
+    std::vector<PartitionEntry> entries;
+    for (int bit = 0; bit < 32; ++bit) {
+        const uint32_t value = uint32_t{1} << bit;
+        if ((mask & value) == 0) continue;
+        const char* text = value == rp::kPartitionApp0   ? "App0"
+                           : value == rp::kPartitionApp1 ? "App1"
+                                                         : "Unknown";
+        entries.push_back({text, value});
+    }
+    return entries;
+}
+
+// The image file, read whole, in the common library's buffer.
+struct CFirmwareTransfer::Image {
+    explicit Image(const std::wstring& path) { size = ReadFileDataW(path.c_str(), &bytes); }
+    ~Image() { ReleaseFileData(bytes); }
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+};
+
+CFirmwareTransfer::CFirmwareTransfer(KVEL_RADAR_HANDLE device, IFirmwareOutput& output,
+                                     FirmwareTexts texts)
+    : m_device(device), m_output(output), m_texts(std::move(texts)) {}
+
+CFirmwareTransfer::~CFirmwareTransfer() { Stop(); }
+
+bool CFirmwareTransfer::Start(FirmwareOperation operation, const FirmwarePort& port,
+                              std::wstring imagePath) {
+    // An operation that has told its end is only returning: wait for that.
+    if (m_thread.IsRunning() && !m_ended.load()) return false;
+    m_thread.StopThread();
+    m_ended.store(false);
+    m_operation = operation;
+    m_port = port;
+    m_imagePath = std::move(imagePath);
+    m_stop.store(false);
+    return m_thread.StartThread("Download", this, static_cast<uint64_t>(operation), 0, 0x400000,
+                                0) != 0;
+}
+
+void CFirmwareTransfer::Stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop.store(true);
+    }
+    m_stopSignal.notify_all();
+    m_thread.StopThread();
+}
+
+bool CFirmwareTransfer::IsRunning() const { return m_thread.IsRunning(); }
+
+std::string CFirmwareTransfer::ErrorText() const {
+    std::lock_guard lock(m_mutex);
+    return m_errorText;
+}
+
+int CFirmwareTransfer::ThreadFunc(uint64_t) {
+    DbgOutputA(2, "Firmware worker starts\r\n");
+    Run(m_operation, m_port, m_imagePath);
+    DbgOutputA(2, "Firmware worker ends\r\n");
+    return 0;
+}
+
+FirmwareResult CFirmwareTransfer::Run(FirmwareOperation operation, const FirmwarePort& port,
+                                      const std::wstring& imagePath) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_errorText.clear();
+    }
+    FirmwareResult result = FirmwareResult::Done;
+    if (!port.chosen) {
+        Message(kTextNoPort);
+        result = FirmwareResult::NoPort;
+    } else if (!OpenPort(port)) {
+        Message(kTextOpenFailed);
+        result = FirmwareResult::OpenFailed;
+    } else if (operation == FirmwareOperation::Query) {
+        result = Query();
+    } else {
+        result = Download(port, imagePath);
+    }
+    // Told last: whoever hears it may start the next operation at once.
+    m_ended.store(true);
+    m_output.OnOperationFinished(result);
+    return result;
+}
+
+std::string CFirmwareTransfer::Text(int id) const { return m_texts ? m_texts(id) : std::string(); }
+
+// The failure in words, without the line end the log gives it.
+void CFirmwareTransfer::Fail(const std::string& text) {
+    std::string words = text;
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' '))
+        words.pop_back();
+    std::lock_guard lock(m_mutex);
+    m_errorText = words;
+}
+
+void CFirmwareTransfer::Message(int id) {
+    const std::string text = Text(id);
+    Fail(text);
+    m_output.ShowMessage(text, Text(kTextNote));
+}
+
+void CFirmwareTransfer::Log(const std::string& text) { m_output.AppendLog(text); }
+
+void CFirmwareTransfer::LogFailure(const std::string& text) {
+    Fail(text);
+    Log(text);
+}
+
+bool CFirmwareTransfer::OpenPort(const FirmwarePort& port) {
+    return KVEL_Interface_RadarDevice_Serial_OpenByPortNum(m_device, port.portNumber, port.baudRate,
+                                                           kOpenAttempts, 0, 0, 0,
+                                                           kHandshakeTimeoutMs) != 0;
+}
+
+uint16_t CFirmwareTransfer::Send(uint8_t code, const std::vector<uint8_t>& payload, uint32_t* ack,
+                                 int timeoutMs) {
+    return KVEL_Interface_RadarDevice_Protocol_SendCommand(
+        m_device, code, payload.empty() ? nullptr : payload.data(),
+        static_cast<int>(payload.size()), &ParseBootReply, ack, timeoutMs);
+}
+
+// --- query -----------------------------------------------------------------
+
+FirmwareResult CFirmwareTransfer::Query() {
+    Log(Text(kTextQueryStart));
+    if (KVEL_Interface_RadarDevice_StartCmdMode(m_device, kOpenAttempts, kHandshakeTimeoutMs) ==
+        0) {
+        Log(Text(kTextCommandModeFailed));
+    }
+    uint32_t ack = 0;
+    FirmwareResult result = QueryRunningMode(&ack);
+    if (result == FirmwareResult::Done) result = QueryDeviceId(&ack);
+    if (result == FirmwareResult::Done) result = QueryPartitions(&ack);
+    // The boot loader is left in command mode: it is where the download
+    // that follows begins.
+    if (m_bootLoaderFlag.load() == 0) KVEL_Interface_RadarDevice_StopCmdMode(m_device);
+    m_output.ScrollLogToEnd();
+    KVEL_Interface_RadarDevice_Serial_Close(m_device);
+    return result;
+}
+
+FirmwareResult CFirmwareTransfer::QueryRunningMode(uint32_t* ack) {
+    *ack = 0;
+    const std::string format = Text(kTextRunningMode);
+    if (Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs) != 0) {
+        LogFailure(Text(kTextModeFailed));
+        m_output.SetRunningModeText(FormatText(format, {std::string("Unknown")}));
+        return FirmwareResult::NoAnswer;
+    }
+    m_bootLoaderFlag.store(*ack == rp::kRunningModeBootLoader ? 1 : 0);
+    m_output.SetRunningModeText(FormatText(format, {std::string(RunningModeName(*ack))}));
+    return FirmwareResult::Done;
+}
+
+FirmwareResult CFirmwareTransfer::QueryDeviceId(uint32_t* ack) {
+    *ack = 0;
+    if (Send(rp::kCmdBootDeviceId, {}, ack, kQueryTimeoutMs) != 0) {
+        LogFailure(Text(kTextDeviceIdFailed));
+        m_output.SetDeviceIdText(Text(kTextDeviceIdUnknown));
+        return FirmwareResult::NoAnswer;
+    }
+    const std::string text = FormatText(Text(kTextDeviceId), {static_cast<int64_t>(*ack)});
+    Log(text);
+    m_output.SetDeviceIdText(text);
+    return FirmwareResult::Done;
+}
+
+FirmwareResult CFirmwareTransfer::QueryPartitions(uint32_t* ack) {
+    if (Send(rp::kCmdBootPartitions, {}, ack, kQueryTimeoutMs) != 0) {
+        LogFailure(Text(kTextPartitionsFailed));
+        return FirmwareResult::NoAnswer;
+    }
+    m_partitionMask.store(*ack);
+    const std::vector<PartitionEntry> entries = PartitionsFromMask(*ack);
+    m_output.ReplacePartitions(entries);
+    m_selectedPartition.store(entries.empty() ? 0 : entries.front().bit);
+    return FirmwareResult::Done;
+}
+
+// --- download --------------------------------------------------------------
+
+FirmwareResult CFirmwareTransfer::Download(const FirmwarePort& port,
+                                           const std::wstring& imagePath) {
+    FirmwareResult result = FirmwareResult::Done;
+    std::unique_ptr<Image> image;
+    uint32_t ack = 0;
+    if (m_selectedPartition.load() == 0) {
+        Message(kTextNoPartition);
+        result = FirmwareResult::NoPartition;
+    } else if (image = std::make_unique<Image>(imagePath);
+               image->size == 0 || image->size > UINT32_MAX) {
+        // An image whose size does not fit the image information is as
+        // unusable as an empty one.
+        Message(kTextBadImage);
+        result = FirmwareResult::BadImage;
+    } else if (m_bootLoaderFlag.load() == 0) {
+        result = ResetIntoBootLoader(port, &ack);
+    }
+    if (result == FirmwareResult::Done) result = SendImageInformation(*image, &ack);
+    // Clean-up, whichever way the download ended.
+    m_output.ScrollLogToEnd();
+    image.reset();
+    KVEL_Interface_RadarDevice_Serial_Close(m_device);
+    m_output.ShowBusy(false);
+    return result;
+}
+
+// The module runs an application (or was never asked): it is told to restart
+// in its boot loader, given time to, and asked whether it did.
+FirmwareResult CFirmwareTransfer::ResetIntoBootLoader(const FirmwarePort& port, uint32_t* ack) {
+    KVEL_Interface_RadarDevice_StartCmdMode(m_device, kOpenAttempts, kHandshakeTimeoutMs);
+    KVEL_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(m_device, rp::kCmdBootSoftwareReset,
+                                                               nullptr, 0);
+    if (!WaitUnlessStopped(m_resetWait)) return FirmwareResult::Stopped;
+    const bool reopened = OpenPort(port);
+    if (!reopened || Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs) != 0 ||
+        *ack != rp::kRunningModeBootLoader) {
+        LogFailure(Text(kTextResetFailed));
+        return FirmwareResult::NoAnswer;
+    }
+    return FirmwareResult::Done;
+}
+
+bool CFirmwareTransfer::WaitUnlessStopped(std::chrono::milliseconds wait) {
+    std::unique_lock lock(m_mutex);
+    const bool stopped = m_stopSignal.wait_for(lock, wait, [this] { return m_stop.load(); });
+    if (stopped) m_errorText = "stopped";
+    return !stopped;
+}
+
+FirmwareResult CFirmwareTransfer::SendImageInformation(const Image& image, uint32_t* ack) {
+    const uint32_t size = static_cast<uint32_t>(image.size);
+    const uint32_t checksum = ImageChecksum(image.bytes, image.size);
+    m_output.SetFileSizeText(FormatText(Text(kTextFileSize), {static_cast<int64_t>(size)}));
+    m_output.SetChecksumText(FormatText(Text(kTextChecksum), {static_cast<int64_t>(checksum)}));
+    m_output.SetProgressText(FormatText(Text(kTextProgress), {0.0}));
+    m_output.SetProgressRange(size);
+    m_output.SetProgressValue(0);
+    m_imageBytes.store(size);
+    m_bytesSent.store(0);
+    m_output.ShowBusy(true);
+
+    std::vector<uint8_t> information;
+    PutU32(&information, m_selectedPartition.load());
+    PutU32(&information, size);
+    PutU32(&information, checksum);
+    if (Send(rp::kCmdBootImageInfo, information, ack, kImageInfoTimeoutMs) != 0) {
+        LogFailure(FormatText(Text(kTextImageInfoFailed), {static_cast<int64_t>(*ack)}));
+        return FirmwareResult::NoAnswer;
+    }
+    const int packetSize = static_cast<int>(*ack & kPacketSizeMask);
+    if (packetSize <= rp::kBootPacketOverhead) {
+        LogFailure(Text(kTextPacketTooSmall));
+        return FirmwareResult::NoAnswer;
+    }
+    Log(Text(kTextDownloading));
+    return SendPackets(image, packetSize - rp::kBootPacketOverhead, ack);
+}
+
+// One packet at a time, each built once the one before was taken; the last
+// one is padded like the image checksum when it is shorter than a chunk.
+FirmwareResult CFirmwareTransfer::SendPackets(const Image& image, int chunk, uint32_t* ack) {
+    const uint32_t size = static_cast<uint32_t>(image.size);
+    const int padding = ImagePaddingCount(image.size);
+    std::vector<uint8_t> packet;
+    packet.reserve(static_cast<size_t>(rp::kBootPacketHeaderBytes + chunk));
+    uint32_t position = 0;
+    uint32_t remaining = size;
+    for (uint32_t index = 0;; ++index) {
+        if (m_stop.load()) {
+            Fail("stopped");
+            return FirmwareResult::Stopped;
+        }
+        const bool full = static_cast<uint32_t>(chunk) <= remaining;
+        const uint32_t count = full ? static_cast<uint32_t>(chunk) : remaining;
+        const int pad = full ? 0 : padding;
+        remaining -= count;
+        packet.assign(rp::kBootPacketHeaderBytes, 0);
+        packet.insert(packet.end(), image.bytes + position, image.bytes + position + count);
+        packet.insert(packet.end(), static_cast<size_t>(pad), rp::kBootPadByte);
+        SetU32(&packet[0], index);
+        SetU32(&packet[4], ByteSum(image.bytes + position, count) +
+                               rp::kBootPadByte * static_cast<uint32_t>(pad));
+        if (Send(rp::kCmdBootImagePacket, packet, ack, kPacketTimeoutMs) != 0) {
+            LogFailure(FormatText(Text(kTextPacketFailed),
+                                  {static_cast<int64_t>(index), static_cast<int64_t>(*ack)}));
+            return FirmwareResult::NoAnswer;
+        }
+        position += count;
+        ShowProgress(position, size);
+        if (remaining == 0) break;
+    }
+    Log(Text(kTextDownloaded));
+    return FirmwareResult::Done;
+}
+
+void CFirmwareTransfer::ShowProgress(uint32_t position, uint32_t size) {
+    m_bytesSent.store(position);
+    m_output.SetProgressText(FormatText(Text(kTextProgress), {position * 100.0 / size}));
+    m_output.SetProgressValue(position);
+}
+
+}  // namespace firmware

@@ -1,0 +1,174 @@
+// The firmware transfer: asks the module's boot loader for its state, or
+// writes a firmware image into one of its program partitions. It runs as a
+// job on its own thread ("Download") over a device handle that it is given
+// and opens only while an operation runs; everything it shows goes through
+// IFirmwareOutput, so the firmware window, radar-cli and the tests share it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/KVEL_Common.h"
+#include "device/KVEL_DataProcess.h"
+
+namespace firmware {
+
+enum class FirmwareOperation : uint64_t { Download = 0, Query = 1 };
+
+enum class FirmwareResult {
+    Done,
+    NoPort,       // no port chosen
+    OpenFailed,   // the port did not open
+    NoPartition,  // download without a partition chosen
+    BadImage,     // the image file is empty or cannot be read
+    NoAnswer,     // the module did not answer, or refused, a command
+    Stopped,      // told to stop before the end
+};
+
+// The port chosen in the connection panel, read when an operation starts.
+struct FirmwarePort {
+    bool chosen = false;
+    int portNumber = 0;
+    int baudRate = 115200;
+};
+
+struct PartitionEntry {
+    std::string text;  // "App0", "App1" or "Unknown"
+    uint32_t bit = 0;
+};
+
+// Where the transfer shows what it does. Texts are UTF-8 and carry their own
+// line ends. Calls come from the transfer's thread, in the order they are
+// to be shown.
+class IFirmwareOutput {
+public:
+    virtual ~IFirmwareOutput() = default;
+    virtual void AppendLog(const std::string& text) = 0;
+    virtual void ScrollLogToEnd() = 0;
+    virtual void SetRunningModeText(const std::string& text) = 0;
+    virtual void SetDeviceIdText(const std::string& text) = 0;
+    virtual void SetFileSizeText(const std::string& text) = 0;
+    virtual void SetChecksumText(const std::string& text) = 0;
+    virtual void SetProgressText(const std::string& text) = 0;
+    virtual void SetProgressRange(uint32_t maximum) = 0;
+    virtual void SetProgressValue(uint32_t value) = 0;
+    virtual void ShowBusy(bool busy) = 0;
+    // Clears the partition list, adds the entries and selects the first.
+    virtual void ReplacePartitions(const std::vector<PartitionEntry>& entries) = 0;
+    // A message box with the information icon; returns once it is answered.
+    virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    // The operation has ended (on the transfer's thread, after all else).
+    // The next one may be started as soon as this is heard, though not from
+    // within this call: it runs on the thread that Start waits for.
+    virtual void OnOperationFinished(FirmwareResult result) = 0;
+};
+
+// The text of a string-table identifier, UTF-8, in the interface language.
+using FirmwareTexts = std::function<std::string(int id)>;
+
+// What the parser of boot-loader replies answers to a reply that is not
+// exactly six bytes long.
+constexpr uint16_t kBootReplyLengthError = 0xA005;
+
+// The reply handler for boot-loader commands: a reply of exactly six bytes
+// (u16 status, u32 value) stores its value in *(uint32_t*)context and
+// returns its status; any other length returns kBootReplyLengthError and
+// leaves the value alone.
+uint16_t ParseBootReply(void* reserved, const uint8_t* payload, int length, void* context);
+
+// The checksum of the image padded with 0xFF to a multiple of four bytes,
+// and how many such bytes that takes.
+uint32_t ImageChecksum(const uint8_t* image, size_t size);
+int ImagePaddingCount(size_t size);
+
+// "App0" (bit 0), "App1" (bit 1), "Unknown" for any other bit of the mask,
+// from bit 0 upwards.
+std::vector<PartitionEntry> PartitionsFromMask(uint32_t mask);
+
+class CFirmwareTransfer : private IThreadFuncInterface {
+public:
+    CFirmwareTransfer(KVEL_RADAR_HANDLE device, IFirmwareOutput& output, FirmwareTexts texts);
+    ~CFirmwareTransfer() override;  // stops a running operation
+    CFirmwareTransfer(const CFirmwareTransfer&) = delete;
+    CFirmwareTransfer& operator=(const CFirmwareTransfer&) = delete;
+
+    // Runs one operation on the "Download" thread. False while one runs
+    // that has not yet told its end.
+    bool Start(FirmwareOperation operation, const FirmwarePort& port, std::wstring imagePath);
+    // Runs one operation on the calling thread.
+    FirmwareResult Run(FirmwareOperation operation, const FirmwarePort& port,
+                       const std::wstring& imagePath);
+    // Tells a running operation to end (between packets) and waits for it.
+    void Stop();
+    bool IsRunning() const;
+
+    // Carried from one operation to the next: whether the last query found
+    // the boot loader running, and the partition to download into.
+    bool InBootLoader() const { return m_bootLoaderFlag.load() != 0; }
+    uint32_t SelectedPartition() const { return m_selectedPartition.load(); }
+    void SetSelectedPartition(uint32_t bit) { m_selectedPartition.store(bit); }
+    // The partitions the last successful partition query found.
+    uint32_t PartitionMask() const { return m_partitionMask.load(); }
+
+    // Progress of the running download, in image bytes.
+    uint32_t BytesSent() const { return m_bytesSent.load(); }
+    uint32_t ImageBytes() const { return m_imageBytes.load(); }
+    // The last operation's failure in words (empty after success).
+    std::string ErrorText() const;
+
+    // How long the module is given to restart in its boot loader after the
+    // software reset.
+    void SetResetWait(std::chrono::milliseconds wait) { m_resetWait = wait; }
+
+private:
+    struct Image;
+    int ThreadFunc(uint64_t param) override;
+    std::string Text(int id) const;
+    void Fail(const std::string& text);
+    void Message(int id);
+    void Log(const std::string& text);
+    void LogFailure(const std::string& text);
+    bool OpenPort(const FirmwarePort& port);
+
+    FirmwareResult Query();
+    FirmwareResult QueryRunningMode(uint32_t* ack);
+    FirmwareResult QueryDeviceId(uint32_t* ack);
+    FirmwareResult QueryPartitions(uint32_t* ack);
+    FirmwareResult Download(const FirmwarePort& port, const std::wstring& imagePath);
+    FirmwareResult ResetIntoBootLoader(const FirmwarePort& port, uint32_t* ack);
+    FirmwareResult SendImageInformation(const Image& image, uint32_t* ack);
+    FirmwareResult SendPackets(const Image& image, int chunk, uint32_t* ack);
+    void ShowProgress(uint32_t position, uint32_t size);
+    uint16_t Send(uint8_t code, const std::vector<uint8_t>& payload, uint32_t* ack, int timeoutMs);
+    bool WaitUnlessStopped(std::chrono::milliseconds wait);
+
+    KVEL_RADAR_HANDLE m_device;
+    IFirmwareOutput& m_output;
+    FirmwareTexts m_texts;
+    CBaseThread m_thread;
+
+    std::atomic<uint32_t> m_bootLoaderFlag{0};
+    std::atomic<uint32_t> m_selectedPartition{0};
+    std::atomic<uint32_t> m_partitionMask{0};
+    std::atomic<uint32_t> m_bytesSent{0};
+    std::atomic<uint32_t> m_imageBytes{0};
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_ended{true};  // the last operation has told its end
+    std::chrono::milliseconds m_resetWait{2000};
+    mutable std::mutex m_mutex;  // the error text and the stop wait
+    std::condition_variable m_stopSignal;
+    std::string m_errorText;
+
+    // Handed from Start to the thread.
+    FirmwareOperation m_operation = FirmwareOperation::Query;
+    FirmwarePort m_port;
+    std::wstring m_imagePath;
+};
+
+}  // namespace firmware

@@ -1,0 +1,32 @@
+// radar-cli's firmware commands: the firmware transfer the window runs, its
+// log on standard output and a progress bar on a terminal.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace radarcli {
+
+struct FirmwareRequest {
+    int port = 0;
+    int baud = 115200;
+    std::string imageFile;  // flash only
+    std::string partition;  // flash only: "App0", "App1" or a partition bit
+    // flash only: how long the module gets to restart in its boot loader
+    std::chrono::milliseconds resetWait{2000};
+};
+
+// "firmware query": running mode, device ID and partitions.
+int FirmwareQuery(const FirmwareRequest& request, std::FILE* out, std::FILE* err,
+                  const std::atomic<int>* stop);
+// "firmware flash FILE --partition P": a query, then the download.
+int FirmwareFlash(const FirmwareRequest& request, std::FILE* out, std::FILE* err,
+                  const std::atomic<int>* stop);
+// The partition bit of "App0", "App1" or a number with one bit set.
+std::optional<uint32_t> ParsePartition(const std::string& text);
+
+}  // namespace radarcli
