@@ -84,6 +84,132 @@ KVEL_PICTURE_API int Gdiplus_BitmapLastError(KvelPicture* picture);
 /* Deletes the picture; null is ignored. */
 KVEL_PICTURE_API void Gdiplus_DeleteBitmap(KvelPicture* picture);
 
+/* ------------------------------------------------------------------------
+ * Conversion, resizing, drawing, regions and saving. */
+
+/* Rectangles and points in pixels; rectangles start at (x, y) and span
+ * width x height pixels. Functions that take a rectangle pointer "or the
+ * whole picture" use the whole picture for null. */
+typedef struct KvelPictureRect {
+    int x;
+    int y;
+    int width;
+    int height;
+} KvelPictureRect;
+typedef struct KvelPictureRectF {
+    float x;
+    float y;
+    float width;
+    float height;
+} KvelPictureRectF;
+typedef struct KvelPicturePoint {
+    int x;
+    int y;
+} KvelPicturePoint;
+typedef struct KvelPictureSize {
+    int width;
+    int height;
+} KvelPictureSize;
+
+/* Picture types, for file names and encoders. */
+#define PICTURE_TYPE_BMP 0
+#define PICTURE_TYPE_JPEG 1
+#define PICTURE_TYPE_GIF 2
+#define PICTURE_TYPE_TIFF 3
+#define PICTURE_TYPE_PNG 4
+
+/* The imaging library's holder: what Gdiplus_Init starts and Gdiplus_DeInit
+ * ends. Pictures work without one; callers that pair the two keep doing so. */
+typedef struct KvelPictureLibrary KvelPictureLibrary;
+KVEL_PICTURE_API KvelPictureLibrary* Gdiplus_Init(void);
+/* Frees the holder; null is ignored. */
+KVEL_PICTURE_API void Gdiplus_DeInit(KvelPictureLibrary* library);
+
+/* An image writer: the short format name the writer is known by ("png"). */
+typedef struct KvelPictureEncoder {
+    char format[16];
+} KvelPictureEncoder;
+/* Looks for an installed image writer for the MIME type ("image/png"),
+ * compared without regard to case. 1 and *encoder filled when found, else 0
+ * (also for a null argument). The A form takes UTF-8. */
+KVEL_PICTURE_API int Gdiplus_GetEncoderClsidByFormatTypeW(const wchar_t* mimeType,
+                                                          KvelPictureEncoder* encoder);
+KVEL_PICTURE_API int Gdiplus_GetEncoderClsidByFormatTypeA(const char* mimeType,
+                                                          KvelPictureEncoder* encoder);
+/* The writer for "image/jpeg" (1), "image/gif" (2), "image/tiff" (3),
+ * "image/png" (4) or "image/bmp" (any other type); 0 when none is installed. */
+KVEL_PICTURE_API int Gdiplus_GetEncoderClsidByPictureType(int pictureType,
+                                                          KvelPictureEncoder* encoder);
+/* The picture type of a file name by its extension, without regard to case:
+ * "bmp" 0, "jpeg" or "jpg" 1, "gif" 2, "tiff" 3, every other extension
+ * (".tif" and none among them) 4. */
+KVEL_PICTURE_API int Gdiplus_GetPictureTypeByFileNameW(const wchar_t* fileName);
+KVEL_PICTURE_API int Gdiplus_GetPictureTypeByFileNameA(const char* fileName);
+/* Loads `sourcePath` and saves it as `pictureType` under a new name in the
+ * working folder: "Temp_" + date and time + ".jpg", ".gif", ".tif", ".png"
+ * or ".bmp", written into `newName` (room for 260 characters). 1 on
+ * success; 0 otherwise (a null argument, an unreadable source, a type
+ * without a writer, a failed write). */
+KVEL_PICTURE_API int Gdiplus_ConvertImageFormatW(const wchar_t* sourcePath, wchar_t* newName,
+                                                 int pictureType);
+KVEL_PICTURE_API int Gdiplus_ConvertImageFormatA(const char* sourcePath, char* newName,
+                                                 int pictureType);
+/* Saves the picture with the writer of the path's picture type. 1 on success;
+ * 0 otherwise, and the picture keeps the failing status. */
+KVEL_PICTURE_API int Gdiplus_SaveBitmapToFileW(KvelPicture* picture, const wchar_t* path);
+KVEL_PICTURE_API int Gdiplus_SaveBitmapToFileA(KvelPicture* picture, const char* path);
+
+/* A copy in another pixel format of the three above; null for any other. */
+KVEL_PICTURE_API KvelPicture* Gdiplus_ModifyBitmapFormat(KvelPicture* picture, int pixelFormat);
+
+/* A bitmap for other drawing surfaces: the picture's size, 32 bits a pixel
+ * (24 for 24-bit pictures), filled with `argb` and the picture drawn on it
+ * at 1:1. Rows are stored top row first whatever `topDown` says. The caller
+ * frees it with Gdiplus_DeleteHBitmap. For the program's own code the
+ * handle is the drawing helpers' HBITMAP. */
+typedef void* KvelBitmapHandle;
+KVEL_PICTURE_API KvelBitmapHandle Gdiplus_GetHBitmap(KvelPicture* picture, unsigned argb,
+                                                     int topDown);
+KVEL_PICTURE_API void Gdiplus_DeleteHBitmap(KvelBitmapHandle bitmap);
+
+/* Copies `rect` (or the whole picture), clipped to the picture, in
+ * `pixelFormat` into `buffer`: one row every `stride` bytes, each row
+ * width x bits per pixel rounded up to whole 32-bit words. 1 on success; 0
+ * when nothing is left after clipping, for an unknown format, or for a
+ * stride shorter than a row (the picture keeps PICTURE_INVALID_PARAMETER).
+ * The buffer must hold (rows - 1) x stride + row bytes. */
+KVEL_PICTURE_API int Gdiplus_GetBitmapBuffer(KvelPicture* picture, const KvelPictureRect* rect,
+                                             int pixelFormat, void* buffer, int stride);
+
+/* A new 32-bit ARGB picture of width x height with the whole source scaled
+ * into it; null for a size that is not positive. */
+KVEL_PICTURE_API KvelPicture* Gdiplus_StretchBitmap(KvelPicture* picture, int width, int height);
+/* A new 32-bit ARGB picture filled with `argb` and the source scaled into
+ * it, its size by `mode` (x-scale = width / source width, y-scale = height /
+ * source height, sizes truncated): 0 width x height; 1 the source times the
+ * smaller scale; 2 times the larger; 3 times the x-scale; 4 times the
+ * y-scale. Null for another mode or a size that is not positive. */
+KVEL_PICTURE_API KvelPicture* Gdiplus_ResizeBitmap(KvelPicture* picture, int width, int height,
+                                                   int mode, unsigned argb);
+/* A new width x height picture by `mode`: 0 the centre of the source cut to
+ * the aspect of width x height and scaled to it; 1 Gdiplus_ResizeBitmap
+ * mode 1; 2 the source tiled from the top-left corner; 3 the source unscaled
+ * and centred on `argb`; 4 Gdiplus_StretchBitmap. Null for another mode. */
+KVEL_PICTURE_API KvelPicture* Gdiplus_DisposeBitmapByMode(KvelPicture* picture, int width,
+                                                          int height, int mode, unsigned argb);
+/* A new 32-bit ARGB picture of `targetSize` (or width x height for null)
+ * with the source area scaled into it. Null for a size that is not positive. */
+KVEL_PICTURE_API KvelPicture* Gdiplus_GetBitmapFromBitmap(KvelPicture* picture, int x, int y,
+                                                          int width, int height,
+                                                          const KvelPictureSize* targetSize);
+KVEL_PICTURE_API KvelPicture* Gdiplus_GetBitmapFromBitmapByRect(KvelPicture* picture,
+                                                                const KvelPictureRect* rect,
+                                                                const KvelPictureSize* targetSize);
+/* A grey copy in the same pixel format: grey = (77 red + 150 green + 29
+ * blue) / 256 in all three channels, alpha kept; 8-bit pictures (grey
+ * palette) are copied as they are. */
+KVEL_PICTURE_API KvelPicture* Gdiplus_Gray(KvelPicture* picture);
+
 #ifdef __cplusplus
 }
 #endif

@@ -9,16 +9,8 @@
 
 #include "common/KVEL_Common.h"
 #include "picture/PictureImage.h"
+#include "picture/PictureInternal.h"
 
-struct KvelPicture {
-    QImage image;
-    int lastStatus = PICTURE_OK;
-};
-
-namespace {
-
-// A format number of the public header as a Qt image format; Invalid for
-// any other number.
 QImage::Format QtFormat(int pixelFormat) {
     switch (pixelFormat) {
         case PICTURE_FORMAT_32BPP_ARGB:
@@ -32,6 +24,29 @@ QImage::Format QtFormat(int pixelFormat) {
     }
 }
 
+QList<QRgb> GreyRamp() {
+    QList<QRgb> palette(256);
+    for (int i = 0; i < 256; ++i) palette[i] = qRgb(i, i, i);
+    return palette;
+}
+
+KvelPicture* NewPicture(QImage image) {
+    auto* picture = new (std::nothrow) KvelPicture;
+    if (!picture) return nullptr;
+    picture->image = std::move(image);
+    if (picture->image.isNull()) picture->lastStatus = PICTURE_OUT_OF_MEMORY;
+    if (Gdiplus_BitmapOK(picture)) return picture;
+    delete picture;
+    return nullptr;
+}
+
+bool NarrowToWide(const char* text, std::wstring* wide) {
+    *wide = AnsiToWide(text);
+    return wide->size() < KVEL_MAX_PATH;
+}
+
+namespace {
+
 int BytesPerPixel(QImage::Format format) {
     switch (format) {
         case QImage::Format_ARGB32:
@@ -41,12 +56,6 @@ int BytesPerPixel(QImage::Format format) {
         default:
             return 1;
     }
-}
-
-QList<QRgb> GreyRamp() {
-    QList<QRgb> palette(256);
-    for (int i = 0; i < 256; ++i) palette[i] = qRgb(i, i, i);
-    return palette;
 }
 
 // Decoded pictures keep the three formats the functions know: pictures with
@@ -59,32 +68,10 @@ QImage NormaliseDecoded(const QImage& decoded) {
     return decoded.convertToFormat(QImage::Format_RGB888);
 }
 
-// Hands the picture over when it is valid; deletes it and gives null when not.
-KvelPicture* Checked(KvelPicture* picture) {
-    if (picture && Gdiplus_BitmapOK(picture)) return picture;
-    delete picture;
-    return nullptr;
-}
-
-KvelPicture* NewPicture(QImage image) {
-    auto* picture = new (std::nothrow) KvelPicture;
-    if (!picture) return nullptr;
-    picture->image = std::move(image);
-    if (picture->image.isNull()) picture->lastStatus = PICTURE_OUT_OF_MEMORY;
-    return Checked(picture);
-}
-
 KvelPicture* Decode(const QByteArray& bytes) {
     QImage decoded;
     if (!decoded.loadFromData(bytes)) return nullptr;
     return NewPicture(NormaliseDecoded(decoded));
-}
-
-// A narrow path or name as wide text, as long as it fits the 260-character
-// path buffers of the wide functions.
-bool NarrowToWide(const char* text, std::wstring* wide) {
-    *wide = AnsiToWide(text);
-    return wide->size() < KVEL_MAX_PATH;
 }
 
 }  // namespace

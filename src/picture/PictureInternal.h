@@ -1,0 +1,25 @@
+// What the picture library's own sources share: the picture object and the
+// few steps every creating function takes. Not installed, not exported.
+#pragma once
+
+#include <QImage>
+
+#include <string>
+
+#include "picture/KVEL_Picture.h"
+
+struct KvelPicture {
+    QImage image;
+    int lastStatus = PICTURE_OK;
+};
+
+// A format number of the public header as a Qt image format; Invalid for
+// any other number.
+QImage::Format QtFormat(int pixelFormat);
+// A palette of 256 greys, the palette of every 8-bit picture created here.
+QList<QRgb> GreyRamp();
+// A new picture over `image`; null (and nothing leaked) when the image is null.
+KvelPicture* NewPicture(QImage image);
+// A narrow text as wide text, as long as it fits the 260-character path
+// buffers of the wide functions.
+bool NarrowToWide(const char* text, std::wstring* wide);

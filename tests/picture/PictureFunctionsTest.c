@@ -1,0 +1,237 @@
+/* The picture functions as a plain C program sees them: only the public
+ * header, the library linked, every call by its exported name. */
+#define _POSIX_C_SOURCE 200809L
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "picture/KVEL_Picture.h"
+
+static int failures = 0;
+
+#define CHECK(condition)                                                            \
+    do {                                                                            \
+        if (!(condition)) {                                                         \
+            fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
+            ++failures;                                                             \
+        }                                                                           \
+    } while (0)
+
+/* One 32-bit pixel of a picture, read through the buffer copy. */
+static unsigned PixelAt(KvelPicture* picture, int x, int y) {
+    KvelPictureRect one = {x, y, 1, 1};
+    unsigned pixel = 0;
+    if (!Gdiplus_GetBitmapBuffer(picture, &one, PICTURE_FORMAT_32BPP_ARGB, &pixel, 4)) return 0;
+    return pixel;
+}
+
+static void PictureTypesFollowTheExtension(void) {
+    CHECK(Gdiplus_GetPictureTypeByFileNameW(L"/tmp/scan.tif") == PICTURE_TYPE_PNG);
+    CHECK(Gdiplus_GetPictureTypeByFileNameW(L"/tmp/scan") == PICTURE_TYPE_PNG);
+    CHECK(Gdiplus_GetPictureTypeByFileNameA("/tmp/photo.JPG") == PICTURE_TYPE_JPEG);
+    CHECK(Gdiplus_GetPictureTypeByFileNameA("a.jpeg") == PICTURE_TYPE_JPEG);
+    CHECK(Gdiplus_GetPictureTypeByFileNameW(L"a.Bmp") == PICTURE_TYPE_BMP);
+    CHECK(Gdiplus_GetPictureTypeByFileNameW(L"a.gif") == PICTURE_TYPE_GIF);
+    CHECK(Gdiplus_GetPictureTypeByFileNameW(L"a.TIFF") == PICTURE_TYPE_TIFF);
+}
+
+static void EncodersAreFoundByMimeTypeWithoutCase(void) {
+    KvelPictureEncoder encoder;
+    CHECK(Gdiplus_GetEncoderClsidByFormatTypeA("IMAGE/PNG", &encoder) == 1);
+    CHECK(strcmp(encoder.format, "png") == 0);
+    CHECK(Gdiplus_GetEncoderClsidByPictureType(PICTURE_TYPE_BMP, &encoder) == 1);
+    CHECK(Gdiplus_GetEncoderClsidByFormatTypeW(L"image/none", &encoder) == 0);
+    CHECK(Gdiplus_GetEncoderClsidByFormatTypeW(NULL, &encoder) == 0);
+}
+
+static void GreyFollowsTheIntegerFormula(void) {
+    KvelPicture* red = Gdiplus_CreateColorBmp(2, 2, 0xFFFF0000u);
+    KvelPicture* white = Gdiplus_CreateColorBmp(2, 2, 0x80FFFFFFu);
+    KvelPicture* greyRed = Gdiplus_Gray(red);
+    KvelPicture* greyWhite = Gdiplus_Gray(white);
+    CHECK(PixelAt(greyRed, 1, 1) == 0xFF4C4C4Cu);   /* 76 = 77 * 255 / 256 */
+    CHECK(PixelAt(greyWhite, 0, 1) == 0x80FFFFFFu); /* alpha kept */
+
+    KvelPicture* rgb = Gdiplus_ModifyBitmapFormat(red, PICTURE_FORMAT_24BPP_RGB);
+    KvelPicture* greyRgb = Gdiplus_Gray(rgb);
+    unsigned char bytes[8] = {0};
+    CHECK(Gdiplus_GetBitmapBuffer(greyRgb, NULL, PICTURE_FORMAT_24BPP_RGB, bytes, 8) == 1);
+    CHECK(bytes[0] == 76 && bytes[1] == 76 && bytes[2] == 76 && bytes[5] == 76);
+
+    KvelPicture* indexed = Gdiplus_CreateBitmap(3, 1, PICTURE_FORMAT_8BPP_INDEXED);
+    KvelPicture* greyIndexed = Gdiplus_Gray(indexed);
+    CHECK(greyIndexed != NULL);
+    Gdiplus_DeleteBitmap(red);
+    Gdiplus_DeleteBitmap(white);
+    Gdiplus_DeleteBitmap(greyRed);
+    Gdiplus_DeleteBitmap(greyWhite);
+    Gdiplus_DeleteBitmap(rgb);
+    Gdiplus_DeleteBitmap(greyRgb);
+    Gdiplus_DeleteBitmap(indexed);
+    Gdiplus_DeleteBitmap(greyIndexed);
+}
+
+static int WidthOf(KvelPicture* picture) {
+    int width = 0;
+    while (PixelAt(picture, width, 0) != 0) ++width;
+    return width;
+}
+
+static int HeightOf(KvelPicture* picture) {
+    int height = 0;
+    while (PixelAt(picture, 0, height) != 0) ++height;
+    return height;
+}
+
+static void ResizeModesSizeTheResult(void) {
+    KvelPicture* source = Gdiplus_CreateColorBmp(200, 100, 0xFF00FF00u);
+    const struct {
+        int mode, width, height;
+    } cases[] = {{0, 100, 100}, {1, 100, 50}, {2, 200, 100}, {3, 100, 50}, {4, 200, 100}};
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        KvelPicture* resized = Gdiplus_ResizeBitmap(source, 100, 100, cases[i].mode, 0xFF000000u);
+        CHECK(resized != NULL);
+        CHECK(WidthOf(resized) == cases[i].width);
+        CHECK(HeightOf(resized) == cases[i].height);
+        Gdiplus_DeleteBitmap(resized);
+    }
+    CHECK(Gdiplus_ResizeBitmap(source, 100, 100, 5, 0) == NULL);
+    CHECK(Gdiplus_ResizeBitmap(source, 0, 100, 0, 0) == NULL);
+    CHECK(Gdiplus_ResizeBitmap(NULL, 100, 100, 0, 0) == NULL);
+    CHECK(Gdiplus_StretchBitmap(source, 10, -1) == NULL);
+    Gdiplus_DeleteBitmap(source);
+}
+
+static void StatusIsReadOnce(void) {
+    KvelPicture* picture = Gdiplus_CreateColorBmp(4, 4, 0xFF000000u);
+    KvelPictureRect outside = {10, 10, 2, 2};
+    unsigned pixel = 0;
+    CHECK(Gdiplus_GetBitmapBuffer(picture, &outside, PICTURE_FORMAT_32BPP_ARGB, &pixel, 4) == 0);
+    CHECK(Gdiplus_BitmapOK(picture) == 0);
+    CHECK(Gdiplus_BitmapOK(picture) == 1);
+    CHECK(Gdiplus_BitmapLastError(NULL) == PICTURE_GENERIC_ERROR);
+    Gdiplus_DeleteBitmap(picture);
+}
+
+static void BufferCopiesStayInsideTheBuffer(void) {
+    KvelPicture* picture = Gdiplus_CreateColorBmp(4, 3, 0xFF102030u);
+    /* A rectangle hanging over the right and bottom edges is cut to 2 x 1. */
+    unsigned buffer[6];
+    KvelPictureRect overhang = {2, 2, 5, 5};
+    for (int i = 0; i < 6; ++i) buffer[i] = 0xDEADBEEFu;
+    CHECK(Gdiplus_GetBitmapBuffer(picture, &overhang, PICTURE_FORMAT_32BPP_ARGB, buffer, 12) == 1);
+    CHECK(buffer[0] == 0xFF102030u && buffer[1] == 0xFF102030u && buffer[2] == 0xDEADBEEFu);
+    CHECK(buffer[3] == 0xDEADBEEFu);
+    /* A stride shorter than a row is refused rather than overlapping rows. */
+    CHECK(Gdiplus_GetBitmapBuffer(picture, NULL, PICTURE_FORMAT_32BPP_ARGB, buffer, 8) == 0);
+    CHECK(Gdiplus_BitmapLastError(picture) == PICTURE_INVALID_PARAMETER);
+    /* 24-bit rows of 3 pixels are rounded up to 12 bytes. */
+    unsigned char rgb[2 * 12];
+    KvelPictureRect twoRows = {0, 0, 3, 2};
+    CHECK(Gdiplus_GetBitmapBuffer(picture, &twoRows, PICTURE_FORMAT_24BPP_RGB, rgb, 11) == 0);
+    CHECK(Gdiplus_GetBitmapBuffer(picture, &twoRows, PICTURE_FORMAT_24BPP_RGB, rgb, 12) == 1);
+    CHECK(rgb[12] == 0x10 && rgb[13] == 0x20 && rgb[14] == 0x30);
+    Gdiplus_DeleteBitmap(picture);
+}
+
+static void FitModesPlaceTheSource(void) {
+    /* A 2 x 1 picture: red left, blue right. */
+    KvelPicture* source = Gdiplus_CreateColorBmp(2, 1, 0xFFFF0000u);
+    KvelPicture* tiled = Gdiplus_DisposeBitmapByMode(source, 5, 2, 2, 0);
+    CHECK(PixelAt(tiled, 4, 1) == 0xFFFF0000u);
+    KvelPicture* centred = Gdiplus_DisposeBitmapByMode(source, 4, 3, 3, 0xFF0000FFu);
+    CHECK(PixelAt(centred, 0, 0) == 0xFF0000FFu);
+    CHECK(PixelAt(centred, 1, 1) == 0xFFFF0000u && PixelAt(centred, 2, 1) == 0xFFFF0000u);
+    CHECK(PixelAt(centred, 3, 1) == 0xFF0000FFu);
+    CHECK(Gdiplus_DisposeBitmapByMode(source, 4, 3, 7, 0) == NULL);
+    KvelPictureSize target = {6, 4};
+    KvelPicture* part = Gdiplus_GetBitmapFromBitmap(source, 0, 0, 1, 1, &target);
+    CHECK(PixelAt(part, 5, 3) == 0xFFFF0000u);
+    Gdiplus_DeleteBitmap(source);
+    Gdiplus_DeleteBitmap(tiled);
+    Gdiplus_DeleteBitmap(centred);
+    Gdiplus_DeleteBitmap(part);
+}
+
+static void SavedPngLoadsWithTheSamePixels(const char* folder) {
+    char path[512];
+    snprintf(path, sizeof path, "%s/saved.png", folder);
+    KvelPicture* picture = Gdiplus_CreateColorBmp(3, 2, 0x80FF2010u);
+    CHECK(Gdiplus_SaveBitmapToFileA(picture, path) == 1);
+    KvelPicture* loaded = Gdiplus_LoadBitmapFromFileA(path);
+    CHECK(loaded != NULL);
+    unsigned before[6], after[6];
+    CHECK(Gdiplus_GetBitmapBuffer(picture, NULL, PICTURE_FORMAT_32BPP_ARGB, before, 12) == 1);
+    CHECK(Gdiplus_GetBitmapBuffer(loaded, NULL, PICTURE_FORMAT_32BPP_ARGB, after, 12) == 1);
+    CHECK(memcmp(before, after, sizeof before) == 0);
+    /* A folder that does not exist: 0, and the picture says so once. */
+    snprintf(path, sizeof path, "%s/missing/saved.png", folder);
+    CHECK(Gdiplus_SaveBitmapToFileA(picture, path) == 0);
+    CHECK(Gdiplus_BitmapOK(picture) == 0);
+    CHECK(Gdiplus_BitmapOK(picture) == 1);
+    Gdiplus_DeleteBitmap(picture);
+    Gdiplus_DeleteBitmap(loaded);
+}
+
+static char convertedName[260];
+
+static void ConversionWritesATempFileNamedByDate(const char* folder) {
+    char source[512];
+    snprintf(source, sizeof source, "%s/source.png", folder);
+    KvelPicture* picture = Gdiplus_CreateColorBmp(3, 2, 0xFF336699u);
+    CHECK(Gdiplus_SaveBitmapToFileA(picture, source) == 1);
+    /* The new name lands in the working folder: the temporary one here. */
+    char name[260] = {0};
+    CHECK(chdir(folder) == 0);
+    CHECK(Gdiplus_ConvertImageFormatA(source, name, PICTURE_TYPE_BMP) == 1);
+    CHECK(strncmp(name, "Temp_", 5) == 0);
+    CHECK(strlen(name) > 4 && strcmp(name + strlen(name) - 4, ".bmp") == 0);
+    KvelPicture* converted = Gdiplus_LoadBitmapFromFileA(name);
+    CHECK(converted != NULL && PixelAt(converted, 2, 1) == 0xFF336699u);
+    CHECK(Gdiplus_ConvertImageFormatA("no-such-file.png", name, PICTURE_TYPE_PNG) == 0);
+    CHECK(Gdiplus_ConvertImageFormatW(NULL, NULL, PICTURE_TYPE_PNG) == 0);
+    strcpy(convertedName, name);
+    Gdiplus_DeleteBitmap(picture);
+    Gdiplus_DeleteBitmap(converted);
+}
+
+static void SurfaceBitmapsAreFilledThenDrawn(void) {
+    KvelPicture* clear = Gdiplus_CreateColorBmp(3, 2, 0x00000000u);
+    KvelBitmapHandle bitmap = Gdiplus_GetHBitmap(clear, 0xFF123456u, 1);
+    CHECK(bitmap != NULL);
+    Gdiplus_DeleteHBitmap(bitmap);
+    CHECK(Gdiplus_GetHBitmap(NULL, 0, 0) == NULL);
+    Gdiplus_DeleteBitmap(clear);
+}
+
+int main(void) {
+    char folder[] = "/tmp/kvel-picture-XXXXXX";
+    if (!mkdtemp(folder)) return 1;
+    KvelPictureLibrary* library = Gdiplus_Init();
+    CHECK(library != NULL);
+
+    PictureTypesFollowTheExtension();
+    EncodersAreFoundByMimeTypeWithoutCase();
+    GreyFollowsTheIntegerFormula();
+    ResizeModesSizeTheResult();
+    StatusIsReadOnce();
+    BufferCopiesStayInsideTheBuffer();
+    FitModesPlaceTheSource();
+    SavedPngLoadsWithTheSamePixels(folder);
+    ConversionWritesATempFileNamedByDate(folder);
+    SurfaceBitmapsAreFilledThenDrawn();
+
+    Gdiplus_DeInit(library);
+    /* The files the checks wrote, then the folder. */
+    const char* written[] = {"saved.png", "source.png", convertedName};
+    for (size_t i = 0; i < sizeof written / sizeof written[0]; ++i) {
+        char path[600];
+        snprintf(path, sizeof path, "%s/%s", folder, written[i]);
+        remove(path);
+    }
+    CHECK(chdir("/") == 0 && rmdir(folder) == 0);
+    if (failures) fprintf(stderr, "%d checks failed\n", failures);
+    return failures ? 1 : 0;
+}
