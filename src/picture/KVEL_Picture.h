@@ -210,6 +210,26 @@ KVEL_PICTURE_API KvelPicture* Gdiplus_GetBitmapFromBitmapByRect(KvelPicture* pic
  * palette) are copied as they are. */
 KVEL_PICTURE_API KvelPicture* Gdiplus_Gray(KvelPicture* picture);
 
+/* A region: the union of rectangles, for window shapes. The caller frees it
+ * with Gdiplus_DeleteRegion. */
+typedef struct KvelPictureRegion KvelPictureRegion;
+/* The region of the pixels whose alpha is at least `alphaThreshold`, made
+ * of one-pixel-high runs. Null for null. */
+KVEL_PICTURE_API KvelPictureRegion* Gdiplus_CreateRgnFromBitmap(KvelPicture* picture,
+                                                                int alphaThreshold);
+/* The region's rectangles, in rows from the top: at most `capacity` of them
+ * into `rects`; returns how many the region has (0 for an empty region or
+ * null). */
+KVEL_PICTURE_API int Gdiplus_GetRegionRects(const KvelPictureRegion* region, KvelPictureRect* rects,
+                                            int capacity);
+/* Frees the region; null is ignored. */
+KVEL_PICTURE_API void Gdiplus_DeleteRegion(KvelPictureRegion* region);
+/* Every pixel of `rect` (or the whole picture) whose alpha lies between
+ * `lowest` and `highest`, both included, gets `alpha`; colours stay. Only
+ * 32-bit ARGB pictures have an alpha to change. */
+KVEL_PICTURE_API void Gdiplus_SetBitmapAlpha(KvelPicture* picture, const KvelPictureRect* rect,
+                                             int alpha, int lowest, int highest);
+
 #ifdef __cplusplus
 }
 #endif

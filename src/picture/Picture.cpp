@@ -2,6 +2,7 @@
 #include <QImage>
 #include <QString>
 
+#include <algorithm>
 #include <climits>
 #include <cwchar>
 #include <new>
@@ -38,6 +39,17 @@ KvelPicture* NewPicture(QImage image) {
     if (Gdiplus_BitmapOK(picture)) return picture;
     delete picture;
     return nullptr;
+}
+
+QRect ClippedArea(const KvelPictureRect* rect, const QImage& image) {
+    if (!rect) return image.rect();
+    if (rect->width <= 0 || rect->height <= 0) return {};
+    const long long left = std::max<long long>(rect->x, 0);
+    const long long top = std::max<long long>(rect->y, 0);
+    const long long right = std::min<long long>(0LL + rect->x + rect->width, image.width());
+    const long long bottom = std::min<long long>(0LL + rect->y + rect->height, image.height());
+    if (right <= left || bottom <= top) return {};
+    return QRect(int(left), int(top), int(right - left), int(bottom - top));
 }
 
 bool NarrowToWide(const char* text, std::wstring* wide) {

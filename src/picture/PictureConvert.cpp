@@ -142,16 +142,12 @@ int Gdiplus_GetBitmapBuffer(KvelPicture* picture, const KvelPictureRect* rect, i
     if (!picture) return 0;
     const QImage& image = picture->image;
     const QImage::Format format = QtFormat(pixelFormat);
-    KRect wanted{0, 0, image.width(), image.height()};
-    if (rect) wanted = {rect->x, rect->y, rect->x + rect->width, rect->y + rect->height};
-    KRect area;
-    if (!buffer || format == QImage::Format_Invalid ||
-        !BoundRect(&area, wanted, {0, 0, image.width(), image.height()})) {
+    const QRect area = ClippedArea(rect, image);
+    if (!buffer || format == QImage::Format_Invalid || area.isEmpty()) {
         picture->lastStatus = PICTURE_INVALID_PARAMETER;
         return 0;
     }
-    const QImage copy =
-        image.copy(area.left, area.top, area.Width(), area.Height()).convertToFormat(format);
+    const QImage copy = image.copy(area).convertToFormat(format);
     const qsizetype rowBytes = RowBytes(copy.width(), copy.depth());
     // Rows closer than a row apart would overwrite each other and, for the
     // last one, run past the buffer the caller sized by the stride.

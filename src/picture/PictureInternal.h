@@ -20,6 +20,9 @@ QImage::Format QtFormat(int pixelFormat);
 QList<QRgb> GreyRamp();
 // A new picture over `image`; null (and nothing leaked) when the image is null.
 KvelPicture* NewPicture(QImage image);
+// `rect` (the whole image for null) cut to the image; an empty rectangle
+// when nothing is left. Sums that would overflow an int are cut as well.
+QRect ClippedArea(const KvelPictureRect* rect, const QImage& image);
 // A narrow text as wide text, as long as it fits the 260-character path
 // buffers of the wide functions.
 bool NarrowToWide(const char* text, std::wstring* wide);

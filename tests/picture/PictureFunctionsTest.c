@@ -206,6 +206,81 @@ static void SurfaceBitmapsAreFilledThenDrawn(void) {
     Gdiplus_DeleteBitmap(clear);
 }
 
+/* The pixels a region covers, and the box around them. */
+static long RegionArea(const KvelPictureRegion* region, KvelPictureRect* box) {
+    KvelPictureRect rects[64];
+    const int count = Gdiplus_GetRegionRects(region, rects, 64);
+    long area = 0;
+    int right = 0, bottom = 0;
+    box->x = box->y = 1 << 30;
+    for (int i = 0; i < count && i < 64; ++i) {
+        area += (long)rects[i].width * rects[i].height;
+        if (rects[i].x < box->x) box->x = rects[i].x;
+        if (rects[i].y < box->y) box->y = rects[i].y;
+        if (rects[i].x + rects[i].width > right) right = rects[i].x + rects[i].width;
+        if (rects[i].y + rects[i].height > bottom) bottom = rects[i].y + rects[i].height;
+    }
+    box->width = right - box->x;
+    box->height = bottom - box->y;
+    return count <= 64 ? area : -1;
+}
+
+static void RegionsAreTheOpaqueRuns(void) {
+    KvelPicture* clear = Gdiplus_CreateColorBmp(5, 4, 0x00FFFFFFu);
+    KvelPictureRegion* empty = Gdiplus_CreateRgnFromBitmap(clear, 1);
+    CHECK(empty != NULL && Gdiplus_GetRegionRects(empty, NULL, 0) == 0);
+    /* Alpha 0x80 in a 3 x 2 block at (1, 1): one rectangle of that block
+     * at threshold 0x80, nothing above it. */
+    KvelPictureRect block = {1, 1, 3, 2};
+    Gdiplus_SetBitmapAlpha(clear, &block, 0x80, 0, 0);
+    CHECK(PixelAt(clear, 1, 1) == 0x80FFFFFFu && PixelAt(clear, 0, 0) == 0x00FFFFFFu);
+    KvelPictureRegion* opaque = Gdiplus_CreateRgnFromBitmap(clear, 0x80);
+    KvelPictureRect box;
+    CHECK(RegionArea(opaque, &box) == 6);
+    CHECK(box.x == 1 && box.y == 1 && box.width == 3 && box.height == 2);
+    KvelPictureRegion* above = Gdiplus_CreateRgnFromBitmap(clear, 0x81);
+    CHECK(Gdiplus_GetRegionRects(above, NULL, 0) == 0);
+    CHECK(Gdiplus_CreateRgnFromBitmap(NULL, 0) == NULL);
+    Gdiplus_DeleteRegion(empty);
+    Gdiplus_DeleteRegion(opaque);
+    Gdiplus_DeleteRegion(above);
+    Gdiplus_DeleteBitmap(clear);
+}
+
+static void RegionsOfManyRunsCoverEveryRun(void) {
+    /* Every other pixel opaque: 60 runs a row, 4200 runs over more than one
+     * batch of runs, every one of them in the region. */
+    KvelPicture* stripes = Gdiplus_CreateColorBmp(120, 70, 0x00000000u);
+    for (int x = 0; x < 120; x += 2) {
+        KvelPictureRect column = {x, 0, 1, 70};
+        Gdiplus_SetBitmapAlpha(stripes, &column, 255, 0, 255);
+    }
+    KvelPictureRegion* region = Gdiplus_CreateRgnFromBitmap(stripes, 255);
+    const int count = Gdiplus_GetRegionRects(region, NULL, 0);
+    KvelPictureRect* rects = malloc(sizeof *rects * (size_t)count);
+    CHECK(rects != NULL && Gdiplus_GetRegionRects(region, rects, count) == count);
+    long area = 0;
+    for (int i = 0; rects && i < count; ++i) {
+        area += (long)rects[i].width * rects[i].height;
+        CHECK(rects[i].width == 1 && rects[i].x % 2 == 0);
+    }
+    CHECK(area == 60 * 70);
+    free(rects);
+    Gdiplus_DeleteRegion(region);
+    Gdiplus_DeleteBitmap(stripes);
+}
+
+static void AlphaRangesChangeOnlyTheirPixels(void) {
+    KvelPicture* picture = Gdiplus_CreateColorBmp(3, 1, 0x40112233u);
+    KvelPictureRect huge = {1, 0, 0x7FFFFFFF, 0x7FFFFFFF};
+    Gdiplus_SetBitmapAlpha(picture, &huge, 0xC0, 0x40, 0x40);
+    CHECK(PixelAt(picture, 0, 0) == 0x40112233u);
+    CHECK(PixelAt(picture, 1, 0) == 0xC0112233u && PixelAt(picture, 2, 0) == 0xC0112233u);
+    Gdiplus_SetBitmapAlpha(picture, NULL, 0x00, 0x41, 0xFF);
+    CHECK(PixelAt(picture, 0, 0) == 0x40112233u && PixelAt(picture, 2, 0) == 0x00112233u);
+    Gdiplus_DeleteBitmap(picture);
+}
+
 int main(void) {
     char folder[] = "/tmp/kvel-picture-XXXXXX";
     if (!mkdtemp(folder)) return 1;
@@ -222,6 +297,9 @@ int main(void) {
     SavedPngLoadsWithTheSamePixels(folder);
     ConversionWritesATempFileNamedByDate(folder);
     SurfaceBitmapsAreFilledThenDrawn();
+    RegionsAreTheOpaqueRuns();
+    RegionsOfManyRunsCoverEveryRun();
+    AlphaRangesChangeOnlyTheirPixels();
 
     Gdiplus_DeInit(library);
     /* The files the checks wrote, then the folder. */
