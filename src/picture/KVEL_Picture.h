@@ -230,6 +230,64 @@ KVEL_PICTURE_API void Gdiplus_DeleteRegion(KvelPictureRegion* region);
 KVEL_PICTURE_API void Gdiplus_SetBitmapAlpha(KvelPicture* picture, const KvelPictureRect* rect,
                                              int alpha, int lowest, int highest);
 
+/* A drawing surface over a picture: what the drawing functions draw on. It
+ * remembers the status of its last failed operation, as pictures do. The
+ * picture must outlive it; its drawing is in the picture once the surface
+ * is deleted. Null for null or an 8-bit picture, which cannot be drawn on. */
+typedef struct KvelPictureGraphics KvelPictureGraphics;
+KVEL_PICTURE_API KvelPictureGraphics* Gdiplus_CreateGraphics(KvelPicture* picture);
+/* The last status, then reset to PICTURE_OK; PICTURE_GENERIC_ERROR for null. */
+KVEL_PICTURE_API int Gdiplus_GraphicsLastError(KvelPictureGraphics* graphics);
+/* Ends the drawing and frees the surface; null is ignored. */
+KVEL_PICTURE_API void Gdiplus_DeleteGraphics(KvelPictureGraphics* graphics);
+
+/* 1 (text runs right to left) when the low 16 bits of the language
+ * identifier are 1025 or 1037, else 0: the string format of
+ * Gdiplus_DrawText. */
+KVEL_PICTURE_API int Gdiplus_GetStringFormat(unsigned languageId);
+
+#define PICTURE_FONT_BOLD 1
+#define PICTURE_FONT_ITALIC 2
+typedef struct KvelPictureFont {
+    const wchar_t* family;
+    float pointSize;
+    int style; /* PICTURE_FONT_BOLD and PICTURE_FONT_ITALIC */
+} KvelPictureFont;
+/* Draws `text` in `layout`, wrapped at its width, with a solid brush of
+ * `argb` and anti-aliased text. Nothing for a null or empty text. Text
+ * needs the program's fonts: without the program's Qt application object
+ * the surface records PICTURE_GENERIC_ERROR and nothing is drawn. */
+KVEL_PICTURE_API void Gdiplus_DrawText(KvelPictureGraphics* graphics, const wchar_t* text,
+                                       const KvelPictureRectF* layout, unsigned argb,
+                                       int stringFormat, const KvelPictureFont* font);
+/* Draws `source` (or the whole picture) into `destination` by `mode`:
+ * 0 the centre of the source cut to the destination's aspect, covering it;
+ * 1 the whole source, aspect kept, centred inside the destination; 2 the
+ * source tiled from the destination's top-left corner, cut at its edges;
+ * 3 unscaled, the overlap of both sizes from the centre of the source
+ * centred in the destination; any other mode stretches the source over the
+ * destination. Nothing is drawn outside the destination. */
+KVEL_PICTURE_API void Gdiplus_DrawBitmap(KvelPictureGraphics* graphics,
+                                         const KvelPictureRect* destination, KvelPicture* picture,
+                                         const KvelPictureRect* source, int mode);
+/* Draws with the picture's alpha multiplied by alpha / 256: with `stretch`
+ * the source scaled into the destination, without it the overlap of both
+ * sizes unscaled and centred in the destination. */
+KVEL_PICTURE_API void Gdiplus_DrawAlphaBitmap(KvelPictureGraphics* graphics,
+                                              const KvelPictureRect* destination,
+                                              KvelPicture* picture, const KvelPictureRect* source,
+                                              int stretch, int alpha);
+/* Fills with a solid brush of `argb` (0xAARRGGBB). */
+KVEL_PICTURE_API void Gdiplus_FillRect(KvelPictureGraphics* graphics, const KvelPictureRect* rect,
+                                       unsigned argb);
+/* Fills the polygon of `count` points with the alternate (even-odd) rule. */
+KVEL_PICTURE_API void Gdiplus_FillPolygon(KvelPictureGraphics* graphics,
+                                          const KvelPicturePoint* points, int count, unsigned argb);
+/* Outlines the rectangle with a pen of `penWidth`, its width and height
+ * reduced by the pen width so that the outline stays inside. */
+KVEL_PICTURE_API void Gdiplus_DrawRect(KvelPictureGraphics* graphics, const KvelPictureRect* rect,
+                                       unsigned argb, int penWidth);
+
 #ifdef __cplusplus
 }
 #endif

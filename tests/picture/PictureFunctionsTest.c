@@ -281,6 +281,132 @@ static void AlphaRangesChangeOnlyTheirPixels(void) {
     Gdiplus_DeleteBitmap(picture);
 }
 
+static void ShapesFillAndOutline(void) {
+    KvelPicture* canvas = Gdiplus_CreateColorBmp(8, 8, 0xFF000000u);
+    KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(canvas);
+    CHECK(graphics != NULL);
+    KvelPictureRect fill = {1, 1, 2, 2};
+    Gdiplus_FillRect(graphics, &fill, 0xFFFF0000u);
+    /* A square gone round twice: the alternate rule leaves it empty. */
+    const KvelPicturePoint twice[] = {{4, 0}, {8, 0}, {8, 4}, {4, 4},
+                                      {4, 0}, {8, 0}, {8, 4}, {4, 4}};
+    Gdiplus_FillPolygon(graphics, twice, 8, 0xFF00FF00u);
+    const KvelPicturePoint once[] = {{0, 4}, {4, 4}, {4, 8}, {0, 8}};
+    Gdiplus_FillPolygon(graphics, once, 4, 0xFF00FF00u);
+    Gdiplus_FillPolygon(graphics, NULL, 4, 0xFF00FF00u);
+    CHECK(Gdiplus_GraphicsLastError(graphics) == PICTURE_INVALID_PARAMETER);
+    CHECK(Gdiplus_GraphicsLastError(graphics) == PICTURE_OK);
+    Gdiplus_DeleteGraphics(graphics);
+    CHECK(PixelAt(canvas, 1, 1) == 0xFFFF0000u && PixelAt(canvas, 2, 2) == 0xFFFF0000u);
+    CHECK(PixelAt(canvas, 3, 3) == 0xFF000000u);
+    CHECK(PixelAt(canvas, 6, 2) == 0xFF000000u);
+    CHECK(PixelAt(canvas, 2, 6) == 0xFF00FF00u);
+    CHECK(Gdiplus_GraphicsLastError(NULL) == PICTURE_GENERIC_ERROR);
+    Gdiplus_DeleteBitmap(canvas);
+
+    /* A 1-pixel outline of 5 x 5 stays inside those 5 x 5 pixels. */
+    KvelPicture* framed = Gdiplus_CreateColorBmp(7, 7, 0xFF000000u);
+    graphics = Gdiplus_CreateGraphics(framed);
+    KvelPictureRect frame = {1, 1, 5, 5};
+    Gdiplus_DrawRect(graphics, &frame, 0xFFFFFFFFu, 1);
+    Gdiplus_DeleteGraphics(graphics);
+    CHECK(PixelAt(framed, 1, 1) == 0xFFFFFFFFu && PixelAt(framed, 5, 5) == 0xFFFFFFFFu);
+    CHECK(PixelAt(framed, 3, 3) == 0xFF000000u && PixelAt(framed, 6, 6) == 0xFF000000u);
+    Gdiplus_DeleteBitmap(framed);
+
+    KvelPicture* indexed = Gdiplus_CreateBitmap(2, 2, PICTURE_FORMAT_8BPP_INDEXED);
+    CHECK(Gdiplus_CreateGraphics(indexed) == NULL);
+    CHECK(Gdiplus_BitmapLastError(indexed) == PICTURE_INVALID_PARAMETER);
+    Gdiplus_DeleteBitmap(indexed);
+}
+
+/* A 4 x 2 picture: red left half, blue right half. */
+static KvelPicture* RedBlue(void) {
+    KvelPicture* picture = Gdiplus_CreateColorBmp(4, 2, 0xFFFF0000u);
+    KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(picture);
+    KvelPictureRect right = {2, 0, 2, 2};
+    Gdiplus_FillRect(graphics, &right, 0xFF0000FFu);
+    Gdiplus_DeleteGraphics(graphics);
+    return picture;
+}
+
+static KvelPicture* DrawnByMode(KvelPicture* source, int width, int height,
+                                const KvelPictureRect* destination, int mode) {
+    KvelPicture* canvas = Gdiplus_CreateColorBmp(width, height, 0xFF000000u);
+    KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(canvas);
+    Gdiplus_DrawBitmap(graphics, destination, source, NULL, mode);
+    Gdiplus_DeleteGraphics(graphics);
+    return canvas;
+}
+
+static void PicturesDrawByMode(void) {
+    KvelPicture* source = RedBlue();
+    /* Mode 0 of red, green, blue thirds into 2 x 2: the centre 2 x 2 of the
+     * source, all green, not the whole source squeezed. */
+    KvelPicture* thirds = Gdiplus_CreateColorBmp(6, 2, 0xFFFF0000u);
+    KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(thirds);
+    KvelPictureRect middle = {2, 0, 2, 2}, last = {4, 0, 2, 2};
+    Gdiplus_FillRect(graphics, &middle, 0xFF00FF00u);
+    Gdiplus_FillRect(graphics, &last, 0xFF0000FFu);
+    Gdiplus_DeleteGraphics(graphics);
+    KvelPictureRect square = {0, 0, 2, 2};
+    KvelPicture* covered = DrawnByMode(thirds, 2, 2, &square, 0);
+    CHECK(PixelAt(covered, 0, 0) == 0xFF00FF00u && PixelAt(covered, 1, 1) == 0xFF00FF00u);
+    Gdiplus_DeleteBitmap(thirds);
+    /* Mode 1 into 4 x 4: the whole source 4 x 2, centred: rows 1 and 2. */
+    KvelPictureRect tall = {0, 0, 4, 4};
+    KvelPicture* fitted = DrawnByMode(source, 4, 4, &tall, 1);
+    CHECK(PixelAt(fitted, 0, 0) == 0xFF000000u && PixelAt(fitted, 0, 1) == 0xFFFF0000u);
+    CHECK(PixelAt(fitted, 3, 2) == 0xFF0000FFu && PixelAt(fitted, 3, 3) == 0xFF000000u);
+    /* Mode 2 into 6 x 3 at (1, 1) of 8 x 5: tiles cut at the destination. */
+    KvelPictureRect tiles = {1, 1, 6, 3};
+    KvelPicture* tiled = DrawnByMode(source, 8, 5, &tiles, 2);
+    CHECK(PixelAt(tiled, 1, 1) == 0xFFFF0000u && PixelAt(tiled, 5, 3) == 0xFFFF0000u);
+    CHECK(PixelAt(tiled, 6, 3) == 0xFFFF0000u && PixelAt(tiled, 7, 3) == 0xFF000000u);
+    CHECK(PixelAt(tiled, 5, 4) == 0xFF000000u);
+    /* Mode 3 into 2 x 4: the centre two columns, unscaled, rows 1 and 2. */
+    KvelPictureRect narrow = {0, 0, 2, 4};
+    KvelPicture* centred = DrawnByMode(source, 2, 4, &narrow, 3);
+    CHECK(PixelAt(centred, 0, 1) == 0xFFFF0000u && PixelAt(centred, 1, 2) == 0xFF0000FFu);
+    CHECK(PixelAt(centred, 0, 0) == 0xFF000000u && PixelAt(centred, 1, 3) == 0xFF000000u);
+    Gdiplus_DeleteBitmap(source);
+    Gdiplus_DeleteBitmap(covered);
+    Gdiplus_DeleteBitmap(fitted);
+    Gdiplus_DeleteBitmap(tiled);
+    Gdiplus_DeleteBitmap(centred);
+}
+
+static void AlphaDrawingScalesTheAlpha(void) {
+    KvelPicture* red = Gdiplus_CreateColorBmp(2, 2, 0xFFFF0000u);
+    KvelPicture* canvas = Gdiplus_CreateColorBmp(4, 4, 0x00000000u);
+    KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(canvas);
+    KvelPictureRect whole = {0, 0, 4, 4};
+    Gdiplus_DrawAlphaBitmap(graphics, &whole, red, NULL, 0, 128);
+    Gdiplus_DeleteGraphics(graphics);
+    const unsigned inside = PixelAt(canvas, 1, 1);
+    CHECK(inside >> 24 >= 0x7F && inside >> 24 <= 0x80 && (inside & 0x00FFFFFFu) == 0xFF0000u);
+    CHECK(PixelAt(canvas, 0, 0) == 0u); /* unstretched, centred */
+    Gdiplus_DeleteBitmap(red);
+    Gdiplus_DeleteBitmap(canvas);
+}
+
+static void TextNeedsTheApplicationsFonts(void) {
+    CHECK(Gdiplus_GetStringFormat(0x00010401u) == 1);
+    CHECK(Gdiplus_GetStringFormat(1037) == 1);
+    CHECK(Gdiplus_GetStringFormat(1033) == 0);
+    KvelPicture* canvas = Gdiplus_CreateColorBmp(40, 20, 0xFF000000u);
+    KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(canvas);
+    KvelPictureRectF layout = {0, 0, 40, 20};
+    KvelPictureFont font = {L"Sans", 9.0f, 0};
+    /* A plain C program has no application object: a clean failure. */
+    Gdiplus_DrawText(graphics, L"Hi", &layout, 0xFFFFFFFFu, 0, &font);
+    CHECK(Gdiplus_GraphicsLastError(graphics) == PICTURE_GENERIC_ERROR);
+    Gdiplus_DrawText(graphics, L"", &layout, 0xFFFFFFFFu, 0, &font);
+    CHECK(Gdiplus_GraphicsLastError(graphics) == PICTURE_OK);
+    Gdiplus_DeleteGraphics(graphics);
+    Gdiplus_DeleteBitmap(canvas);
+}
+
 int main(void) {
     char folder[] = "/tmp/kvel-picture-XXXXXX";
     if (!mkdtemp(folder)) return 1;
@@ -300,6 +426,10 @@ int main(void) {
     RegionsAreTheOpaqueRuns();
     RegionsOfManyRunsCoverEveryRun();
     AlphaRangesChangeOnlyTheirPixels();
+    ShapesFillAndOutline();
+    PicturesDrawByMode();
+    AlphaDrawingScalesTheAlpha();
+    TextNeedsTheApplicationsFonts();
 
     Gdiplus_DeInit(library);
     /* The files the checks wrote, then the folder. */

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QImage>
 
 #include <cstdint>
@@ -176,4 +177,30 @@ TEST(PictureTest, IndicatorResourcesLoadByIdAndType) {
     EXPECT_TRUE(Picture(Gdiplus_LoadBitmapFromResourceA(nullptr, "png", 191)));
     EXPECT_FALSE(Gdiplus_LoadBitmapFromResourceW(nullptr, L"PNG", 9999));
     EXPECT_FALSE(Gdiplus_LoadBitmapFromResourceW(nullptr, nullptr, 191));
+}
+
+// Text needs the application's fonts, which a plain C program does not have.
+TEST(PictureTest, TextIsDrawnInItsColourWithinTheLayout) {
+    int argc = 1;
+    char name[] = "picture_test";
+    char* argv[] = {name, nullptr};
+    QGuiApplication application(argc, argv);
+    Picture canvas(Gdiplus_CreateColorBmp(60, 30, 0xFF000000u));
+    KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(canvas.get());
+    ASSERT_NE(graphics, nullptr);
+    const KvelPictureRectF layout{10, 5, 40, 20};
+    const KvelPictureFont font{L"Sans", 12.0f, PICTURE_FONT_BOLD};
+    Gdiplus_DrawText(graphics, L"WM", &layout, 0xFFFFFFFFu, 0, &font);
+    EXPECT_EQ(Gdiplus_GraphicsLastError(graphics), PICTURE_OK);
+    Gdiplus_DeleteGraphics(graphics);
+
+    const QImage& image = *PictureImage(canvas.get());
+    int inked = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            if (qRed(image.pixel(x, y)) == 0) continue;
+            ++inked;
+            EXPECT_TRUE(QRect(10, 5, 40, 20).contains(x, y)) << x << "," << y;
+        }
+    EXPECT_GT(inked, 10);
 }
