@@ -56,7 +56,7 @@ static void GreyFollowsTheIntegerFormula(void) {
 
     KvelPicture* rgb = Gdiplus_ModifyBitmapFormat(red, PICTURE_FORMAT_24BPP_RGB);
     KvelPicture* greyRgb = Gdiplus_Gray(rgb);
-    unsigned char bytes[8] = {0};
+    unsigned char bytes[16] = {0}; /* two rows of 6 bytes, each rounded up to 8 */
     CHECK(Gdiplus_GetBitmapBuffer(greyRgb, NULL, PICTURE_FORMAT_24BPP_RGB, bytes, 8) == 1);
     CHECK(bytes[0] == 76 && bytes[1] == 76 && bytes[2] == 76 && bytes[5] == 76);
 
