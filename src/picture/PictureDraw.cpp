@@ -4,6 +4,7 @@
 #include <QPolygon>
 
 #include <algorithm>
+#include <climits>
 #include <new>
 
 #include "picture/PictureInternal.h"
@@ -15,7 +16,12 @@ struct KvelPictureGraphics {
 
 namespace {
 
-QRect QtRect(const KvelPictureRect& rect) { return QRect(rect.x, rect.y, rect.width, rect.height); }
+// The rectangle as Qt's; empty when its far edge would lie beyond the int
+// range, where Qt's own sums would overflow.
+QRect QtRect(const KvelPictureRect& rect) {
+    if (0LL + rect.x + rect.width > INT_MAX || 0LL + rect.y + rect.height > INT_MAX) return {};
+    return QRect(rect.x, rect.y, rect.width, rect.height);
+}
 
 QColor QtColour(unsigned argb) { return QColor::fromRgba(argb); }
 
@@ -47,12 +53,25 @@ void DrawFitting(QPainter* painter, const QRectF& to, const QImage& image, const
     painter->drawImage(CentredIn(to, from.size() / scale), image, from);
 }
 
+// The first tile position at or before `visible` in a row of tiles that
+// starts at `start`.
+int FirstTile(int start, int visible, int tile) {
+    return visible <= start ? start : start + (visible - start) / tile * tile;
+}
+
 // Mode 2: tiles at the source's own size, cut by the destination's edges.
+// Only the tiles on the surface are drawn: a large destination of small
+// tiles must not cost a draw call for every tile off the surface.
 void DrawTiles(QPainter* painter, const QRect& to, const QImage& image, const QRect& from) {
+    const QRect visible =
+        to.intersected(QRect(0, 0, painter->device()->width(), painter->device()->height()));
+    if (visible.isEmpty()) return;
     painter->save();
-    painter->setClipRect(to, Qt::IntersectClip);
-    for (int y = to.top(); y <= to.bottom(); y += from.height())
-        for (int x = to.left(); x <= to.right(); x += from.width())
+    painter->setClipRect(visible, Qt::IntersectClip);
+    for (int y = FirstTile(to.top(), visible.top(), from.height()); y <= visible.bottom();
+         y += from.height())
+        for (int x = FirstTile(to.left(), visible.left(), from.width()); x <= visible.right();
+             x += from.width())
             painter->drawImage(QPoint(x, y), image, from);
     painter->restore();
 }

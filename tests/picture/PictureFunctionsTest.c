@@ -364,6 +364,16 @@ static void PicturesDrawByMode(void) {
     CHECK(PixelAt(tiled, 1, 1) == 0xFFFF0000u && PixelAt(tiled, 5, 3) == 0xFFFF0000u);
     CHECK(PixelAt(tiled, 6, 3) == 0xFFFF0000u && PixelAt(tiled, 7, 3) == 0xFF000000u);
     CHECK(PixelAt(tiled, 5, 4) == 0xFF000000u);
+    /* A destination far larger than the surface, starting left of it: the
+     * tiles stay aligned to its corner (-3: blue at 0) and drawing ends. */
+    KvelPictureRect vast = {-3, 0, 0x7FFFFFF0, 0x7FFFFFF0};
+    KvelPicture* vastTiles = DrawnByMode(source, 8, 5, &vast, 2);
+    CHECK(PixelAt(vastTiles, 0, 0) == 0xFF0000FFu && PixelAt(vastTiles, 1, 0) == 0xFFFF0000u);
+    Gdiplus_DeleteBitmap(vastTiles);
+    KvelPictureRect beyond = {10, 10, 0x7FFFFFFF, 4};
+    KvelPicture* untouched = DrawnByMode(source, 8, 5, &beyond, 0);
+    CHECK(PixelAt(untouched, 7, 4) == 0xFF000000u);
+    Gdiplus_DeleteBitmap(untouched);
     /* Mode 3 into 2 x 4: the centre two columns, unscaled, rows 1 and 2. */
     KvelPictureRect narrow = {0, 0, 2, 4};
     KvelPicture* centred = DrawnByMode(source, 2, 4, &narrow, 3);
