@@ -55,6 +55,15 @@ QRectF CentreCutToAspect(const QImage& source, int width, int height) {
                   cutHeight);
 }
 
+// A new picture of `size` filled with `argb` and the whole source scaled
+// over it; null for a size that is not positive.
+KvelPicture* WholeScaledInto(const QImage& source, const QSize& size, unsigned argb) {
+    QImage result = FilledImage(size.width(), size.height(), argb);
+    if (result.isNull()) return nullptr;
+    DrawScaled(&result, WholeOf(result), source, WholeOf(source));
+    return NewPicture(std::move(result));
+}
+
 // Bytes of one row of `width` pixels in a buffer copy: whole 32-bit words.
 qsizetype RowBytes(int width, int bitsPerPixel) {
     return (qsizetype(width) * bitsPerPixel + 31) / 32 * 4;
@@ -163,20 +172,14 @@ int Gdiplus_GetBitmapBuffer(KvelPicture* picture, const KvelPictureRect* rect, i
 
 KvelPicture* Gdiplus_StretchBitmap(KvelPicture* picture, int width, int height) {
     if (!picture) return nullptr;
-    QImage result = FilledImage(width, height, 0);
-    if (result.isNull()) return nullptr;
-    DrawScaled(&result, WholeOf(result), picture->image, WholeOf(picture->image));
-    return NewPicture(std::move(result));
+    return WholeScaledInto(picture->image, QSize(width, height), 0);
 }
 
 KvelPicture* Gdiplus_ResizeBitmap(KvelPicture* picture, int width, int height, int mode,
                                   unsigned argb) {
     if (!picture || width <= 0 || height <= 0 || picture->image.isNull()) return nullptr;
-    const QSize size = ResizedSize(picture->image.size(), width, height, mode);
-    QImage result = FilledImage(size.width(), size.height(), argb);
-    if (result.isNull()) return nullptr;
-    DrawScaled(&result, WholeOf(result), picture->image, WholeOf(picture->image));
-    return NewPicture(std::move(result));
+    return WholeScaledInto(picture->image, ResizedSize(picture->image.size(), width, height, mode),
+                           argb);
 }
 
 KvelPicture* Gdiplus_DisposeBitmapByMode(KvelPicture* picture, int width, int height, int mode,
