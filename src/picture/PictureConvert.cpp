@@ -117,6 +117,20 @@ void GreyArgbRows(const QImage& from, QImage* to) {
     }
 }
 
+// The indices are copied as they are. Their palette is greyed by the same
+// formula: a copy under a plain grey ramp would show a decoded picture's
+// colour indices as greys that have nothing to do with its colours.
+void GreyIndexedRows(const QImage& from, QImage* to) {
+    QList<QRgb> palette = from.colorTable();
+    for (QRgb& colour : palette) {
+        const int grey = Grey(qRed(colour), qGreen(colour), qBlue(colour));
+        colour = qRgba(grey, grey, grey, qAlpha(colour));
+    }
+    to->setColorTable(palette);
+    for (int y = 0; y < from.height(); ++y)
+        std::memcpy(to->scanLine(y), from.constScanLine(y), size_t(from.width()));
+}
+
 }  // namespace
 
 extern "C" {
@@ -231,10 +245,7 @@ KvelPicture* Gdiplus_Gray(KvelPicture* picture) {
             GreyArgbRows(from, &to);
             break;
         case QImage::Format_Indexed8:
-            // The grey palette makes the indices greys already.
-            to.setColorTable(GreyRamp());
-            for (int y = 0; y < from.height(); ++y)
-                std::memcpy(to.scanLine(y), from.constScanLine(y), size_t(from.width()));
+            GreyIndexedRows(from, &to);
             break;
         default:
             to.fill(0);

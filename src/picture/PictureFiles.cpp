@@ -12,11 +12,9 @@
 #include "common/KVEL_Common.h"
 #include "picture/PictureInternal.h"
 
-// Qt's imaging needs no start-up; the holder only remembers that it was
-// started, so that a shut-down without a start does nothing.
-struct KvelPictureLibrary {
-    bool started = false;
-};
+// Qt's imaging needs no start-up: the holder is only the token that pairs
+// a caller's Gdiplus_Init with its Gdiplus_DeInit.
+struct KvelPictureLibrary {};
 
 namespace {
 
@@ -69,11 +67,7 @@ bool WriteImage(const QImage& image, const std::wstring& path, const KvelPicture
 
 extern "C" {
 
-KvelPictureLibrary* Gdiplus_Init(void) {
-    auto* library = new (std::nothrow) KvelPictureLibrary;
-    if (library) library->started = true;
-    return library;
-}
+KvelPictureLibrary* Gdiplus_Init(void) { return new (std::nothrow) KvelPictureLibrary; }
 
 void Gdiplus_DeInit(KvelPictureLibrary* library) { delete library; }
 

@@ -204,3 +204,23 @@ TEST(PictureTest, TextIsDrawnInItsColourWithinTheLayout) {
         }
     EXPECT_GT(inked, 10);
 }
+
+// An 8-bit picture keeps its indices; its grey copy shows its colours as
+// greys, not its indices.
+TEST(PictureTest, GreyCopyOfAColourPaletteGreysThePalette) {
+    QImage indexed(2, 1, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(255, 0, 0), qRgb(255, 255, 255)});
+    indexed.setPixel(0, 0, 0);
+    indexed.setPixel(1, 0, 1);
+    const std::vector<char> png = PngBytes(indexed);
+    Picture decoded(Gdiplus_LoadBitmapFromData(png.data(), png.size()));
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(PictureImage(decoded.get())->format(), QImage::Format_Indexed8);
+    Picture grey(Gdiplus_Gray(decoded.get()));
+    ASSERT_TRUE(grey);
+    EXPECT_EQ(PictureImage(grey.get())->format(), QImage::Format_Indexed8);
+    EXPECT_EQ(PictureImage(grey.get())->pixelIndex(0, 0),
+              PictureImage(decoded.get())->pixelIndex(0, 0));
+    EXPECT_EQ(PixelOf(grey.get(), 0, 0), qRgb(76, 76, 76));
+    EXPECT_EQ(PixelOf(grey.get(), 1, 0), qRgb(255, 255, 255));
+}
