@@ -206,8 +206,8 @@ KVEL_PICTURE_API KvelPicture* Gdiplus_GetBitmapFromBitmapByRect(KvelPicture* pic
                                                                 const KvelPictureRect* rect,
                                                                 const KvelPictureSize* targetSize);
 /* A grey copy in the same pixel format: grey = (77 red + 150 green + 29
- * blue) / 256 in all three channels, alpha kept; 8-bit pictures (grey
- * palette) are copied as they are. */
+ * blue) / 256 in all three channels, alpha kept; 8-bit pictures keep their
+ * pixel bytes, their palette greyed by the same formula. */
 KVEL_PICTURE_API KvelPicture* Gdiplus_Gray(KvelPicture* picture);
 
 /* A region: the union of rectangles, for window shapes. The caller frees it
