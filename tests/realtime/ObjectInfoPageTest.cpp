@@ -105,6 +105,8 @@ private slots:
     void progressCountsReportsAndOkComesAtTheEnd();
     void calibrationAgainstConstantEnergyIsAcceptedAndApplied();
     void cancelAndEscapeChangeNothing();
+    void collectionEndsWhenTheLastStepsCountWasMissed();
+    void reportsQueuedBeforeCalcAddNothing();
     void applyAgainstARefusingModuleSaysSoAndReadsAgain();
     void hidingThePageEndsTheCollection();
     void screenshotOfTheDialogMidCollection();
@@ -542,6 +544,44 @@ void ObjectInfoPageTest::cancelAndEscapeChangeNothing() {
     QCOMPARE(m_page->HoldThresholds()[0], 31.0);
     QCOMPARE(NewestFrame(*m_page->EnergyChart(), 1), redBefore);
     QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
+}
+
+// This thread fell behind: by the time it handles the events the worker's
+// count has gone past 200 and stopped at 201.
+void ObjectInfoPageTest::collectionEndsWhenTheLastStepsCountWasMissed() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    m_module->emulator->HoldReports(true);
+    MakePage(m_module->device);
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    FeedAndHandle(150);
+    QCOMPARE(Dialog().Progress()->value(), 75);
+    FeedAndHandle(60);
+    QCOMPARE(m_page->Reader().CalibrationCount(), CRealtimeReader::kCalibrationCountLimit);
+    QCOMPARE(Dialog().Progress()->value(), 100);
+    QVERIFY(Dialog().OkButton()->isEnabled());
+    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 151);  // one more, then none
+}
+
+// An earlier collection's candidates must not leak into the next one
+// through a report event that was already queued when "Calc. Thres." came.
+void ObjectInfoPageTest::reportsQueuedBeforeCalcAddNothing() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    m_module->emulator->HoldReports(true);
+    MakePage(m_module->device);
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    for (int i = 0; i < 201; ++i) Feed(*m_page, 0, 0, 60000);
+    QCoreApplication::sendPostedEvents(m_page, 0);
+    Dialog().CancelButton()->click();
+
+    Feed(*m_page, 0, 0, 60000);  // its event waits in the queue
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    QCoreApplication::sendPostedEvents(m_page, 0);
+    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 0);
+    FeedAndHandle(1);
+    QVERIFY(Near(Dialog().TriggerCollector().GetCurrentAvgValue(0), kTriggerFrom100));
+    QVERIFY(Near(Dialog().HoldCollector().GetCurrentAvgValue(9), kHoldFrom100));
 }
 
 void ObjectInfoPageTest::applyAgainstARefusingModuleSaysSoAndReadsAgain() {
