@@ -1,6 +1,8 @@
 #include <QApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QTest>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -111,6 +113,22 @@ private slots:
         w.list->SetCellText(0, 2, QString(200, QChar('7')));
         QCOMPARE(w.list->TooltipText(0, 2).size(), CXListCtrl::kTooltipLength);
         w.list->RedrawCell(99, 99);  // out of range: nothing happens
+    }
+
+    void hoveringACellShowsItsTextAndAnEmptyCellNothing() {
+        ListWindow w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.list->SetCellText(1, 1, QStringLiteral("26.99"));
+        auto hover = [&](int row, int column) {
+            const QPoint at = w.list->visualRect(w.list->model()->index(row, column)).center();
+            QHelpEvent help(QEvent::ToolTip, at, w.list->viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(w.list->viewport(), &help);
+        };
+        hover(1, 1);
+        QVERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("26.99"));
+        hover(1, 2);  // never given a text
+        QVERIFY(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
     }
 
     void columnsAreCentredAndLongTextIsCut() {
