@@ -301,7 +301,7 @@ struct ModuleEmulator::Impl {
               options.partitionMask,
               options.faults.count(Fault::SmallPackets) ? kSmallPacketSize : options.packetSize,
               options.refusedPacket, options.imageFolder),
-          scene(options.seed),
+          scene(options.seed, options.scene),
           random(options.seed ^ 0x9E3779B9u) {}
 
     bool Has(Fault fault) const { return options.faults.count(fault) != 0; }

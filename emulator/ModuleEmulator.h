@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "Scene.h"
+
 namespace emulator {
 
 enum class Fault {
@@ -41,6 +43,7 @@ struct Options {
     int baudRate = 115200;  // the line speed the module listens at
     int maxFrameSize = 64;  // bytes, at least 16
     uint32_t seed = 1;      // scene and fault randomness
+    SceneChoice scene;      // what the room holds
     std::set<Fault> faults;
     std::string version = "V1.2.0.5";
     std::string serialNumber = "ZQ05-0000-0001";

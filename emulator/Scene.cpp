@@ -1,7 +1,9 @@
 #include "Scene.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 
 namespace emulator {
 namespace {
@@ -36,7 +38,27 @@ DetectionSettings DetectionSettings::Defaults() {
     return settings;
 }
 
-Scene::Scene(uint32_t seed) : m_random(seed) {
+bool ParseSceneChoice(const std::string& text, SceneChoice* choice, std::string* error) {
+    static const std::string kConstant = "constant:";
+    if (text == "walk") {
+        *choice = SceneChoice{};
+        return true;
+    }
+    if (text.rfind(kConstant, 0) == 0) {
+        const std::string number = text.substr(kConstant.size());
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(number.c_str(), &end, 10);
+        if (!number.empty() && *end == '\0' && errno == 0 && value >= 0 && value <= 65535) {
+            choice->constantEnergy = static_cast<uint16_t>(value);
+            return true;
+        }
+    }
+    *error = "--scene needs walk or constant:N with N from 0 to 65535, not \"" + text + "\"";
+    return false;
+}
+
+Scene::Scene(uint32_t seed, SceneChoice choice) : m_random(seed), m_choice(choice) {
     for (int gate = 0; gate < kSceneGates; ++gate) {
         const double fall = std::pow(kFarNoise / kNearNoise, gate / double(kSceneGates - 1));
         m_noiseFloor[gate] = kNearNoise * fall * Uniform(0.85, 1.15);
@@ -159,9 +181,14 @@ void Scene::Detect(const DetectionSettings& settings, SceneReport* report) {
 
 SceneReport Scene::Step(const DetectionSettings& settings) {
     ++m_tick;
-    MoveTarget();
     SceneReport report;
-    report.gateEnergy = MeasureEnergy();
+    if (m_choice.constantEnergy) {
+        // Nobody walks in; the detection still judges the energies.
+        report.gateEnergy.fill(*m_choice.constantEnergy);
+    } else {
+        MoveTarget();
+        report.gateEnergy = MeasureEnergy();
+    }
     Detect(settings, &report);
     return report;
 }

@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <random>
+#include <string>
 
 namespace emulator {
 
@@ -23,6 +25,17 @@ struct DetectionSettings {
     static DetectionSettings Defaults();
 };
 
+// What the room holds: by default the walking person over the noise floor;
+// "constant:N" is an empty room whose every gate reports the raw energy N,
+// so that anything derived from the energies is known in advance.
+struct SceneChoice {
+    std::optional<uint16_t> constantEnergy;
+};
+
+// Parses "walk" or "constant:N" (N from 0 to 65535); false with a message
+// on error.
+bool ParseSceneChoice(const std::string& text, SceneChoice* choice, std::string* error);
+
 struct SceneReport {
     uint8_t state = 0;        // 0 no target, 1 target present
     uint16_t distanceCm = 0;  // 0 while absent
@@ -33,7 +46,7 @@ class Scene {
 public:
     static constexpr double kTickSeconds = 0.1;
 
-    explicit Scene(uint32_t seed);
+    explicit Scene(uint32_t seed, SceneChoice choice = {});
 
     // Advances the scene by one report period and reports what the module
     // detects with `settings`.
@@ -59,6 +72,7 @@ private:
     double Uniform(double low, double high);  // from the seeded generator
 
     std::mt19937 m_random;
+    SceneChoice m_choice;
     std::array<double, kSceneGates> m_noiseFloor{};
     uint64_t m_tick = 0;
     Cycle m_cycle{};

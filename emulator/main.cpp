@@ -30,6 +30,8 @@ const char kUsage[] =
     "  --baud B            line speed the module listens at (default 115200)\n"
     "  --max-frame BYTES   largest command frame, at least 16 (default 64)\n"
     "  --seed S            seed of the scene and the faults (default 1)\n"
+    "  --scene NAME        walk (a person comes and goes, the default) or constant:N\n"
+    "                      (nobody there, raw energy N in every gate)\n"
     "  --fault NAME,...    faults to show: stray-bytes, tag-noise, broken-tailers,\n"
     "                      other-lengths, drop-replies, late-replies, corrupt-replies,\n"
     "                      truncated-replies, dropped-bytes, slow-flash, failing-status,\n"
@@ -100,10 +102,10 @@ private:
 };
 
 const std::string kValueOptions[] = {
-    "--port",        "--baud",          "--max-frame",   "--seed",        "--fault",
-    "--version",     "--serial",        "--late-delay",  "--flash-delay", "--line-lifetime",
-    "--hang-up-at",  "--running-mode",  "--partitions",  "--device-id",   "--packet-size",
-    "--reset-delay", "--refuse-packet", "--image-folder"};
+    "--port",          "--baud",        "--max-frame",     "--seed",        "--scene",
+    "--fault",         "--version",     "--serial",        "--late-delay",  "--flash-delay",
+    "--line-lifetime", "--hang-up-at",  "--running-mode",  "--partitions",  "--device-id",
+    "--packet-size",   "--reset-delay", "--refuse-packet", "--image-folder"};
 
 constexpr long long kLongestDelayMs = 24LL * 3600 * 1000;
 
@@ -134,6 +136,9 @@ bool ParseOptions(int argc, char** argv, emulator::Options* options) {
             options->maxFrameSize = static_cast<int>(ParseNumber(name, text, 16, 4096));
         } else if (name == "--seed") {
             options->seed = static_cast<uint32_t>(ParseNumber(name, text, 0, 4294967295LL));
+        } else if (name == "--scene") {
+            std::string error;
+            if (!emulator::ParseSceneChoice(text, &options->scene, &error)) throw UsageError{error};
         } else if (name == "--fault") {
             std::string error;
             if (!emulator::ParseFaultList(text, &options->faults, &error)) throw UsageError{error};

@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QShowEvent>
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 #include "common/KVEL_Common.h"
 #include "controls/ColorStatic.h"
 #include "controls/SkinButton.h"
+#include "controls/XListCtrl.h"
+#include "device/CommandMode.h"
 #include "realtime/PresenceShading.h"
 #include "settings/AppConfig.h"
 #include "ui/DialogTemplate.h"
@@ -25,10 +29,13 @@ namespace oi = object_info;
 
 enum StringId {
     kStrError = 10000,
+    kStrSuccess = 10002,
     kStrStart = 10003,
     kStrPause = 10004,
     kStrNotConnected = 10103,
     kStrTargetRange = 10300,
+    kStrThresholdSet = 10301,
+    kStrThresholdNotSet = 10302,
     kStrEnergyTitle = 10310,
     kStrFirstEnergyLegend = 10313,
     kStrFirstEnergyTooltip = 10316,
@@ -111,6 +118,15 @@ void CObjectInfoDlg::OnInitDialog() {
     SetupCharts();
     if (auto* start = qobject_cast<QAbstractButton*>(Control(oi::kStartButton)))
         connect(start, &QAbstractButton::clicked, this, &CObjectInfoDlg::OnStartButton);
+    if (auto* calc = qobject_cast<QAbstractButton*>(Control(oi::kCalcThresholdButton)))
+        connect(calc, &QAbstractButton::clicked, this, &CObjectInfoDlg::OnCalcThreshold);
+    if (auto* apply = qobject_cast<QAbstractButton*>(Control(oi::kApplyThresholdButton)))
+        connect(apply, &QAbstractButton::clicked, this, &CObjectInfoDlg::OnApplyThreshold);
+    m_collectorDlg = std::make_unique<CSensingCollectorDlg>(this);
+    if (m_collectorDlg->Create())
+        m_collectorDlg->SetListener(this);
+    else
+        m_collectorDlg.reset();
 }
 
 void CObjectInfoDlg::SaveSettings() {
@@ -196,6 +212,7 @@ bool CObjectInfoDlg::event(QEvent* event) {
 }
 
 void CObjectInfoDlg::OnRealtimeReport() {
+    RunCalibrationStep();
     UpdateIndicatorAndText();
     // Reports queued before a stop still arrive; they change nothing more.
     if (!m_running) return;
@@ -240,6 +257,10 @@ void CObjectInfoDlg::showEvent(QShowEvent* event) {
 void CObjectInfoDlg::hideEvent(QHideEvent* event) {
     CDialogPage::hideEvent(event);
     if (event->spontaneous()) return;
+    if (m_collectorDlg && m_collectorDlg->isVisible()) {
+        m_reader.SetCalibrationCount(CRealtimeReader::kNoCalibration);
+        m_collectorDlg->hide();
+    }
     StopAcquisition();
 }
 
@@ -256,6 +277,106 @@ void CObjectInfoDlg::TakeNewThresholds(const RadarParamSet& params) {
     std::copy(std::begin(params.HoldThreshold), std::end(params.HoldThreshold), m_holdThresholds);
     // The largest gate may have changed with them.
     if (m_energyChart) m_energyChart->MarkBackgroundDirty();
+}
+
+// --- Threshold calibration -------------------------------------------------------
+
+void CObjectInfoDlg::OnCalcThreshold() {
+    if (!m_collectorDlg || !m_running) return;
+    ShowPageThresholdsInCollector();
+    m_collectorDlg->show();
+    m_collectorDlg->TriggerCollector().StartCollection(kRadarGateCount);
+    m_collectorDlg->HoldCollector().StartCollection(kRadarGateCount);
+    m_collectorDlg->Progress()->setValue(0);
+    m_collectorDlg->OkButton()->setEnabled(false);
+    if (QWidget* apply = Control(oi::kApplyThresholdButton)) apply->setEnabled(false);
+    m_calibrationComplete = false;
+    m_reader.SetCalibrationCount(0);
+}
+
+// Until the first report arrives the table shows where the thresholds stand.
+void CObjectInfoDlg::ShowPageThresholdsInCollector() {
+    CXListCtrl* list = m_collectorDlg->List();
+    list->setUpdatesEnabled(false);
+    for (int gate = 0; gate < kRadarGateCount; ++gate)
+        m_collectorDlg->SetRow(gate, m_triggerThresholds[gate], m_holdThresholds[gate]);
+    list->setUpdatesEnabled(true);
+}
+
+// One value per gate and collector for each report handled while the
+// dialog is shown, until the collection is complete.
+void CObjectInfoDlg::RunCalibrationStep() {
+    if (!m_collectorDlg || !m_collectorDlg->isVisible()) return;
+    const int count = m_reader.CalibrationCount();
+    // Before the worker has taken a report since "Calc. Thres." its
+    // candidates are an earlier run's, or none: a report event queued before
+    // the click must not put them into the averages.
+    if (count < 1) return;
+    // The worker's count stops one past the last step; when this thread fell
+    // behind and never saw the last step's count, that count still ends the
+    // collection, or OK would never be enabled.
+    if (count > oi::kCalibrationReports && m_calibrationComplete) return;
+    const CRealtimeReader::GateValues trigger = m_reader.TriggerCandidates();
+    const CRealtimeReader::GateValues hold = m_reader.HoldCandidates();
+    CRadarDataCollector& triggerAverages = m_collectorDlg->TriggerCollector();
+    CRadarDataCollector& holdAverages = m_collectorDlg->HoldCollector();
+    CXListCtrl* list = m_collectorDlg->List();
+    list->setUpdatesEnabled(false);
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        triggerAverages.UpdateValue(gate, trigger[static_cast<size_t>(gate)]);
+        holdAverages.UpdateValue(gate, hold[static_cast<size_t>(gate)]);
+        m_collectorDlg->SetRow(gate, triggerAverages.GetCurrentAvgValue(gate),
+                               holdAverages.GetCurrentAvgValue(gate));
+    }
+    list->setUpdatesEnabled(true);
+    const int progress = std::min(count, oi::kCalibrationReports) * 100 / oi::kCalibrationReports;
+    m_collectorDlg->Progress()->setValue(progress);
+    if (progress >= 100) {
+        m_calibrationComplete = true;
+        m_collectorDlg->OkButton()->setEnabled(true);
+    }
+}
+
+// The averages become the page's thresholds (the table's texts are only
+// their rounded display) and move the chart's threshold lines.
+void CObjectInfoDlg::OnSensingCollectorDlgOK(uint64_t) {
+    if (!m_collectorDlg) return;
+    const int rows = std::min(m_collectorDlg->List()->topLevelItemCount(), kRadarGateCount);
+    for (int gate = 0; gate < rows; ++gate) {
+        m_triggerThresholds[gate] = m_collectorDlg->TriggerCollector().GetCurrentAvgValue(gate);
+        m_holdThresholds[gate] = m_collectorDlg->HoldCollector().GetCurrentAvgValue(gate);
+    }
+    if (m_energyChart) {
+        m_energyChart->m_waves[kTriggerSlot].buffer.Append(m_triggerThresholds, kRadarGateCount);
+        m_energyChart->m_waves[kHoldSlot].buffer.Append(m_holdThresholds, kRadarGateCount);
+        m_energyChart->Invalidate();
+    }
+    if (QWidget* apply = Control(oi::kApplyThresholdButton)) apply->setEnabled(true);
+}
+
+// The reader stops for the write, since commands go out on the main
+// connection only while nothing reads from it, and starts again whatever
+// the write's result.
+void CObjectInfoDlg::OnApplyThreshold() {
+    if (!m_params) return;
+    std::copy(std::begin(m_triggerThresholds), std::end(m_triggerThresholds),
+              m_params->TriggerThreshold);
+    std::copy(std::begin(m_holdThresholds), std::end(m_holdThresholds), m_params->HoldThreshold);
+    StopAcquisition();
+    const int result =
+        InCommandMode(m_device, [this] { return WriteRadarParams(m_device, m_params); });
+    HQ_Sleep(oi::kApplySettleMs);
+    StartAcquisition();
+    ReportApplyResult(result);
+}
+
+void CObjectInfoDlg::ReportApplyResult(int result) {
+    if (result == kRadarOk)
+        ShowStringMessageBox(this, kStrThresholdSet, kStrSuccess, PromptIcon::Information);
+    else if (result == kRadarNotConnected)
+        ShowStringMessageBox(this, kStrNotConnected, kStrError, PromptIcon::Error);
+    else
+        ShowStringMessageBox(this, kStrThresholdNotSet, kStrError, PromptIcon::Error);
 }
 
 // --- Charts -------------------------------------------------------------------

@@ -11,10 +11,13 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 #include "charts/WaveWnd.h"
 #include "params/RadarParam.h"
 #include "realtime/ObjectInfoSettings.h"
 #include "realtime/RealtimeReader.h"
+#include "realtime/SensingCollectorDlg.h"
 #include "ui/DialogPage.h"
 #include "ui/KeepAwake.h"
 
@@ -37,11 +40,16 @@ constexpr uint64_t kDistanceContext = 1;
 constexpr uint64_t kNoDataNoticeKey = 6;
 // Without a report for this long while reading, the distance chart says so.
 constexpr int kNoDataTimeoutMs = 3000;
+// A calibration averages this many reports; the worker's count stops one later.
+constexpr int kCalibrationReports = 200;
+// The module rests this long after a threshold write before it reports again.
+constexpr int kApplySettleMs = 1000;
 }  // namespace object_info
 
 class CObjectInfoDlg : public CDialogPage,
                        public IWaveWndDrawListener,
                        public IWaveWndTooltipListener,
+                       public ISensingCollectorDlgListener,
                        private IRealtimeReportSink {
     Q_OBJECT
 public:
@@ -65,6 +73,14 @@ public:
     void SetupCharts();
     // The lamp and the target range text from the last report.
     void UpdateIndicatorAndText();
+
+    // Threshold calibration: "Calc. Thres." starts a collection in the
+    // threshold dialog, each report then advances it, OK takes its averages
+    // as the page's thresholds and "Apply Thres." writes them to the module.
+    void OnCalcThreshold();
+    void OnApplyThreshold();
+    void OnSensingCollectorDlgOK(uint64_t userValue) override;
+    CSensingCollectorDlg* CollectorDialog() const { return m_collectorDlg.get(); }
 
     const double* TriggerThresholds() const { return m_triggerThresholds; }
     const double* HoldThresholds() const { return m_holdThresholds; }
@@ -99,6 +115,9 @@ private:
     void OnReportTaken() override;
 
     void OnRealtimeReport();
+    void RunCalibrationStep();
+    void ShowPageThresholdsInCollector();
+    void ReportApplyResult(int result);
     void OnShownWhileConnected();
     bool IsConnected() const;
     void SetButtonStates(bool running);
@@ -126,6 +145,9 @@ private:
     bool m_running = false;
     bool m_chartsBuilt = false;
     bool m_noDataNoticeShown = false;
+    // The running collection has reached its end (OK is enabled).
+    bool m_calibrationComplete = false;
+    std::unique_ptr<CSensingCollectorDlg> m_collectorDlg;
 
     CASkinButton* m_indicator = nullptr;
     CColorStatic* m_rangeText = nullptr;

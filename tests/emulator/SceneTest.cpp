@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -206,6 +208,48 @@ TEST(SceneTest, LargestGateLimitsDetection) {
     const auto a = RunScene(6, beyond, 600);
     const auto b = RunScene(6, DetectionSettings::Defaults(), 600);
     for (size_t i = 0; i < a.size(); ++i) ASSERT_TRUE(SameReport(a[i], b[i]));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SceneTest, ConstantSceneReportsTheSameEnergyInEveryGateAndNobody) {
+    emulator::SceneChoice choice;
+    choice.constantEnergy = 100;
+    Scene scene(5, choice);
+    const DetectionSettings settings = DetectionSettings::Defaults();
+    for (int tick = 0; tick < 1300; ++tick) {
+        const SceneReport report = scene.Step(settings);
+        for (uint16_t energy : report.gateEnergy) ASSERT_EQ(energy, 100);
+        ASSERT_EQ(report.state, 0);
+        ASSERT_EQ(report.distanceCm, 0);
+    }
+}
+
+TEST(SceneTest, ConstantSceneOverAThresholdIsDetected) {
+    emulator::SceneChoice choice;
+    choice.constantEnergy = 2000;
+    Scene scene(5, choice);
+    const SceneReport report = scene.Step(WithThresholds(1000, 1000));
+    EXPECT_EQ(report.state, 1);
+}
+
+TEST(SceneTest, SceneNamesAreParsedStrictly) {
+    emulator::SceneChoice choice;
+    std::string error;
+    ASSERT_TRUE(emulator::ParseSceneChoice("constant:100", &choice, &error));
+    EXPECT_EQ(choice.constantEnergy, std::optional<uint16_t>(100));
+    ASSERT_TRUE(emulator::ParseSceneChoice("constant:0", &choice, &error));
+    EXPECT_EQ(choice.constantEnergy, std::optional<uint16_t>(0));
+    ASSERT_TRUE(emulator::ParseSceneChoice("walk", &choice, &error));
+    EXPECT_FALSE(choice.constantEnergy.has_value());
+    for (const char* bad :
+         {"constant:", "constant:65536", "constant:-1", "constant:1x", "constant", "still", ""}) {
+        error.clear();
+        EXPECT_FALSE(emulator::ParseSceneChoice(bad, &choice, &error)) << bad;
+        EXPECT_NE(error.find("--scene"), std::string::npos) << bad;
+    }
 }
 
 }  // namespace

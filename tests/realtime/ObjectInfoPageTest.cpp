@@ -1,20 +1,27 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "charts/WaveWnd.h"
 #include "controls/ColorStatic.h"
 #include "controls/SkinButton.h"
+#include "controls/XListCtrl.h"
+#include "device/CommandMode.h"
 #include "device/KVEL_DataProcess.h"
 #include "device/RadarProtocol.h"
 #include "realtime/ObjectInfoDlg.h"
 #include "realtime/ReportFrame.h"
+#include "realtime/SensingCollectorDlg.h"
 #include "settings/AppConfig.h"
 #include "tests/device/PtyModule.h"
 #include "tests/support/ConnectedModule.h"
@@ -55,6 +62,26 @@ int ShadedColumns(const CWaveWnd& chart) {
     return count;
 }
 
+// What constant raw energy 100 proposes with the default scales 5.0 and 3.5.
+const double kTriggerFrom100 = 10.0 * std::log10(500.0);  // 26.99 dB
+const double kHoldFrom100 = 10.0 * std::log10(350.0);     // 25.44 dB
+
+bool Near(double a, double b) { return std::fabs(a - b) < 1e-9; }
+
+// The newest frame of an energy chart slot.
+std::vector<double> NewestFrame(const CWaveWnd& chart, int slot) {
+    const std::vector<double> samples =
+        chart.m_waves[static_cast<size_t>(slot)].buffer.CopySamples();
+    if (samples.size() < size_t(kRadarGateCount)) return {};
+    return std::vector<double>(samples.end() - kRadarGateCount, samples.end());
+}
+
+emulator::Options ConstantEnergy(uint16_t energy) {
+    emulator::Options options;
+    options.scene.constantEnergy = energy;
+    return options;
+}
+
 }  // namespace
 
 class ObjectInfoPageTest : public QObject {
@@ -74,7 +101,20 @@ private slots:
     void settingsSetTheEnergyAxisAndAreSavedAtTeardown();
     void screenshotWhileRunning();
 
+    void calcThresholdShowsThePageThresholdsAndWaits();
+    void progressCountsReportsAndOkComesAtTheEnd();
+    void calibrationAgainstConstantEnergyIsAcceptedAndApplied();
+    void cancelAndEscapeChangeNothing();
+    void collectionEndsWhenTheLastStepsCountWasMissed();
+    void reportsQueuedBeforeCalcAddNothing();
+    void applyAgainstARefusingModuleSaysSoAndReadsAgain();
+    void hidingThePageEndsTheCollection();
+    void screenshotOfTheDialogMidCollection();
+
 private:
+    // Feeds `count` reports of raw energy 100 and lets their events be handled.
+    void FeedAndHandle(int count);
+    CSensingCollectorDlg& Dialog() { return *m_page->CollectorDialog(); }
     void MakePage(KVEL_RADAR_HANDLE device = nullptr);
     // A module for the test; it outlives the page (cleanup).
     ConnectedModule& Module();
@@ -124,6 +164,11 @@ void ObjectInfoPageTest::MakePage(KVEL_RADAR_HANDLE device) {
 ConnectedModule& ObjectInfoPageTest::Module() {
     m_module = std::make_unique<ConnectedModule>();
     return *m_module;
+}
+
+void ObjectInfoPageTest::FeedAndHandle(int count) {
+    for (int i = 0; i < count; ++i) Feed(*m_page, 0, 0, 100);
+    QCoreApplication::sendPostedEvents(m_page, 0);
 }
 
 void ObjectInfoPageTest::reportSetsLampAndRangeText() {
@@ -348,6 +393,248 @@ void ObjectInfoPageTest::screenshotWhileRunning() {
     QVERIFY(QTest::qWaitFor(present, 120000));
     QImage picture(m_window->size(), QImage::Format_RGB32);
     m_window->render(&picture);
+    QVERIFY(picture.save(QString::fromLocal8Bit(target)));
+}
+
+// --- Threshold calibration -------------------------------------------------------
+
+void ObjectInfoPageTest::calcThresholdShowsThePageThresholdsAndWaits() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        m_params.TriggerThreshold[gate] = 40.0 + gate;
+        m_params.HoldThreshold[gate] = 20.5;
+    }
+    MakePage(m_module->device);
+    QVERIFY(m_page->CollectorDialog());
+    QVERIFY(!Dialog().isVisible());
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    // Before any report is handled.
+    QVERIFY(Dialog().isVisible());
+    CXListCtrl* list = Dialog().List();
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        QCOMPARE(list->CellText(gate, 1), QString::asprintf("%.2f", 40.0 + gate));
+        QCOMPARE(list->CellText(gate, 2), QStringLiteral("20.50"));
+    }
+    QCOMPARE(Dialog().Progress()->value(), 0);
+    QVERIFY(!Dialog().OkButton()->isEnabled());
+    QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
+    QCOMPARE(m_page->Reader().CalibrationCount(), 0);
+    QVERIFY(!m_window->isEnabled());
+    QVERIFY(Dialog().isEnabled());
+}
+
+// Reports from the test only (the module holds its own): each handled
+// report is one step.
+void ObjectInfoPageTest::progressCountsReportsAndOkComesAtTheEnd() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    // Held from the start, so that no report of the module's is on its way.
+    m_module->emulator->HoldReports(true);
+    MakePage(m_module->device);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return m_module->emulator->OperatingMode() == radar_protocol::kModeABD; }));
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+
+    FeedAndHandle(1);
+    QCOMPARE(Dialog().Progress()->value(), 0);  // 1 × 100 / 200
+    QCOMPARE(Dialog().List()->CellText(0, 1), QStringLiteral("26.99"));
+    QCOMPARE(Dialog().List()->CellText(15, 2), QStringLiteral("25.44"));
+    FeedAndHandle(99);
+    QCOMPARE(Dialog().Progress()->value(), 50);
+    QVERIFY(!Dialog().OkButton()->isEnabled());
+    FeedAndHandle(99);
+    QCOMPARE(Dialog().Progress()->value(), 99);
+    QVERIFY(!Dialog().OkButton()->isEnabled());
+    FeedAndHandle(1);
+    QCOMPARE(Dialog().Progress()->value(), 100);
+    QVERIFY(Dialog().OkButton()->isEnabled());
+    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 200);
+
+    // Past the end the averages stay as they are, whatever the reports say.
+    FeedAndHandle(1);
+    QCOMPARE(m_page->Reader().CalibrationCount(), CRealtimeReader::kCalibrationCountLimit);
+    for (int i = 0; i < 20; ++i) Feed(*m_page, 0, 0, 60000);
+    QCoreApplication::sendPostedEvents(m_page, 0);
+    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 200);
+    QVERIFY(Near(Dialog().TriggerCollector().GetCurrentAvgValue(7), kTriggerFrom100));
+}
+
+// The whole road against the emulator: collect, accept, apply, and the
+// module holds the new thresholds.
+void ObjectInfoPageTest::calibrationAgainstConstantEnergyIsAcceptedAndApplied() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    MakePage(m_module->device);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return m_module->emulator->OperatingMode() == radar_protocol::kModeABD; }));
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    QVERIFY(QTest::qWaitFor([&] { return Dialog().OkButton()->isEnabled(); }, 60000));
+    QCOMPARE(Dialog().Progress()->value(), 100);
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        QCOMPARE(Dialog().List()->CellText(gate, 1), QStringLiteral("26.99"));
+        QCOMPARE(Dialog().List()->CellText(gate, 2), QStringLiteral("25.44"));
+    }
+
+    Dialog().OkButton()->click();
+    QVERIFY(!Dialog().isVisible());
+    QVERIFY(m_window->isEnabled());
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        QVERIFY(Near(m_page->TriggerThresholds()[gate], kTriggerFrom100));
+        QVERIFY(Near(m_page->HoldThresholds()[gate], kHoldFrom100));
+    }
+    // The chart's red and yellow lines move to the proposal.
+    const std::vector<double> red = NewestFrame(*m_page->EnergyChart(), 1);
+    const std::vector<double> yellow = NewestFrame(*m_page->EnergyChart(), 2);
+    QCOMPARE(int(red.size()), kRadarGateCount);
+    QVERIFY(Near(red[0], kTriggerFrom100) && Near(red[15], kTriggerFrom100));
+    QVERIFY(Near(yellow[0], kHoldFrom100) && Near(yellow[15], kHoldFrom100));
+    QVERIFY(m_page->Control(oi::kApplyThresholdButton)->isEnabled());
+
+    Button(*m_page, oi::kApplyThresholdButton)->click();
+    QCOMPARE(m_prompt->messages.size(), size_t(1));
+    QCOMPARE(m_prompt->messages[0].text, QStringLiteral("Succeed setting threshold"));
+    QCOMPARE(m_prompt->messages[0].caption, QStringLiteral("Success"));
+    QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Information);
+    QVERIFY(m_page->IsRunning());
+    QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
+    QVERIFY(Near(m_params.TriggerThreshold[3], kTriggerFrom100));
+    QVERIFY(Near(m_params.HoldThreshold[3], kHoldFrom100));
+
+    // Read back from the module as a fresh connection would.
+    m_page->StopAcquisition();
+    RadarParamSet read;
+    QCOMPARE(
+        InCommandMode(m_module->device, [&] { return ReadRadarParams(m_module->device, &read); }),
+        kRadarOk);
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        QVERIFY2(std::fabs(read.TriggerThreshold[gate] - kTriggerFrom100) < 0.01,
+                 qPrintable(QString::number(read.TriggerThreshold[gate])));
+        QVERIFY2(std::fabs(read.HoldThreshold[gate] - kHoldFrom100) < 0.01,
+                 qPrintable(QString::number(read.HoldThreshold[gate])));
+    }
+}
+
+void ObjectInfoPageTest::cancelAndEscapeChangeNothing() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    m_params.TriggerThreshold[0] = 33.0;
+    m_params.HoldThreshold[0] = 31.0;
+    m_module->emulator->HoldReports(true);
+    MakePage(m_module->device);
+    const std::vector<double> redBefore = NewestFrame(*m_page->EnergyChart(), 1);
+
+    // Escape in the middle of a collection.
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    FeedAndHandle(50);
+    QVERIFY(QTest::qWaitForWindowExposed(&Dialog()));
+    QTest::keyClick(&Dialog(), Qt::Key_Escape);
+    QVERIFY(!Dialog().isVisible());
+    QVERIFY(m_window->isEnabled());
+    QCOMPARE(m_page->TriggerThresholds()[0], 33.0);
+
+    // Cancel after a complete one.
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    FeedAndHandle(200);
+    QVERIFY(Dialog().OkButton()->isEnabled());
+    Dialog().CancelButton()->click();
+    QVERIFY(!Dialog().isVisible());
+    QVERIFY(m_window->isEnabled());
+    QCOMPARE(m_page->TriggerThresholds()[0], 33.0);
+    QCOMPARE(m_page->HoldThresholds()[0], 31.0);
+    QCOMPARE(NewestFrame(*m_page->EnergyChart(), 1), redBefore);
+    QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
+}
+
+// This thread fell behind: by the time it handles the events the worker's
+// count has gone past 200 and stopped at 201.
+void ObjectInfoPageTest::collectionEndsWhenTheLastStepsCountWasMissed() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    m_module->emulator->HoldReports(true);
+    MakePage(m_module->device);
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    FeedAndHandle(150);
+    QCOMPARE(Dialog().Progress()->value(), 75);
+    FeedAndHandle(60);
+    QCOMPARE(m_page->Reader().CalibrationCount(), CRealtimeReader::kCalibrationCountLimit);
+    QCOMPARE(Dialog().Progress()->value(), 100);
+    QVERIFY(Dialog().OkButton()->isEnabled());
+    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 151);  // one more, then none
+}
+
+// An earlier collection's candidates must not leak into the next one
+// through a report event that was already queued when "Calc. Thres." came.
+void ObjectInfoPageTest::reportsQueuedBeforeCalcAddNothing() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    m_module->emulator->HoldReports(true);
+    MakePage(m_module->device);
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    for (int i = 0; i < 201; ++i) Feed(*m_page, 0, 0, 60000);
+    QCoreApplication::sendPostedEvents(m_page, 0);
+    Dialog().CancelButton()->click();
+
+    Feed(*m_page, 0, 0, 60000);  // its event waits in the queue
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    QCoreApplication::sendPostedEvents(m_page, 0);
+    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 0);
+    FeedAndHandle(1);
+    QVERIFY(Near(Dialog().TriggerCollector().GetCurrentAvgValue(0), kTriggerFrom100));
+    QVERIFY(Near(Dialog().HoldCollector().GetCurrentAvgValue(9), kHoldFrom100));
+}
+
+void ObjectInfoPageTest::applyAgainstARefusingModuleSaysSoAndReadsAgain() {
+    m_module = std::make_unique<ConnectedModule>(std::set{emulator::Fault::FailingStatus});
+    QVERIFY(m_module->opened);
+    MakePage(m_module->device);
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    // Accepting is what enables Apply; the averages here are of nothing.
+    m_page->OnSensingCollectorDlgOK(0);
+    Dialog().hide();
+    QVERIFY(m_page->Control(oi::kApplyThresholdButton)->isEnabled());
+    Button(*m_page, oi::kApplyThresholdButton)->click();
+    QCOMPARE(m_prompt->messages.size(), size_t(1));
+    QCOMPARE(m_prompt->messages[0].text, QStringLiteral("Failed to set threshold"));
+    QCOMPARE(m_prompt->messages[0].caption, QStringLiteral("Error"));
+    QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Error);
+    QVERIFY(m_page->IsRunning());
+    QVERIFY(m_page->Reader().IsRunning());
+    // The parameter set keeps what was copied into it.
+    QCOMPARE(m_params.TriggerThreshold[0], m_page->TriggerThresholds()[0]);
+}
+
+void ObjectInfoPageTest::hidingThePageEndsTheCollection() {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    MakePage(m_module->device);
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    QVERIFY(Dialog().isVisible());
+    m_page->hide();
+    QVERIFY(!Dialog().isVisible());
+    QCOMPARE(m_page->Reader().CalibrationCount(), CRealtimeReader::kNoCalibration);
+    QVERIFY(m_window->isEnabled());
+    QVERIFY(!m_page->IsRunning());
+}
+
+// KVEL_COLLECTOR_SCREENSHOT=path: the threshold dialog halfway through a
+// collection against a module of constant energy, as a PNG.
+void ObjectInfoPageTest::screenshotOfTheDialogMidCollection() {
+    const char* target = std::getenv("KVEL_COLLECTOR_SCREENSHOT");
+    if (!target) QSKIP("KVEL_COLLECTOR_SCREENSHOT names no file");
+    if (std::getenv("KVEL_SCREENSHOT_CHINESE")) SetUiLanguage(UiLanguage::Chinese);
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    m_module->emulator->HoldReports(true);
+    MakePage(m_module->device);
+    Button(*m_page, oi::kCalcThresholdButton)->click();
+    FeedAndHandle(60);
+    for (int i = 0; i < 60; ++i) Feed(*m_page, 0, 0, 180);
+    QCoreApplication::sendPostedEvents(m_page, 0);
+    Dialog().List()->setCurrentItem(Dialog().List()->topLevelItem(2));
+    QVERIFY(QTest::qWaitForWindowExposed(&Dialog()));
+    QImage picture(Dialog().size(), QImage::Format_RGB32);
+    Dialog().render(&picture);
     QVERIFY(picture.save(QString::fromLocal8Bit(target)));
 }
 

@@ -11,9 +11,9 @@
 #include "emulator/ModuleEmulator.h"
 
 struct ConnectedModule {
-    explicit ConnectedModule(std::set<emulator::Fault> faults = {}) {
-        emulator::Options options;
-        options.faults = std::move(faults);
+    explicit ConnectedModule(std::set<emulator::Fault> faults = {})
+        : ConnectedModule(WithFaults(std::move(faults))) {}
+    explicit ConnectedModule(emulator::Options options) {
         emulator = std::make_unique<emulator::ModuleEmulator>(options);
         std::string error;
         started = emulator->Start(&error);
@@ -28,6 +28,12 @@ struct ConnectedModule {
     }
     ConnectedModule(const ConnectedModule&) = delete;
     ConnectedModule& operator=(const ConnectedModule&) = delete;
+
+    static emulator::Options WithFaults(std::set<emulator::Fault> faults) {
+        emulator::Options options;
+        options.faults = std::move(faults);
+        return options;
+    }
 
     std::unique_ptr<emulator::ModuleEmulator> emulator;
     KVEL_RADAR_HANDLE device = nullptr;
