@@ -19,6 +19,7 @@
 #include "params/RadarParamFile.h"
 #include "settings/AppConfig.h"
 #include "tests/support/ConnectedModule.h"
+#include "tests/support/PageUnderTest.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
 #include "ui/Strings.h"
@@ -75,10 +76,7 @@ private:
 };
 
 void ParamPageTest::init() {
-    ResetTestProgramFolder();
-    SetUiLanguage(UiLanguage::English);
-    gAppConfig.Clear();
-    LoadAppConfigAtStartup();
+    StartPageTestSettings();
     m_params = RadarParamSet();
     m_prompt = std::make_unique<PromptRecorder>();
     m_idleDevice = KVEL_Interface_RadarDevice_Serial_Create();
@@ -93,13 +91,8 @@ void ParamPageTest::cleanup() {
 }
 
 void ParamPageTest::MakePage(KVEL_RADAR_HANDLE device) {
-    m_window = std::make_unique<QWidget>();
     m_page = new CParamSettingDlg();
-    m_page->SetDevice(device ? device : m_idleDevice, &m_params);
-    QVERIFY(m_page->Create(m_window.get()));
-    m_window->resize(m_page->size());
-    m_window->show();
-    m_window->activateWindow();
+    QVERIFY(ShowPageInWindow(m_page, device ? device : m_idleDevice, &m_params, &m_window));
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     for (int id : {2002, 2003, 2010, 2025, 2030, 2045})
         QVERIFY2(Field(id), qPrintable(QString::number(id)));

@@ -25,6 +25,7 @@
 #include "settings/AppConfig.h"
 #include "tests/device/PtyModule.h"
 #include "tests/support/ConnectedModule.h"
+#include "tests/support/PageUnderTest.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
 #include "ui/Strings.h"
@@ -128,10 +129,7 @@ private:
 };
 
 void ObjectInfoPageTest::init() {
-    ResetTestProgramFolder();
-    SetUiLanguage(UiLanguage::English);
-    gAppConfig.Clear();
-    LoadAppConfigAtStartup();
+    StartPageTestSettings();
     m_params = RadarParamSet();
     m_prompt = std::make_unique<PromptRecorder>();
     m_idleDevice = KVEL_Interface_RadarDevice_Serial_Create();
@@ -150,13 +148,8 @@ void ObjectInfoPageTest::cleanup() {
 // The page in a window of its own, shown: against a connected module it
 // starts reading at once, as when its page button is pressed.
 void ObjectInfoPageTest::MakePage(KVEL_RADAR_HANDLE device) {
-    m_window = std::make_unique<QWidget>();
     m_page = new CObjectInfoDlg();
-    m_page->SetDevice(device ? device : m_idleDevice, &m_params);
-    QVERIFY(m_page->Create(m_window.get()));
-    m_window->resize(m_page->size());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(ShowPageInWindow(m_page, device ? device : m_idleDevice, &m_params, &m_window));
     QVERIFY(m_page->Indicator() && m_page->RangeText());
     QVERIFY(m_page->EnergyChart() && m_page->DistanceChart());
 }
