@@ -1,0 +1,155 @@
+#include "capture/NoiseScan.h"
+
+#include <algorithm>
+
+#include "device/CommandMode.h"
+#include "device/Decibels.h"
+#include "realtime/ReadingLoop.h"
+
+namespace {
+
+// Reads in chunks of the module's frame size; a device that names none (or
+// no device, when replaying) still gets a usable chunk.
+constexpr int kFallbackChunkSize = 1024;
+
+size_t ChunkSize(KVEL_RADAR_HANDLE device) {
+    const int size = KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device);
+    return static_cast<size_t>(size > 0 ? size : kFallbackChunkSize);
+}
+
+}  // namespace
+
+double StrongestGateDistance(const double* gateDb, const double* triggerDb) {
+    double best = 0.0;
+    double distance = 0.0;
+    for (int gate = 0; gate < noise_scan::kGateCount; ++gate) {
+        const double energy = gateDb[gate];
+        if (energy > triggerDb[gate] && energy > best) {
+            best = energy;
+            distance = noise_scan::kGateLengthMetres * gate;
+        }
+    }
+    return distance;
+}
+
+CNoiseScan::CNoiseScan(ICaptureObserver* observer) : m_observer(observer) {}
+
+CNoiseScan::~CNoiseScan() { Stop(); }
+
+void CNoiseScan::ResetSeries(int seconds, const std::function<void(const CaptureSeries&)>& show) {
+    const size_t capacity = static_cast<size_t>(std::max(ScanCapacity(seconds), 0));
+    std::lock_guard lock(m_seriesLock);
+    // The worker writes into the arrays it was started with: while it runs
+    // they are only zeroed, never moved.
+    if (capacity != m_series.energy.size() && !IsRunning()) {
+        m_series.energy.assign(capacity, 0.0);
+        m_series.distance.assign(capacity, 0.0);
+    } else {
+        std::fill(m_series.energy.begin(), m_series.energy.end(), 0.0);
+        std::fill(m_series.distance.begin(), m_series.distance.end(), 0.0);
+    }
+    if (show) show(m_series);
+}
+
+int CNoiseScan::Capacity() const {
+    std::lock_guard lock(m_seriesLock);
+    return m_series.Capacity();
+}
+
+CaptureSeries CNoiseScan::CopySeries() const {
+    std::lock_guard lock(m_seriesLock);
+    return m_series;
+}
+
+bool CNoiseScan::Start(const CaptureRunRequest& request) {
+    if (IsRunning() || Capacity() == 0) return false;
+    m_request = request;
+    m_request.gate = std::clamp(request.gate, 0, noise_scan::kGateCount - 1);
+    m_filePath = request.mode == CaptureMode::Record ? MakeRadarDataPath(request.folder) : request.file;
+    if (request.mode == CaptureMode::Record) {
+        m_request.origin.startTime = std::time(nullptr);
+        m_request.origin.scanSeconds = Capacity() / noise_scan::kReportsPerSecond;
+    }
+    m_stop.store(0);
+    m_count.store(0);
+    m_fileFailed.store(false);
+    m_runId.fetch_add(1);
+    return m_thread.StartThread("ReadData", this, 0, 0, noise_scan::kThreadStackSize, 0) != 0;
+}
+
+void CNoiseScan::Stop() {
+    m_stop.store(1);
+    m_thread.StopThread();
+}
+
+int CNoiseScan::ThreadFunc(uint64_t) {
+    const int runId = m_runId.load();
+    const CaptureRunEnd end = m_request.mode == CaptureMode::Record ? Record() : Replay();
+    m_observer->OnRunEnded(runId, end);
+    return 0;
+}
+
+CaptureRunEnd CNoiseScan::Record() {
+    KVEL_RADAR_HANDLE device = m_request.device;
+    RadarDataWriter writer;
+    if (writer.Open(m_filePath)) {
+        std::string error;
+        if (!WriteRadarDataSideFile(RadarDataSidePath(m_filePath), m_request.params,
+                                    m_request.origin, &error))
+            DbgOutputA(2, "Cannot write the recording's parameter file: %s\r\n", error.c_str());
+    } else {
+        ReportFileFailed();
+    }
+    InCommandMode(device, [device] { return KVEL_Interface_RadarDevice_Protocol_SetABDMode(device); });
+    ModuleByteSource source(device);
+    const CaptureRunEnd end = ReadUntilDone(&source, &writer);
+    // Whatever ended the run, what was read is in the file before the
+    // module is touched again.
+    if (!writer.Close() || writer.Failed()) ReportFileFailed();
+    InCommandMode(device, [device] {
+        return KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(device);
+    });
+    return end;
+}
+
+CaptureRunEnd CNoiseScan::Replay() {
+    RadarDataSource source;
+    if (!source.Open(m_filePath)) return CaptureRunEnd::FileUnreadable;
+    const CaptureRunEnd end = ReadUntilDone(&source, nullptr);
+    source.Close();
+    KVEL_RADAR_HANDLE device = m_request.device;
+    InCommandMode(device, [device] {
+        return KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(device);
+    });
+    return end;
+}
+
+CaptureRunEnd CNoiseScan::ReadUntilDone(IByteSource* source, IChunkTap* tap) {
+    const int capacity = Capacity();
+    ReadingLoop loop(source, this, &m_stop, ChunkSize(m_request.device), tap);
+    const ReadingEnd end = loop.Run([this, capacity] { return m_count.load() < capacity; });
+    if (m_count.load() >= capacity) return CaptureRunEnd::Finished;
+    if (end == ReadingEnd::SourceEnded) return CaptureRunEnd::SourceEnded;
+    return CaptureRunEnd::Stopped;
+}
+
+void CNoiseScan::ReportFileFailed() {
+    if (!m_fileFailed.exchange(true)) m_observer->OnRecordingFileFailed(m_filePath);
+}
+
+void CNoiseScan::OnObjectReport(const uint8_t* payload) {
+    const ObjectReport report = DecodeObjectReport(payload);
+    double gateDb[noise_scan::kGateCount];
+    for (int gate = 0; gate < noise_scan::kGateCount; ++gate)
+        gateDb[gate] = EnergyToDb(report.GateEnergy[gate]);
+    const double distance = StrongestGateDistance(gateDb, m_request.params.TriggerThreshold);
+
+    std::lock_guard lock(m_seriesLock);
+    const int index = m_count.load();
+    // Reports after the last counted one in the same chunk are not counted.
+    if (index >= m_series.Capacity()) return;
+    m_series.energy[static_cast<size_t>(index)] = gateDb[m_request.gate];
+    m_series.distance[static_cast<size_t>(index)] = distance;
+    m_observer->OnReportCounted(m_series, index, gateDb);
+    m_count.store(index + 1);
+}
