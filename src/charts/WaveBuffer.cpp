@@ -115,17 +115,22 @@ void CWaveBuffer::AppendRevisedFrame(const double* frame, int n, int changedPosi
     }
     if (!m_revising && OlderFramesAreZeros()) EnterRevisions();
     const size_t position = static_cast<size_t>(changedPosition);
-    const double previous = SampleAt(m_capacity - static_cast<size_t>(m_frameLength) + position);
     CountAppended(n);
     if (m_revising) {
+        LogRevision(changedPosition, m_newest[position]);
         m_newest[position] = frame[position];
-    } else if (!StoreNewest(frame, static_cast<size_t>(n))) {
+        m_frames.erase(m_frames.begin());
+        m_frames.push_back(m_revisionCount);
+        return;
+    }
+    const double previous = SampleAt(m_capacity - static_cast<size_t>(m_frameLength) + position);
+    if (!StoreNewest(frame, static_cast<size_t>(n))) {
         ForgetRevisions();
         return;
     }
     LogRevision(changedPosition, previous);
     // Frees the older frames as soon as the log can stand for them.
-    if (!m_revising && OlderFramesAreZeros()) EnterRevisions();
+    if (OlderFramesAreZeros()) EnterRevisions();
 }
 
 void CWaveBuffer::AppendLocked(const double* samples, int n)
@@ -151,7 +156,7 @@ void CWaveBuffer::AppendLocked(const double* samples, int n)
     m_pending.assign(samples + taken, samples + n);
     // A frame appended whole and alone is what later revisions start from.
     m_newestIsLastFrame = storedWaiting && storedNew && waiting == 0 && n == m_frameLength &&
-                          m_frameCount >= 1 && m_frameCount - 1 <= kMaxRevisedFrames;
+                          FitsRevisionForm(m_capacity);
 }
 
 void CWaveBuffer::CountAppended(int n)
@@ -266,7 +271,7 @@ size_t CWaveBuffer::AllocatedBytes() const
 {
     CAutoBaseLock lock(m_lock);
     return (m_ring.capacity() + m_pending.capacity() + m_newest.capacity()) * sizeof(double) +
-           m_revisions.capacity() * sizeof(Revision);
+           m_revisions.capacity() * sizeof(Revision) + m_frames.capacity() * sizeof(int64_t);
 }
 
 size_t CWaveBuffer::Capacity() const
@@ -276,6 +281,18 @@ size_t CWaveBuffer::Capacity() const
 
 void CWaveBuffer::ResizeStorage(size_t capacity, bool keepOldest)
 {
+    if (keepOldest && m_newestIsLastFrame && !m_revising && OlderFramesAreZeros()) EnterRevisions();
+    if (keepOldest && m_revising && FitsRevisionForm(capacity)) {
+        // Whole frames kept, zero frames after them: the revisions go on.
+        m_frames.resize(capacity / static_cast<size_t>(m_frameLength), kZeroFrame);
+        m_capacity = capacity;
+        m_pending.clear();
+        return;
+    }
+    if (keepOldest)
+        LeaveRevisions();
+    else
+        ForgetRevisions();
     // Only what was appended is laid out: the zeros before it stay leading
     // zeros, the zeros after it trailing zeros.
     std::vector<double> kept;
@@ -293,7 +310,6 @@ void CWaveBuffer::ResizeStorage(size_t capacity, bool keepOldest)
             }
         }
     }
-    ForgetRevisions();
     m_ring.swap(kept);
     m_head = 0;
     m_capacity = capacity;
@@ -380,11 +396,9 @@ void CWaveBuffer::FoldTrailingZeros(size_t incoming)
     m_head = 0;
 }
 
+// Leading zeros and HeldEnd describe the literal storage only.
 size_t CWaveBuffer::LeadingZeroCount() const
 {
-    // The revision form's frame count is its storage's, which SetFrameCount
-    // has already moved on from when it resizes.
-    if (m_revising) return m_capacity - (m_revisionCount + 1) * static_cast<size_t>(m_frameLength);
     return m_capacity - m_ring.size() - m_trailingZeros;
 }
 
@@ -395,10 +409,13 @@ size_t CWaveBuffer::HeldEnd() const
 
 double CWaveBuffer::SampleAt(size_t logicalIndex) const
 {
+    if (m_revising) {
+        const size_t length = static_cast<size_t>(m_frameLength);
+        const int64_t stamp = m_frames[logicalIndex / length];
+        return stamp == kZeroFrame ? 0.0 : RevisedValue(AgeOf(stamp), logicalIndex % length);
+    }
     const size_t zeros = LeadingZeroCount();
     if (logicalIndex < zeros || logicalIndex >= HeldEnd()) return 0.0;
-    const size_t length = static_cast<size_t>(m_frameLength);
-    if (m_revising) return RevisedValue((m_capacity - 1 - logicalIndex) / length, logicalIndex % length);
     size_t physical = m_head + (logicalIndex - zeros);
     if (physical >= m_ring.size()) physical -= m_ring.size();
     return m_ring[physical];
@@ -413,18 +430,18 @@ void CWaveBuffer::CopyLogical(size_t first, size_t count, double* out) const
     // Frame by frame: the newest frame's samples, then the revisions undone
     // from the newest back, so the oldest revision of a position has its say.
     const size_t length = static_cast<size_t>(m_frameLength);
-    const size_t zeros = LeadingZeroCount();
     for (size_t done = 0; done < count;) {
         const size_t index = first + done;
         const size_t from = index % length;
         const size_t chunk = std::min(count - done, length - from);
+        const int64_t stamp = m_frames[index / length];
         double* to = out + done;
-        if (index < zeros) {
-            std::fill(to, to + chunk, 0.0);  // zeros fill whole frames here
+        if (stamp == kZeroFrame) {
+            std::fill(to, to + chunk, 0.0);
         } else {
             std::copy(m_newest.begin() + static_cast<ptrdiff_t>(from),
                       m_newest.begin() + static_cast<ptrdiff_t>(from + chunk), to);
-            for (size_t age = (m_capacity - 1 - index) / length, k = 0; k < age; ++k) {
+            for (size_t age = AgeOf(stamp), k = 0; k < age; ++k) {
                 const Revision& revision = RevisionAt(k);
                 const size_t position = static_cast<size_t>(revision.position);
                 if (position >= from && position < from + chunk) to[position - from] = revision.previous;
@@ -437,30 +454,35 @@ void CWaveBuffer::CopyLogical(size_t first, size_t count, double* out) const
 void CWaveBuffer::MinMaxOf(size_t first, size_t last, double* low, double* high) const
 {
     double lo = DBL_MAX, hi = -DBL_MAX;
-    const size_t zeros = LeadingZeroCount();
-    const size_t end = HeldEnd();
-    if (first < zeros || last >= end) lo = hi = 0.0;
-    first = std::max(first, zeros);
-    if (end > first) last = std::min(last, end - 1);
-    if (end > first && first <= last) {
-        if (m_revising)
-            MinMaxOfRevised(first, last, &lo, &hi);
-        else
-            MinMaxOfRing(first, last, &lo, &hi);
+    if (m_revising) {
+        MinMaxOfRevised(first, last, &lo, &hi);
+    } else {
+        const size_t zeros = LeadingZeroCount();
+        const size_t end = HeldEnd();
+        if (first < zeros || last >= end) lo = hi = 0.0;
+        first = std::max(first, zeros);
+        if (end > first) last = std::min(last, end - 1);
+        if (end > first && first <= last) MinMaxOfRing(first, last, &lo, &hi);
     }
     *low = lo;
     *high = hi;
 }
 
-// Widens low and high by the held samples first..last (logical, inclusive)
-// of the revision form, frame by frame.
+// Widens low and high by the samples first..last (logical, inclusive) of
+// the revision form, frame by frame.
 void CWaveBuffer::MinMaxOfRevised(size_t first, size_t last, double* low, double* high) const
 {
     const size_t length = static_cast<size_t>(m_frameLength);
     for (size_t from = first; from <= last;) {
         const size_t frameStart = from / length * length;
         const size_t to = std::min(last, frameStart + length - 1);
-        MinMaxInRevisedFrame((m_capacity - 1 - from) / length, from - frameStart, to - frameStart, low, high);
+        const int64_t stamp = m_frames[from / length];
+        if (stamp == kZeroFrame) {
+            *low = std::min(*low, 0.0);
+            *high = std::max(*high, 0.0);
+        } else {
+            MinMaxInRevisedFrame(AgeOf(stamp), from - frameStart, to - frameStart, low, high);
+        }
         from = to + 1;
     }
 }
@@ -521,6 +543,22 @@ bool CWaveBuffer::CanRevise(int n, int changedPosition) const
            changedPosition < m_frameLength;
 }
 
+bool CWaveBuffer::FitsRevisionForm(size_t capacity) const
+{
+    const size_t length = static_cast<size_t>(m_frameLength);
+    return length > 0 && capacity >= length && capacity / length - 1 <= static_cast<size_t>(kMaxRevisedFrames);
+}
+
+size_t CWaveBuffer::StoredFrames() const
+{
+    return m_frameLength > 0 ? m_capacity / static_cast<size_t>(m_frameLength) : 0;
+}
+
+size_t CWaveBuffer::AgeOf(int64_t stamp) const
+{
+    return static_cast<size_t>(m_revisionCount - stamp);
+}
+
 // The revision `age` revisions before the newest (0: the newest).
 const CWaveBuffer::Revision& CWaveBuffer::RevisionAt(size_t age) const
 {
@@ -530,14 +568,17 @@ const CWaveBuffer::Revision& CWaveBuffer::RevisionAt(size_t age) const
 
 void CWaveBuffer::LogRevision(int position, double previous)
 {
-    // No frame older than the newest needs more revisions than there are
-    // older frames; the oldest entry falls out with the oldest frame.
-    const size_t room = static_cast<size_t>(m_frameCount) - 1;
-    if (room == 0) return;
+    // The oldest entry falls out: no frame kept in storage is that old. The
+    // revision form starts with at most kMaxRevisedFrames + 1 frames, the one
+    // k places from the oldest at most kMaxRevisedFrames - k revisions old; a
+    // revision ages every frame by one and moves it one place to the front,
+    // and frame count changes move none, so each frame leaves the storage
+    // before the log forgets what it needs.
+    constexpr size_t room = kMaxRevisedFrames;
     if (m_revisions.size() != room) m_revisions.assign(room, Revision{});
     m_revisionHead = (m_revisionHead + 1) % room;
     m_revisions[m_revisionHead] = {position, previous};
-    m_revisionCount = std::min(m_revisionCount + 1, room);
+    ++m_revisionCount;
 }
 
 double CWaveBuffer::RevisedValue(size_t age, size_t position) const
@@ -550,17 +591,19 @@ double CWaveBuffer::RevisedValue(size_t age, size_t position) const
     return value;
 }
 
-// Whether the frames older than the log reaches are all zeros, so the
-// newest frame and the log can stand for the whole storage.
+// Whether the frames of the literal storage older than the log reaches are
+// all zeros, so the newest frame and the log can stand for the whole storage.
 bool CWaveBuffer::OlderFramesAreZeros() const
 {
-    const size_t uncovered = static_cast<size_t>(m_frameCount) - 1 - m_revisionCount;
+    const size_t older = StoredFrames() - 1;
+    const size_t uncovered = older - std::min<size_t>(older, static_cast<size_t>(m_revisionCount));
     return LeadingZeroCount() >= uncovered * static_cast<size_t>(m_frameLength);
 }
 
 void CWaveBuffer::EnterRevisions()
 {
     const size_t length = static_cast<size_t>(m_frameLength);
+    const size_t frames = StoredFrames();
     std::vector<double> newest;
     try {
         newest.resize(length);
@@ -568,6 +611,11 @@ void CWaveBuffer::EnterRevisions()
         return;  // stays literal; the next revision tries again
     }
     CopyLogical(m_capacity - length, length, newest.data());
+    // The frame `age` steps older than the newest was the newest `age`
+    // revisions ago.
+    m_frames.assign(frames, kZeroFrame);
+    const size_t covered = std::min<size_t>(frames - 1, static_cast<size_t>(m_revisionCount));
+    for (size_t age = 0; age <= covered; ++age) m_frames[frames - 1 - age] = m_revisionCount - static_cast<int64_t>(age);
     m_newest.swap(newest);
     std::vector<double>().swap(m_ring);
     m_head = 0;
@@ -575,21 +623,29 @@ void CWaveBuffer::EnterRevisions()
     m_revising = true;
 }
 
-// Back to the literal storage, which anything but a revision needs.
+// Back to the literal storage, which anything but a revision needs; zero
+// frames before and after the others stay unlaid.
 void CWaveBuffer::LeaveRevisions()
 {
     if (m_revising) {
-        const size_t zeros = LeadingZeroCount();
+        const auto isHeld = [](int64_t stamp) { return stamp != kZeroFrame; };
+        const auto firstHeld = std::find_if(m_frames.begin(), m_frames.end(), isHeld);
+        const auto lastHeld = std::find_if(m_frames.rbegin(), m_frames.rend(), isHeld);
+        const size_t length = static_cast<size_t>(m_frameLength);
+        const size_t begin = static_cast<size_t>(firstHeld - m_frames.begin()) * length;
+        const size_t end = static_cast<size_t>(m_frames.rend() - lastHeld) * length;
         std::vector<double> held;
         try {
-            held.resize(m_capacity - zeros);
-            CopyLogical(zeros, held.size(), held.data());
+            if (end > begin) {
+                held.resize(end - begin);
+                CopyLogical(begin, held.size(), held.data());
+            }
         } catch (const std::bad_alloc&) {
             held.clear();  // no room to lay the frames out: they read as zeros
         }
         m_ring.swap(held);
         m_head = 0;
-        m_trailingZeros = 0;
+        m_trailingZeros = m_ring.empty() ? 0 : m_capacity - end;
     }
     ForgetRevisions();
 }
@@ -601,6 +657,7 @@ void CWaveBuffer::ForgetRevisions()
     m_revising = false;
     std::vector<double>().swap(m_newest);
     std::vector<Revision>().swap(m_revisions);
+    std::vector<int64_t>().swap(m_frames);
     m_revisionHead = 0;
     m_revisionCount = 0;
 }

@@ -60,10 +60,11 @@ public:
     // Appends a whole frame, as Append(frame, n) does, for callers that append
     // one series again and again: the caller vouches that `frame` equals the
     // samples of its previous append except at `changedPosition`. Runs in
-    // constant time while nothing else has changed the buffer since that append;
-    // otherwise it appends the frame in full. So do the first frame count - 1
-    // revisions after such a change when the older frames held anything but
-    // zeros: only then can the newest frame and the log stand for them.
+    // constant time while nothing but new frame counts has changed the buffer
+    // since that append; otherwise it appends the frame in full. So do the
+    // first frame count - 1 revisions after such a change when the older
+    // frames held anything but zeros: only then can the newest frame and the
+    // log stand for them.
     void AppendRevisedFrame(const double* frame, int n, int changedPosition);
     // Zeroes the samples and empties pending; total frames stays.
     void Clear();
@@ -104,9 +105,11 @@ private:
         int position = 0;
         double previous = 0.0;
     };
-    // Frames older than the newest that revisions may stand for: each one
-    // costs a scan of the log per read, so longer histories stay literal.
+    // How far back the revision log reaches, and so how many frames older
+    // than the newest the revision form holds: each revision back costs a
+    // scan of the log per read, so longer histories stay literal.
     static constexpr int kMaxRevisedFrames = 64;
+    static constexpr int64_t kZeroFrame = -1;
 
     size_t Capacity() const;
     void ResizeStorage(size_t capacity, bool keepOldest);
@@ -125,6 +128,9 @@ private:
     void MinMaxInRevisedFrame(size_t age, size_t from, size_t to, double* low, double* high) const;
 
     bool CanRevise(int n, int changedPosition) const;
+    bool FitsRevisionForm(size_t capacity) const;
+    size_t StoredFrames() const;
+    size_t AgeOf(int64_t stamp) const;
     const Revision& RevisionAt(size_t age) const;
     void LogRevision(int position, double previous);
     double RevisedValue(size_t age, size_t position) const;
@@ -154,20 +160,23 @@ private:
     size_t m_head = 0;
     size_t m_trailingZeros = 0;
 
-    // Revisions (AppendRevisedFrame). While m_newestIsLastFrame, the newest
-    // frame in storage is exactly the last frame appended, and m_revisions
-    // holds what each revision since then overwrote, newest at
-    // m_revisionHead, at most frame count - 1 of them. The frame `age` steps
-    // older than the newest is the newest with the last `age` revisions
-    // undone. Once every frame in storage is such a frame or zeros,
-    // m_revising holds the storage as m_newest and the log alone (m_ring
-    // empty): zeros for frame count - 1 - log size frames, then those frames.
+    // Revisions (AppendRevisedFrame). While m_newestIsLastFrame, the last
+    // frame appended is known, and m_revisions holds what each revision since
+    // then overwrote (the last kMaxRevisedFrames of m_revisionCount, newest at
+    // m_revisionHead). The frame appended `age` revisions ago is the last one
+    // with those revisions undone. At first the literal storage ends with the
+    // last frame appended; once every frame in storage is such a frame or
+    // zeros, m_revising holds the storage as m_newest (the last frame
+    // appended), the log and m_frames (m_ring empty): per frame of storage,
+    // oldest first, the m_revisionCount at which it was appended, or
+    // kZeroFrame. Frame counts then change in place.
     bool m_newestIsLastFrame = false;
     bool m_revising = false;
     std::vector<double> m_newest;
     std::vector<Revision> m_revisions;
+    std::vector<int64_t> m_frames;
     size_t m_revisionHead = 0;
-    size_t m_revisionCount = 0;
+    int64_t m_revisionCount = 0;
     std::vector<double> m_pending;
     int64_t m_remainder = 0;
 };

@@ -384,7 +384,8 @@ TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends)
                 seriesWasLast = true;
                 name = "revise " + std::to_string(position);
             } else if (dice < 84) {
-                const int frames = below(11);
+                // Now and then past the longest history revisions stand for.
+                const int frames = below(15) == 0 ? 60 + below(7) : below(11);
                 for (CWaveBuffer* buffer : both) buffer->SetFrameCount(frames);
                 name = "frames " + std::to_string(frames);
             } else if (dice < 89) {
@@ -421,7 +422,15 @@ TEST(WaveBuffer, RevisionsAndZoomingOutHoldAboutTheAppendedFrames)
 {
     constexpr int kLength = 4096;
     constexpr size_t kFrameBytes = kLength * sizeof(double);
+    constexpr size_t kLogBytes = 2048;  // what revisions undo, and a stamp per frame
     std::vector<double> series = Ramp(kLength);
+    const auto revise = [&](CWaveBuffer& buffer, int count) {
+        for (int i = 0; i < count; ++i) {
+            const int position = i % kLength;
+            series[static_cast<size_t>(position)] += 0.5;
+            buffer.AppendRevisedFrame(series.data(), kLength, position);
+        }
+    };
 
     // Revised at the smallest zoom's nine frames: one frame and a short log.
     CWaveBuffer revised;
@@ -429,13 +438,9 @@ TEST(WaveBuffer, RevisionsAndZoomingOutHoldAboutTheAppendedFrames)
     revised.SetWholeFrames(true);
     revised.SetFrameCount(9);
     revised.Append(series.data(), kLength);
-    for (int i = 0; i < 20000; ++i) {
-        const int position = i % kLength;
-        series[static_cast<size_t>(position)] += 0.5;
-        revised.AppendRevisedFrame(series.data(), kLength, position);
-    }
+    revise(revised, 20000);
     EXPECT_EQ(revised.m_nTotalFrames, 20001);
-    EXPECT_LE(revised.AllocatedBytes(), kFrameBytes + 1024);
+    EXPECT_LE(revised.AllocatedBytes(), kFrameBytes + kLogBytes);
     const std::vector<double> samples = revised.CopySamples();
     EXPECT_EQ(std::vector<double>(samples.end() - kLength, samples.end()), series);
     // The oldest frame is eight revisions back: positions 19992..19999 (mod
@@ -444,24 +449,29 @@ TEST(WaveBuffer, RevisionsAndZoomingOutHoldAboutTheAppendedFrames)
     EXPECT_EQ(samples[oldest], series[oldest] - 0.5);
     EXPECT_EQ(samples[oldest - 1], series[oldest - 1]);
 
-    // Zoomed in, the two oldest frames are kept; zoomed out again, only they
-    // take memory, and the zeros after them none.
+    // Zoomed in, the two oldest frames are kept; zoomed out again, the
+    // zeros after them take no memory.
     revised.SetFrameCount(2);
     revised.SetFrameCount(9);
-    EXPECT_LE(revised.AllocatedBytes(), 2 * kFrameBytes);
+    EXPECT_LE(revised.AllocatedBytes(), kFrameBytes + kLogBytes);
     std::vector<double> expected(samples.begin(), samples.begin() + 2 * kLength);
     expected.resize(9 * kLength, 0.0);
     EXPECT_EQ(revised.CopySamples(), expected);
 
-    // A capture's single frame, zoomed out.
+    // A capture's first frame, zoomed out, then revised on.
     CWaveBuffer capture;
     Prepare(capture, kLength);
+    capture.SetWholeFrames(true);
     capture.Append(series.data(), kLength);
     capture.SetFrameCount(9);
-    EXPECT_EQ(capture.AllocatedBytes(), kFrameBytes);
+    EXPECT_LE(capture.AllocatedBytes(), kFrameBytes + kLogBytes);
     expected.assign(9 * kLength, 0.0);
     std::copy(series.begin(), series.end(), expected.begin() + kLength);
     EXPECT_EQ(capture.CopySamples(), expected);
+    revise(capture, 20);
+    EXPECT_LE(capture.AllocatedBytes(), kFrameBytes + kLogBytes);
+    const std::vector<double> revisedCapture = capture.CopySamples();
+    EXPECT_EQ(std::vector<double>(revisedCapture.end() - kLength, revisedCapture.end()), series);
 }
 
 // The capture page revises from its reader thread while the chart paints and
