@@ -3,46 +3,14 @@
 //                window-free: file reading, parsing, decibels, the series.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
-#include <random>
-#include <string>
-#include <vector>
 
+#include "LongRadarDataFile.h"
 #include "capture/NoiseScan.h"
-#include "realtime/ReportFrame.h"
 
 namespace {
-
-constexpr int kLongestScanSeconds = noise_scan::kMaxSeconds;
-constexpr int kReports = kLongestScanSeconds * noise_scan::kReportsPerSecond;
-
-// A radar data file of `reports` object reports over a noise floor, written
-// once per process into the temporary folder.
-const std::wstring& LongRadarDataFile() {
-    static std::wstring path;
-    if (!path.empty()) return path;
-    const std::string narrow = "/tmp/capture-bench-" + std::to_string(getpid()) + ".dat";
-    std::FILE* file = std::fopen(narrow.c_str(), "wb");
-    std::mt19937 random(11);
-    std::uniform_int_distribution<int> noise(20, 4000);
-    uint8_t frame[45];
-    for (int i = 0; i < kReports; ++i) {
-        ObjectReport report;
-        for (auto& energy : report.GateEnergy) energy = static_cast<uint16_t>(noise(random));
-        EncodeObjectReportFrame(report, frame);
-        std::fwrite(frame, 1, sizeof frame, file);
-    }
-    std::fclose(file);
-    std::atexit([] { std::remove(WideToAnsi(path).c_str()); });
-    path = AnsiToWide(narrow);
-    return path;
-}
 
 // Waits for the end of a run.
 class RunWaiter : public ICaptureObserver {
@@ -80,7 +48,7 @@ void CoreReplay(benchmark::State& state) {
         scan.Start(request);
         if (waiter.Wait() != CaptureRunEnd::Finished) state.SkipWithError("the replay did not finish");
     }
-    state.SetItemsProcessed(state.iterations() * kReports);
+    state.SetItemsProcessed(state.iterations() * kLongestScanReports);
 }
 BENCHMARK(CoreReplay)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -35,7 +35,7 @@ constexpr int kThreadStackSize = 0x400000;
 }  // namespace noise_scan
 
 // Reports a scan of `seconds` records.
-inline int ScanCapacity(int seconds) { return seconds * noise_scan::kReportsPerSecond; }
+constexpr int ScanCapacity(int seconds) { return seconds * noise_scan::kReportsPerSecond; }
 
 // The distance of one report: that of the gate with the highest energy among
 // the gates above their trigger thresholds, the lower gate winning a tie;
