@@ -237,12 +237,13 @@ TEST_F(NoiseScanReplayTest, FilesEndTheRunAtTheirEndOrAtTheScansLastReport) {
     ASSERT_EQ(Replay(Write("other.dat", Bytes(5000, 'x'))), CaptureRunEnd::SourceEnded);
     EXPECT_EQ(scan.Count(), 0);
 
-    // Missing: the run says so and touches nothing.
+    // Missing, or a folder: the run says so and touches nothing.
     const size_t countedBefore = log.counted.size();
     ASSERT_EQ(Replay(folder.File("missing.dat")), CaptureRunEnd::FileUnreadable);
     EXPECT_EQ(log.counted.size(), countedBefore);
     EXPECT_EQ(scan.FilePath(), Wide(folder.File("missing.dat")));
     EXPECT_TRUE(log.failedFiles.empty());  // that is for recordings only
+    EXPECT_EQ(Replay(folder.Path()), CaptureRunEnd::FileUnreadable);
 
     // A reset zeroes the values; a scan without reports does not start.
     scan.ResetSeries(noise_scan::kMinSeconds);
