@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -94,7 +94,7 @@ struct Options {
     std::string rawFile;
     std::string partition;
     std::optional<int> resetWaitMs;
-    std::string folder;  // capture
+    std::string folder;       // capture
     std::optional<int> gate;  // replay, and what follows
     std::optional<int> scanSeconds;
     std::string paramsFile;
@@ -207,7 +207,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             auto text = operand("a range gate");
             if (!text) return std::nullopt;
             if (!ParseInteger(*text, 0, noise_scan::kGateCount - 1, &integer)) {
-                *error = "bad range gate \"" + *text + "\" (0 to 15)";
+                *error = "bad range gate \"" + *text + "\" (0 to " +
+                         std::to_string(noise_scan::kGateCount - 1) + ")";
                 return std::nullopt;
             }
             options.gate = static_cast<int>(integer);
@@ -315,6 +316,10 @@ bool ApplyAssignment(const std::string& assignment, RadarParamSet* params, std::
     }
     *error = "unknown parameter \"" + name + "\"";
     return false;
+}
+
+std::string UnreadableParamFileText(const std::string& file) {
+    return "\"" + file + "\" cannot be read or holds no \"" + kRadarParamElement + "\"";
 }
 
 void PrintParams(const RadarParamSet& params, std::FILE* out) {
@@ -516,8 +521,7 @@ int Session::ParamsLoad(const std::string& file) {
     const std::wstring path = AnsiToWide(file);
     RadarParamSet probe;
     if (!LoadRadarParamFile(path.c_str(), &probe)) {
-        return Fail(kExitFileError,
-                    "\"" + file + "\" cannot be read or holds no \"" + kRadarParamElement + "\"");
+        return Fail(kExitFileError, UnreadableParamFileText(file));
     }
     if (int result = Connect(); result != kExitOk) return result;
     // What the file leaves out keeps the module's value.
@@ -769,8 +773,7 @@ int Session::Replay(const std::string& file) {
     RadarParamSet params;
     if (!m_options.paramsFile.empty() &&
         !LoadRadarParamFile(AnsiToWide(m_options.paramsFile).c_str(), &params)) {
-        return Fail(kExitFileError, "\"" + m_options.paramsFile + "\" cannot be read or holds no \"" +
-                                        kRadarParamElement + "\"");
+        return Fail(kExitFileError, UnreadableParamFileText(m_options.paramsFile));
     }
     const bool csv = m_options.csv;
     const bool stats = m_options.stats;
@@ -791,7 +794,8 @@ int Session::Replay(const std::string& file) {
     request.gate = m_options.gate.value_or(0);
     request.params = params;
     if (!scan.Start(request)) return Fail(kExitFileError, "cannot start the replay");
-    if (WaitForScan(scan, watcher) == CaptureRunEnd::FileUnreadable) return Fail(kExitFileError, "cannot read \"" + file + "\"");
+    if (WaitForScan(scan, watcher) == CaptureRunEnd::FileUnreadable)
+        return Fail(kExitFileError, "cannot read \"" + file + "\"");
     if (stats) statistics.Print(m_out, csv);
     std::fflush(m_out);
     return kExitOk;
@@ -811,7 +815,8 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
     if (options.seconds && command != "stream" && command != "capture") {
         return usage("--seconds belongs to stream and capture");
     }
-    if (!options.folder.empty() && command != "capture") return usage("--folder belongs to capture");
+    if (!options.folder.empty() && command != "capture")
+        return usage("--folder belongs to capture");
     const bool replayOptions = options.gate || options.scanSeconds || !options.paramsFile.empty() ||
                                options.csv || options.stats;
     if (replayOptions && command != "replay") {
@@ -854,6 +859,7 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
         if (sub == "load" && words.size() == 3) return session.ParamsLoad(words[2]);
         if (sub == "save" && words.size() == 3) return session.ParamsSave(words[2]);
     }
+    if (command == "replay") return usage("replay needs one radar data file");
     std::string line;
     for (const std::string& word : words) line += (line.empty() ? "" : " ") + word;
     return usage("unknown command \"" + line + "\"");

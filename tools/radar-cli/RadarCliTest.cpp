@@ -320,9 +320,8 @@ TEST_F(RadarCliTest, CapturesAScanThatReplayPrintsWithThePagesNumbers) {
     }
 
     // As CSV, and no more than the scan asked for.
-    const Result csv =
-        Cli({"replay", data.string(), "--gate", "4", "--params", side.string(), "--csv",
-             "--scan-seconds", "10"});
+    const Result csv = Cli({"replay", data.string(), "--gate", "4", "--params", side.string(),
+                            "--csv", "--scan-seconds", "10"});
     ASSERT_EQ(csv.code, radarcli::kExitOk) << csv.err;
     const std::vector<std::string> rows = Lines(csv.out);
     ASSERT_EQ(rows.size(), 101u);
@@ -345,7 +344,8 @@ TEST_F(RadarCliTest, InterruptedCaptureKeepsItsReportsForTheStatistics) {
         data = WaitForRecording(m_folder, 5 * 45);
         stop = 1;
     });
-    const Result capture = Cli({"capture", "--seconds", "36000", "--folder", m_folder.string()}, &stop);
+    const Result capture =
+        Cli({"capture", "--seconds", "36000", "--folder", m_folder.string()}, &stop);
     interrupter.join();
     ASSERT_EQ(capture.code, radarcli::kExitOk) << capture.err;
     ASSERT_FALSE(data.empty());
@@ -390,14 +390,20 @@ TEST_F(RadarCliTest, CaptureWhoseLineGoesAwayKeepsWhatItReadAndSaysSo) {
 
 TEST_F(RadarCliTest, BadCaptureAndReplayOptionsAreRefusedBeforeAnythingRuns) {
     const uint64_t before = m_module->CommandsAnswered();
-    const std::vector<std::vector<std::string>> wrong = {
-        {"capture", "--seconds", "9"},       {"capture", "--seconds", "36001"},
-        {"capture", "--seconds", "10.5"},    {"capture", "extra"},
-        {"capture", "--gate", "3"},          {"stream", "--folder", "x"},
-        {"replay"},                          {"replay", "a.dat", "b.dat"},
-        {"replay", "a.dat", "--gate", "16"}, {"replay", "a.dat", "--gate", "-1"},
-        {"replay", "a.dat", "--scan-seconds", "9"}, {"replay", "a.dat", "--seconds", "10"},
-        {"info", "--csv"},                   {"replay", "a.dat", "--params"}};
+    const std::vector<std::vector<std::string>> wrong = {{"capture", "--seconds", "9"},
+                                                         {"capture", "--seconds", "36001"},
+                                                         {"capture", "--seconds", "10.5"},
+                                                         {"capture", "extra"},
+                                                         {"capture", "--gate", "3"},
+                                                         {"stream", "--folder", "x"},
+                                                         {"replay"},
+                                                         {"replay", "a.dat", "b.dat"},
+                                                         {"replay", "a.dat", "--gate", "16"},
+                                                         {"replay", "a.dat", "--gate", "-1"},
+                                                         {"replay", "a.dat", "--scan-seconds", "9"},
+                                                         {"replay", "a.dat", "--seconds", "10"},
+                                                         {"info", "--csv"},
+                                                         {"replay", "a.dat", "--params"}};
     for (const auto& args : wrong) {
         const Result result = Cli(args);
         EXPECT_EQ(result.code, radarcli::kExitUsage) << args.back();
@@ -417,6 +423,14 @@ TEST_F(RadarCliTest, BadCaptureAndReplayOptionsAreRefusedBeforeAnythingRuns) {
     const Result empty = RunCli({"replay", (m_folder / "empty.dat").string()});
     EXPECT_EQ(empty.code, radarcli::kExitOk);
     EXPECT_TRUE(empty.out.empty());
+    EXPECT_EQ(RunCli({"replay", m_folder.string()}).code, radarcli::kExitFileError);
+
+    // A recording with nowhere to go is given up at once.
+    const Result nowhere =
+        Cli({"capture", "--seconds", "36000", "--folder", (m_folder / "empty.dat" / "x").string()});
+    EXPECT_EQ(nowhere.code, radarcli::kExitFileError);
+    EXPECT_NE(nowhere.err.find("cannot write"), std::string::npos) << nowhere.err;
+    EXPECT_EQ(m_module->OperatingMode(), rp::kModeFunction);
 }
 
 TEST_F(RadarCliTest, RefusingModuleIsReportedAsNoAnswer) {
