@@ -119,7 +119,7 @@ std::wstring Wide(const std::string& path) { return AnsiToWide(path); }
 
 class NoiseScanReplayTest : public ::testing::Test {
 protected:
-    // Replays `file` for gate 4 and returns how the run ended.
+    // Replays `file` charting `gate`; how the run ended, nullopt when it did not start.
     std::optional<CaptureRunEnd> Replay(const std::string& file, int gate = 4) {
         CaptureRunRequest request;
         request.mode = CaptureMode::Replay;
