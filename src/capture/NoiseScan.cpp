@@ -92,6 +92,8 @@ int CNoiseScan::ThreadFunc(uint64_t) {
 CaptureRunEnd CNoiseScan::Record() {
     KVEL_RADAR_HANDLE device = m_request.device;
     RadarDataWriter writer;
+    // A save folder typed in or set up on another machine need not exist yet.
+    RecursiveCreateDirectoryW(m_request.folder.c_str());
     if (writer.Open(m_filePath)) {
         std::string error;
         if (!WriteRadarDataSideFile(RadarDataSidePath(m_filePath), m_request.params,

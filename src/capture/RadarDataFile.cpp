@@ -1,5 +1,7 @@
 #include "capture/RadarDataFile.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +15,11 @@ namespace {
 std::FILE* OpenFile(const std::wstring& path, const char* mode) {
     if (path.empty()) return nullptr;
     return std::fopen(WideToAnsi(path).c_str(), mode);
+}
+
+bool IsFolder(std::FILE* file) {
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string LocalTimeText(std::time_t time) {
@@ -97,6 +104,8 @@ RadarDataSource::~RadarDataSource() { Close(); }
 bool RadarDataSource::Open(const std::wstring& path) {
     Close();
     m_file = OpenFile(path, "rb");
+    // A folder opens for reading here but is no file to replay.
+    if (m_file && IsFolder(m_file)) Close();
     return m_file != nullptr;
 }
 

@@ -6,11 +6,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 
+#include "capture/NoiseScan.h"
 #include "common/KVEL_Common.h"
 #include "connection/RadarConnection.h"
 #include "device/KVEL_DataProcess.h"
@@ -23,6 +27,7 @@ namespace radarcli {
 namespace {
 
 enum class FirmwareOperation { Query, Download };
+class RunWatcher;
 
 constexpr int kDefaultBaud = 115200;
 constexpr const char* kLineLostText = "not connected: the line to the module went away";
@@ -42,6 +47,27 @@ const char* const kUsage =
     "                            one line per object report: state, distance (m) and\n"
     "                            the 16 gate energies (dB); --raw keeps the bytes as\n"
     "                            received in a radar data file. Ctrl+C ends it.\n"
+    "  capture [--seconds S] [--folder DIR]\n"
+    "                            record a noise scan of S seconds (10 to 36000,\n"
+    "                            default 20) into a radar data file\n"
+    "                            \"RadarData_<stamp>.dat\" beside its parameter file\n"
+    "                            \"RadarData_<stamp>.xml\" in DIR (default: the current\n"
+    "                            folder; created when missing). Prints the data\n"
+    "                            file's path, then the number of reports counted.\n"
+    "                            Ctrl+C ends it early, keeping every byte read.\n"
+    "  replay FILE [--gate G] [--scan-seconds S] [--params XML] [--csv] [--stats]\n"
+    "                            replay a radar data file as the capture page does;\n"
+    "                            no module needed. One line per counted report:\n"
+    "                            index, time (s), the energy of gate G (dB; G 0 to\n"
+    "                            15, default 0) and the distance of the strongest\n"
+    "                            gate above its trigger threshold (m). Thresholds\n"
+    "                            from the parameter file XML, else the defaults.\n"
+    "                            Counts at most S seconds of reports (10 to 36000,\n"
+    "                            default 36000). --csv: the same as CSV with a\n"
+    "                            header line. --stats: instead, per gate the highest\n"
+    "                            and the mean energy (dB) and the share of reports\n"
+    "                            above its trigger and above its hold threshold\n"
+    "                            (as CSV with --csv).\n"
     "  firmware query            the running firmware, the device ID and the\n"
     "                            program partitions\n"
     "  firmware flash FILE --partition App0|App1\n"
@@ -68,8 +94,17 @@ struct Options {
     std::string rawFile;
     std::string partition;
     std::optional<int> resetWaitMs;
+    std::string folder;       // capture
+    std::optional<int> gate;  // replay, and what follows
+    std::optional<int> scanSeconds;
+    std::string paramsFile;
+    bool csv = false;
+    bool stats = false;
     std::vector<std::string> words;  // the command and its operands
 };
+
+// A replay counts every report of the longest scan unless told otherwise.
+constexpr int kDefaultReplaySeconds = noise_scan::kMaxSeconds;
 
 struct UsageError {
     std::string message;
@@ -94,6 +129,12 @@ bool ParseNumber(const std::string& text, double* value) {
     if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(parsed)) return false;
     *value = parsed;
     return true;
+}
+
+std::string ScanLengthError(const std::string& text) {
+    return "bad scan length \"" + text + "\" (whole seconds, " +
+           std::to_string(noise_scan::kMinSeconds) + " to " +
+           std::to_string(noise_scan::kMaxSeconds) + ")";
 }
 
 // Options may stand anywhere on the line; everything else is the command.
@@ -158,6 +199,35 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             options.resetWaitMs = static_cast<int>(integer);
+        } else if (arg == "--folder") {
+            auto text = operand("a folder");
+            if (!text) return std::nullopt;
+            options.folder = *text;
+        } else if (arg == "--gate") {
+            auto text = operand("a range gate");
+            if (!text) return std::nullopt;
+            if (!ParseInteger(*text, 0, noise_scan::kGateCount - 1, &integer)) {
+                *error = "bad range gate \"" + *text + "\" (0 to " +
+                         std::to_string(noise_scan::kGateCount - 1) + ")";
+                return std::nullopt;
+            }
+            options.gate = static_cast<int>(integer);
+        } else if (arg == "--scan-seconds") {
+            auto text = operand("a number of seconds");
+            if (!text) return std::nullopt;
+            if (!ParseInteger(*text, noise_scan::kMinSeconds, noise_scan::kMaxSeconds, &integer)) {
+                *error = ScanLengthError(*text);
+                return std::nullopt;
+            }
+            options.scanSeconds = static_cast<int>(integer);
+        } else if (arg == "--params") {
+            auto text = operand("a parameter file");
+            if (!text) return std::nullopt;
+            options.paramsFile = *text;
+        } else if (arg == "--csv") {
+            options.csv = true;
+        } else if (arg == "--stats") {
+            options.stats = true;
         } else if (arg == "--partition") {
             auto text = operand("a partition");
             if (!text) return std::nullopt;
@@ -248,6 +318,10 @@ bool ApplyAssignment(const std::string& assignment, RadarParamSet* params, std::
     return false;
 }
 
+std::string UnreadableParamFileText(const std::string& file) {
+    return "\"" + file + "\" cannot be read or holds no \"" + kRadarParamElement + "\"";
+}
+
 void PrintParams(const RadarParamSet& params, std::FILE* out) {
     RadarParamSet copy = params;
     for (const RadarParamField& field : RadarParamFields(&copy)) {
@@ -278,6 +352,8 @@ public:
     int ParamsSave(const std::string& file);
     int Stream();
     int Firmware(FirmwareOperation operation, const std::string& imageFile);
+    int Capture(int seconds);
+    int Replay(const std::string& file);
 
 private:
     // The port given, or the first listed; 0 with *failure set when none.
@@ -300,6 +376,8 @@ private:
     int NoAnswer(const std::string& message);
     bool Stopped() const { return m_stop && m_stop->load() != 0; }
     int RunStream(std::FILE* raw);
+    // Waits for the started scan's end; Ctrl+C stops it.
+    CaptureRunEnd WaitForScan(CNoiseScan& scan, RunWatcher& watcher);
 
     const Options& m_options;
     std::FILE* m_out;
@@ -443,8 +521,7 @@ int Session::ParamsLoad(const std::string& file) {
     const std::wstring path = AnsiToWide(file);
     RadarParamSet probe;
     if (!LoadRadarParamFile(path.c_str(), &probe)) {
-        return Fail(kExitFileError,
-                    "\"" + file + "\" cannot be read or holds no \"" + kRadarParamElement + "\"");
+        return Fail(kExitFileError, UnreadableParamFileText(file));
     }
     if (int result = Connect(); result != kExitOk) return result;
     // What the file leaves out keeps the module's value.
@@ -565,6 +642,165 @@ int Session::Stream() {
     return closeRaw(Finish(result));
 }
 
+// Hands the run's end to the command's thread; each counted report goes to
+// `onReport` on the worker, in order.
+class RunWatcher : public ICaptureObserver {
+public:
+    using ReportHandler =
+        std::function<void(const CaptureSeries& series, int index, const double* gateDb)>;
+    explicit RunWatcher(ReportHandler onReport = {}) : m_onReport(std::move(onReport)) {}
+
+    void OnReportCounted(const CaptureSeries& series, int index, const double* gateDb) override {
+        if (m_onReport) m_onReport(series, index, gateDb);
+    }
+    void OnRecordingFileFailed(const std::wstring&) override { m_fileFailed.store(true); }
+    void OnRunEnded(int, CaptureRunEnd end) override {
+        std::lock_guard lock(m_mutex);
+        m_end = end;
+        m_ended.notify_all();
+    }
+    std::optional<CaptureRunEnd> WaitForEnd(std::chrono::milliseconds wait) {
+        std::unique_lock lock(m_mutex);
+        m_ended.wait_for(lock, wait, [this] { return m_end.has_value(); });
+        return m_end;
+    }
+    bool FileFailed() const { return m_fileFailed.load(); }
+
+private:
+    ReportHandler m_onReport;
+    std::atomic<bool> m_fileFailed{false};
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    std::optional<CaptureRunEnd> m_end;
+};
+
+// Per gate over the counted reports: the highest and the mean energy, and
+// how many were above the gate's trigger and hold thresholds (strictly, as
+// the distance rule counts them).
+class GateStatistics {
+public:
+    explicit GateStatistics(const RadarParamSet& params) : m_params(params) {}
+    void Add(const double* gateDb) {
+        ++m_reports;
+        for (int gate = 0; gate < noise_scan::kGateCount; ++gate) {
+            Gate& entry = m_gates[gate];
+            entry.highest = std::max(entry.highest, gateDb[gate]);
+            entry.sum += gateDb[gate];
+            if (gateDb[gate] > m_params.TriggerThreshold[gate]) ++entry.aboveTrigger;
+            if (gateDb[gate] > m_params.HoldThreshold[gate]) ++entry.aboveHold;
+        }
+    }
+    void Print(std::FILE* out, bool csv) const {
+        const char* const format = csv ? "%d,%.2f,%.2f,%.3f,%.3f\n" : "%d %.2f %.2f %.3f %.3f\n";
+        std::fputs(csv ? "gate,max_db,mean_db,above_trigger,above_hold\n"
+                       : "gate max_db mean_db above_trigger above_hold\n",
+                   out);
+        for (int gate = 0; gate < noise_scan::kGateCount; ++gate) {
+            const Gate& entry = m_gates[gate];
+            std::fprintf(out, format, gate, entry.highest, Share(entry.sum),
+                         Share(entry.aboveTrigger), Share(entry.aboveHold));
+        }
+    }
+
+private:
+    struct Gate {
+        double highest = 0.0;  // energies are never below 0 dB
+        double sum = 0.0;
+        int aboveTrigger = 0;
+        int aboveHold = 0;
+    };
+    double Share(double total) const { return m_reports > 0 ? total / m_reports : 0.0; }
+
+    RadarParamSet m_params;
+    Gate m_gates[noise_scan::kGateCount];
+    int m_reports = 0;
+};
+
+// One line per counted report, with the page's numbers.
+void PrintReplayLine(std::FILE* out, bool csv, const CaptureSeries& series, int index) {
+    const size_t at = static_cast<size_t>(index);
+    std::fprintf(out, csv ? "%d,%.1f,%.2f,%.1f\n" : "%d %.1f %.2f %.1f\n", index,
+                 static_cast<double>(index) / noise_scan::kReportsPerSecond, series.energy[at],
+                 series.distance[at]);
+}
+
+CaptureRunEnd Session::WaitForScan(CNoiseScan& scan, RunWatcher& watcher) {
+    // An interrupt can only raise the stop flag, so the wait looks at it
+    // a few times a second; a recording whose file failed is not worth going on.
+    constexpr std::chrono::milliseconds kFlagCheck(100);
+    for (;;) {
+        if (const std::optional<CaptureRunEnd> end = watcher.WaitForEnd(kFlagCheck)) {
+            scan.Stop();
+            return *end;
+        }
+        if (Stopped() || watcher.FileFailed()) scan.Stop();
+    }
+}
+
+int Session::Capture(int seconds) {
+    const std::string folder =
+        m_options.folder.empty() ? std::filesystem::current_path().string() : m_options.folder;
+    if (int result = Connect(); result != kExitOk) return result;
+    // The thresholds go into the recording's parameter file: they must be the module's.
+    if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
+
+    RunWatcher watcher;
+    CNoiseScan scan(&watcher);
+    scan.ResetSeries(seconds);
+    CaptureRunRequest request;
+    request.mode = CaptureMode::Record;
+    request.device = m_device;
+    request.folder = AnsiToWide(folder);
+    request.params = m_params;
+    request.origin.version = m_identity.version;
+    request.origin.serial = m_identity.serial;
+    request.origin.baudRate = m_options.baud;
+    if (!scan.Start(request)) return Finish(Fail(kExitFileError, "cannot start the recording"));
+    // The path first: a long scan's file can be watched while it grows.
+    const std::string path = WideToAnsi(scan.FilePath());
+    std::fprintf(m_out, "%s\n", path.c_str());
+    std::fflush(m_out);
+    const CaptureRunEnd end = WaitForScan(scan, watcher);
+    std::fprintf(m_out, "%d reports\n", scan.Count());
+    std::fflush(m_out);
+    if (scan.RecordingFileFailed())
+        return Finish(Fail(kExitFileError, "cannot write \"" + path + "\""));
+    if (end == CaptureRunEnd::SourceEnded) return Finish(Fail(kExitNotConnected, kLineLostText));
+    return Finish(kExitOk);
+}
+
+int Session::Replay(const std::string& file) {
+    RadarParamSet params;
+    if (!m_options.paramsFile.empty() &&
+        !LoadRadarParamFile(AnsiToWide(m_options.paramsFile).c_str(), &params)) {
+        return Fail(kExitFileError, UnreadableParamFileText(m_options.paramsFile));
+    }
+    const bool csv = m_options.csv;
+    const bool stats = m_options.stats;
+    GateStatistics statistics(params);
+    if (csv && !stats) std::fputs("index,seconds,energy_db,distance_m\n", m_out);
+    RunWatcher watcher([&](const CaptureSeries& series, int index, const double* gateDb) {
+        if (stats) {
+            statistics.Add(gateDb);
+        } else {
+            PrintReplayLine(m_out, csv, series, index);
+        }
+    });
+    CNoiseScan scan(&watcher);
+    scan.ResetSeries(m_options.scanSeconds.value_or(kDefaultReplaySeconds));
+    CaptureRunRequest request;
+    request.mode = CaptureMode::Replay;
+    request.file = AnsiToWide(file);
+    request.gate = m_options.gate.value_or(0);
+    request.params = params;
+    if (!scan.Start(request)) return Fail(kExitFileError, "cannot start the replay");
+    if (WaitForScan(scan, watcher) == CaptureRunEnd::FileUnreadable)
+        return Fail(kExitFileError, "cannot read \"" + file + "\"");
+    if (stats) statistics.Print(m_out, csv);
+    std::fflush(m_out);
+    return kExitOk;
+}
+
 int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop) {
     const std::vector<std::string>& words = options.words;
     auto usage = [err](const std::string& message) {
@@ -573,9 +809,30 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
     };
     if (words.empty()) return usage("no command given");
     const std::string& command = words[0];
-    const bool streamOptions = options.count || options.seconds || !options.rawFile.empty();
-    if (streamOptions && command != "stream") {
-        return usage("--count, --seconds and --raw belong to stream");
+    if ((options.count || !options.rawFile.empty()) && command != "stream") {
+        return usage("--count and --raw belong to stream");
+    }
+    if (options.seconds && command != "stream" && command != "capture") {
+        return usage("--seconds belongs to stream and capture");
+    }
+    if (!options.folder.empty() && command != "capture")
+        return usage("--folder belongs to capture");
+    const bool replayOptions = options.gate || options.scanSeconds || !options.paramsFile.empty() ||
+                               options.csv || options.stats;
+    if (replayOptions && command != "replay") {
+        return usage("--gate, --scan-seconds, --params, --csv and --stats belong to replay");
+    }
+    // A scan is as long as the page allows, in whole seconds.
+    int captureSeconds = noise_scan::kDefaultSeconds;
+    if (command == "capture" && options.seconds) {
+        const double seconds = *options.seconds;
+        if (seconds != std::floor(seconds) || seconds < noise_scan::kMinSeconds ||
+            seconds > noise_scan::kMaxSeconds) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", seconds);
+            return usage(ScanLengthError(text));
+        }
+        captureSeconds = static_cast<int>(seconds);
     }
     const bool flash = command == "firmware" && words.size() == 3 && words[1] == "flash";
     if ((!options.partition.empty() || options.resetWaitMs) && !flash) {
@@ -587,6 +844,8 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
     if (command == "ports" && words.size() == 1) return session.Ports();
     if (command == "info" && words.size() == 1) return session.Info();
     if (command == "stream" && words.size() == 1) return session.Stream();
+    if (command == "capture" && words.size() == 1) return session.Capture(captureSeconds);
+    if (command == "replay" && words.size() == 2) return session.Replay(words[1]);
     if (command == "firmware" && words.size() == 2 && words[1] == "query") {
         return session.Firmware(FirmwareOperation::Query, "");
     }
@@ -600,6 +859,7 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
         if (sub == "load" && words.size() == 3) return session.ParamsLoad(words[2]);
         if (sub == "save" && words.size() == 3) return session.ParamsSave(words[2]);
     }
+    if (command == "replay") return usage("replay needs one radar data file");
     std::string line;
     for (const std::string& word : words) line += (line.empty() ? "" : " ") + word;
     return usage("unknown command \"" + line + "\"");

@@ -18,7 +18,8 @@ constexpr int kExitFileError = 3;     // a parameter or raw file could not be re
 constexpr int kExitUsage = 64;
 
 // Runs one command line (without the program name). Results go to `out`,
-// messages to `err`. Setting *stop ends a running stream cleanly.
+// messages to `err`. Setting *stop ends a running stream, capture or replay
+// cleanly.
 int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
         const std::atomic<int>* stop);
 

@@ -13,10 +13,13 @@
 #include <thread>
 
 #include "Commands.h"
+#include "capture/NoiseScan.h"
+#include "capture/RadarDataFile.h"
 #include "device/KVEL_DataProcess.h"
 #include "device/RadarProtocol.h"
 #include "emulator/ModuleEmulator.h"
 #include "params/RadarParam.h"
+#include "params/RadarParamFile.h"
 #include "realtime/ReportFrame.h"
 
 namespace {
@@ -248,6 +251,186 @@ TEST_F(RadarCliTest, StopFlagEndsAStreamCleanly) {
     EXPECT_EQ(stream.code, radarcli::kExitOk) << stream.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_EQ(m_module->OperatingMode(), rp::kModeFunction);  // let go as the window does
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The energies in dB of every report in a radar data file.
+struct GateLog : IObjectReportListener {
+    std::vector<std::vector<double>> reports;
+    void OnObjectReport(const uint8_t* payload) override {
+        const ObjectReport report = DecodeObjectReport(payload);
+        std::vector<double>& gates = reports.emplace_back();
+        for (uint16_t energy : report.GateEnergy) gates.push_back(EnergyToDb(energy));
+    }
+};
+
+// The one recording in `folder`, once it holds `bytes`; empty after ten seconds.
+fs::path WaitForRecording(const fs::path& folder, uintmax_t bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+            if (entry.path().extension() == ".dat" && entry.file_size(ignored) >= bytes)
+                return entry.path();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // poll, not wait out
+    }
+    return {};
+}
+
+TEST_F(RadarCliTest, CapturesAScanThatReplayPrintsWithThePagesNumbers) {
+    const fs::path folder = m_folder / "scans" / "today";
+    const Result capture = Cli({"capture", "--seconds", "10", "--folder", folder.string()});
+    ASSERT_EQ(capture.code, radarcli::kExitOk) << capture.err;
+    const std::vector<std::string> said = Lines(capture.out);
+    ASSERT_EQ(said.size(), 2u) << capture.out;
+    EXPECT_EQ(said[1], "100 reports");
+    const fs::path data = said[0];
+    EXPECT_EQ(data.parent_path(), folder);
+    EXPECT_TRUE(data.filename().string().starts_with("RadarData_"));
+    const fs::path side = WideToAnsi(RadarDataSidePath(AnsiToWide(data.string())));
+    EXPECT_NE(Read(side).find("ModuleSerialNumber=\"TEST-SN-42\""), std::string::npos);
+    EXPECT_EQ(m_module->OperatingMode(), rp::kModeFunction);  // let go as the window does
+
+    // Every line: index, seconds, gate 4's dB and the strongest gate's
+    // distance under the recording's own thresholds.
+    const Result replay = Cli({"replay", data.string(), "--gate", "4", "--params", side.string()});
+    ASSERT_EQ(replay.code, radarcli::kExitOk) << replay.err;
+    const std::string bytes = Read(data);
+    GateLog gates;
+    ReportFrameParser parser(&gates, nullptr);
+    parser.Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    RadarParamSet params;
+    ASSERT_TRUE(LoadRadarParamFile(side.wstring().c_str(), &params));
+    const std::vector<std::string> lines = Lines(replay.out);
+    ASSERT_EQ(lines.size(), gates.reports.size());
+    ASSERT_GE(lines.size(), 100u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%zu %.1f %.2f %.1f", i, i / 10.0,
+                      gates.reports[i][4],
+                      StrongestGateDistance(gates.reports[i].data(), params.TriggerThreshold));
+        ASSERT_EQ(lines[i], expected) << i;
+    }
+
+    // As CSV, and no more than the scan asked for.
+    const Result csv = Cli({"replay", data.string(), "--gate", "4", "--params", side.string(),
+                            "--csv", "--scan-seconds", "10"});
+    ASSERT_EQ(csv.code, radarcli::kExitOk) << csv.err;
+    const std::vector<std::string> rows = Lines(csv.out);
+    ASSERT_EQ(rows.size(), 101u);
+    EXPECT_EQ(rows[0], "index,seconds,energy_db,distance_m");
+    std::string first = lines[0];
+    std::replace(first.begin(), first.end(), ' ', ',');
+    EXPECT_EQ(rows[1], first);
+}
+
+// Ctrl+C ends a capture with its bytes kept; on a constant room every gate
+// is known, and so are the statistics.
+TEST_F(RadarCliTest, InterruptedCaptureKeepsItsReportsForTheStatistics) {
+    emulator::Options options;
+    options.realTiming = false;
+    options.scene.constantEnergy = 1000;  // 30 dB in every gate
+    Start(options);
+    std::atomic<int> stop{0};
+    fs::path data;
+    std::thread interrupter([&] {
+        data = WaitForRecording(m_folder, 5 * 45);
+        stop = 1;
+    });
+    const Result capture =
+        Cli({"capture", "--seconds", "36000", "--folder", m_folder.string()}, &stop);
+    interrupter.join();
+    ASSERT_EQ(capture.code, radarcli::kExitOk) << capture.err;
+    ASSERT_FALSE(data.empty());
+    const std::vector<std::string> said = Lines(capture.out);
+    ASSERT_EQ(said.size(), 2u) << capture.out;
+    EXPECT_EQ(said[0], data.string());
+    const int counted = std::stoi(said[1]);
+    EXPECT_GE(counted, 5);
+    EXPECT_EQ(m_module->OperatingMode(), rp::kModeFunction);
+    const uintmax_t size = fs::file_size(data);
+    EXPECT_GE(size, static_cast<uintmax_t>(counted) * 45);
+
+    const fs::path params = m_folder / "thresholds.xml";
+    std::ofstream(params) << "<RadarParam TriggerGate2Threshold=\"29.5\" HoldGate2Threshold=\"29\""
+                             " HoldGate5Threshold=\"10\"/>";
+    const Result stats = Cli({"replay", data.string(), "--stats", "--params", params.string()});
+    ASSERT_EQ(stats.code, radarcli::kExitOk) << stats.err;
+    const std::vector<std::string> table = Lines(stats.out);
+    ASSERT_EQ(table.size(), 17u) << stats.out;
+    EXPECT_EQ(table[0], "gate max_db mean_db above_trigger above_hold");
+    EXPECT_EQ(table[1], "0 30.00 30.00 0.000 0.000");  // 30 dB is not above 30 dB
+    EXPECT_EQ(table[3], "2 30.00 30.00 1.000 1.000");
+    EXPECT_EQ(table[6], "5 30.00 30.00 0.000 1.000");
+    const Result csv = Cli({"replay", data.string(), "--stats", "--csv"});
+    ASSERT_EQ(csv.code, radarcli::kExitOk) << csv.err;
+    EXPECT_EQ(Lines(csv.out)[0], "gate,max_db,mean_db,above_trigger,above_hold");
+    EXPECT_EQ(Lines(csv.out)[16], "15,30.00,30.00,0.000,0.000");
+}
+
+TEST_F(RadarCliTest, CaptureWhoseLineGoesAwayKeepsWhatItReadAndSaysSo) {
+    std::thread unplug([&] {
+        if (!WaitForRecording(m_folder, 3 * 45).empty()) m_module->DisappearLine();
+    });
+    const Result capture = Cli({"capture", "--folder", m_folder.string()});
+    unplug.join();
+    EXPECT_EQ(capture.code, radarcli::kExitNotConnected);
+    EXPECT_NE(capture.err.find("not connected"), std::string::npos) << capture.err;
+    const std::vector<std::string> said = Lines(capture.out);
+    ASSERT_EQ(said.size(), 2u) << capture.out;
+    EXPECT_GE(fs::file_size(said[0]), static_cast<uintmax_t>(std::stoi(said[1])) * 45);
+}
+
+TEST_F(RadarCliTest, BadCaptureAndReplayOptionsAreRefusedBeforeAnythingRuns) {
+    const uint64_t before = m_module->CommandsAnswered();
+    const std::vector<std::vector<std::string>> wrong = {{"capture", "--seconds", "9"},
+                                                         {"capture", "--seconds", "36001"},
+                                                         {"capture", "--seconds", "10.5"},
+                                                         {"capture", "extra"},
+                                                         {"capture", "--gate", "3"},
+                                                         {"stream", "--folder", "x"},
+                                                         {"replay"},
+                                                         {"replay", "a.dat", "b.dat"},
+                                                         {"replay", "a.dat", "--gate", "16"},
+                                                         {"replay", "a.dat", "--gate", "-1"},
+                                                         {"replay", "a.dat", "--scan-seconds", "9"},
+                                                         {"replay", "a.dat", "--seconds", "10"},
+                                                         {"info", "--csv"},
+                                                         {"replay", "a.dat", "--params"}};
+    for (const auto& args : wrong) {
+        const Result result = Cli(args);
+        EXPECT_EQ(result.code, radarcli::kExitUsage) << args.back();
+        EXPECT_NE(result.err.find("Usage:"), std::string::npos) << args.back();
+    }
+    EXPECT_EQ(m_module->CommandsAnswered(), before);
+    EXPECT_TRUE(fs::is_empty(m_folder));
+
+    const Result missing = RunCli({"replay", (m_folder / "missing.dat").string()});
+    EXPECT_EQ(missing.code, radarcli::kExitFileError);
+    EXPECT_NE(missing.err.find("missing.dat"), std::string::npos) << missing.err;
+    std::ofstream(m_folder / "empty.dat").flush();
+    EXPECT_EQ(RunCli({"replay", (m_folder / "empty.dat").string(), "--params",
+                      (m_folder / "none.xml").string()})
+                  .code,
+              radarcli::kExitFileError);
+    const Result empty = RunCli({"replay", (m_folder / "empty.dat").string()});
+    EXPECT_EQ(empty.code, radarcli::kExitOk);
+    EXPECT_TRUE(empty.out.empty());
+    EXPECT_EQ(RunCli({"replay", m_folder.string()}).code, radarcli::kExitFileError);
+
+    // A recording with nowhere to go is given up at once.
+    const Result nowhere =
+        Cli({"capture", "--seconds", "36000", "--folder", (m_folder / "empty.dat" / "x").string()});
+    EXPECT_EQ(nowhere.code, radarcli::kExitFileError);
+    EXPECT_NE(nowhere.err.find("cannot write"), std::string::npos) << nowhere.err;
+    EXPECT_EQ(m_module->OperatingMode(), rp::kModeFunction);
 }
 
 TEST_F(RadarCliTest, RefusingModuleIsReportedAsNoAnswer) {

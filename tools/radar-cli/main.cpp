@@ -1,4 +1,5 @@
-// radar-cli entry point: the command line, and Ctrl+C ending a stream.
+// radar-cli entry point: the command line, and Ctrl+C ending a stream,
+// a capture or a replay.
 #include <signal.h>
 
 #include <atomic>
