@@ -513,15 +513,21 @@ void CDataProcessDlg::ShowSeries(const CaptureSeries& series) {
 
 void CDataProcessDlg::SetScaleFactor(double scale) { m_scale = scale; }
 
+// Under the series lock, so that no sample of a running scan falls between
+// clearing the charts and refilling them.
 void CDataProcessDlg::SetupCharts() {
     if (!m_energyChart || !m_distanceChart) return;
-    SetupEnergyChart();
-    SetupDistanceChart();
+    auto setUp = [this](const CaptureSeries& series) {
+        SetupEnergyChart();
+        SetupDistanceChart();
+        ShowSeries(series);
+    };
     if (!m_chartsBuilt) {
         m_chartsBuilt = true;
-        ResetSeries();
+        if (!m_running) ClearProgress();
+        m_scan.ResetSeries(m_settings.scanSeconds, setUp);
     } else {
-        m_scan.ShowSeries([this](const CaptureSeries& series) { ShowSeries(series); });
+        m_scan.ShowSeries(setUp);
         UpdateProgress();
     }
 }
