@@ -290,6 +290,10 @@ void DataProcessPageTest::tooltipsExportAndNoConnection() {
 void DataProcessPageTest::settingsAtTeardownHoldTheDefaults() {
     MakePage(m_module->device);
     QCOMPARE(m_page->FolderField()->text(), Folder() + "/SaveData");
+    // "..." starts at the field's folder; a cancelled choice changes nothing.
+    Button(dp::kBrowseButton)->click();
+    QCOMPARE(m_prompt->fileRequests.back().initialPath, Folder() + "/SaveData");
+    QCOMPARE(m_page->FolderField()->text(), Folder() + "/SaveData");
     m_page->Teardown();
     QFile file(Folder() + "/appConfig.xml");
     QVERIFY(file.open(QIODevice::ReadOnly));
