@@ -1,9 +1,12 @@
 // Figures of the charts at the capture page's size: 360 000 samples a frame.
 //   AppendFrame           one frame appended to a curve
+//   ReviseFrame/frames    one frame appended as a revision of the one before
+//                         (one sample changed), with 2 and 9 frames kept
 //   BuildPointsWithBand   the polyline and min-max band of a frame over 1 000 columns
 //   PaintChart            a full paint of a 1 600 x 400 chart with 3 such curves
 //   ChartMemory           heap held by that chart at zoom 1 and at the smallest
 //                         zoom (counters, in MB)
+//   RevisedChartMemory    the same after each curve received 360 000 revisions
 // Runs without a display (offscreen) unless QT_QPA_PLATFORM says otherwise.
 #include <benchmark/benchmark.h>
 
@@ -55,6 +58,26 @@ void AppendFrame(benchmark::State& state)
 }
 BENCHMARK(AppendFrame)->Unit(benchmark::kMicrosecond);
 
+void ReviseFrame(benchmark::State& state)
+{
+    CWaveBuffer buffer;
+    buffer.SetFrameLength(kFrame);
+    buffer.SetFrameCount(static_cast<int>(state.range(0)));
+    buffer.SetWholeFrames(true);
+    buffer.CreateStorage();
+    std::vector<double> series = Series(0);
+    buffer.Append(series.data(), kFrame);
+    int position = 0;
+    for (auto _ : state) {
+        series[static_cast<size_t>(position)] += 1.0;
+        buffer.AppendRevisedFrame(series.data(), kFrame, position);
+        position = (position + 1) % kFrame;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["MB_held"] = static_cast<double>(buffer.AllocatedBytes()) / (1024.0 * 1024.0);
+}
+BENCHMARK(ReviseFrame)->Arg(2)->Arg(9)->Unit(benchmark::kNanosecond);
+
 void BuildPointsWithBand(benchmark::State& state)
 {
     CWaveBuffer buffer;
@@ -105,11 +128,16 @@ void PaintChart(benchmark::State& state)
 }
 BENCHMARK(PaintChart)->Unit(benchmark::kMillisecond);
 
-void ChartMemory(benchmark::State& state)
+// Heap held by the capture chart, with its curves fed by `feed`, at zoom 1
+// and once zoomed out as far as it goes.
+void MeasureChartMemory(benchmark::State& state, void (*feed)(CWaveWnd&))
 {
+    // The bench's own series are made before the baseline: they are not the chart's.
+    for (int slot = 0; slot < 3; ++slot) Series(slot);
     for (auto _ : state) {
         const double before = HeapMegabytes();
         std::unique_ptr<CWaveWnd> chart = CaptureChart();
+        feed(*chart);
         chart->repaint();
         state.counters["MB_zoom_1"] = HeapMegabytes() - before;
         chart->m_bSampleZoom = true;
@@ -124,7 +152,31 @@ void ChartMemory(benchmark::State& state)
         state.counters["MB_smallest_zoom"] = HeapMegabytes() - before;
     }
 }
+
+void ChartMemory(benchmark::State& state)
+{
+    MeasureChartMemory(state, [](CWaveWnd&) {});
+}
 BENCHMARK(ChartMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// As a capture page feeds its curves: one sample changed after every report.
+void ReviseEveryCurve(CWaveWnd& chart)
+{
+    for (int slot = 0; slot < 3; ++slot) {
+        std::vector<double> series = Series(slot);
+        CWaveBuffer& buffer = chart.m_waves[static_cast<size_t>(slot)].buffer;
+        for (int position = 0; position < kFrame; ++position) {
+            series[static_cast<size_t>(position)] += 1.0;
+            buffer.AppendRevisedFrame(series.data(), kFrame, position);
+        }
+    }
+}
+
+void RevisedChartMemory(benchmark::State& state)
+{
+    MeasureChartMemory(state, ReviseEveryCurve);
+}
+BENCHMARK(RevisedChartMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

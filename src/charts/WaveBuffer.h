@@ -30,6 +30,7 @@ struct WaveColumn {
     int x = 0;
     int top = 0;
     int bottom = 0;
+    bool operator==(const WaveColumn&) const = default;
 };
 
 class CWaveBuffer {
@@ -56,6 +57,15 @@ public:
     // Appends n samples; the oldest fall out. Any thread. Dropped (and not
     // counted) while the buffer has no storage.
     void Append(const double* samples, int n);
+    // Appends a whole frame, as Append(frame, n) does, for callers that append
+    // one series again and again: the caller vouches that `frame` equals the
+    // samples of its previous append except at `changedPosition`. Runs in
+    // constant time while nothing but new frame counts has changed the buffer
+    // since that append; otherwise it appends the frame in full. So do the
+    // first frame count - 1 revisions after such a change when the older
+    // frames held anything but zeros: only then can the newest frame and the
+    // log stand for them.
+    void AppendRevisedFrame(const double* frame, int n, int changedPosition);
     // Zeroes the samples and empties pending; total frames stays.
     void Clear();
 
@@ -84,19 +94,50 @@ public:
     // The samples, oldest first (zeros where nothing was appended).
     std::vector<double> CopySamples() const;
     size_t PendingSampleCount() const;
-    // Bytes of sample memory actually held (storage and pending).
+    // Bytes of sample memory actually held (storage, pending and the
+    // revision log).
     size_t AllocatedBytes() const;
 
 private:
     struct Mapping;
+    // What one revision overwrote in the newest frame.
+    struct Revision {
+        int position = 0;
+        double previous = 0.0;
+    };
+    // How far back the revision log reaches, and so how many frames older
+    // than the newest the revision form holds: each revision back costs a
+    // scan of the log per read, so longer histories stay literal.
+    static constexpr int kMaxRevisedFrames = 64;
+    static constexpr int64_t kZeroFrame = -1;
 
     size_t Capacity() const;
     void ResizeStorage(size_t capacity, bool keepOldest);
+    void AppendLocked(const double* samples, int n);
+    void CountAppended(int n);
     bool Reserve(size_t count);
-    void StoreNewest(const double* samples, size_t count);
-    size_t ZeroCount() const;
+    bool StoreNewest(const double* samples, size_t count);
+    void FoldTrailingZeros(size_t incoming);
+    size_t LeadingZeroCount() const;
+    size_t HeldEnd() const;
     double SampleAt(size_t logicalIndex) const;
+    void CopyLogical(size_t first, size_t count, double* out) const;
     void MinMaxOf(size_t first, size_t last, double* low, double* high) const;
+    void MinMaxOfRing(size_t first, size_t last, double* low, double* high) const;
+    void MinMaxOfRevised(size_t first, size_t last, double* low, double* high) const;
+    void MinMaxInRevisedFrame(size_t age, size_t from, size_t to, double* low, double* high) const;
+
+    bool CanRevise(int n, int changedPosition) const;
+    bool FitsRevisionForm(size_t capacity) const;
+    size_t StoredFrames() const;
+    size_t AgeOf(int64_t stamp) const;
+    const Revision& RevisionAt(size_t age) const;
+    void LogRevision(int position, double previous);
+    double RevisedValue(size_t age, size_t position) const;
+    bool OlderFramesAreZeros() const;
+    void EnterRevisions();
+    void LeaveRevisions();
+    void ForgetRevisions();
     void BuildBand(const Mapping& map, std::vector<WaveColumn>& band) const;
 
     mutable CBaseLock m_lock;
@@ -110,10 +151,32 @@ private:
     bool m_hasStorage = false;
     size_t m_capacity = 0;  // samples of storage (frame length x frame count)
     // The newest samples appended, at most m_capacity; the storage is
-    // m_capacity - size zeros followed by them. Once full it is a ring whose
-    // oldest sample lies at m_head, so appending never moves the others.
+    // leading zeros, then them, then m_trailingZeros zeros. Once full it is a
+    // ring whose oldest sample lies at m_head, so appending never moves the
+    // others. Trailing zeros come from growing the frame count, which keeps
+    // the oldest samples: zoomed out, a curve holds what was appended, not
+    // the zeros after it.
     std::vector<double> m_ring;
     size_t m_head = 0;
+    size_t m_trailingZeros = 0;
+
+    // Revisions (AppendRevisedFrame). While m_newestIsLastFrame, the last
+    // frame appended is known, and m_revisions holds what each revision since
+    // then overwrote (the last kMaxRevisedFrames of m_revisionCount, newest at
+    // m_revisionHead). The frame appended `age` revisions ago is the last one
+    // with those revisions undone. At first the literal storage ends with the
+    // last frame appended; once every frame in storage is such a frame or
+    // zeros, m_revising holds the storage as m_newest (the last frame
+    // appended), the log and m_frames (m_ring empty): per frame of storage,
+    // oldest first, the m_revisionCount at which it was appended, or
+    // kZeroFrame. Frame counts then change in place.
+    bool m_newestIsLastFrame = false;
+    bool m_revising = false;
+    std::vector<double> m_newest;
+    std::vector<Revision> m_revisions;
+    std::vector<int64_t> m_frames;
+    size_t m_revisionHead = 0;
+    int64_t m_revisionCount = 0;
     std::vector<double> m_pending;
     int64_t m_remainder = 0;
 };

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cmath>
 #include <numeric>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -28,6 +30,38 @@ void Prepare(CWaveBuffer& buffer, int frameLength)
 constexpr KRect Plot(int left, int top, int width, int height)
 {
     return {left, top, left + width, top + height};
+}
+
+// Every view a chart can ask for, of two buffers that must read alike.
+void ExpectSameReadings(const CWaveBuffer& literal, const CWaveBuffer& revised, const std::string& step)
+{
+    SCOPED_TRACE(step);
+    ASSERT_EQ(literal.CopySamples(), revised.CopySamples());
+    EXPECT_EQ(literal.PendingSampleCount(), revised.PendingSampleCount());
+    EXPECT_EQ(literal.m_nTotalFrames, revised.m_nTotalFrames);
+    const int length = literal.GetFrameLength();
+    const KRect plot = Plot(3, 2, 13, 30);  // narrower than most views, so they get a band
+    for (double zoom : {1.0, 0.5, 0.3, 0.125, 4.0}) {
+        for (int offset : {0, 1, length / 2, length}) {
+            std::vector<WavePoint> points[2];
+            std::vector<WaveColumn> bands[2];
+            double low[2] = {}, high[2] = {};
+            literal.BuildPoints(plot, -40, 40, offset, zoom, points[0], &low[0], &high[0], &bands[0]);
+            revised.BuildPoints(plot, -40, 40, offset, zoom, points[1], &low[1], &high[1], &bands[1]);
+            ASSERT_EQ(points[0], points[1]) << "zoom " << zoom << " offset " << offset;
+            ASSERT_EQ(bands[0], bands[1]) << "zoom " << zoom << " offset " << offset;
+            EXPECT_EQ(low[0], low[1]);
+            EXPECT_EQ(high[0], high[1]);
+            for (int x = 0; x < 13; x += 4) {
+                int index[2] = {}, y[2] = {};
+                double value[2] = {};
+                EXPECT_EQ(literal.HitTest(plot, -40, 40, offset, zoom, x, &index[0], &value[0], &y[0]),
+                          revised.HitTest(plot, -40, 40, offset, zoom, x, &index[1], &value[1], &y[1]));
+                EXPECT_EQ(index[0], index[1]);
+                EXPECT_EQ(value[0], value[1]);
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -131,8 +165,26 @@ TEST(WaveBuffer, GrowingTheFrameCountKeepsTheOldestAtTheFront)
     std::vector<double> expected = Ramp(8, 3);
     expected.resize(12, 0.0);
     EXPECT_EQ(buffer.CopySamples(), expected);
+    EXPECT_EQ(buffer.AllocatedBytes(), 8 * sizeof(double));  // the zeros after them take none
+
+    // Appends push the zeros between the kept samples and themselves...
+    const std::vector<double> two = Ramp(2, 101);
+    buffer.Append(two.data(), 2);
+    expected = Ramp(6, 5);
+    expected.resize(10, 0.0);
+    expected.insert(expected.end(), two.begin(), two.end());
+    EXPECT_EQ(buffer.CopySamples(), expected);
     buffer.SetFrameCount(1);
-    EXPECT_EQ(buffer.CopySamples(), Ramp(4, 3));
+    EXPECT_EQ(buffer.CopySamples(), Ramp(4, 5));
+
+    // ...or to the front, once the kept samples have fallen out.
+    buffer.SetFrameCount(3);
+    const std::vector<double> ten = Ramp(10, 201);
+    buffer.Append(ten.data(), 10);
+    expected.assign(2, 0.0);
+    expected.insert(expected.end(), ten.begin(), ten.end());
+    EXPECT_EQ(buffer.CopySamples(), expected);
+    EXPECT_EQ(buffer.AllocatedBytes(), 10 * sizeof(double));
 }
 
 TEST(WaveBuffer, PointsSpaceOutFewSamplesAndSkipSamplesOnNarrowPlots)
@@ -296,4 +348,156 @@ TEST(WaveBuffer, ConcurrentAppendsAndReadsStayConsistent)
     writer.join();
     EXPECT_EQ(buffer.m_nTotalFrames, 2000000 / 256);
     EXPECT_GT(reads, 0);
+}
+
+// A capture appends its whole series after every report with one sample
+// changed. A revision must read exactly as that literal append, whatever
+// comes before or after it.
+TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends)
+{
+    std::mt19937 random(20261209);
+    const auto below = [&](int bound) { return static_cast<int>(random() % static_cast<unsigned>(bound)); };
+    for (int round = 0; round < 10; ++round) {
+        const int length = 7 + below(44);
+        CWaveBuffer literal, revised;
+        CWaveBuffer* both[] = {&literal, &revised};
+        for (CWaveBuffer* buffer : both) {
+            Prepare(*buffer, length);
+            buffer->SetWholeFrames(true);
+        }
+        std::vector<double> series(static_cast<size_t>(length), 0.0);
+        int run = 0, position = 0;
+        // A revision promises that the caller's previous append was the series.
+        bool seriesWasLast = false;
+        for (int step = 0; step < 250; ++step) {
+            const int dice = below(100);
+            std::string name;
+            if (dice < 78) {
+                // Mostly a run through the series, sometimes a jump or the same sample again.
+                position = dice < 60 ? run++ % length : dice < 72 ? below(length) : position;
+                series[static_cast<size_t>(position)] = below(61) - 30;
+                literal.Append(series.data(), length);
+                if (seriesWasLast)
+                    revised.AppendRevisedFrame(series.data(), length, position);
+                else
+                    revised.Append(series.data(), length);
+                seriesWasLast = true;
+                name = "revise " + std::to_string(position);
+            } else if (dice < 84) {
+                // Now and then past the longest history revisions stand for.
+                const int frames = below(15) == 0 ? 60 + below(7) : below(11);
+                for (CWaveBuffer* buffer : both) buffer->SetFrameCount(frames);
+                name = "frames " + std::to_string(frames);
+            } else if (dice < 89) {
+                const std::vector<double> chunk = Ramp(1 + below(2 * length), below(20) - 10);
+                for (CWaveBuffer* buffer : both) buffer->Append(chunk.data(), static_cast<int>(chunk.size()));
+                seriesWasLast = false;
+                name = "append " + std::to_string(chunk.size());
+            } else if (dice < 92) {
+                for (CWaveBuffer* buffer : both) buffer->Append(series.data(), length);
+                seriesWasLast = true;
+                name = "append series";
+            } else if (dice < 94) {
+                for (CWaveBuffer* buffer : both) buffer->Clear();
+                name = "clear";
+            } else if (dice < 97) {
+                const bool whole = below(2) == 0;
+                for (CWaveBuffer* buffer : both) buffer->SetWholeFrames(whole);
+                name = whole ? "whole frames" : "any samples";
+            } else {
+                // Calls that break the promise's preconditions append in full.
+                const int n = below(2) == 0 ? length - 1 : length;
+                literal.Append(series.data(), n);
+                revised.AppendRevisedFrame(series.data(), n, n == length ? length : 0);
+                seriesWasLast = n == length;
+                name = "bad revision";
+            }
+            ExpectSameReadings(literal, revised, "round " + std::to_string(round) + " step " + std::to_string(step) + ": " + name);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+TEST(WaveBuffer, RevisionsAndZoomingOutHoldAboutTheAppendedFrames)
+{
+    constexpr int kLength = 4096;
+    constexpr size_t kFrameBytes = kLength * sizeof(double);
+    constexpr size_t kLogBytes = 2048;  // what revisions undo, and a stamp per frame
+    std::vector<double> series = Ramp(kLength);
+    const auto revise = [&](CWaveBuffer& buffer, int count) {
+        for (int i = 0; i < count; ++i) {
+            const int position = i % kLength;
+            series[static_cast<size_t>(position)] += 0.5;
+            buffer.AppendRevisedFrame(series.data(), kLength, position);
+        }
+    };
+
+    // Revised at the smallest zoom's nine frames: one frame and a short log.
+    CWaveBuffer revised;
+    Prepare(revised, kLength);
+    revised.SetWholeFrames(true);
+    revised.SetFrameCount(9);
+    revised.Append(series.data(), kLength);
+    revise(revised, 20000);
+    EXPECT_EQ(revised.m_nTotalFrames, 20001);
+    EXPECT_LE(revised.AllocatedBytes(), kFrameBytes + kLogBytes);
+    const std::vector<double> samples = revised.CopySamples();
+    EXPECT_EQ(std::vector<double>(samples.end() - kLength, samples.end()), series);
+    // The oldest frame is eight revisions back: positions 19992..19999 (mod
+    // the length) still had their previous values.
+    const size_t oldest = (19992 % kLength);
+    EXPECT_EQ(samples[oldest], series[oldest] - 0.5);
+    EXPECT_EQ(samples[oldest - 1], series[oldest - 1]);
+
+    // Zoomed in, the two oldest frames are kept; zoomed out again, the
+    // zeros after them take no memory.
+    revised.SetFrameCount(2);
+    revised.SetFrameCount(9);
+    EXPECT_LE(revised.AllocatedBytes(), kFrameBytes + kLogBytes);
+    std::vector<double> expected(samples.begin(), samples.begin() + 2 * kLength);
+    expected.resize(9 * kLength, 0.0);
+    EXPECT_EQ(revised.CopySamples(), expected);
+
+    // A capture's first frame, zoomed out, then revised on.
+    CWaveBuffer capture;
+    Prepare(capture, kLength);
+    capture.SetWholeFrames(true);
+    capture.Append(series.data(), kLength);
+    capture.SetFrameCount(9);
+    EXPECT_LE(capture.AllocatedBytes(), kFrameBytes + kLogBytes);
+    expected.assign(9 * kLength, 0.0);
+    std::copy(series.begin(), series.end(), expected.begin() + kLength);
+    EXPECT_EQ(capture.CopySamples(), expected);
+    revise(capture, 20);
+    EXPECT_LE(capture.AllocatedBytes(), kFrameBytes + kLogBytes);
+    const std::vector<double> revisedCapture = capture.CopySamples();
+    EXPECT_EQ(std::vector<double>(revisedCapture.end() - kLength, revisedCapture.end()), series);
+}
+
+// The capture page revises from its reader thread while the chart paints and
+// zooms (which changes the frame count) on the UI thread.
+TEST(WaveBuffer, RevisionsWhileTheChartPaintsAndZooms)
+{
+    CWaveBuffer buffer;
+    Prepare(buffer, 256);
+    buffer.SetWholeFrames(true);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        std::vector<double> series(256, 7.0);
+        for (int i = 0; i < 4000; ++i) buffer.AppendRevisedFrame(series.data(), 256, i % 256);
+        done = true;
+    });
+    int reads = 0;
+    do {
+        buffer.SetFrameCount(2 + reads % 8);
+        std::vector<WavePoint> points;
+        std::vector<WaveColumn> band;
+        double low = 0, high = 0;
+        buffer.BuildPoints(Plot(0, 0, 100, 10), 0, 10, 0, 0.125, points, &low, &high, &band);
+        EXPECT_TRUE(low == 0.0 || low == 7.0);
+        EXPECT_TRUE(high == 0.0 || high == 7.0);
+        ++reads;
+    } while (!done);
+    writer.join();
+    EXPECT_EQ(buffer.m_nTotalFrames, 4000);
 }
