@@ -72,14 +72,6 @@ struct CaptureEvent : QEvent {
     QString path;
 };
 
-// TEMPORARY until CWaveBuffer::AppendRevisedFrame lands in main: the same
-// result as that member (the frame differs from the last one appended only
-// at `changedPosition`), by appending the whole frame, O(n). The integrator
-// replaces the calls by `buffer.AppendRevisedFrame(frame, n, changedPosition)`.
-void AppendRevisedFrame(CWaveBuffer& buffer, const double* frame, int n, int /*changedPosition*/) {
-    buffer.Append(frame, n);
-}
-
 template <typename... Args>
 QString FormatString(int id, Args... args) {
     return QString::asprintf(LoadStringW(id).toUtf8().constData(), args...);
@@ -396,12 +388,12 @@ void CDataProcessDlg::OnGateChanged(int index) {
 void CDataProcessDlg::OnReportCounted(const CaptureSeries& series, int index, const double*) {
     const int count = series.Capacity();
     if (m_energyChart) {
-        AppendRevisedFrame(m_energyChart->m_waves[0].buffer, series.energy.data(), count, index);
+        m_energyChart->m_waves[0].buffer.AppendRevisedFrame(series.energy.data(), count, index);
         m_energyChart->RequestRepaint();
     }
     if (m_distanceChart) {
-        AppendRevisedFrame(m_distanceChart->m_waves[0].buffer, series.distance.data(), count,
-                           index);
+        m_distanceChart->m_waves[0].buffer.AppendRevisedFrame(series.distance.data(), count,
+                                                              index);
         m_distanceChart->RequestRepaint();
     }
 }
