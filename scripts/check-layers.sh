@@ -17,7 +17,7 @@ device: common
 params: device xml settings controls ui common
 connection: params device common
 realtime: params settings xml device controls picture ui charts common
-capture: realtime params device controls picture ui charts xml common
+capture: realtime params settings xml device controls picture ui charts common
 firmware: device settings controls ui common
 charts: ui common
 controls: picture common

@@ -160,6 +160,8 @@ bool CKVEL_ZorviRQ05_SB03ToolDlg::ConnectDevice(int portNumber, int baudRate, bo
 void CKVEL_ZorviRQ05_SB03ToolDlg::OnIdentity(const std::string& version,
                                              const std::string& serial) {
     ShowVersionText(version, serial);
+    // Recordings name the module they came from in their side files.
+    m_capturePage.SetModuleIdentity(version, serial, m_baudRate);
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::OnParamsRead(int) {

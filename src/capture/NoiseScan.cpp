@@ -17,6 +17,20 @@ size_t ChunkSize(KVEL_RADAR_HANDLE device) {
     return static_cast<size_t>(size > 0 ? size : kFallbackChunkSize);
 }
 
+// Counts every chunk read, then hands it to the file writer when there is one.
+class CountingTap : public IChunkTap {
+public:
+    CountingTap(std::atomic<uint64_t>* count, IChunkTap* next) : m_count(count), m_next(next) {}
+    bool OnChunk(const uint8_t* data, size_t size) override {
+        m_count->fetch_add(size);
+        return m_next ? m_next->OnChunk(data, size) : true;
+    }
+
+private:
+    std::atomic<uint64_t>* m_count;
+    IChunkTap* m_next;
+};
+
 }  // namespace
 
 double StrongestGateDistance(const double* gateDb, const double* triggerDb) {
@@ -51,6 +65,11 @@ void CNoiseScan::ResetSeries(int seconds, const std::function<void(const Capture
     if (show) show(m_series);
 }
 
+void CNoiseScan::ShowSeries(const std::function<void(const CaptureSeries&)>& show) const {
+    std::lock_guard lock(m_seriesLock);
+    if (show) show(m_series);
+}
+
 int CNoiseScan::Capacity() const {
     std::lock_guard lock(m_seriesLock);
     return m_series.Capacity();
@@ -73,6 +92,7 @@ bool CNoiseScan::Start(const CaptureRunRequest& request) {
     m_stop.store(0);
     m_count.store(0);
     m_fileFailed.store(false);
+    m_bytesRead.store(0);
     m_runId.fetch_add(1);
     return m_thread.StartThread("ReadData", this, 0, 0, noise_scan::kThreadStackSize, 0) != 0;
 }
@@ -93,7 +113,7 @@ CaptureRunEnd CNoiseScan::Record() {
     KVEL_RADAR_HANDLE device = m_request.device;
     RadarDataWriter writer;
     // A save folder typed in or set up on another machine need not exist yet.
-    RecursiveCreateDirectoryW(m_request.folder.c_str());
+    if (!m_request.folder.empty()) RecursiveCreateDirectoryW(m_request.folder.c_str());
     if (writer.Open(m_filePath)) {
         std::string error;
         if (!WriteRadarDataSideFile(RadarDataSidePath(m_filePath), m_request.params,
@@ -128,7 +148,8 @@ CaptureRunEnd CNoiseScan::Replay() {
 
 CaptureRunEnd CNoiseScan::ReadUntilDone(IByteSource* source, IChunkTap* tap) {
     const int capacity = Capacity();
-    ReadingLoop loop(source, this, &m_stop, ChunkSize(m_request.device), tap);
+    CountingTap counting(&m_bytesRead, tap);
+    ReadingLoop loop(source, this, &m_stop, ChunkSize(m_request.device), &counting);
     const ReadingEnd end = loop.Run([this, capacity] { return m_count.load() < capacity; });
     if (m_count.load() >= capacity) return CaptureRunEnd::Finished;
     if (end == ReadingEnd::SourceEnded) return CaptureRunEnd::SourceEnded;

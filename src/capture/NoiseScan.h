@@ -92,6 +92,9 @@ public:
     // zeroes them; then calls `show` with them, under the series lock. The
     // count stays.
     void ResetSeries(int seconds, const std::function<void(const CaptureSeries&)>& show = {});
+    // Calls `show` with the series as they stand, under the series lock (a
+    // page refilling its charts after a re-layout while a run goes).
+    void ShowSeries(const std::function<void(const CaptureSeries&)>& show) const;
 
     // Starts a run; false when one is going or the series hold no report.
     // A recording's file name is made here (FilePath).
@@ -111,6 +114,9 @@ public:
     // The data file of the current or last run: written or replayed.
     const std::wstring& FilePath() const { return m_filePath; }
     bool RecordingFileFailed() const { return m_fileFailed.load(); }
+    // Bytes read from the module or the file in the current (or last) run;
+    // a recording's file holds exactly these when it could be written.
+    uint64_t BytesRead() const { return m_bytesRead.load(); }
     CaptureSeries CopySeries() const;
 
     // Worker thread.
@@ -129,6 +135,7 @@ private:
     std::atomic<int> m_count{0};
     std::atomic<int> m_runId{0};
     std::atomic<bool> m_fileFailed{false};
+    std::atomic<uint64_t> m_bytesRead{0};
     // Set by Start before the worker runs, read by it: not changed during a run.
     CaptureRunRequest m_request;
     std::wstring m_filePath;

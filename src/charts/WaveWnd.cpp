@@ -765,6 +765,7 @@ QMenu* CWaveWnd::CreateContextMenu(QWidget* parent)
     auto* menu = new QMenu(parent);
     menu->addAction(LoadStringW(kCopyPictureTextId), this, &CWaveWnd::CopyPicture);
     menu->addAction(LoadStringW(kSavePictureTextId), this, &CWaveWnd::SavePicture);
+    emit ContextMenuCreated(menu);
     return menu;
 }
 

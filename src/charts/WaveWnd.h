@@ -140,7 +140,8 @@ public:
     // UI thread.
     void MarkBackgroundDirty();
 
-    // The picture menu of the chart ("Copy picture", "Save picture…").
+    // The picture menu of the chart ("Copy picture", "Save picture…"),
+    // after ContextMenuCreated has let a page add its own items.
     QMenu* CreateContextMenu(QWidget* parent);
 
     // Views for the pages and for tests.
@@ -181,6 +182,10 @@ public:
     bool m_bValueDrag = false;   // vertical drag moves it
     bool m_bSampleZoom = false;  // Ctrl+wheel zooms the sample view
     bool m_bSampleDrag = false;  // horizontal drag scrolls it
+
+signals:
+    // A context menu was built; connected pages may add items to it.
+    void ContextMenuCreated(QMenu* menu);
 
 public slots:
     void CopyPicture();
