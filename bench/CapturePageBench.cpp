@@ -106,6 +106,8 @@ public:
 class LongScanPage {
 public:
     explicit LongScanPage(KVEL_RADAR_HANDLE device) {
+        // Settings of a fresh start, kept in the temporary folder.
+        LoadAppConfigFrom(m_folder.filePath(QStringLiteral("appConfig.xml")).toStdWString());
         XMLNode section = AppConfigSection(app_config::kDataProcess);
         section.SetAttributeInt(app_config::kDpScanTime, kLongestScanSeconds);
         section.SetAttribute(app_config::kDpSaveFilePath, m_folder.path().toLocal8Bit().constData());

@@ -309,6 +309,8 @@ void CDataProcessDlg::StartRun() {
     request.origin = m_origin;
     m_running = true;
     SetControlStates(true);
+    UpdateRepaintPacing();
+    m_lastRepaintColumn = -1;
     if (!m_scan.Start(request)) {
         StopRun();
         return;
@@ -326,8 +328,13 @@ void CDataProcessDlg::StopRun() {
     SetControlStates(false);
     m_keepAwake.Stop();
     m_progressTimer.stop();
-    // The last figure stays until the next reset.
-    if (wasRunning) UpdateProgress();
+    // The last figure stays until the next reset; the charts show the last
+    // reports, which the pacing may not have painted yet.
+    if (wasRunning) {
+        UpdateProgress();
+        for (CWaveWnd* chart : {m_energyChart, m_distanceChart})
+            if (chart) chart->Invalidate();
+    }
     DbgOutputA(2, "Stop Noise scan.\r\n");
 }
 
@@ -387,15 +394,39 @@ void CDataProcessDlg::OnGateChanged(int index) {
 
 void CDataProcessDlg::OnReportCounted(const CaptureSeries& series, int index, const double*) {
     const int count = series.Capacity();
-    if (m_energyChart) {
+    if (m_energyChart)
         m_energyChart->m_waves[0].buffer.AppendRevisedFrame(series.energy.data(), count, index);
-        m_energyChart->RequestRepaint();
-    }
-    if (m_distanceChart) {
+    if (m_distanceChart)
         m_distanceChart->m_waves[0].buffer.AppendRevisedFrame(series.distance.data(), count,
                                                               index);
-        m_distanceChart->RequestRepaint();
-    }
+    if (!RepaintDueAfter(index, count)) return;
+    if (m_energyChart) m_energyChart->RequestRepaint();
+    if (m_distanceChart) m_distanceChart->RequestRepaint();
+}
+
+// Worker thread. A long scan puts hundreds of reports on one pixel column:
+// painting for each would redraw the same picture. A repaint is asked for
+// when the newest report starts a new column, when the last one is in, and
+// otherwise at least every kRepaintGapMs, so that a change within a column
+// shows soon too. Every paint still shows the series as it stands.
+bool CDataProcessDlg::RepaintDueAfter(int index, int count) {
+    const auto now = std::chrono::steady_clock::now();
+    const int column = index / std::max(1, m_reportsPerColumn.load());
+    if (column == m_lastRepaintColumn && index + 1 < count &&
+        now - m_lastRepaintTime < std::chrono::milliseconds(dp::kRepaintGapMs))
+        return false;
+    m_lastRepaintColumn = column;
+    m_lastRepaintTime = now;
+    return true;
+}
+
+// How many reports share a pixel column of the energy chart as it is zoomed.
+void CDataProcessDlg::UpdateRepaintPacing() {
+    if (!m_energyChart) return;
+    const double zoom = m_energyChart->Zoom() > 0.0 ? m_energyChart->Zoom() : 1.0;
+    const double visible = m_energyChart->SampleCount() / zoom;
+    const int width = std::max(1, m_energyChart->PlotRect().Width());
+    m_reportsPerColumn.store(std::max(1, static_cast<int>(visible / width)));
 }
 
 void CDataProcessDlg::OnRecordingFileFailed(const std::wstring& path) {
@@ -621,8 +652,10 @@ void CDataProcessDlg::UpdateProgress() {
     const bool noFile = m_scan.Mode() == CaptureMode::Record &&
                         (m_scan.RecordingFileFailed() || m_scan.FilePath().empty());
     const QString file = noFile ? LoadStringW(dp::kStrNoFile) : FileName(m_scan.FilePath());
-    const double elapsed = static_cast<double>(m_scan.Count()) / noise_scan::kReportsPerSecond;
-    const double total = static_cast<double>(m_scan.Capacity()) / noise_scan::kReportsPerSecond;
+    // Whole seconds: the chart repaints for its progress once a second.
+    const int elapsed = m_scan.Count() / noise_scan::kReportsPerSecond;
+    const int total = m_scan.Capacity() / noise_scan::kReportsPerSecond;
+    UpdateRepaintPacing();
     QString text = QString::asprintf(LoadStringW(dp::kStrProgress).toUtf8().constData(), elapsed,
                                      total, "%s");
     text = FillStrings(text, {file});

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +42,9 @@ constexpr uint64_t kDistanceContext = 1;
 // The energy chart's run progress: elapsed and total seconds and the file.
 constexpr uint64_t kProgressKey = 7;
 constexpr int kProgressIntervalMs = 250;
+// The longest a change within one pixel column of a running scan waits
+// before the charts show it.
+constexpr int kRepaintGapMs = 500;
 // String table entries the page adds.
 constexpr int kStrFileUnreadable = 10234;   // "Cannot open the file %s"
 constexpr int kStrNoFileWritten = 10235;    // "... %s ... no file is being written"
@@ -72,7 +77,7 @@ public:
     CDataProcessDlg();
     ~CDataProcessDlg() override;
 
-    // Start run (Part 5.2) in the load mode set last; StopRun ends a running
+    // Starts a run in the load mode set last; StopRun ends a running
     // capture or replay and returns when the worker has stopped (also safe
     // when none runs).
     void StartRun();
@@ -145,12 +150,20 @@ private:
     void SetupDistanceChart();
     void SetAxes(CWaveWnd& chart);
     void UpdateProgress();
+    bool RepaintDueAfter(int index, int count);
+    void UpdateRepaintPacing();
     void ClearProgress();
     void ShowError(const QString& text);
     void AddExportItem(QMenu* menu);
     int Scaled(double value) const { return static_cast<int>(value * m_scale); }
 
     CNoiseScan m_scan;
+    // Repaint pacing: the column width in reports is set on the
+    // user-interface thread; the last column and time belong to the worker
+    // (set before it starts).
+    std::atomic<int> m_reportsPerColumn{1};
+    int m_lastRepaintColumn = -1;
+    std::chrono::steady_clock::time_point m_lastRepaintTime;
     CKeepAwake m_keepAwake;
     QTimer m_progressTimer;
     DataProcessSettings m_settings;
