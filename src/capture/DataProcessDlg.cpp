@@ -8,7 +8,6 @@
 #include <QShowEvent>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <vector>
 
@@ -123,25 +122,12 @@ std::wstring DefaultSaveFolder() {
     return folder;
 }
 
-void AppendNumber(std::string& text, double value, int decimals) {
-    char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    text.append(buffer, result.ptr);
-}
-
-// Both series as CSV: a header line, then index, seconds, dB and metres.
+// Both series as CSV: a header line, then one line per sample.
 std::string SeriesCsv(const CaptureSeries& series) {
-    std::string text = "index,time_s,energy_dB,distance_m\n";
-    text.reserve(text.size() + series.energy.size() * 32);
-    for (size_t i = 0; i < series.energy.size(); ++i) {
-        text += std::to_string(i);
-        text += ',';
-        AppendNumber(text, static_cast<double>(i) / noise_scan::kReportsPerSecond, 1);
-        text += ',';
-        AppendNumber(text, series.energy[i], 3);
-        text += ',';
-        AppendNumber(text, series.distance[i], 1);
+    std::string text = std::string(kSeriesCsvHeader) + '\n';
+    text.reserve(text.size() + series.energy.size() * 24);
+    for (int i = 0; i < series.Capacity(); ++i) {
+        text += SeriesLine(series, i);
         text += '\n';
     }
     return text;

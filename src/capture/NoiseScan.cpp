@@ -1,6 +1,7 @@
 #include "capture/NoiseScan.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "device/CommandMode.h"
 #include "device/Decibels.h"
@@ -44,6 +45,16 @@ double StrongestGateDistance(const double* gateDb, const double* triggerDb) {
         }
     }
     return distance;
+}
+
+std::string SeriesLine(const CaptureSeries& series, int index, char separator) {
+    const size_t at = static_cast<size_t>(index);
+    if (index < 0 || at >= series.energy.size()) return {};
+    char line[96];
+    std::snprintf(line, sizeof line, "%d%c%.1f%c%.2f%c%.1f", index, separator,
+                  static_cast<double>(index) / noise_scan::kReportsPerSecond, separator,
+                  series.energy[at], separator, series.distance[at]);
+    return line;
 }
 
 CNoiseScan::CNoiseScan(ICaptureObserver* observer) : m_observer(observer) {}

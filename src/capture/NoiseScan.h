@@ -48,6 +48,11 @@ struct CaptureSeries {
     int Capacity() const { return static_cast<int>(energy.size()); }
 };
 
+// The series as text, as the page exports them and radar-cli prints them:
+// index, time (s), energy (dB) and distance (m) of one report.
+constexpr const char* kSeriesCsvHeader = "index,time_s,energy_dB,distance_m";
+std::string SeriesLine(const CaptureSeries& series, int index, char separator = ',');
+
 enum class CaptureMode { Record = 0, Replay = 1 };
 
 enum class CaptureRunEnd {

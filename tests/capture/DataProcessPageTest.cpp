@@ -279,7 +279,7 @@ void DataProcessPageTest::tooltipsExportAndNoConnection() {
     const QList<QByteArray> lines = file.readAll().split('\n');
     QCOMPARE(lines.size(), 202);  // header, 200 samples, nothing after the last line end
     QCOMPARE(lines[0], QByteArray("index,time_s,energy_dB,distance_m"));
-    QCOMPARE(lines[125], QByteArray("124,12.4,0.000,0.0"));
+    QCOMPARE(lines[125], QByteArray("124,12.4,0.00,0.0"));
     m_prompt->saveAnswers.push_back(Folder() + "/no-folder/series.csv");
     item->trigger();
     QVERIFY(m_prompt->messages.back().text.startsWith("Failed to export the data to "));

@@ -718,10 +718,7 @@ private:
 
 // One line per counted report, with the page's numbers.
 void PrintReplayLine(std::FILE* out, bool csv, const CaptureSeries& series, int index) {
-    const size_t at = static_cast<size_t>(index);
-    std::fprintf(out, csv ? "%d,%.1f,%.2f,%.1f\n" : "%d %.1f %.2f %.1f\n", index,
-                 static_cast<double>(index) / noise_scan::kReportsPerSecond, series.energy[at],
-                 series.distance[at]);
+    std::fprintf(out, "%s\n", SeriesLine(series, index, csv ? ',' : ' ').c_str());
 }
 
 CaptureRunEnd Session::WaitForScan(CNoiseScan& scan, RunWatcher& watcher) {
@@ -778,7 +775,7 @@ int Session::Replay(const std::string& file) {
     const bool csv = m_options.csv;
     const bool stats = m_options.stats;
     GateStatistics statistics(params);
-    if (csv && !stats) std::fputs("index,seconds,energy_db,distance_m\n", m_out);
+    if (csv && !stats) std::fprintf(m_out, "%s\n", kSeriesCsvHeader);
     RunWatcher watcher([&](const CaptureSeries& series, int index, const double* gateDb) {
         if (stats) {
             statistics.Add(gateDb);

@@ -325,7 +325,7 @@ TEST_F(RadarCliTest, CapturesAScanThatReplayPrintsWithThePagesNumbers) {
     ASSERT_EQ(csv.code, radarcli::kExitOk) << csv.err;
     const std::vector<std::string> rows = Lines(csv.out);
     ASSERT_EQ(rows.size(), 101u);
-    EXPECT_EQ(rows[0], "index,seconds,energy_db,distance_m");
+    EXPECT_EQ(rows[0], "index,time_s,energy_dB,distance_m");
     std::string first = lines[0];
     std::replace(first.begin(), first.end(), ' ', ',');
     EXPECT_EQ(rows[1], first);
