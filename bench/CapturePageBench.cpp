@@ -17,8 +17,6 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -26,6 +24,7 @@
 #include <string>
 
 #include "LongRadarDataFile.h"
+#include "PageBench.h"
 #include "capture/DataProcessDlg.h"
 #include "connection/RadarConnection.h"
 #include "settings/AppConfig.h"
@@ -33,20 +32,8 @@
 
 namespace {
 
+using namespace page_bench;
 using Clock = std::chrono::steady_clock;
-
-int RunSeconds() {
-    const char* text = std::getenv("KVEL_BENCH_SECONDS");
-    const int seconds = text ? std::atoi(text) : 60;
-    return seconds > 0 ? seconds : 60;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // VmHWM of /proc/self/status: the most resident memory the process has had.
 double PeakResidentMegabytes() {
@@ -56,12 +43,6 @@ double PeakResidentMegabytes() {
         if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
     }
     return 0.0;
-}
-
-void RunEventLoopFor(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 template <typename Condition>
@@ -175,13 +156,8 @@ BENCHMARK(ReplayIntoPage)->Iterations(3)->UseManualTime()->Unit(benchmark::kMill
 
 void RecordingCpu(benchmark::State& state) {
     QProcess emulator;
-    emulator.start(QStringLiteral(KVEL_EMULATOR_EXECUTABLE), {});
-    if (!emulator.waitForReadyRead(10000)) {
-        state.SkipWithError("radar-emulator did not start");
-        return;
-    }
-    // "COM<n> <device path>"
-    const int port = QString::fromUtf8(emulator.readLine()).section(' ', 0, 0).mid(3).toInt();
+    const int port = StartEmulatorProcess(emulator, KVEL_EMULATOR_EXECUTABLE, state);
+    if (port < 0) return;
     KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
     if (RadarConnection(device).Open(port, 115200)) {
         KVEL_Interface_RadarDevice_StopCmdMode(device);
@@ -213,11 +189,4 @@ BENCHMARK(RecordingCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return page_bench::RunBenchmarks(argc, argv); }

@@ -13,8 +13,6 @@
 #include <QProcess>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -23,6 +21,7 @@
 #include <mutex>
 #include <vector>
 
+#include "PageBench.h"
 #include "connection/RadarConnection.h"
 #include "emulator/ModuleEmulator.h"
 #include "realtime/ObjectInfoDlg.h"
@@ -31,26 +30,8 @@
 
 namespace {
 
+using namespace page_bench;
 using Clock = std::chrono::steady_clock;
-
-int RunSeconds() {
-    const char* text = std::getenv("KVEL_BENCH_SECONDS");
-    const int seconds = text ? std::atoi(text) : 60;
-    return seconds > 0 ? seconds : 60;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-void RunEventLoopFor(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // The realtime page on its own window, connected to the module on `port`
 // and shown, so that it reads as when its page button is pressed.
@@ -93,13 +74,8 @@ public:
 
 void BM_RealtimePageCpu(benchmark::State& state) {
     QProcess emulator;
-    emulator.start(QStringLiteral(KVEL_EMULATOR_EXECUTABLE), {});
-    if (!emulator.waitForReadyRead(10000)) {
-        state.SkipWithError("radar-emulator did not start");
-        return;
-    }
-    // "COM<n> <device path>"
-    const int port = QString::fromUtf8(emulator.readLine()).section(' ', 0, 0).mid(3).toInt();
+    const int port = StartEmulatorProcess(emulator, KVEL_EMULATOR_EXECUTABLE, state);
+    if (port < 0) return;
     {
         RunningPage running(port);
         if (!running.Running()) {
@@ -218,11 +194,4 @@ BENCHMARK(BM_ReportToPaintLatency)->Iterations(1)->UseManualTime()->Unit(benchma
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return page_bench::RunBenchmarks(argc, argv); }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "charts/PageChartStyle.h"
 #include "common/KVEL_Common.h"
 #include "common/ReplaceFile.h"
 #include "controls/DigitalEdit.h"
@@ -38,19 +39,8 @@ enum StringId {
     kStrDistanceTooltip = 10233,
 };
 
-constexpr uint32_t kMarginPixel = 0x2A323C;
-constexpr uint32_t kWhite = 0xFFFFFFFF;
+using namespace page_chart;
 constexpr uint32_t kHintColor = 0x7FFFFFFF;
-// Curve colours as colour values (red in the low byte).
-constexpr uint32_t kEnergyColor = 0x00FF00;
-constexpr uint32_t kTriggerColor = 0x0000FF;
-constexpr uint32_t kHoldColor = 0x00FFFF;
-// The legend's texts in the curves' colours, as ARGB.
-constexpr uint32_t kLegendColors[] = {0xFF00FF00, 0xFFFF0000, 0xFFFFFF00};
-constexpr int kEnergyCurves = 3;
-constexpr int kTriggerSlot = 1;
-constexpr int kHoldSlot = 2;
-constexpr double kDistanceMaxMetres = 11.2;
 constexpr double kLimitTolerance = 1e-16;
 constexpr int kLegendKey = 3;
 constexpr int kEnergyHintKey = 6;

@@ -15,6 +15,7 @@
 #include "controls/ColorStatic.h"
 #include "controls/SkinButton.h"
 #include "controls/XListCtrl.h"
+#include "charts/PageChartStyle.h"
 #include "device/CommandMode.h"
 #include "realtime/PresenceShading.h"
 #include "settings/AppConfig.h"
@@ -44,19 +45,7 @@ enum StringId {
     kStrNoData = 10334,
 };
 
-constexpr uint32_t kMarginPixel = 0x2A323C;
-constexpr uint32_t kWhite = 0xFFFFFFFF;
-// Curve colours as colour values (red in the low byte).
-constexpr uint32_t kEnergyColor = 0x00FF00;
-constexpr uint32_t kTriggerColor = 0x0000FF;
-constexpr uint32_t kHoldColor = 0x00FFFF;
-// The legend's texts in the curves' colours, as ARGB.
-constexpr uint32_t kLegendColors[] = {0xFF00FF00, 0xFFFF0000, 0xFFFFFF00};
-
-constexpr int kEnergyCurves = 3;
-constexpr int kTriggerSlot = 1;
-constexpr int kHoldSlot = 2;
-constexpr double kDistanceMaxMetres = 11.2;
+using namespace page_chart;
 constexpr int kHistoryLength = CRealtimeReader::kHistoryLength;
 // The distance chart's 571 samples are labelled as a minute.
 constexpr double kHistorySeconds = 60.0;
