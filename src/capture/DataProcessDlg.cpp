@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "charts/PageChartStyle.h"
+#include "charts/PageCharts.h"
 #include "common/KVEL_Common.h"
 #include "common/ReplaceFile.h"
 #include "controls/DigitalEdit.h"
@@ -42,7 +42,6 @@ enum StringId {
 using namespace page_chart;
 constexpr uint32_t kHintColor = 0x7FFFFFFF;
 constexpr double kLimitTolerance = 1e-16;
-constexpr int kLegendKey = 3;
 constexpr int kEnergyHintKey = 6;
 constexpr int kDistanceHintKey = 3;
 // Settings' number types of DigtalStringToValue.
@@ -81,17 +80,6 @@ QString FillStrings(QString text, const QStringList& values) {
 QString FileName(const std::wstring& path) {
     const QString text = QString::fromStdWString(path);
     return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-void SetSlotCurve(CWaveWnd& chart, int slot, uint32_t color) {
-    WaveLine& line = chart.m_waves[static_cast<size_t>(slot)];
-    line.bEnabled = true;
-    line.crColor = color;
-}
-
-void ForgetSamples(CWaveWnd& chart) {
-    chart.ClearWaves();
-    for (WaveLine& line : chart.m_waves) line.buffer.m_nTotalFrames = 0;
 }
 
 void SetMouseSwitches(CWaveWnd& chart) {
@@ -536,10 +524,7 @@ void CDataProcessDlg::SetupEnergyChart() {
     chart.m_pTooltipListener = this;
     chart.m_tooltipContext = dp::kEnergyContext;
     chart.m_dwMarginPixel = kMarginPixel;
-    chart.m_nWaveCount = kEnergyCurves;
-    SetSlotCurve(chart, 0, kEnergyColor);
-    SetSlotCurve(chart, kTriggerSlot, kTriggerColor);
-    SetSlotCurve(chart, kHoldSlot, kHoldColor);
+    SetEnergyCurves(chart);
     chart.m_crBackground = m_settings.energyBkColor;
     chart.m_nLineWidth = Scaled(m_settings.energyLineWidth);
     chart.CreateWaveStorage();
@@ -548,19 +533,10 @@ void CDataProcessDlg::SetupEnergyChart() {
     chart.SetSampleCount(ScanCapacity(m_settings.scanSeconds));
     chart.SetWholeFrames(true);
     ForgetSamples(chart);
-    chart.SetText(0, LoadStringW(kStrEnergyTitle), Scaled(15), kWhite, 1, 0);
-    chart.SetText(1, LoadStringW(kStrEnergyTitle + 1), Scaled(10), kWhite, 0, 0);
-    chart.SetText(2, LoadStringW(kStrEnergyTitle + 2), Scaled(10), kWhite, 2, 2);
+    SetChartTitles(chart, kStrEnergyTitle, m_scale);
     SetAxes(chart);
     chart.Initialize();
-    // Right-aligned below the top of the plot as Initialize laid it out.
-    KRect box = chart.PlotRect();
-    box.top += Scaled(10);
-    for (int i = 0; i < kEnergyCurves; ++i) {
-        chart.SetText(kLegendKey + i, LoadStringW(kStrFirstEnergyLegend + i), Scaled(10),
-                      kLegendColors[i], 2, 0, &box);
-        box.top += Scaled(20);
-    }
+    SetEnergyLegend(chart, kStrFirstEnergyLegend, m_scale);
     SetMouseSwitches(chart);
     chart.SetText(kEnergyHintKey, LoadStringW(kStrHint), Scaled(10), kHintColor, 1, 2);
 }
@@ -579,44 +555,20 @@ void CDataProcessDlg::SetupDistanceChart() {
     chart.SetSampleCount(ScanCapacity(m_settings.scanSeconds));
     chart.SetWholeFrames(true);
     ForgetSamples(chart);
-    chart.SetText(0, LoadStringW(kStrDistanceTitle), Scaled(15), kWhite, 1, 0);
-    chart.SetText(1, LoadStringW(kStrDistanceTitle + 1), Scaled(10), kWhite, 0, 0);
-    chart.SetText(2, LoadStringW(kStrDistanceTitle + 2), Scaled(10), kWhite, 2, 2);
+    SetChartTitles(chart, kStrDistanceTitle, m_scale);
     SetMouseSwitches(chart);
     chart.SetText(kDistanceHintKey, LoadStringW(kStrHint), Scaled(10), kHintColor, 1, 2);
     SetAxes(chart);
-    chart.m_bRangeToAxes = false;
-    chart.m_dHomeMin = 0;
-    chart.m_dHomeMax = kDistanceMaxMetres;
-    for (int axis : {kAxisLeft, kAxisRight}) {
-        chart.m_axes[axis].coordinate.m_dMin = 0;
-        chart.m_axes[axis].coordinate.m_dMax = kDistanceMaxMetres;
-        chart.m_axes[axis].bRedraw = true;
-    }
-    CCoordinate& left = chart.m_axes[kAxisLeft].coordinate;
-    left.m_dWrapLow = 0;
-    left.m_dWrapHigh = kDistanceMaxMetres;
-    left.m_dWrapPeriod = -1;
+    FixDistanceRange(chart);
     chart.Initialize();
     chart.ClearWaves();
 }
 
 // Axis bands, fonts, the scan's time on the sample axes and label counts.
 void CDataProcessDlg::SetAxes(CWaveWnd& chart) {
-    WaveAxis& left = chart.m_axes[kAxisLeft];
-    left.bVisible = true;
-    left.nSize = Scaled(50);
-    WaveAxis& bottom = chart.m_axes[kAxisBottom];
-    bottom.bVisible = true;
-    bottom.nSize = Scaled(24);
-    chart.SetSampleAxisFontSize(Scaled(8));
-    chart.SetValueAxisFontSize(Scaled(8));
+    SetAxisBands(chart, m_scale);
     chart.SetSampleRange(0, m_settings.scanSeconds, -1);
-    chart.m_axes[kAxisTop].coordinate.m_nLabelCount = 7;
-    chart.m_axes[kAxisBottom].coordinate.m_nLabelCount = 7;
-    chart.m_axes[kAxisLeft].coordinate.m_nLabelCount = 5;
-    chart.m_axes[kAxisRight].coordinate.m_nLabelCount = 5;
-    for (WaveAxis& axis : chart.m_axes) axis.bRedraw = true;
+    SetLabelCounts(chart);
 }
 
 // --- Progress ------------------------------------------------------------------

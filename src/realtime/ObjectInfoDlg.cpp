@@ -15,7 +15,7 @@
 #include "controls/ColorStatic.h"
 #include "controls/SkinButton.h"
 #include "controls/XListCtrl.h"
-#include "charts/PageChartStyle.h"
+#include "charts/PageCharts.h"
 #include "device/CommandMode.h"
 #include "realtime/PresenceShading.h"
 #include "settings/AppConfig.h"
@@ -56,17 +56,6 @@ const QString kKeepAwakeReason = QStringLiteral("Reading the radar module's repo
 template <typename... Args>
 QString FormatString(int id, Args... args) {
     return QString::asprintf(LoadStringW(id).toUtf8().constData(), args...);
-}
-
-void SetSlotCurve(CWaveWnd& chart, int slot, uint32_t color) {
-    WaveLine& line = chart.m_waves[static_cast<size_t>(slot)];
-    line.bEnabled = true;
-    line.crColor = color;
-}
-
-void ForgetSamples(CWaveWnd& chart) {
-    chart.ClearWaves();
-    for (WaveLine& line : chart.m_waves) line.buffer.m_nTotalFrames = 0;
 }
 
 }  // namespace
@@ -384,10 +373,7 @@ void CObjectInfoDlg::SetupCharts() {
 void CObjectInfoDlg::SetupEnergyChart(bool keepSamples) {
     CWaveWnd& chart = *m_energyChart;
     ListenTo(chart, oi::kEnergyContext);
-    chart.m_nWaveCount = kEnergyCurves;
-    SetSlotCurve(chart, 0, kEnergyColor);
-    SetSlotCurve(chart, kTriggerSlot, kTriggerColor);
-    SetSlotCurve(chart, kHoldSlot, kHoldColor);
+    SetEnergyCurves(chart);
     chart.m_crBackground = m_settings.energyActiveColor;
     chart.m_nLineWidth = Scaled(m_settings.energyLineWidth);
     chart.CreateWaveStorage();
@@ -396,12 +382,12 @@ void CObjectInfoDlg::SetupEnergyChart(bool keepSamples) {
     chart.SetSampleCount(kRadarGateCount);
     chart.SetWholeFrames(true);
     if (!keepSamples) ForgetSamples(chart);
-    SetChartTitles(chart, kStrEnergyTitle);
-    SetAxisBands(chart);
+    SetChartTitles(chart, kStrEnergyTitle, m_scale);
+    SetAxisBands(chart, m_scale);
     SetLabelCounts(chart);
     chart.SetSampleRange(0, kRadarGateCount - 1, -1);
     chart.Initialize();
-    SetEnergyLegend(chart);
+    SetEnergyLegend(chart, kStrFirstEnergyLegend, m_scale);
     RestartThresholdCurves();
 }
 
@@ -419,26 +405,15 @@ void CObjectInfoDlg::SetupDistanceChart(bool keepSamples) {
     // One sample per report: the trace scrolls by one.
     chart.SetWholeFrames(false);
     if (!keepSamples) ForgetSamples(chart);
-    SetChartTitles(chart, kStrDistanceTitle);
-    SetAxisBands(chart);
+    SetChartTitles(chart, kStrDistanceTitle, m_scale);
+    SetAxisBands(chart, m_scale);
     chart.SetSampleRange(kHistorySeconds, 0, -1);
     SetLabelCounts(chart);
     std::vector<CoordinateLabel> labels;
     for (int i = 0; i < 6; ++i) labels.push_back({i, L"T0-" + std::to_wstring(60 - 10 * i)});
     labels.push_back({6, L"T0"});
     for (int axis : {kAxisTop, kAxisBottom}) chart.m_axes[axis].coordinate.SetCustomLabels(&labels);
-    chart.m_bRangeToAxes = false;
-    chart.m_dHomeMin = 0;
-    chart.m_dHomeMax = kDistanceMaxMetres;
-    for (int axis : {kAxisLeft, kAxisRight}) {
-        chart.m_axes[axis].coordinate.m_dMin = 0;
-        chart.m_axes[axis].coordinate.m_dMax = kDistanceMaxMetres;
-        chart.m_axes[axis].bRedraw = true;
-    }
-    CCoordinate& left = chart.m_axes[kAxisLeft].coordinate;
-    left.m_dWrapLow = 0;
-    left.m_dWrapHigh = kDistanceMaxMetres;
-    left.m_dWrapPeriod = -1;
+    FixDistanceRange(chart);
     chart.Initialize();
     if (!keepSamples) chart.ClearWaves();
 }
@@ -451,46 +426,6 @@ void CObjectInfoDlg::ListenTo(CWaveWnd& chart, uint64_t context) {
     chart.m_pDrawListener = this;
     chart.m_drawContext = context;
     chart.m_dwMarginPixel = kMarginPixel;
-}
-
-// The title (centred at the top), the value axis name (top left) and the
-// sample axis name (bottom right): three consecutive strings.
-void CObjectInfoDlg::SetChartTitles(CWaveWnd& chart, int firstTextId) {
-    chart.SetText(0, LoadStringW(firstTextId), Scaled(15), kWhite, 1, 0);
-    chart.SetText(1, LoadStringW(firstTextId + 1), Scaled(10), kWhite, 0, 0);
-    chart.SetText(2, LoadStringW(firstTextId + 2), Scaled(10), kWhite, 2, 2);
-}
-
-void CObjectInfoDlg::SetAxisBands(CWaveWnd& chart) {
-    WaveAxis& left = chart.m_axes[kAxisLeft];
-    left.bVisible = true;
-    left.nSize = Scaled(50);
-    left.bRedraw = true;
-    WaveAxis& bottom = chart.m_axes[kAxisBottom];
-    bottom.bVisible = true;
-    bottom.nSize = Scaled(24);
-    bottom.bRedraw = true;
-    chart.SetSampleAxisFontSize(Scaled(8));
-    chart.SetValueAxisFontSize(Scaled(8));
-}
-
-void CObjectInfoDlg::SetLabelCounts(CWaveWnd& chart) {
-    chart.m_axes[kAxisTop].coordinate.m_nLabelCount = 7;
-    chart.m_axes[kAxisBottom].coordinate.m_nLabelCount = 7;
-    chart.m_axes[kAxisLeft].coordinate.m_nLabelCount = 5;
-    chart.m_axes[kAxisRight].coordinate.m_nLabelCount = 5;
-    for (WaveAxis& axis : chart.m_axes) axis.bRedraw = true;
-}
-
-// Right-aligned below the top of the plot as Initialize laid it out.
-void CObjectInfoDlg::SetEnergyLegend(CWaveWnd& chart) {
-    KRect box = chart.PlotRect();
-    box.top += Scaled(10);
-    for (int i = 0; i < kEnergyCurves; ++i) {
-        chart.SetText(3 + i, LoadStringW(kStrFirstEnergyLegend + i), Scaled(10), kLegendColors[i],
-                      2, 0, &box);
-        box.top += Scaled(20);
-    }
 }
 
 // The energy chart starts from the page's thresholds, without a sweep.

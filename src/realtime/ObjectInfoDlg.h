@@ -124,10 +124,6 @@ private:
     void SetupEnergyChart(bool keepSamples);
     void SetupDistanceChart(bool keepSamples);
     void ListenTo(CWaveWnd& chart, uint64_t context);
-    void SetChartTitles(CWaveWnd& chart, int firstTextId);
-    void SetAxisBands(CWaveWnd& chart);
-    void SetLabelCounts(CWaveWnd& chart);
-    void SetEnergyLegend(CWaveWnd& chart);
     void RestartThresholdCurves();
     void ShowNoDataNotice(bool shown);
     void ShadePresence(QPainter& painter, const KRect& rect);
