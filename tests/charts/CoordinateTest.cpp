@@ -25,7 +25,7 @@ CCoordinate Axis(double minimum, double maximum, int count)
 
 }  // namespace
 
-TEST(Coordinate, NumbersWithAutomaticDecimalsRoundHalfAwayFromZero)
+TEST(Coordinate, NumbersRoundHalfAwayFromZeroAndCustomLabelsReplaceOnlyTheirIndex)
 {
     const CCoordinate gates = Axis(0, 63, 22);
     const std::vector<std::wstring> texts = Texts(gates);
@@ -44,6 +44,14 @@ TEST(Coordinate, NumbersWithAutomaticDecimalsRoundHalfAwayFromZero)
     EXPECT_EQ(fixed.LabelText(1), L"~0.50 %s%d");
 
     EXPECT_EQ(Texts(Axis(7, 9, 1)), (std::vector<std::wstring>{L"7"}));
+
+    // Custom labels replace only their index.
+    CCoordinate axis = Axis(0, 60, 7);
+    const std::vector<CoordinateLabel> custom = {{0, L"T0-60"}};
+    axis.SetCustomLabels(&custom);
+    EXPECT_EQ(Texts(axis), (std::vector<std::wstring>{L"T0-60", L"10", L"20", L"30", L"40", L"50", L"60"}));
+    axis.SetCustomLabels(nullptr);
+    EXPECT_EQ(axis.LabelText(0), L"0");
 }
 
 TEST(Coordinate, WrapsSamplePositionsIntoThePeriod)
@@ -60,17 +68,7 @@ TEST(Coordinate, WrapsSamplePositionsIntoThePeriod)
     EXPECT_EQ(axis.LabelText(0), L"54");
 }
 
-TEST(Coordinate, CustomLabelsReplaceOnlyTheirIndex)
-{
-    CCoordinate axis = Axis(0, 60, 7);
-    const std::vector<CoordinateLabel> custom = {{0, L"T0-60"}};
-    axis.SetCustomLabels(&custom);
-    EXPECT_EQ(Texts(axis), (std::vector<std::wstring>{L"T0-60", L"10", L"20", L"30", L"40", L"50", L"60"}));
-    axis.SetCustomLabels(nullptr);
-    EXPECT_EQ(axis.LabelText(0), L"0");
-}
-
-TEST(Coordinate, HorizontalPlacementKeepsEndsInsideAndCentresTheRest)
+TEST(Coordinate, LayoutKeepsEndsInsideAndCentresTheRest)
 {
     CCoordinate axis = Axis(0, 4, 5);
     axis.m_rcArea = {10, 100, 110, 120};  // pitch 25
@@ -92,28 +90,26 @@ TEST(Coordinate, HorizontalPlacementKeepsEndsInsideAndCentresTheRest)
         EXPECT_EQ(label.box.top, 100);
         EXPECT_EQ(label.box.bottom, 117);
     }
-}
 
-TEST(Coordinate, VerticalAxisRunsFromMaximumAtTheTop)
-{
-    CCoordinate axis = Axis(-100, 100, 5);
-    axis.m_nOrientation = 1;
-    axis.m_rcArea = {0, 0, 40, 200};
-    axis.m_nAlignment = 2;
-    axis.m_nEdgeOffset = 4;
-    const std::vector<AxisLabel> labels = axis.Layout();
-    ASSERT_EQ(labels.size(), 5u);
-    EXPECT_EQ(labels[0].text, L"100");
-    EXPECT_EQ(labels[4].text, L"-100");
-    EXPECT_EQ(labels[0].box.top, 0);
-    EXPECT_EQ(labels[0].vertical, kJustifyNear);
-    EXPECT_EQ(labels[2].box.top, 75);
-    EXPECT_EQ(labels[2].vertical, kJustifyCenter);
-    EXPECT_EQ(labels[4].box.bottom, 200);
-    EXPECT_EQ(labels[4].vertical, kJustifyFar);
-    EXPECT_EQ(labels[2].box.right, 36);
-    EXPECT_EQ(labels[2].horizontal, kJustifyFar);
+    // A vertical axis runs from the maximum at the top.
+    CCoordinate vertical = Axis(-100, 100, 5);
+    vertical.m_nOrientation = 1;
+    vertical.m_rcArea = {0, 0, 40, 200};
+    vertical.m_nAlignment = 2;
+    vertical.m_nEdgeOffset = 4;
+    const std::vector<AxisLabel> rows = vertical.Layout();
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0].text, L"100");
+    EXPECT_EQ(rows[4].text, L"-100");
+    EXPECT_EQ(rows[0].box.top, 0);
+    EXPECT_EQ(rows[0].vertical, kJustifyNear);
+    EXPECT_EQ(rows[2].box.top, 75);
+    EXPECT_EQ(rows[2].vertical, kJustifyCenter);
+    EXPECT_EQ(rows[4].box.bottom, 200);
+    EXPECT_EQ(rows[4].vertical, kJustifyFar);
+    EXPECT_EQ(rows[2].box.right, 36);
+    EXPECT_EQ(rows[2].horizontal, kJustifyFar);
 
-    axis.m_nLabelCount = 0;
-    EXPECT_TRUE(axis.Layout().empty());
+    vertical.m_nLabelCount = 0;
+    EXPECT_TRUE(vertical.Layout().empty());
 }

@@ -97,12 +97,8 @@ private slots:
     {
         CWaveWnd chart;
         QCOMPARE(chart.m_nWaveCount, 1);
-        QCOMPARE(chart.m_nLineWidth, 3);
-        QCOMPARE(chart.m_waves[7].crColor, gCommonColorTable[2][1]);
-        QCOMPARE(chart.m_waves[2].strTooltipFormat, QStringLiteral("Wave:2, Sample:%d, Value:%.1f"));
         QCOMPARE(chart.m_axes[kAxisTop].coordinate.m_nLabelCount, 22);
         QCOMPARE(chart.m_axes[kAxisTop].coordinate.m_dWrapPeriod, 63.0);
-        QCOMPARE(chart.m_axes[kAxisLeft].coordinate.m_nAlignment, 2);
         QVERIFY(!chart.m_axes[kAxisLeft].bVisible);
 
         // The capture page's set-up: 3 of 256 slots fed at 360 000 samples a frame.
@@ -309,25 +305,32 @@ private slots:
         QVERIFY(chart->InvalidateCount() - invalidationsBefore <= static_cast<int>(clock.times.size()) + 1);
     }
 
-    void switchedOffChartsIgnoreTheMouse()
+    void wheelZoomsOnlyWhenSwitchedOnAndWithinItsLimits()
     {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
-        Wheel(*chart, QPoint(100, 50), 120, Qt::ControlModifier);
-        Wheel(*chart, QPoint(100, 50), 120);
-        Drag(*chart, QPoint(100, 50), {QPoint(150, 90)});
-        QTest::mouseDClick(chart.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+        const QPoint middle(100, 50);
+        // Switched off, the chart ignores the mouse.
+        Wheel(*chart, middle, 120, Qt::ControlModifier);
+        Wheel(*chart, middle, 120);
+        Drag(*chart, middle, {QPoint(150, 90)});
+        QTest::mouseDClick(chart.get(), Qt::LeftButton, Qt::NoModifier, middle);
         QCOMPARE(chart->Zoom(), 1.0);
         QCOMPARE(chart->ScrollOffset(), 0);
         QCOMPARE(chart->m_dViewMax, 100.0);
-    }
 
-    void ctrlWheelZoomsSamplesWithinItsLimits()
-    {
-        auto chart = ShownChart(200, 100, 64);
-        QVERIFY(chart);
+        // The wheel zooms values around the pointer.
+        chart->m_bValueZoom = true;
+        Wheel(*chart, middle, 120);
+        QCOMPARE(chart->m_dViewMin, -80.0);
+        QCOMPARE(chart->m_dViewMax, 80.0);
+        QCOMPARE(chart->m_axes[kAxisRight].coordinate.m_dMin, -80.0);
+        Wheel(*chart, middle, -120);
+        QCOMPARE(chart->m_dViewMax, 100.0);
+        chart->m_bValueZoom = false;
+
+        // Ctrl+wheel zooms samples.
         chart->m_bSampleZoom = true;
-        const QPoint middle(100, 50);
         Wheel(*chart, middle, 120, Qt::ControlModifier);
         QCOMPARE(chart->Zoom(), 1.25);
         Wheel(*chart, middle, 120, Qt::ControlModifier);
@@ -371,19 +374,6 @@ private slots:
         const QString text = chart->TooltipText();
         const int position = text.section(QStringLiteral("Sample:"), 1).section(u',', 0, 0).toInt();
         QVERIFY2(position >= 318 && position <= 324, qPrintable(text));
-    }
-
-    void wheelZoomsValuesAroundThePointer()
-    {
-        auto chart = ShownChart(200, 100, 64);
-        QVERIFY(chart);
-        chart->m_bValueZoom = true;
-        Wheel(*chart, QPoint(100, 50), 120);
-        QCOMPARE(chart->m_dViewMin, -80.0);
-        QCOMPARE(chart->m_dViewMax, 80.0);
-        QCOMPARE(chart->m_axes[kAxisRight].coordinate.m_dMin, -80.0);
-        Wheel(*chart, QPoint(100, 50), -120);
-        QCOMPARE(chart->m_dViewMax, 100.0);
     }
 
     void dragsWaitForTenPixelsThenFollowEveryPixel()
@@ -440,7 +430,6 @@ private slots:
         chart->m_nWaveCount = 3;
         chart->m_axes[kAxisBottom].bVisible = true;
         chart->m_axes[kAxisBottom].nSize = 20;
-        chart->SetValueRange(-100, 100);
         chart->Initialize();
         Fill(*chart, 0, 50, 128);
         Fill(*chart, 1, 0, 128);

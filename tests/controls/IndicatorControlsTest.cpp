@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QTest>
 
+#include <memory>
+
 #include "controls/ColorStatic.h"
 #include "controls/SkinButton.h"
 #include "picture/KVEL_Picture.h"
@@ -24,6 +26,14 @@ QList<int> InkRows(const QImage& image, QRgb background) {
     return rows;
 }
 
+std::unique_ptr<CColorStatic> Text(int width, int height, const QString& text) {
+    auto label = std::make_unique<CColorStatic>();
+    label->resize(width, height);
+    label->SetTextStyle(12);
+    label->setText(text);
+    return label;
+}
+
 }  // namespace
 
 class IndicatorControlsTest : public QObject {
@@ -44,11 +54,7 @@ private slots:
         QVERIFY(IsReddish(Centre(lamp.RenderImage())));
         lamp.SetCheck(0);
         QVERIFY(IsGreenish(Centre(lamp.RenderImage())));
-    }
 
-    void kindComesFromTheStyle() {
-        QCOMPARE(CASkinButton::KindFromStyle(CASkinButton::kStyleAutoCheckBox),
-                 int(CASkinButton::kCheckKind));
         QCOMPARE(CASkinButton::KindFromStyle(CASkinButton::kStyleAutoRadioButton),
                  int(CASkinButton::kRadioKind));
         QCOMPARE(CASkinButton::KindFromStyle(CASkinButton::kStylePushButton),
@@ -58,76 +64,55 @@ private slots:
         QCOMPARE(push.GetCheck(), 0);
     }
 
-    void missingPicturesLeaveAFlatFill() {
+    void skinIsACopyOfTheGivenPicturesAndMissingOnesLeaveAFlatFill() {
         CASkinButton lamp(CASkinButton::kStyleAutoCheckBox);
         lamp.resize(20, 20);
         lamp.SetSkin(nullptr, nullptr);
-        const QImage image = lamp.RenderImage();
+        const QImage flat = lamp.RenderImage();
         for (QPoint p : {QPoint(0, 0), QPoint(10, 10), QPoint(19, 19)})
-            QCOMPARE(image.pixel(p), qRgb(60, 50, 42));
-    }
+            QCOMPARE(flat.pixel(p), qRgb(60, 50, 42));
 
-    void skinIsACopyOfTheGivenPictures() {
         KvelPicture* blue = Gdiplus_CreateColorBmp(4, 4, 0xFF0000FFu);
-        CASkinButton lamp(CASkinButton::kStyleAutoCheckBox);
-        lamp.resize(8, 8);
         lamp.SetSkin(blue, nullptr);
         Gdiplus_DeleteBitmap(blue);
         QCOMPARE(Centre(lamp.RenderImage()), qRgb(0, 0, 255));
     }
 
-    void emptyTextShowsOnlyTheBackground() {
-        CColorStatic text;
-        text.resize(200, 60);
-        text.SetTextStyle(12);
-        text.setText(QString());
-        QVERIFY(text.LayOut().empty());
-        QVERIFY(InkRows(text.RenderImage(), qRgb(42, 50, 60)).isEmpty());
-    }
-
     void linesAreSpreadEvenlyOverTheHeight() {
-        CColorStatic text;
-        text.resize(300, 90);
-        text.SetTextStyle(12);
+        const auto empty = Text(200, 60, QString());
+        QVERIFY(empty->LayOut().empty());
+        QVERIFY(InkRows(empty->RenderImage(), qRgb(42, 50, 60)).isEmpty());
 
-        text.setText(QStringLiteral("Target"));
-        auto lines = text.LayOut();
+        const auto text = Text(300, 90, QStringLiteral("Target"));
+        auto lines = text->LayOut();
         QCOMPARE(lines.size(), size_t(1));
         const int above = lines[0].box.top();
         const int below = 90 - lines[0].box.bottom() - 1;
         QVERIFY(qAbs(above - below) <= 1);
 
-        text.setText(QStringLiteral("one\ntwo"));
-        lines = text.LayOut();
+        text->setText(QStringLiteral("one\ntwo"));
+        lines = text->LayOut();
         QCOMPARE(lines.size(), size_t(2));
         const int gap1 = lines[0].box.top();
         const int gap2 = lines[1].box.top() - lines[0].box.bottom() - 1;
         const int gap3 = 90 - lines[1].box.bottom() - 1;
         QVERIFY(qAbs(gap1 - gap2) <= 1 && qAbs(gap2 - gap3) <= 1);
-        QVERIFY(!InkRows(text.RenderImage(), qRgb(42, 50, 60)).isEmpty());
+        QVERIFY(!InkRows(text->RenderImage(), qRgb(42, 50, 60)).isEmpty());
     }
 
-    void rangeTextKeepsItsBlankLine() {
-        CColorStatic text;
-        text.resize(300, 60);
-        text.SetTextStyle(12);
-        text.setText(QStringLiteral("Target Range: 2.50 m\r\n\r\n"));
-        const auto lines = text.LayOut();
+    void rangeTextKeepsItsBlankLineAndALongLineWrapsInsideItsBox() {
+        const auto range = Text(300, 60, QStringLiteral("Target Range: 2.50 m\r\n\r\n"));
+        auto lines = range->LayOut();
         QCOMPARE(lines.size(), size_t(2));
         QCOMPARE(lines[0].text, QStringLiteral("Target Range: 2.50 m"));
         QVERIFY(lines[1].text.isEmpty());
         // The range sits in the upper half: the blank line takes the lower.
         QVERIFY(lines[0].box.center().y() < 30);
-    }
 
-    void aLongLineWrapsInsideItsBox() {
-        CColorStatic text;
-        text.resize(80, 120);
-        text.SetTextStyle(12);
-        text.setText(QStringLiteral("one two three four five six"));
-        const auto lines = text.LayOut();
+        const auto narrow = Text(80, 120, QStringLiteral("one two three four five six"));
+        lines = narrow->LayOut();
         QCOMPARE(lines.size(), size_t(1));
-        QVERIFY(lines[0].box.height() > 2 * QFontMetrics(text.font()).height() - 2);
+        QVERIFY(lines[0].box.height() > 2 * QFontMetrics(narrow->font()).height() - 2);
         QCOMPARE(lines[0].box.width(), 80);
     }
 };

@@ -6,7 +6,6 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
-#include <memory>
 
 #include "controls/XListCtrl.h"
 
@@ -51,7 +50,7 @@ struct ListWindow {
 class XListCtrlTest : public QObject {
     Q_OBJECT
 private slots:
-    void rowsAlternateTheirColours() {
+    void cellsAlternateTheirColoursAndKeepTheirTextInside() {
         ListWindow w;
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
         QCOMPARE(w.CellFill(0, 0), CXListCtrl::kEvenBackground);
@@ -61,12 +60,26 @@ private slots:
         QCOMPARE(w.list->ColorsFor(1, false).text.rgba(), CXListCtrl::kOddText);
         // The cell text is drawn in the row's text colour.
         const QRect cell = w.list->visualRect(w.list->model()->index(1, 1));
-        const QImage picture = w.Picture();
+        QImage picture = w.Picture();
         bool inked = false;
         for (int x = cell.left(); x <= cell.right() && !inked; ++x)
             for (int y = cell.top(); y <= cell.bottom() && !inked; ++y)
                 inked = qRed(picture.pixel(x, y)) > 150 && qGreen(picture.pixel(x, y)) < 100;
         QVERIFY(inked);
+
+        for (int column = 0; column < 3; ++column)
+            QCOMPARE(w.list->ColumnAlignment(column), Qt::Alignment(Qt::AlignHCenter));
+        // A text far wider than its column stays inside it.
+        w.list->SetCellText(0, 1, QString(60, QChar('W')));
+        const QRect next = w.list->visualRect(w.list->model()->index(0, 2));
+        picture = w.Picture();
+        for (int x = next.left() + 3; x < next.left() + 12; ++x)
+            QCOMPARE(picture.pixel(x, next.center().y()), CXListCtrl::kEvenBackground);
+
+        // Rows are at least the minimum high.
+        w.list->SetMinimumRowHeight(40);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return w.list->visualRect(w.list->model()->index(0, 0)).height() >= 40; }));
     }
 
     void selectionShowsOnlyWhileTheListHasTheFocus() {
@@ -103,6 +116,7 @@ private slots:
 
     void cellTextOnlyWithinRangeAndTooltipsFollowTheText() {
         ListWindow w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
         QCOMPARE(w.list->SetCellText(kRows, 0, QStringLiteral("x")), 0);
         QCOMPARE(w.list->SetCellText(0, 3, QStringLiteral("x")), 0);
         QCOMPARE(w.list->SetCellText(-1, 0, QStringLiteral("x")), 0);
@@ -113,11 +127,8 @@ private slots:
         w.list->SetCellText(0, 2, QString(200, QChar('7')));
         QCOMPARE(w.list->TooltipText(0, 2).size(), CXListCtrl::kTooltipLength);
         w.list->RedrawCell(99, 99);  // out of range: nothing happens
-    }
 
-    void hoveringACellShowsItsTextAndAnEmptyCellNothing() {
-        ListWindow w;
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        // Hovering a cell shows its text; an empty cell, nothing.
         w.list->SetCellText(1, 1, QStringLiteral("26.99"));
         auto hover = [&](int row, int column) {
             const QPoint at = w.list->visualRect(w.list->model()->index(row, column)).center();
@@ -129,27 +140,6 @@ private slots:
         QCOMPARE(QToolTip::text(), QStringLiteral("26.99"));
         hover(1, 2);  // never given a text
         QVERIFY(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
-    }
-
-    void columnsAreCentredAndLongTextIsCut() {
-        ListWindow w;
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-        for (int column = 0; column < 3; ++column)
-            QCOMPARE(w.list->ColumnAlignment(column), Qt::Alignment(Qt::AlignHCenter));
-        // A text far wider than its column stays inside it.
-        w.list->SetCellText(0, 1, QString(60, QChar('W')));
-        const QRect next = w.list->visualRect(w.list->model()->index(0, 2));
-        const QImage picture = w.Picture();
-        for (int x = next.left() + 3; x < next.left() + 12; ++x)
-            QCOMPARE(picture.pixel(x, next.center().y()), CXListCtrl::kEvenBackground);
-    }
-
-    void rowsAreAtLeastTheMinimumHigh() {
-        ListWindow w;
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-        w.list->SetMinimumRowHeight(40);
-        QVERIFY(QTest::qWaitFor(
-            [&] { return w.list->visualRect(w.list->model()->index(0, 0)).height() >= 40; }));
     }
 
     void headerTitlesAreBlueWithEtchedSeparators() {
