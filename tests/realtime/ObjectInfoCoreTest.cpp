@@ -62,7 +62,7 @@ TEST(ObjectInfoSettingsTest, AllTenKeysAreWrittenInTheirFormats) {
     EXPECT_EQ(reread.energyDisplayMax, 100);
 }
 
-TEST(PresenceShadingTest, AlternatingHistoryShadesEveryOtherColumnAtItsOwnWidth) {
+TEST(PresenceShadingTest, AlternatingHistoryShadesEveryOtherEntryAtItsOwnAndTwiceTheWidth) {
     std::vector<uint8_t> history(CRealtimeReader::kHistoryLength);
     for (size_t i = 0; i < history.size(); i += 2) history[i] = 1;
     const auto runs = PresenceRuns(history.data(), 571, 0, 571);
@@ -71,16 +71,13 @@ TEST(PresenceShadingTest, AlternatingHistoryShadesEveryOtherColumnAtItsOwnWidth)
         EXPECT_EQ(runs[i].first, static_cast<int>(2 * i));
         EXPECT_EQ(runs[i].end, static_cast<int>(2 * i + 1));
     }
-}
 
-TEST(PresenceShadingTest, TwiceTheWidthGivesAboutTwoColumnsPerEntry) {
-    std::vector<uint8_t> history(571);
-    for (size_t i = 0; i < history.size(); i += 2) history[i] = 1;
-    const auto runs = PresenceRuns(history.data(), 571, 10, 10 + 1142);
-    ASSERT_EQ(runs.size(), 286u);
-    EXPECT_EQ(runs[0], (ColumnRun{10, 11}));  // entry 0 has only its right half
-    for (size_t i = 1; i + 1 < runs.size(); ++i) EXPECT_EQ(runs[i].end - runs[i].first, 2);
-    EXPECT_EQ(runs.back().end, 10 + 1142);  // the last entry runs to the edge
+    // Twice the width: about two columns an entry.
+    const auto wide = PresenceRuns(history.data(), 571, 10, 10 + 1142);
+    ASSERT_EQ(wide.size(), 286u);
+    EXPECT_EQ(wide[0], (ColumnRun{10, 11}));  // entry 0 has only its right half
+    for (size_t i = 1; i + 1 < wide.size(); ++i) EXPECT_EQ(wide[i].end - wide[i].first, 2);
+    EXPECT_EQ(wide.back().end, 10 + 1142);  // the last entry runs to the edge
 }
 
 TEST(PresenceShadingTest, RunsCloseBeforeZerosAndEmptyInputsGiveNone) {

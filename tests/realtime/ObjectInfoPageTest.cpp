@@ -37,8 +37,6 @@ namespace oi = object_info;
 constexpr QRgb kShading = 0xFFC3C3C3;  // the distance chart's default shading
 constexpr QRgb kPlotBlack = 0xFF000000;
 
-QString Folder() { return QString::fromStdString(TestProgramFolder()); }
-
 // Hands the reader one report as its worker would.
 void Feed(CObjectInfoDlg& page, uint8_t state, uint16_t distance, uint16_t energy = 100) {
     ObjectReport report;
@@ -91,8 +89,7 @@ private slots:
     void init();
     void cleanup();
 
-    void reportSetsLampAndRangeText();
-    void startWhileDisconnectedStartsNothing();
+    void disconnectedPageStartsNothingButShowsReports();
     void streamsFromTheModuleAndPauseClearsEverything();
     void silentModuleShowsTheNoticeUntilReportsReturn();
     void presenceShadingFollowsTheHistoryAtAnyWidth();
@@ -102,8 +99,7 @@ private slots:
     void settingsSetTheEnergyAxisAndAreSavedAtTeardown();
     void screenshotWhileRunning();
 
-    void calcThresholdShowsThePageThresholdsAndWaits();
-    void progressCountsReportsAndOkComesAtTheEnd();
+    void calcShowsThePageThresholdsThenCountsReportsUntilOk();
     void calibrationAgainstConstantEnergyIsAcceptedAndApplied();
     void cancelAndEscapeChangeNothing();
     void collectionEndsWhenTheLastStepsCountWasMissed();
@@ -117,6 +113,11 @@ private:
     void FeedAndHandle(int count);
     CSensingCollectorDlg& Dialog() { return *m_page->CollectorDialog(); }
     void MakePage(KVEL_RADAR_HANDLE device = nullptr);
+    // The page against a module of constant raw energy 100; with `hold` the
+    // module keeps its reports back, so that only the test's reach the page.
+    void MakeCalibratingPage(bool hold);
+    // Exactly one message box was asked for, this one.
+    void ExpectOnePrompt(const QString& text, const QString& caption, PromptIcon icon);
     // A module for the test; it outlives the page (cleanup).
     ConnectedModule& Module();
 
@@ -159,13 +160,37 @@ ConnectedModule& ObjectInfoPageTest::Module() {
     return *m_module;
 }
 
+void ObjectInfoPageTest::MakeCalibratingPage(bool hold) {
+    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
+    QVERIFY(m_module->opened);
+    if (hold) m_module->emulator->HoldReports(true);
+    MakePage(m_module->device);
+}
+
+void ObjectInfoPageTest::ExpectOnePrompt(const QString& text, const QString& caption,
+                                         PromptIcon icon) {
+    QCOMPARE(m_prompt->messages.size(), size_t(1));
+    QCOMPARE(m_prompt->messages[0].text, text);
+    QCOMPARE(m_prompt->messages[0].caption, caption);
+    QCOMPARE(m_prompt->messages[0].icon, icon);
+}
+
 void ObjectInfoPageTest::FeedAndHandle(int count) {
     for (int i = 0; i < count; ++i) Feed(*m_page, 0, 0, 100);
     QCoreApplication::sendPostedEvents(m_page, 0);
 }
 
-void ObjectInfoPageTest::reportSetsLampAndRangeText() {
+void ObjectInfoPageTest::disconnectedPageStartsNothingButShowsReports() {
     MakePage();
+    QVERIFY(m_prompt->messages.empty());  // showing it disconnected says nothing
+    Button(*m_page, oi::kStartButton)->click();
+    ExpectOnePrompt(LoadStringW(10103), LoadStringW(10000), PromptIcon::Error);
+    QCOMPARE(Button(*m_page, oi::kStartButton)->text(), QStringLiteral("Start"));
+    QVERIFY(!m_page->IsRunning());
+    QVERIFY(!m_page->Reader().IsRunning());
+    QVERIFY(!m_page->Control(oi::kCalcThresholdButton)->isEnabled());
+
+    // Reports handed to the reader still reach the lamp and the text.
     CColorStatic* text = m_page->RangeText();
     QCOMPARE(text->text(), QStringLiteral("Target Range: 0.00 m\r\n\r\n"));
     QCOMPARE(m_page->Indicator()->GetCheck(), 0);
@@ -182,20 +207,6 @@ void ObjectInfoPageTest::reportSetsLampAndRangeText() {
     Feed(*m_page, 0, 0);
     QVERIFY(QTest::qWaitFor([&] { return m_page->Indicator()->GetCheck() == 0; }));
     QCOMPARE(text->text(), QStringLiteral("Target Range: 0.00 m\r\n\r\n"));
-}
-
-void ObjectInfoPageTest::startWhileDisconnectedStartsNothing() {
-    MakePage();
-    QVERIFY(m_prompt->messages.empty());  // showing it disconnected says nothing
-    Button(*m_page, oi::kStartButton)->click();
-    QCOMPARE(m_prompt->messages.size(), size_t(1));
-    QCOMPARE(m_prompt->messages[0].text, LoadStringW(10103));
-    QCOMPARE(m_prompt->messages[0].caption, LoadStringW(10000));
-    QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Error);
-    QCOMPARE(Button(*m_page, oi::kStartButton)->text(), QStringLiteral("Start"));
-    QVERIFY(!m_page->IsRunning());
-    QVERIFY(!m_page->Reader().IsRunning());
-    QVERIFY(!m_page->Control(oi::kCalcThresholdButton)->isEnabled());
 }
 
 void ObjectInfoPageTest::streamsFromTheModuleAndPauseClearsEverything() {
@@ -347,17 +358,14 @@ void ObjectInfoPageTest::settingsSetTheEnergyAxisAndAreSavedAtTeardown() {
     QCOMPARE(m_page->Settings().energyDisplayMax, 60);
 
     m_page->Teardown();
-    QFile file(Folder() + "/appConfig.xml");
+    QFile file(QString::fromStdString(TestProgramFolder()) + "/appConfig.xml");
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString saved = QString::fromUtf8(file.readAll());
-    for (const char* entry :
-         {"EnergyWaveWnd_ActiveColor=\"0xff000000\"", "EnergyWaveWnd_InactiveColor=\"0xbfc3c3c3\"",
-          "EnergyWaveWnd_ValueAutoScale=\"0\"", "EnergyWaveWnd_ValueDisplayMax=\"60\"",
-          "EnergyWaveWnd_WaveLineWidth=\"5\"", "DistanceWaveWnd_ActiveColor=\"0xffc3c3c3\"",
-          "DistanceWaveWnd_InactiveColor=\"0xff000000\"", "DistanceWaveWnd_WaveLineWidth=\"5\"",
-          "TriggerSensingScale=\"5.000000\"", "HoldSensingScale=\"3.500000\""})
-        QVERIFY2(saved.contains(QLatin1String(entry)), entry);
+    // What was read at start-up is written back, beside the defaults (every
+    // key and its format: ObjectInfoSettingsTest).
     QVERIFY(saved.contains(QLatin1String("<ObjectInfo ")));
+    QVERIFY(saved.contains(QLatin1String("EnergyWaveWnd_ValueDisplayMax=\"60\"")));
+    QVERIFY(saved.contains(QLatin1String("HoldSensingScale=\"3.500000\"")));
 }
 
 // KVEL_SCREENSHOT=path (and KVEL_SCREENSHOT_CHINESE=1): the page against the
@@ -391,18 +399,20 @@ void ObjectInfoPageTest::screenshotWhileRunning() {
 
 // --- Threshold calibration -------------------------------------------------------
 
-void ObjectInfoPageTest::calcThresholdShowsThePageThresholdsAndWaits() {
-    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
-    QVERIFY(m_module->opened);
+// Reports from the test only (the module holds its own, from the start, so
+// that none of its reports is on its way): each handled report is one step.
+void ObjectInfoPageTest::calcShowsThePageThresholdsThenCountsReportsUntilOk() {
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
         m_params.TriggerThreshold[gate] = 40.0 + gate;
         m_params.HoldThreshold[gate] = 20.5;
     }
-    MakePage(m_module->device);
+    MakeCalibratingPage(true);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return m_module->emulator->OperatingMode() == radar_protocol::kModeABD; }));
     QVERIFY(m_page->CollectorDialog());
     QVERIFY(!Dialog().isVisible());
     Button(*m_page, oi::kCalcThresholdButton)->click();
-    // Before any report is handled.
+    // Before any report is handled: the page's own thresholds.
     QVERIFY(Dialog().isVisible());
     CXListCtrl* list = Dialog().List();
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
@@ -415,19 +425,6 @@ void ObjectInfoPageTest::calcThresholdShowsThePageThresholdsAndWaits() {
     QCOMPARE(m_page->Reader().CalibrationCount(), 0);
     QVERIFY(!m_window->isEnabled());
     QVERIFY(Dialog().isEnabled());
-}
-
-// Reports from the test only (the module holds its own): each handled
-// report is one step.
-void ObjectInfoPageTest::progressCountsReportsAndOkComesAtTheEnd() {
-    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
-    QVERIFY(m_module->opened);
-    // Held from the start, so that no report of the module's is on its way.
-    m_module->emulator->HoldReports(true);
-    MakePage(m_module->device);
-    QVERIFY(QTest::qWaitFor(
-        [&] { return m_module->emulator->OperatingMode() == radar_protocol::kModeABD; }));
-    Button(*m_page, oi::kCalcThresholdButton)->click();
 
     FeedAndHandle(1);
     QCOMPARE(Dialog().Progress()->value(), 0);  // 1 × 100 / 200
@@ -456,9 +453,7 @@ void ObjectInfoPageTest::progressCountsReportsAndOkComesAtTheEnd() {
 // The whole road against the emulator: collect, accept, apply, and the
 // module holds the new thresholds.
 void ObjectInfoPageTest::calibrationAgainstConstantEnergyIsAcceptedAndApplied() {
-    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
-    QVERIFY(m_module->opened);
-    MakePage(m_module->device);
+    MakeCalibratingPage(false);
     QVERIFY(QTest::qWaitFor(
         [&] { return m_module->emulator->OperatingMode() == radar_protocol::kModeABD; }));
     Button(*m_page, oi::kCalcThresholdButton)->click();
@@ -485,10 +480,8 @@ void ObjectInfoPageTest::calibrationAgainstConstantEnergyIsAcceptedAndApplied() 
     QVERIFY(m_page->Control(oi::kApplyThresholdButton)->isEnabled());
 
     Button(*m_page, oi::kApplyThresholdButton)->click();
-    QCOMPARE(m_prompt->messages.size(), size_t(1));
-    QCOMPARE(m_prompt->messages[0].text, QStringLiteral("Succeed setting threshold"));
-    QCOMPARE(m_prompt->messages[0].caption, QStringLiteral("Success"));
-    QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Information);
+    ExpectOnePrompt(QStringLiteral("Succeed setting threshold"), QStringLiteral("Success"),
+                    PromptIcon::Information);
     QVERIFY(m_page->IsRunning());
     QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
     QVERIFY(Near(m_params.TriggerThreshold[3], kTriggerFrom100));
@@ -509,12 +502,9 @@ void ObjectInfoPageTest::calibrationAgainstConstantEnergyIsAcceptedAndApplied() 
 }
 
 void ObjectInfoPageTest::cancelAndEscapeChangeNothing() {
-    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
-    QVERIFY(m_module->opened);
     m_params.TriggerThreshold[0] = 33.0;
     m_params.HoldThreshold[0] = 31.0;
-    m_module->emulator->HoldReports(true);
-    MakePage(m_module->device);
+    MakeCalibratingPage(true);
     const std::vector<double> redBefore = NewestFrame(*m_page->EnergyChart(), 1);
 
     // Escape in the middle of a collection.
@@ -542,10 +532,7 @@ void ObjectInfoPageTest::cancelAndEscapeChangeNothing() {
 // This thread fell behind: by the time it handles the events the worker's
 // count has gone past 200 and stopped at 201.
 void ObjectInfoPageTest::collectionEndsWhenTheLastStepsCountWasMissed() {
-    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
-    QVERIFY(m_module->opened);
-    m_module->emulator->HoldReports(true);
-    MakePage(m_module->device);
+    MakeCalibratingPage(true);
     Button(*m_page, oi::kCalcThresholdButton)->click();
     FeedAndHandle(150);
     QCOMPARE(Dialog().Progress()->value(), 75);
@@ -559,10 +546,7 @@ void ObjectInfoPageTest::collectionEndsWhenTheLastStepsCountWasMissed() {
 // An earlier collection's candidates must not leak into the next one
 // through a report event that was already queued when "Calc. Thres." came.
 void ObjectInfoPageTest::reportsQueuedBeforeCalcAddNothing() {
-    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
-    QVERIFY(m_module->opened);
-    m_module->emulator->HoldReports(true);
-    MakePage(m_module->device);
+    MakeCalibratingPage(true);
     Button(*m_page, oi::kCalcThresholdButton)->click();
     for (int i = 0; i < 201; ++i) Feed(*m_page, 0, 0, 60000);
     QCoreApplication::sendPostedEvents(m_page, 0);
@@ -587,10 +571,8 @@ void ObjectInfoPageTest::applyAgainstARefusingModuleSaysSoAndReadsAgain() {
     Dialog().hide();
     QVERIFY(m_page->Control(oi::kApplyThresholdButton)->isEnabled());
     Button(*m_page, oi::kApplyThresholdButton)->click();
-    QCOMPARE(m_prompt->messages.size(), size_t(1));
-    QCOMPARE(m_prompt->messages[0].text, QStringLiteral("Failed to set threshold"));
-    QCOMPARE(m_prompt->messages[0].caption, QStringLiteral("Error"));
-    QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Error);
+    ExpectOnePrompt(QStringLiteral("Failed to set threshold"), QStringLiteral("Error"),
+                    PromptIcon::Error);
     QVERIFY(m_page->IsRunning());
     QVERIFY(m_page->Reader().IsRunning());
     // The parameter set keeps what was copied into it.
@@ -598,9 +580,7 @@ void ObjectInfoPageTest::applyAgainstARefusingModuleSaysSoAndReadsAgain() {
 }
 
 void ObjectInfoPageTest::hidingThePageEndsTheCollection() {
-    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
-    QVERIFY(m_module->opened);
-    MakePage(m_module->device);
+    MakeCalibratingPage(false);
     Button(*m_page, oi::kCalcThresholdButton)->click();
     QVERIFY(Dialog().isVisible());
     m_page->hide();
@@ -616,10 +596,7 @@ void ObjectInfoPageTest::screenshotOfTheDialogMidCollection() {
     const char* target = std::getenv("KVEL_COLLECTOR_SCREENSHOT");
     if (!target) QSKIP("KVEL_COLLECTOR_SCREENSHOT names no file");
     if (std::getenv("KVEL_SCREENSHOT_CHINESE")) SetUiLanguage(UiLanguage::Chinese);
-    m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
-    QVERIFY(m_module->opened);
-    m_module->emulator->HoldReports(true);
-    MakePage(m_module->device);
+    MakeCalibratingPage(true);
     Button(*m_page, oi::kCalcThresholdButton)->click();
     FeedAndHandle(60);
     for (int i = 0; i < 60; ++i) Feed(*m_page, 0, 0, 180);
