@@ -7,7 +7,6 @@
 #include <termios.h>
 #include <unistd.h>
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -47,21 +46,15 @@ void Put32(Bytes* out, uint32_t v) {
     Put16(out, static_cast<uint16_t>(v >> 16));
 }
 
-// CRC-16/CCITT (0x1021, start 0xFFFF) through a table made on first use.
+// CRC-16/CCITT (0x1021, start 0xFFFF), bit by bit.
 uint16_t Crc16(const uint8_t* data, size_t size) {
-    static const auto table = [] {
-        std::array<uint16_t, 256> t{};
-        for (unsigned i = 0; i < 256; ++i) {
-            unsigned crc = i << 8;
-            for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
-            t[i] = static_cast<uint16_t>(crc);
-        }
-        return t;
-    }();
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < size; ++i)
-        crc = static_cast<uint16_t>((crc << 8) ^ table[((crc >> 8) ^ data[i]) & 0xFF]);
-    return crc;
+    unsigned crc = 0xFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= unsigned{data[i]} << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = ((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1) & 0xFFFF;
+    }
+    return static_cast<uint16_t>(crc);
 }
 
 struct Reply {
@@ -78,8 +71,7 @@ struct ReportFrame {
 
 struct ReportStream {
     std::vector<ReportFrame> frames;
-    size_t strayBytes = 0;  // skipped one by one outside any frame
-    Bytes stray;            // those bytes
+    Bytes stray;  // skipped one by one outside any frame
 };
 
 // Cuts report frames out of a byte stream the way a host parser does: a
@@ -89,9 +81,7 @@ ReportStream ParseReports(const Bytes& in) {
     size_t pos = 0;
     while (pos + 10 <= in.size()) {
         if (std::memcmp(&in[pos], kReportHeader, 4) != 0) {
-            stream.stray.push_back(in[pos]);
-            ++pos;
-            ++stream.strayBytes;
+            stream.stray.push_back(in[pos++]);
             continue;
         }
         const uint16_t length = U16(&in[pos + 4]);
@@ -188,16 +178,7 @@ public:
 
     // Everything that arrives within `ms`.
     Bytes Collect(int ms) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        while (true) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) break;
-            ReadSome(static_cast<int>(left.count()));
-        }
-        Bytes all;
-        all.swap(m_input);
-        return all;
+        return CollectUntil([](const Bytes&) { return false; }, ms);
     }
 
     // True when the line reports a hang-up within `ms`.
@@ -319,44 +300,40 @@ protected:
             ASSERT_EQ(m_host.Ask(kSetParams, batch).status, 0);
         }
     }
-    ReportStream StreamFor(uint32_t mode, int ms) {
-        EnterCommandMode();
-        SetMode(mode);
-        EXPECT_EQ(m_host.Ask(kLeave).status, 0);
-        return ParseReports(m_host.Collect(ms));
-    }
-    // Streams until `enough` holds for the reports so far (at most 5 s).
+    // Streams in `mode` until `enough` holds for the reports so far, at most `ms`.
     template <typename Enough>
-    ReportStream StreamUntil(uint32_t mode, Enough enough) {
+    ReportStream StreamUntil(uint32_t mode, Enough enough, int ms = 5000) {
         EnterCommandMode();
         SetMode(mode);
         EXPECT_EQ(m_host.Ask(kLeave).status, 0);
         return ParseReports(m_host.CollectUntil(
-            [&enough](const Bytes& bytes) { return enough(ParseReports(bytes)); }, 5000));
+            [&enough](const Bytes& bytes) { return enough(ParseReports(bytes)); }, ms));
+    }
+    ReportStream StreamFor(uint32_t mode, int ms) {
+        return StreamUntil(
+            mode, [](const ReportStream&) { return false; }, ms);
     }
 
     std::unique_ptr<ModuleEmulator> m_module;
     TestHost m_host;
 };
 
-TEST_F(EmulatorTest, PublishesItsPortAndWithdrawsItWhenStopped) {
+// A port is published while served, refused to a second module, and
+// withdrawn when stopped.
+TEST_F(EmulatorTest, PublishesItsPortRefusesItToOthersAndWithdrawsIt) {
     Serve(Fast());
     const int port = m_module->PortNumber();
     ASSERT_GT(port, 0);
     EXPECT_EQ(SerialPortDevicePath(port), m_module->DevicePath());
-    m_module->Stop();
-    EXPECT_EQ(SerialPortDevicePath(port), "");
-}
-
-TEST_F(EmulatorTest, ATakenPortNumberIsRefused) {
-    Serve(Fast());
     Options same = Fast();
-    same.port = m_module->PortNumber();
+    same.port = port;
     ModuleEmulator second(same);
     std::string error;
     EXPECT_FALSE(second.Start(&error));
-    EXPECT_NE(error.find("COM" + std::to_string(same.port)), std::string::npos) << error;
-    EXPECT_EQ(SerialPortDevicePath(same.port), m_module->DevicePath());
+    EXPECT_NE(error.find("COM" + std::to_string(port)), std::string::npos) << error;
+    EXPECT_EQ(SerialPortDevicePath(port), m_module->DevicePath());
+    m_module->Stop();
+    EXPECT_EQ(SerialPortDevicePath(port), "");
 }
 
 TEST_F(EmulatorTest, CommandModeAndIdentity) {
@@ -413,7 +390,7 @@ TEST_F(EmulatorTest, TextsLongerThanAFrameComeInPagesFromAnOffset) {
     EXPECT_EQ(U16(m_host.Ask(kFrameSize).payload.data()), 16);
 }
 
-TEST_F(EmulatorTest, ParametersReadAndWrittenInBatches) {
+TEST_F(EmulatorTest, ParametersReadAndWrittenInBatchesThatFitAFrame) {
     Serve(Fast());
     EnterCommandMode();
 
@@ -422,6 +399,29 @@ TEST_F(EmulatorTest, ParametersReadAndWrittenInBatches) {
     ASSERT_EQ(defaults.payload.size(), 24u);
     const uint32_t expected[] = {15, 10, 1000, 1000, 1000, 1000};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(U32(&defaults.payload[4 * i]), expected[i]) << i;
+
+    // Batches beyond the frame size are refused with a bad length.
+    Bytes thirteen, fourteen;
+    for (uint16_t id = 0x0010; id < 0x001D; ++id) Put16(&thirteen, id);
+    fourteen = thirteen;
+    Put16(&fourteen, 0x001D);
+    EXPECT_EQ(m_host.Ask(kGetParams, thirteen).payload.size(), 52u);
+    // The question fits, the answer (68 bytes) would not.
+    EXPECT_EQ(m_host.Ask(kGetParams, fourteen).status, 3);
+
+    Bytes nine;
+    for (uint16_t id = 0x0020; id < 0x0029; ++id) {
+        Put16(&nine, id);
+        Put32(&nine, 1);
+    }
+    auto reply = m_host.Ask(kSetParams, nine);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply.status, 3);
+    EXPECT_TRUE(reply.payload.empty());
+    EXPECT_EQ(m_module->Parameter(0x0020), 1000u);
+    EXPECT_EQ(m_host.Ask(kSetParams, Bytes{1, 0, 5}).status, 3);  // not whole entries
+    // The module still answers the next command normally.
+    EXPECT_EQ(m_host.Ask(kFrameSize).status, 0);
 
     // Eight entries fit 64 bytes; every value is kept as given.
     auto set = m_host.Ask(kSetParams, Entries({{0x0001, 99},
@@ -452,33 +452,6 @@ TEST_F(EmulatorTest, ParametersReadAndWrittenInBatches) {
     EXPECT_EQ(m_module->Parameter(0x0030), 0u);
 }
 
-TEST_F(EmulatorTest, BatchesBeyondTheFrameSizeAreRefusedWithBadLength) {
-    Serve(Fast());
-    EnterCommandMode();
-    Bytes thirteen, fourteen;
-    for (uint16_t id = 0x0010; id < 0x001D; ++id) Put16(&thirteen, id);
-    fourteen = thirteen;
-    Put16(&fourteen, 0x001D);
-    EXPECT_EQ(m_host.Ask(kGetParams, thirteen).payload.size(), 52u);
-    // The question fits, the answer (68 bytes) would not.
-    EXPECT_EQ(m_host.Ask(kGetParams, fourteen).status, 3);
-
-    Bytes nine;
-    for (uint16_t id = 0x0020; id < 0x0029; ++id) {
-        Put16(&nine, id);
-        Put32(&nine, 1);
-    }
-    auto reply = m_host.Ask(kSetParams, nine);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply.status, 3);
-    EXPECT_TRUE(reply.payload.empty());
-    EXPECT_EQ(m_module->Parameter(0x0020), 1000u);
-    EXPECT_EQ(m_host.Ask(kSetParams, Bytes{1, 0, 5}).status, 3);  // not whole entries
-
-    // The module still answers the next command normally.
-    EXPECT_EQ(m_host.Ask(kFrameSize).status, 0);
-}
-
 TEST_F(EmulatorTest, OperatingModeAndReportStreams) {
     Serve(Fast());
     EXPECT_EQ(m_module->OperatingMode(), kFunction);
@@ -494,7 +467,7 @@ TEST_F(EmulatorTest, OperatingModeAndReportStreams) {
     EXPECT_EQ(m_module->OperatingMode(), kABD);
     ASSERT_GE(abd.frames.size(), 4u);
     EXPECT_LE(abd.frames.size(), 8u);  // ten a second
-    EXPECT_EQ(abd.strayBytes, 0u);
+    EXPECT_EQ(abd.stray.size(), 0u);
     for (const ReportFrame& frame : abd.frames) {
         ASSERT_EQ(frame.length, 35);
         ASSERT_TRUE(frame.tailerOk);
@@ -581,19 +554,14 @@ TEST_F(EmulatorTest, SoftwareResetRestartsInTheBootLoader) {
     EXPECT_EQ(m_module->RunningMode(), 1u);
 }
 
-TEST_F(EmulatorTest, AnotherLineSpeedGetsNoAnswer) {
+TEST_F(EmulatorTest, AnotherLineSpeedGetsNoAnswerAndHearsNoReports) {
     Serve(Fast());
     m_host.SetSpeed(B9600);
     EXPECT_FALSE(m_host.Ask(kEnter, {}, 300));
     EXPECT_FALSE(m_module->InCommandMode());
     EXPECT_EQ(m_module->CommandsAnswered(), 0u);
     m_host.SetSpeed(B115200);
-    EnterCommandMode();
-}
-
-TEST_F(EmulatorTest, AnotherLineSpeedHearsNoReports) {
-    Serve(Fast());
-    StreamFor(kABD, 0);
+    StreamFor(kABD, 0);  // enters command mode at the right speed
     m_host.SetSpeed(B9600);
     m_host.Collect(150);
     EXPECT_TRUE(ParseReports(m_host.Collect(400)).frames.empty());
@@ -644,8 +612,8 @@ TEST(FaultListTest, ParsesNamesAndRefusesUnknownOnes) {
 TEST_F(EmulatorTest, StrayBytesBetweenReports) {
     Serve(Fast({Fault::StrayBytes}));
     const ReportStream stream = StreamUntil(
-        kABD, [](const ReportStream& r) { return r.strayBytes > 0 && r.frames.size() >= 4; });
-    EXPECT_GT(stream.strayBytes, 0u);
+        kABD, [](const ReportStream& r) { return !r.stray.empty() && r.frames.size() >= 4; });
+    EXPECT_GT(stream.stray.size(), 0u);
     EXPECT_GE(stream.frames.size(), 4u);
     for (const ReportFrame& frame : stream.frames) EXPECT_TRUE(frame.tailerOk);
 }
@@ -730,19 +698,15 @@ TEST_F(EmulatorTest, ModuleStopsAnsweringAfterAFewCommands) {
     EXPECT_EQ(m_module->CommandsAnswered(), 4u);
 }
 
-TEST_F(EmulatorTest, DisappearLineHangsUpAndWithdrawsThePort) {
+// A vanished line hangs up and withdraws its port; stopping the hung-up
+// module later leaves a successor on that number alone.
+TEST_F(EmulatorTest, DisappearLineHangsUpAndLeavesItsFormerPortNumberAlone) {
     Serve(Fast());
     const int port = m_module->PortNumber();
     EnterCommandMode();
     m_module->DisappearLine();
     EXPECT_TRUE(m_host.SeesHangUp(500));
     EXPECT_EQ(SerialPortDevicePath(port), "");
-}
-
-TEST_F(EmulatorTest, AHungUpModuleLeavesItsFormerPortNumberAlone) {
-    Serve(Fast());
-    const int port = m_module->PortNumber();
-    m_module->DisappearLine();
     Options successor = Fast();
     successor.port = port;
     ModuleEmulator next(successor);

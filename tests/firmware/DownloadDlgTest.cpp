@@ -67,6 +67,16 @@ QPushButton* Button(CDownloadDlg& page, const char* name) {
     return page.findChild<QPushButton*>(name);
 }
 
+// The page showed this one message, on top.
+void OnlyMessage(const PromptRecorder& prompts, const QString& text, const QString& caption,
+                 PromptIcon icon) {
+    QCOMPARE(prompts.messages.size(), size_t{1});
+    QCOMPARE(prompts.messages[0].text, text);
+    QCOMPARE(prompts.messages[0].caption, caption);
+    QCOMPARE(prompts.messages[0].icon, icon);
+    QVERIFY(prompts.messages[0].topmost);
+}
+
 }  // namespace
 
 class DownloadDlgTest : public QObject {
@@ -134,6 +144,14 @@ private slots:
         QCOMPARE(Button(english, "DownloadButton")->text(), QString("Download"));
         QVERIFY(english.Log()->isReadOnly());
         QVERIFY(english.BusyIndicator()->isHidden());
+        // Choosing from the still empty list selects no partition; the log
+        // clears and stays read-only.
+        emit english.PartitionList()->activated(0);
+        QCOMPARE(english.SelectedPartition(), 0u);
+        english.Log()->setPlainText("something\n");
+        Button(english, "ClearEditButton")->click();
+        QVERIFY(english.Log()->toPlainText().isEmpty());
+        QVERIFY(english.Log()->isReadOnly());
 
         for (const char* language : {"zh-cn", "zh-tw", "ZH-CN"}) {
             QVERIFY(SetPreferredUiLanguageName(language));
@@ -200,27 +218,12 @@ private slots:
         QVERIFY(ReadAll(Folder() + "/appConfig.xml").contains(chosen.toUtf8()));
     }
 
-    void emptyListChoiceAndClearLog() {
-        CDownloadDlg& page = MakePage();
-        emit page.PartitionList()->activated(0);
-        QCOMPARE(page.SelectedPartition(), 0u);
-
-        page.Log()->setPlainText("something\n");
-        Button(page, "ClearEditButton")->click();
-        QVERIFY(page.Log()->toPlainText().isEmpty());
-        QVERIFY(page.Log()->isReadOnly());
-    }
-
     void missingImageFileIsAnErrorBeforeAnythingStarts() {
         PromptRecorder prompts;
         CDownloadDlg& page = MakePage();
         page.PathField()->setText(Folder() + "/no-such.bin");
         Button(page, "DownloadButton")->click();
-        QCOMPARE(prompts.messages.size(), size_t{1});
-        QCOMPARE(prompts.messages[0].text, LoadStringW(10402));
-        QCOMPARE(prompts.messages[0].caption, LoadStringW(10001));
-        QCOMPARE(prompts.messages[0].icon, PromptIcon::Error);
-        QVERIFY(prompts.messages[0].topmost);
+        OnlyMessage(prompts, LoadStringW(10402), LoadStringW(10001), PromptIcon::Error);
         QVERIFY(!page.IsBusy());
     }
 
@@ -229,11 +232,7 @@ private slots:
         CDownloadDlg& page = MakePage();
         Button(page, "UpdateFWInfoButton")->click();
         QVERIFY(WaitIdle());
-        QCOMPARE(prompts.messages.size(), size_t{1});
-        QCOMPARE(prompts.messages[0].text, QString("Port No. cannot be NULL!"));
-        QCOMPARE(prompts.messages[0].caption, QString("Note"));
-        QCOMPARE(prompts.messages[0].icon, PromptIcon::Information);
-        QVERIFY(prompts.messages[0].topmost);
+        OnlyMessage(prompts, "Port No. cannot be NULL!", "Note", PromptIcon::Information);
         QVERIFY(page.Log()->toPlainText().isEmpty());
     }
 

@@ -2,6 +2,7 @@
  * header, the library linked, every call by its exported name. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,6 +26,14 @@ static unsigned PixelAt(KvelPicture* picture, int x, int y) {
     unsigned pixel = 0;
     if (!Gdiplus_GetBitmapBuffer(picture, &one, PICTURE_FORMAT_32BPP_ARGB, &pixel, 4)) return 0;
     return pixel;
+}
+
+/* Deletes `count` pictures. */
+static void Delete(int count, ...) {
+    va_list pictures;
+    va_start(pictures, count);
+    for (int i = 0; i < count; ++i) Gdiplus_DeleteBitmap(va_arg(pictures, KvelPicture*));
+    va_end(pictures);
 }
 
 static void PictureTypesFollowTheExtension(void) {
@@ -63,14 +72,7 @@ static void GreyFollowsTheIntegerFormula(void) {
     KvelPicture* indexed = Gdiplus_CreateBitmap(3, 1, PICTURE_FORMAT_8BPP_INDEXED);
     KvelPicture* greyIndexed = Gdiplus_Gray(indexed);
     CHECK(greyIndexed != NULL);
-    Gdiplus_DeleteBitmap(red);
-    Gdiplus_DeleteBitmap(white);
-    Gdiplus_DeleteBitmap(greyRed);
-    Gdiplus_DeleteBitmap(greyWhite);
-    Gdiplus_DeleteBitmap(rgb);
-    Gdiplus_DeleteBitmap(greyRgb);
-    Gdiplus_DeleteBitmap(indexed);
-    Gdiplus_DeleteBitmap(greyIndexed);
+    Delete(8, red, white, greyRed, greyWhite, rgb, greyRgb, indexed, greyIndexed);
 }
 
 static int WidthOf(KvelPicture* picture) {
@@ -104,19 +106,15 @@ static void ResizeModesSizeTheResult(void) {
     Gdiplus_DeleteBitmap(source);
 }
 
-static void StatusIsReadOnce(void) {
-    KvelPicture* picture = Gdiplus_CreateColorBmp(4, 4, 0xFF000000u);
+static void BufferCopiesStayInsideTheBuffer(void) {
+    KvelPicture* picture = Gdiplus_CreateColorBmp(4, 3, 0xFF102030u);
+    /* A rectangle wholly outside is refused, and the status is read once. */
     KvelPictureRect outside = {10, 10, 2, 2};
     unsigned pixel = 0;
     CHECK(Gdiplus_GetBitmapBuffer(picture, &outside, PICTURE_FORMAT_32BPP_ARGB, &pixel, 4) == 0);
     CHECK(Gdiplus_BitmapOK(picture) == 0);
     CHECK(Gdiplus_BitmapOK(picture) == 1);
     CHECK(Gdiplus_BitmapLastError(NULL) == PICTURE_GENERIC_ERROR);
-    Gdiplus_DeleteBitmap(picture);
-}
-
-static void BufferCopiesStayInsideTheBuffer(void) {
-    KvelPicture* picture = Gdiplus_CreateColorBmp(4, 3, 0xFF102030u);
     /* A rectangle hanging over the right and bottom edges is cut to 2 x 1. */
     unsigned buffer[6];
     KvelPictureRect overhang = {2, 2, 5, 5};
@@ -149,10 +147,7 @@ static void FitModesPlaceTheSource(void) {
     KvelPictureSize target = {6, 4};
     KvelPicture* part = Gdiplus_GetBitmapFromBitmap(source, 0, 0, 1, 1, &target);
     CHECK(PixelAt(part, 5, 3) == 0xFFFF0000u);
-    Gdiplus_DeleteBitmap(source);
-    Gdiplus_DeleteBitmap(tiled);
-    Gdiplus_DeleteBitmap(centred);
-    Gdiplus_DeleteBitmap(part);
+    Delete(4, source, tiled, centred, part);
 }
 
 static void SavedPngLoadsWithTheSamePixels(const char* folder) {
@@ -171,8 +166,7 @@ static void SavedPngLoadsWithTheSamePixels(const char* folder) {
     CHECK(Gdiplus_SaveBitmapToFileA(picture, path) == 0);
     CHECK(Gdiplus_BitmapOK(picture) == 0);
     CHECK(Gdiplus_BitmapOK(picture) == 1);
-    Gdiplus_DeleteBitmap(picture);
-    Gdiplus_DeleteBitmap(loaded);
+    Delete(2, picture, loaded);
 }
 
 static char convertedName[260];
@@ -193,8 +187,7 @@ static void ConversionWritesATempFileNamedByDate(const char* folder) {
     CHECK(Gdiplus_ConvertImageFormatA("no-such-file.png", name, PICTURE_TYPE_PNG) == 0);
     CHECK(Gdiplus_ConvertImageFormatW(NULL, NULL, PICTURE_TYPE_PNG) == 0);
     strcpy(convertedName, name);
-    Gdiplus_DeleteBitmap(picture);
-    Gdiplus_DeleteBitmap(converted);
+    Delete(2, picture, converted);
 }
 
 static void SurfaceBitmapsAreFilledThenDrawn(void) {
@@ -379,11 +372,7 @@ static void PicturesDrawByMode(void) {
     KvelPicture* centred = DrawnByMode(source, 2, 4, &narrow, 3);
     CHECK(PixelAt(centred, 0, 1) == 0xFFFF0000u && PixelAt(centred, 1, 2) == 0xFF0000FFu);
     CHECK(PixelAt(centred, 0, 0) == 0xFF000000u && PixelAt(centred, 1, 3) == 0xFF000000u);
-    Gdiplus_DeleteBitmap(source);
-    Gdiplus_DeleteBitmap(covered);
-    Gdiplus_DeleteBitmap(fitted);
-    Gdiplus_DeleteBitmap(tiled);
-    Gdiplus_DeleteBitmap(centred);
+    Delete(5, source, covered, fitted, tiled, centred);
 }
 
 static void AlphaDrawingScalesTheAlpha(void) {
@@ -396,8 +385,7 @@ static void AlphaDrawingScalesTheAlpha(void) {
     const unsigned inside = PixelAt(canvas, 1, 1);
     CHECK(inside >> 24 >= 0x7F && inside >> 24 <= 0x80 && (inside & 0x00FFFFFFu) == 0xFF0000u);
     CHECK(PixelAt(canvas, 0, 0) == 0u); /* unstretched, centred */
-    Gdiplus_DeleteBitmap(red);
-    Gdiplus_DeleteBitmap(canvas);
+    Delete(2, red, canvas);
 }
 
 static void TextNeedsTheApplicationsFonts(void) {
@@ -427,7 +415,6 @@ int main(void) {
     EncodersAreFoundByMimeTypeWithoutCase();
     GreyFollowsTheIntegerFormula();
     ResizeModesSizeTheResult();
-    StatusIsReadOnce();
     BufferCopiesStayInsideTheBuffer();
     FitModesPlaceTheSource();
     SavedPngLoadsWithTheSamePixels(folder);

@@ -41,6 +41,7 @@ void WriteFile(const std::string& path, const std::vector<char>& bytes) {
 
 }  // namespace
 
+// Pictures are made in their size, format and fill, or not at all.
 TEST(PictureTest, CreatedPicturesHaveTheirSizeFormatAndFill) {
     const struct {
         int format;
@@ -59,9 +60,7 @@ TEST(PictureTest, CreatedPicturesHaveTheirSizeFormatAndFill) {
     ASSERT_TRUE(filled);
     EXPECT_EQ(PictureImage(filled.get())->format(), QImage::Format_ARGB32);
     EXPECT_EQ(PixelOf(filled.get(), 2, 1), 0x80FF2010u);
-}
 
-TEST(PictureTest, CreatorsRefuseSizesAndFormatsTheyCannotMake) {
     EXPECT_FALSE(Gdiplus_CreateBitmap(0, 5, PICTURE_FORMAT_32BPP_ARGB));
     EXPECT_FALSE(Gdiplus_CreateBitmap(5, -1, PICTURE_FORMAT_32BPP_ARGB));
     EXPECT_FALSE(Gdiplus_CreateBitmap(5, 5, 12345));
