@@ -46,7 +46,8 @@ void CoreReplay(benchmark::State& state) {
     request.file = file;
     for (auto _ : state) {
         scan.Start(request);
-        if (waiter.Wait() != CaptureRunEnd::Finished) state.SkipWithError("the replay did not finish");
+        if (waiter.Wait() != CaptureRunEnd::Finished)
+            state.SkipWithError("the replay did not finish");
     }
     state.SetItemsProcessed(state.iterations() * kLongestScanReports);
 }

@@ -66,7 +66,9 @@ public:
         return true;
     }
     bool GetSaveFileName(const FileDialogRequest&, QString*) override { return false; }
-    bool BrowseForFolder(QWidget*, const QString&, const QString&, QString*) override { return false; }
+    bool BrowseForFolder(QWidget*, const QString&, const QString&, QString*) override {
+        return false;
+    }
 
 private:
     QString m_path;
@@ -91,7 +93,8 @@ public:
         LoadAppConfigFrom(m_folder.filePath(QStringLiteral("appConfig.xml")).toStdWString());
         XMLNode section = AppConfigSection(app_config::kDataProcess);
         section.SetAttributeInt(app_config::kDpScanTime, kLongestScanSeconds);
-        section.SetAttribute(app_config::kDpSaveFilePath, m_folder.path().toLocal8Bit().constData());
+        section.SetAttribute(app_config::kDpSaveFilePath,
+                             m_folder.path().toLocal8Bit().constData());
         page = new CDataProcessDlg();
         page->SetDevice(device, &m_params);
         page->Create(&m_window);
@@ -113,8 +116,8 @@ void ZoomOutFully(CWaveWnd* chart) {
     const QPointF inside(chart->PlotRect().left + 10, chart->PlotRect().top + 10);
     for (double last = 0.0; chart->Zoom() != last;) {
         last = chart->Zoom();
-        QWheelEvent wheel(inside, chart->mapToGlobal(inside), QPoint(), QPoint(0, -120), Qt::NoButton,
-                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(inside, chart->mapToGlobal(inside), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(chart, &wheel);
     }
 }
@@ -139,10 +142,15 @@ void ReplayIntoPage(benchmark::State& state) {
             }
             // The last paint: one of each chart after the run has ended.
             const int energyBefore = energyPaints.paints, distanceBefore = distancePaints.paints;
-            RunEventLoopUntil([&] { return energyPaints.paints > energyBefore && distancePaints.paints > distanceBefore; },
-                              5000);
+            RunEventLoopUntil(
+                [&] {
+                    return energyPaints.paints > energyBefore &&
+                           distancePaints.paints > distanceBefore;
+                },
+                5000);
             state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-            if (page->Scan().Count() != kLongestScanReports) state.SkipWithError("not every report was counted");
+            if (page->Scan().Count() != kLongestScanReports)
+                state.SkipWithError("not every report was counted");
         }
         ZoomOutFully(page->EnergyChart());
         ZoomOutFully(page->DistanceChart());
@@ -172,7 +180,8 @@ void RecordingCpu(benchmark::State& state) {
             RunEventLoopFor(RunSeconds() * 1000);
             const double wall = std::chrono::duration<double>(Clock::now() - start).count();
             state.SetIterationTime(wall);
-            state.counters["cpu_percent_of_one_core"] = 100.0 * (ProcessCpuSeconds() - cpuBefore) / wall;
+            state.counters["cpu_percent_of_one_core"] =
+                100.0 * (ProcessCpuSeconds() - cpuBefore) / wall;
             state.counters["reports_per_second"] = (page->Scan().Count() - countBefore) / wall;
         }
         if (!page->IsRunning()) state.SkipWithError("the page was not recording");

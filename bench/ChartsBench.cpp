@@ -26,28 +26,26 @@ namespace {
 
 constexpr int kFrame = 360000;
 
-const std::vector<double>& Series(int seed)
-{
+const std::vector<double>& Series(int seed) {
     static std::vector<double> series[3];
     std::vector<double>& s = series[seed % 3];
     if (s.empty()) {
         std::mt19937 random(static_cast<unsigned>(seed));
         std::normal_distribution<double> noise(0.0, 3.0);
         s.resize(kFrame);
-        for (int i = 0; i < kFrame; ++i) s[static_cast<size_t>(i)] = 20.0 + 8.0 * std::sin(i / 5000.0 + seed) + noise(random);
+        for (int i = 0; i < kFrame; ++i)
+            s[static_cast<size_t>(i)] = 20.0 + 8.0 * std::sin(i / 5000.0 + seed) + noise(random);
         s[kFrame / 3] = 90.0;
     }
     return s;
 }
 
-double HeapMegabytes()
-{
+double HeapMegabytes() {
     const struct mallinfo2 info = mallinfo2();
     return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
-void AppendFrame(benchmark::State& state)
-{
+void AppendFrame(benchmark::State& state) {
     CWaveBuffer buffer;
     buffer.SetFrameLength(kFrame);
     buffer.CreateStorage();
@@ -58,8 +56,7 @@ void AppendFrame(benchmark::State& state)
 }
 BENCHMARK(AppendFrame)->Unit(benchmark::kMicrosecond);
 
-void ReviseFrame(benchmark::State& state)
-{
+void ReviseFrame(benchmark::State& state) {
     CWaveBuffer buffer;
     buffer.SetFrameLength(kFrame);
     buffer.SetFrameCount(static_cast<int>(state.range(0)));
@@ -78,8 +75,7 @@ void ReviseFrame(benchmark::State& state)
 }
 BENCHMARK(ReviseFrame)->Arg(2)->Arg(9)->Unit(benchmark::kNanosecond);
 
-void BuildPointsWithBand(benchmark::State& state)
-{
+void BuildPointsWithBand(benchmark::State& state) {
     CWaveBuffer buffer;
     buffer.SetFrameLength(kFrame);
     buffer.CreateStorage();
@@ -98,8 +94,7 @@ void BuildPointsWithBand(benchmark::State& state)
 BENCHMARK(BuildPointsWithBand)->Unit(benchmark::kMicrosecond);
 
 // A capture chart as the page sets it up, shown off-screen.
-std::unique_ptr<CWaveWnd> CaptureChart()
-{
+std::unique_ptr<CWaveWnd> CaptureChart() {
     auto chart = std::make_unique<CWaveWnd>();
     chart->resize(1600, 400);
     chart->m_nWaveCount = 3;
@@ -114,15 +109,15 @@ std::unique_ptr<CWaveWnd> CaptureChart()
     chart->SetSampleRange(0, kFrame / 10, -1);
     chart->SetText(0, QStringLiteral("Energy Information"), 15, 0xFFFFFFFF, 1, 0);
     chart->Initialize();
-    for (int slot = 0; slot < 3; ++slot) chart->m_waves[static_cast<size_t>(slot)].buffer.Append(Series(slot).data(), kFrame);
+    for (int slot = 0; slot < 3; ++slot)
+        chart->m_waves[static_cast<size_t>(slot)].buffer.Append(Series(slot).data(), kFrame);
     chart->show();
     while (!chart->isVisible()) QApplication::processEvents();
     QApplication::processEvents();
     return chart;
 }
 
-void PaintChart(benchmark::State& state)
-{
+void PaintChart(benchmark::State& state) {
     std::unique_ptr<CWaveWnd> chart = CaptureChart();
     for (auto _ : state) chart->repaint();
 }
@@ -130,8 +125,7 @@ BENCHMARK(PaintChart)->Unit(benchmark::kMillisecond);
 
 // Heap held by the capture chart, with its curves fed by `feed`, at zoom 1
 // and once zoomed out as far as it goes.
-void MeasureChartMemory(benchmark::State& state, void (*feed)(CWaveWnd&))
-{
+void MeasureChartMemory(benchmark::State& state, void (*feed)(CWaveWnd&)) {
     // The bench's own series are made before the baseline: they are not the chart's.
     for (int slot = 0; slot < 3; ++slot) Series(slot);
     for (auto _ : state) {
@@ -153,15 +147,13 @@ void MeasureChartMemory(benchmark::State& state, void (*feed)(CWaveWnd&))
     }
 }
 
-void ChartMemory(benchmark::State& state)
-{
+void ChartMemory(benchmark::State& state) {
     MeasureChartMemory(state, [](CWaveWnd&) {});
 }
 BENCHMARK(ChartMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // As a capture page feeds its curves: one sample changed after every report.
-void ReviseEveryCurve(CWaveWnd& chart)
-{
+void ReviseEveryCurve(CWaveWnd& chart) {
     for (int slot = 0; slot < 3; ++slot) {
         std::vector<double> series = Series(slot);
         CWaveBuffer& buffer = chart.m_waves[static_cast<size_t>(slot)].buffer;
@@ -172,16 +164,12 @@ void ReviseEveryCurve(CWaveWnd& chart)
     }
 }
 
-void RevisedChartMemory(benchmark::State& state)
-{
-    MeasureChartMemory(state, ReviseEveryCurve);
-}
+void RevisedChartMemory(benchmark::State& state) { MeasureChartMemory(state, ReviseEveryCurve); }
 BENCHMARK(RevisedChartMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

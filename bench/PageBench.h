@@ -40,7 +40,8 @@ inline void RunEventLoopFor(int milliseconds) {
 
 // Starts the emulator executable in `process`; its port number, or -1 when
 // it did not start (the benchmark is then skipped with that error).
-inline int StartEmulatorProcess(QProcess& process, const char* executable, benchmark::State& state) {
+inline int StartEmulatorProcess(QProcess& process, const char* executable,
+                                benchmark::State& state) {
     process.start(QString::fromLocal8Bit(executable), {});
     if (!process.waitForReadyRead(10000)) {
         state.SkipWithError("radar-emulator did not start");

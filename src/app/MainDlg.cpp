@@ -185,7 +185,8 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnPageButton(int buttonId) {
     StopPageWork();
     bool ok = false;
     DisconnectDevice(&ok);
-    if (QAbstractButton* button = ConnectButton()) button->setText(LoadStringW(main_dlg::kTextConnect));
+    if (QAbstractButton* button = ConnectButton())
+        button->setText(LoadStringW(main_dlg::kTextConnect));
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::keyPressEvent(QKeyEvent* event) {

@@ -180,7 +180,8 @@ void CDataProcessDlg::OnInitDialog() {
     clicked(dp::kLoadButton, &CDataProcessDlg::OnLoadButton);
     clicked(dp::kBrowseButton, &CDataProcessDlg::OnBrowseButton);
     for (CWaveWnd* chart : {m_energyChart, m_distanceChart})
-        if (chart) connect(chart, &CWaveWnd::ContextMenuCreated, this, &CDataProcessDlg::AddExportItem);
+        if (chart)
+            connect(chart, &CWaveWnd::ContextMenuCreated, this, &CDataProcessDlg::AddExportItem);
     SetControlStates(false);
 }
 
@@ -202,8 +203,8 @@ void CDataProcessDlg::LoadSettings() {
     }
     // A hand-edited duration outside the field's limits would give a scan
     // the field itself never allows.
-    s.scanSeconds = std::clamp<int32_t>(s.scanSeconds, noise_scan::kMinSeconds,
-                                        noise_scan::kMaxSeconds);
+    s.scanSeconds =
+        std::clamp<int32_t>(s.scanSeconds, noise_scan::kMinSeconds, noise_scan::kMaxSeconds);
     if (s.saveFolder.empty()) s.saveFolder = DefaultSaveFolder();
     if (m_durationField) m_durationField->setText(QString::number(s.scanSeconds));
     if (QLineEdit* folder = FolderField()) folder->setText(QString::fromStdWString(s.saveFolder));
@@ -361,8 +362,7 @@ void CDataProcessDlg::OnReportCounted(const CaptureSeries& series, int index, co
     if (m_energyChart)
         m_energyChart->m_waves[0].buffer.AppendRevisedFrame(series.energy.data(), count, index);
     if (m_distanceChart)
-        m_distanceChart->m_waves[0].buffer.AppendRevisedFrame(series.distance.data(), count,
-                                                              index);
+        m_distanceChart->m_waves[0].buffer.AppendRevisedFrame(series.distance.data(), count, index);
     if (!RepaintDueAfter(index, count)) return;
     if (m_energyChart) m_energyChart->RequestRepaint();
     if (m_distanceChart) m_distanceChart->RequestRepaint();
@@ -394,9 +394,9 @@ void CDataProcessDlg::UpdateRepaintPacing() {
 }
 
 void CDataProcessDlg::OnRecordingFileFailed(const std::wstring& path) {
-    QCoreApplication::postEvent(this, new CaptureEvent(WM_CAPTURE_FILE_FAILED, m_scan.RunId(),
-                                                       CaptureRunEnd::Finished,
-                                                       QString::fromStdWString(path)));
+    QCoreApplication::postEvent(
+        this, new CaptureEvent(WM_CAPTURE_FILE_FAILED, m_scan.RunId(), CaptureRunEnd::Finished,
+                               QString::fromStdWString(path)));
 }
 
 void CDataProcessDlg::OnRunEnded(int runId, CaptureRunEnd end) {
@@ -584,8 +584,8 @@ void CDataProcessDlg::UpdateProgress() {
     const int elapsed = m_scan.Count() / noise_scan::kReportsPerSecond;
     const int total = m_scan.Capacity() / noise_scan::kReportsPerSecond;
     UpdateRepaintPacing();
-    QString text = QString::asprintf(LoadStringW(dp::kStrProgress).toUtf8().constData(), elapsed,
-                                     total, "%s");
+    QString text =
+        QString::asprintf(LoadStringW(dp::kStrProgress).toUtf8().constData(), elapsed, total, "%s");
     text = FillStrings(text, {file});
     KRect box = m_energyChart->PlotRect();
     box.left += Scaled(4);
@@ -621,9 +621,9 @@ void CDataProcessDlg::OnExportCsv() {
     FileDialogRequest request;
     request.owner = this;
     QString proposed = FileName(m_scan.FilePath());
-    proposed = proposed.isEmpty() ? QStringLiteral("RadarData.csv")
-                                  : proposed.left(proposed.lastIndexOf(QLatin1Char('.'))) +
-                                        QStringLiteral(".csv");
+    proposed = proposed.isEmpty()
+                   ? QStringLiteral("RadarData.csv")
+                   : proposed.left(proposed.lastIndexOf(QLatin1Char('.'))) + QStringLiteral(".csv");
     request.initialPath = SaveFolderText() + QLatin1Char('/') + proposed;
     request.filter = QString::fromLatin1(dp::kCsvFilter);
     request.defaultExtension = QStringLiteral("csv");
@@ -640,6 +640,6 @@ void CDataProcessDlg::OnExportCsv() {
         },
         &error);
     if (!written)
-        ShowError(FillStrings(LoadStringW(dp::kStrExportFailed),
-                              {path, QString::fromStdString(error)}));
+        ShowError(
+            FillStrings(LoadStringW(dp::kStrExportFailed), {path, QString::fromStdString(error)}));
 }

@@ -46,12 +46,12 @@ constexpr int kProgressIntervalMs = 250;
 // before the charts show it.
 constexpr int kRepaintGapMs = 500;
 // String table entries the page adds.
-constexpr int kStrFileUnreadable = 10234;   // "Cannot open the file %s"
-constexpr int kStrNoFileWritten = 10235;    // "... %s ... no file is being written"
-constexpr int kStrProgress = 10236;         // "%.1f / %.1f s   %s"
-constexpr int kStrNoFile = 10237;           // the progress's file name when none is written
-constexpr int kStrExportCsv = 10238;        // the charts' menu item
-constexpr int kStrExportFailed = 10239;     // "Failed to export the data to %s"
+constexpr int kStrFileUnreadable = 10234;  // "Cannot open the file %s"
+constexpr int kStrNoFileWritten = 10235;   // "... %s ... no file is being written"
+constexpr int kStrProgress = 10236;        // "%.1f / %.1f s   %s"
+constexpr int kStrNoFile = 10237;          // the progress's file name when none is written
+constexpr int kStrExportCsv = 10238;       // the charts' menu item
+constexpr int kStrExportFailed = 10239;    // "Failed to export the data to %s"
 constexpr const char* kLoadFilter = "Download Files (*.dat)|*.dat|All Files (*.*)|*.*||";
 constexpr const char* kCsvFilter = "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*||";
 }  // namespace data_process

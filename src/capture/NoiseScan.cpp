@@ -95,7 +95,8 @@ bool CNoiseScan::Start(const CaptureRunRequest& request) {
     if (IsRunning() || Capacity() == 0) return false;
     m_request = request;
     m_request.gate = std::clamp(request.gate, 0, noise_scan::kGateCount - 1);
-    m_filePath = request.mode == CaptureMode::Record ? MakeRadarDataPath(request.folder) : request.file;
+    m_filePath =
+        request.mode == CaptureMode::Record ? MakeRadarDataPath(request.folder) : request.file;
     if (request.mode == CaptureMode::Record) {
         m_request.origin.startTime = std::time(nullptr);
         m_request.origin.scanSeconds = Capacity() / noise_scan::kReportsPerSecond;
@@ -133,7 +134,8 @@ CaptureRunEnd CNoiseScan::Record() {
     } else {
         ReportFileFailed();
     }
-    InCommandMode(device, [device] { return KVEL_Interface_RadarDevice_Protocol_SetABDMode(device); });
+    InCommandMode(device,
+                  [device] { return KVEL_Interface_RadarDevice_Protocol_SetABDMode(device); });
     ModuleByteSource source(device);
     const CaptureRunEnd end = ReadUntilDone(&source, &writer);
     // Whatever ended the run, what was read is in the file before the

@@ -67,10 +67,10 @@ struct CaptureRunRequest {
     // Recording: the module. Replaying: asked for its frame size, and its
     // mode is restored afterwards when it is connected. May be null.
     KVEL_RADAR_HANDLE device = nullptr;
-    std::wstring folder;  // recording: where the files go (created when missing)
-    std::wstring file;    // replaying: the radar data file
-    int gate = 0;         // the gate whose energy is charted
-    RadarParamSet params;  // thresholds for the distance; the recording's side file
+    std::wstring folder;     // recording: where the files go (created when missing)
+    std::wstring file;       // replaying: the radar data file
+    int gate = 0;            // the gate whose energy is charted
+    RadarParamSet params;    // thresholds for the distance; the recording's side file
     RecordingOrigin origin;  // recording: version, serial and baud for the side file
 };
 

@@ -12,8 +12,7 @@ constexpr double kWrapSlack = 1e-16;
 // Prefix and suffix are shown as they are. A "%%" in them stands for one
 // "%", as it would in a printf format; any other "%" is an ordinary
 // character, never a conversion of the formatting.
-std::wstring LiteralText(const std::wstring& text)
-{
+std::wstring LiteralText(const std::wstring& text) {
     std::wstring out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -23,8 +22,7 @@ std::wstring LiteralText(const std::wstring& text)
     return out;
 }
 
-std::wstring FormatNumber(double value, int decimals)
-{
+std::wstring FormatNumber(double value, int decimals) {
     const int needed = std::snprintf(nullptr, 0, "%.*f", decimals, value);
     if (needed <= 0) return {};
     std::string digits(static_cast<size_t>(needed) + 1, '\0');
@@ -36,14 +34,15 @@ std::wstring FormatNumber(double value, int decimals)
 // The box of label i of `count` along an axis starting at `start` with
 // `pitch` pixels between labels: the first and last stay inside the axis,
 // the others are centred on their positions.
-void SpanAlong(int i, int count, int start, int length, int* from, int* to, int* justify)
-{
+void SpanAlong(int i, int count, int start, int length, int* from, int* to, int* justify) {
     if (count == 1) {
         *from = start, *to = start + length, *justify = kJustifyCenter;
         return;
     }
     const double pitch = static_cast<double>(length) / (count - 1);
-    const auto at = [&](double position) { return start + static_cast<int>(std::lround(position * pitch)); };
+    const auto at = [&](double position) {
+        return start + static_cast<int>(std::lround(position * pitch));
+    };
     if (i == 0) {
         *from = start, *to = at(1.0), *justify = kJustifyNear;
     } else if (i == count - 1) {
@@ -54,8 +53,7 @@ void SpanAlong(int i, int count, int start, int length, int* from, int* to, int*
 }
 
 // Across the axis: the aligned edge moves inwards by the edge offset.
-int AlignAcross(int alignment, int edgeOffset, int* near, int* far)
-{
+int AlignAcross(int alignment, int edgeOffset, int* near, int* far) {
     if (alignment == 0) {
         *near += edgeOffset;
         return kJustifyNear;
@@ -69,8 +67,7 @@ int AlignAcross(int alignment, int edgeOffset, int* near, int* far)
 
 }  // namespace
 
-void CCoordinate::SetStyle(int points, uint32_t textColor, int decimals)
-{
+void CCoordinate::SetStyle(int points, uint32_t textColor, int decimals) {
     m_strFontFace = kFontFace;
     m_nFontPoints = points;
     m_crText = textColor;
@@ -80,20 +77,17 @@ void CCoordinate::SetStyle(int points, uint32_t textColor, int decimals)
     m_strSuffix.clear();
 }
 
-void CCoordinate::SetCustomLabels(const std::vector<CoordinateLabel>* entries)
-{
+void CCoordinate::SetCustomLabels(const std::vector<CoordinateLabel>* entries) {
     m_customLabels.clear();
     if (entries) m_customLabels = *entries;
 }
 
-double CCoordinate::Step() const
-{
+double CCoordinate::Step() const {
     // One label has no step; it shows the minimum.
     return m_nLabelCount > 1 ? (m_dMax - m_dMin) / (m_nLabelCount - 1) : 0.0;
 }
 
-int CCoordinate::LabelDecimals() const
-{
+int CCoordinate::LabelDecimals() const {
     if (m_nDecimals >= 0) return m_nDecimals;
     if (m_nLabelCount == 1) return 0;
     int decimals = 0;
@@ -101,14 +95,12 @@ int CCoordinate::LabelDecimals() const
     return decimals;
 }
 
-double CCoordinate::LabelValue(int index) const
-{
+double CCoordinate::LabelValue(int index) const {
     const int position = m_nOrientation == 1 ? m_nLabelCount - 1 - index : index;
     return m_dMin + position * Step();
 }
 
-double CCoordinate::Wrap(double value) const
-{
+double CCoordinate::Wrap(double value) const {
     const double period = m_dWrapPeriod;
     const auto below = [&](double v) { return v < m_dWrapLow - kWrapSlack; };
     const auto above = [&](double v) { return v > m_dWrapHigh + kWrapSlack; };
@@ -122,8 +114,7 @@ double CCoordinate::Wrap(double value) const
     return value;
 }
 
-std::wstring CCoordinate::LabelText(int index) const
-{
+std::wstring CCoordinate::LabelText(int index) const {
     for (const CoordinateLabel& label : m_customLabels)
         if (label.index == index) return label.text;
     const int decimals = LabelDecimals();
@@ -136,8 +127,7 @@ std::vector<AxisLabel> CCoordinate::LayoutHorizontal() const { return Place(fals
 
 std::vector<AxisLabel> CCoordinate::LayoutVertical() const { return Place(true); }
 
-std::vector<AxisLabel> CCoordinate::Place(bool vertical) const
-{
+std::vector<AxisLabel> CCoordinate::Place(bool vertical) const {
     std::vector<AxisLabel> labels;
     for (int i = 0; i < m_nLabelCount; ++i) {
         AxisLabel label;
@@ -145,10 +135,12 @@ std::vector<AxisLabel> CCoordinate::Place(bool vertical) const
         label.box = m_rcArea;
         KRect& box = label.box;
         if (vertical) {
-            SpanAlong(i, m_nLabelCount, box.top, box.Height(), &box.top, &box.bottom, &label.vertical);
+            SpanAlong(i, m_nLabelCount, box.top, box.Height(), &box.top, &box.bottom,
+                      &label.vertical);
             label.horizontal = AlignAcross(m_nAlignment, m_nEdgeOffset, &box.left, &box.right);
         } else {
-            SpanAlong(i, m_nLabelCount, box.left, box.Width(), &box.left, &box.right, &label.horizontal);
+            SpanAlong(i, m_nLabelCount, box.left, box.Width(), &box.left, &box.right,
+                      &label.horizontal);
             label.vertical = AlignAcross(m_nAlignment, m_nEdgeOffset, &box.top, &box.bottom);
         }
         labels.push_back(std::move(label));

@@ -50,8 +50,7 @@ public:
     // Every label with its box in m_rcArea and its justification.
     std::vector<AxisLabel> LayoutHorizontal() const;
     std::vector<AxisLabel> LayoutVertical() const;
-    std::vector<AxisLabel> Layout() const
-    {
+    std::vector<AxisLabel> Layout() const {
         return m_nOrientation == 1 ? LayoutVertical() : LayoutHorizontal();
     }
 
@@ -60,7 +59,7 @@ public:
     // Across the axis: horizontal axis 0 top, 1 centre, 2 bottom; vertical
     // axis 0 left, 1 centre, 2 right.
     int m_nAlignment = 0;
-    int m_nLabelCount = 5;  // first and last at the two ends; 0 draws nothing
+    int m_nLabelCount = 5;     // first and last at the two ends; 0 draws nothing
     double m_dMin = -32768.0;  // first label (left, or bottom)
     double m_dMax = 32768.0;   // last label (right, or top)
     double m_dWrapLow = 0.0;

@@ -8,8 +8,7 @@
 namespace {
 
 // `color` over `pixel` with weight alpha / 256; the result stays opaque.
-uint32_t Blend(uint32_t pixel, uint32_t color, uint32_t alpha)
-{
+uint32_t Blend(uint32_t pixel, uint32_t color, uint32_t alpha) {
     const auto channel = [&](int shift) {
         const uint32_t d = (pixel >> shift) & 0xFF, s = (color >> shift) & 0xFF;
         return ((d * (256 - alpha) + s * alpha) >> 8) << shift;
@@ -17,22 +16,21 @@ uint32_t Blend(uint32_t pixel, uint32_t color, uint32_t alpha)
     return 0xFF000000u | channel(16) | channel(8) | channel(0);
 }
 
-uint32_t* Row(uint32_t* bits, int pitch, int y)
-{
-    return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(bits) + static_cast<ptrdiff_t>(y) * pitch);
+uint32_t* Row(uint32_t* bits, int pitch, int y) {
+    return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(bits) +
+                                       static_cast<ptrdiff_t>(y) * pitch);
 }
 
 // The clip limited to the buffer.
-KRect Bounded(const KRect& clip, int pitch, int height)
-{
+KRect Bounded(const KRect& clip, int pitch, int height) {
     return KRect{std::max(clip.left, 0), std::max(clip.top, 0), std::min(clip.right, pitch / 4),
                  std::min(clip.bottom, height)};
 }
 
 // Covers rows [top, bottom) of column x (continuous coordinates: row i is
 // [i, i + 1)), blending the partly covered end rows by their share.
-void FillSpan(uint32_t* bits, int pitch, const KRect& clip, int x, double top, double bottom, uint32_t color)
-{
+void FillSpan(uint32_t* bits, int pitch, const KRect& clip, int x, double top, double bottom,
+              uint32_t color) {
     top = std::max(top, static_cast<double>(clip.top));
     bottom = std::min(bottom, static_cast<double>(clip.bottom));
     if (!(bottom > top)) return;
@@ -41,23 +39,22 @@ void FillSpan(uint32_t* bits, int pitch, const KRect& clip, int x, double top, d
     for (int y = first; y <= last; ++y) {
         const double covered = std::min(bottom, y + 1.0) - std::max(top, static_cast<double>(y));
         uint32_t& pixel = Row(bits, pitch, y)[x];
-        const auto alpha = static_cast<uint32_t>(std::lround(std::clamp(covered, 0.0, 1.0) * 256.0));
+        const auto alpha =
+            static_cast<uint32_t>(std::lround(std::clamp(covered, 0.0, 1.0) * 256.0));
         pixel = alpha >= 256 ? (0xFF000000u | color) : Blend(pixel, color, alpha);
     }
 }
 
 }  // namespace
 
-bool IsDenseCurve(const std::vector<WavePoint>& points)
-{
+bool IsDenseCurve(const std::vector<WavePoint>& points) {
     if (points.size() < 3) return false;
     const int spanned = points.back().x - points.front().x;
     return spanned < 2 * static_cast<int>(points.size() - 1);
 }
 
 void DrawColumnBand(uint32_t* bits, int pitch, int height, const KRect& clip,
-                    const std::vector<WaveColumn>& band, uint32_t color, int alpha)
-{
+                    const std::vector<WaveColumn>& band, uint32_t color, int alpha) {
     const KRect area = Bounded(clip, pitch, height);
     if (!bits || area.IsEmpty()) return;
     const auto weight = static_cast<uint32_t>(std::clamp(alpha, 0, 255) + 1);
@@ -72,12 +69,12 @@ void DrawColumnBand(uint32_t* bits, int pitch, int height, const KRect& clip,
 }
 
 void DrawDenseCurve(uint32_t* bits, int pitch, int height, const KRect& clip,
-                    const std::vector<WavePoint>& points, int lineWidth, uint32_t color)
-{
+                    const std::vector<WavePoint>& points, int lineWidth, uint32_t color) {
     const KRect area = Bounded(clip, pitch, height);
     if (!bits || area.IsEmpty() || points.size() < 2) return;
-    const auto [leftmost, rightmost] = std::minmax_element(
-        points.begin(), points.end(), [](const WavePoint& a, const WavePoint& b) { return a.x < b.x; });
+    const auto [leftmost, rightmost] =
+        std::minmax_element(points.begin(), points.end(),
+                            [](const WavePoint& a, const WavePoint& b) { return a.x < b.x; });
     const int left = leftmost->x;
     const int columns = rightmost->x - left + 1;
 
@@ -90,7 +87,8 @@ void DrawDenseCurve(uint32_t* bits, int pitch, int height, const KRect& clip,
     const double within = 0.5 + (half - reach);
 
     constexpr double kNone = std::numeric_limits<double>::infinity();
-    std::vector<double> low(static_cast<size_t>(columns), kNone), high(static_cast<size_t>(columns), -kNone);
+    std::vector<double> low(static_cast<size_t>(columns), kNone),
+        high(static_cast<size_t>(columns), -kNone);
     const auto include = [&](int column, double y) {
         const auto c = static_cast<size_t>(column - left);
         low[c] = std::min(low[c], y);
@@ -113,7 +111,8 @@ void DrawDenseCurve(uint32_t* bits, int pitch, int height, const KRect& clip,
 
     // The pen widens every column by half its width upwards and downwards,
     // and into the neighbouring columns it reaches.
-    for (int c = std::max(left - reach, area.left); c < std::min(left + columns + reach, area.right); ++c) {
+    for (int c = std::max(left - reach, area.left);
+         c < std::min(left + columns + reach, area.right); ++c) {
         double top = kNone, bottom = -kNone;
         for (int n = std::max(c - reach, left); n <= std::min(c + reach, left + columns - 1); ++n) {
             top = std::min(top, low[static_cast<size_t>(n - left)]);

@@ -13,15 +13,14 @@
 struct CWaveBuffer::Mapping {
     int left = 0, top = 0, width = 0, height = 0;
     double yMax = 0.0, span = 0.0;
-    bool flat = false;         // no usable value span: every sample on the middle row
-    int64_t base = 0;          // storage index of the first visible sample
-    int64_t last = 0;          // visible samples - 1
-    double scale = 0.0;        // samples per pixel column
+    bool flat = false;   // no usable value span: every sample on the middle row
+    int64_t base = 0;    // storage index of the first visible sample
+    int64_t last = 0;    // visible samples - 1
+    double scale = 0.0;  // samples per pixel column
     size_t capacity = 0;
 
     static bool Make(const KRect& plot, double yMin, double yMax, int offset, double zoom,
-                     int frameLength, size_t capacity, Mapping* map)
-    {
+                     int frameLength, size_t capacity, Mapping* map) {
         if (plot.Width() <= 0 || plot.Height() <= 0 || capacity == 0 || frameLength <= 0)
             return false;
         map->left = plot.left;
@@ -33,7 +32,8 @@ struct CWaveBuffer::Mapping {
         map->flat = !std::isfinite(map->span) || map->span == 0.0;
         map->capacity = capacity;
 
-        double visible = std::isfinite(zoom) && zoom > 0.0 ? std::trunc(frameLength / zoom) : frameLength;
+        double visible =
+            std::isfinite(zoom) && zoom > 0.0 ? std::trunc(frameLength / zoom) : frameLength;
         visible = std::clamp(visible, 1.0, static_cast<double>(capacity));
         map->last = static_cast<int64_t>(visible) - 1;
         map->base = frameLength - std::clamp(offset, 0, frameLength);
@@ -53,8 +53,7 @@ struct CWaveBuffer::Mapping {
 
     // Row of a value relative to the plot's top: yMax on row 0, yMin on the
     // last row. Values outside the view (and NaN) are held to the edges.
-    int RowOf(double value) const
-    {
+    int RowOf(double value) const {
         if (flat) return (height - 1) / 2;
         double row = height * (yMax - value) / span;
         if (!(row > 0.0)) row = 0.0;
@@ -63,28 +62,24 @@ struct CWaveBuffer::Mapping {
     }
 
     // Storage index of visible sample si (0 <= si <= last).
-    size_t IndexOf(int64_t si) const
-    {
-        return static_cast<size_t>(std::min<int64_t>(base + si, static_cast<int64_t>(capacity) - 1));
+    size_t IndexOf(int64_t si) const {
+        return static_cast<size_t>(
+            std::min<int64_t>(base + si, static_cast<int64_t>(capacity) - 1));
     }
 };
 
-void CWaveBuffer::CreateStorage()
-{
+void CWaveBuffer::CreateStorage() {
     CAutoBaseLock lock(m_lock);
-    if (!m_hasStorage || m_capacity != Capacity())
-        ResizeStorage(Capacity(), false);
+    if (!m_hasStorage || m_capacity != Capacity()) ResizeStorage(Capacity(), false);
 }
 
-void CWaveBuffer::SetFrameLength(int frameLength)
-{
+void CWaveBuffer::SetFrameLength(int frameLength) {
     CAutoBaseLock lock(m_lock);
     m_frameLength = std::max(frameLength, 0);
     if ((m_hasStorage ? m_capacity : 0) != Capacity()) ResizeStorage(Capacity(), false);
 }
 
-void CWaveBuffer::SetFrameCount(int frameCount)
-{
+void CWaveBuffer::SetFrameCount(int frameCount) {
     CAutoBaseLock lock(m_lock);
     frameCount = std::max(frameCount, 0);
     if (frameCount == m_frameCount) return;
@@ -92,21 +87,18 @@ void CWaveBuffer::SetFrameCount(int frameCount)
     if ((m_hasStorage ? m_capacity : 0) != Capacity()) ResizeStorage(Capacity(), true);
 }
 
-void CWaveBuffer::SetWholeFrames(bool wholeFramesOnly)
-{
+void CWaveBuffer::SetWholeFrames(bool wholeFramesOnly) {
     CAutoBaseLock lock(m_lock);
     m_wholeFramesOnly = wholeFramesOnly;
 }
 
-void CWaveBuffer::Append(const double* samples, int n)
-{
+void CWaveBuffer::Append(const double* samples, int n) {
     if (!samples || n <= 0) return;
     CAutoBaseLock lock(m_lock);
     AppendLocked(samples, n);
 }
 
-void CWaveBuffer::AppendRevisedFrame(const double* frame, int n, int changedPosition)
-{
+void CWaveBuffer::AppendRevisedFrame(const double* frame, int n, int changedPosition) {
     if (!frame || n <= 0) return;
     CAutoBaseLock lock(m_lock);
     if (!CanRevise(n, changedPosition)) {
@@ -133,8 +125,7 @@ void CWaveBuffer::AppendRevisedFrame(const double* frame, int n, int changedPosi
     if (OlderFramesAreZeros()) EnterRevisions();
 }
 
-void CWaveBuffer::AppendLocked(const double* samples, int n)
-{
+void CWaveBuffer::AppendLocked(const double* samples, int n) {
     if (m_frameLength <= 0 || !m_hasStorage) return;
     CountAppended(n);
     LeaveRevisions();
@@ -144,7 +135,8 @@ void CWaveBuffer::AppendLocked(const double* samples, int n)
     // so a frame appended whole never passes through it.
     const size_t waiting = m_pending.size();
     const size_t total = waiting + static_cast<size_t>(n);
-    const size_t ready = m_wholeFramesOnly ? total - total % static_cast<size_t>(m_frameLength) : total;
+    const size_t ready =
+        m_wholeFramesOnly ? total - total % static_cast<size_t>(m_frameLength) : total;
     if (ready == 0) {
         m_pending.insert(m_pending.end(), samples, samples + n);
         return;
@@ -159,15 +151,13 @@ void CWaveBuffer::AppendLocked(const double* samples, int n)
                           FitsRevisionForm(m_capacity);
 }
 
-void CWaveBuffer::CountAppended(int n)
-{
+void CWaveBuffer::CountAppended(int n) {
     const int64_t counted = m_remainder + n;
     m_nTotalFrames.fetch_add(counted / m_frameLength, std::memory_order_relaxed);
     m_remainder = counted % m_frameLength;
 }
 
-void CWaveBuffer::Clear()
-{
+void CWaveBuffer::Clear() {
     CAutoBaseLock lock(m_lock);
     m_remainder = 0;
     ForgetRevisions();
@@ -181,13 +171,13 @@ void CWaveBuffer::Clear()
 
 void CWaveBuffer::BuildPoints(const KRect& plot, double yMin, double yMax, int offset, double zoom,
                               std::vector<WavePoint>& points, double* minimum, double* maximum,
-                              std::vector<WaveColumn>* band) const
-{
+                              std::vector<WaveColumn>* band) const {
     double low = 0.0, high = 0.0;
     if (band) band->clear();
     CAutoBaseLock lock(m_lock);
     Mapping map;
-    if (m_hasStorage && Mapping::Make(plot, yMin, yMax, offset, zoom, m_frameLength, m_capacity, &map)) {
+    if (m_hasStorage &&
+        Mapping::Make(plot, yMin, yMax, offset, zoom, m_frameLength, m_capacity, &map)) {
         low = DBL_MAX;
         high = -DBL_MAX;
         const auto add = [&](int xi, int64_t si) {
@@ -217,70 +207,63 @@ void CWaveBuffer::BuildPoints(const KRect& plot, double yMin, double yMax, int o
     if (maximum) *maximum = high;
 }
 
-bool CWaveBuffer::HitTest(const KRect& plot, double yMin, double yMax, int offset, double zoom, int x,
-                          int* sampleIndex, double* value, int* y) const
-{
+bool CWaveBuffer::HitTest(const KRect& plot, double yMin, double yMax, int offset, double zoom,
+                          int x, int* sampleIndex, double* value, int* y) const {
     CAutoBaseLock lock(m_lock);
     Mapping map;
-    if (!m_hasStorage || !Mapping::Make(plot, yMin, yMax, offset, zoom, m_frameLength, m_capacity, &map))
+    if (!m_hasStorage ||
+        !Mapping::Make(plot, yMin, yMax, offset, zoom, m_frameLength, m_capacity, &map))
         return false;
     if (x < 0 || x >= map.width) return false;
     const int64_t si = std::clamp<int64_t>(std::llround(map.scale * x), 0, map.last);
     const size_t index = map.IndexOf(si);
     const double v = SampleAt(index);
     const int64_t shown = std::clamp(offset, 0, m_frameLength);
-    if (sampleIndex) *sampleIndex = static_cast<int>((static_cast<int64_t>(index) + shown) % m_frameLength);
+    if (sampleIndex)
+        *sampleIndex = static_cast<int>((static_cast<int64_t>(index) + shown) % m_frameLength);
     if (value) *value = v;
     if (y) *y = map.RowOf(v);
     return true;
 }
 
-int CWaveBuffer::GetFrameLength() const
-{
+int CWaveBuffer::GetFrameLength() const {
     CAutoBaseLock lock(m_lock);
     return m_frameLength;
 }
 
-int CWaveBuffer::GetFrameCount() const
-{
+int CWaveBuffer::GetFrameCount() const {
     CAutoBaseLock lock(m_lock);
     return m_frameCount;
 }
 
-bool CWaveBuffer::HasStorage() const
-{
+bool CWaveBuffer::HasStorage() const {
     CAutoBaseLock lock(m_lock);
     return m_hasStorage;
 }
 
-std::vector<double> CWaveBuffer::CopySamples() const
-{
+std::vector<double> CWaveBuffer::CopySamples() const {
     CAutoBaseLock lock(m_lock);
     std::vector<double> samples(m_hasStorage ? m_capacity : 0);
     CopyLogical(0, samples.size(), samples.data());
     return samples;
 }
 
-size_t CWaveBuffer::PendingSampleCount() const
-{
+size_t CWaveBuffer::PendingSampleCount() const {
     CAutoBaseLock lock(m_lock);
     return m_pending.size();
 }
 
-size_t CWaveBuffer::AllocatedBytes() const
-{
+size_t CWaveBuffer::AllocatedBytes() const {
     CAutoBaseLock lock(m_lock);
     return (m_ring.capacity() + m_pending.capacity() + m_newest.capacity()) * sizeof(double) +
            m_revisions.capacity() * sizeof(Revision) + m_frames.capacity() * sizeof(int64_t);
 }
 
-size_t CWaveBuffer::Capacity() const
-{
+size_t CWaveBuffer::Capacity() const {
     return static_cast<size_t>(m_frameLength) * static_cast<size_t>(m_frameCount);
 }
 
-void CWaveBuffer::ResizeStorage(size_t capacity, bool keepOldest)
-{
+void CWaveBuffer::ResizeStorage(size_t capacity, bool keepOldest) {
     if (keepOldest && m_newestIsLastFrame && !m_revising && OlderFramesAreZeros()) EnterRevisions();
     if (keepOldest && m_revising && FitsRevisionForm(capacity)) {
         // Whole frames kept, zero frames after them: the revisions go on.
@@ -318,8 +301,7 @@ void CWaveBuffer::ResizeStorage(size_t capacity, bool keepOldest)
     m_pending.clear();
 }
 
-bool CWaveBuffer::Reserve(size_t count)
-{
+bool CWaveBuffer::Reserve(size_t count) {
     try {
         m_ring.reserve(count);
     } catch (const std::bad_alloc&) {
@@ -331,8 +313,7 @@ bool CWaveBuffer::Reserve(size_t count)
 }
 
 // False when there was no memory for the samples: they are dropped.
-bool CWaveBuffer::StoreNewest(const double* samples, size_t count)
-{
+bool CWaveBuffer::StoreNewest(const double* samples, size_t count) {
     if (count == 0 || m_capacity == 0) return true;
     if (m_trailingZeros > 0) FoldTrailingZeros(count);
     const size_t held = m_ring.size();
@@ -375,8 +356,7 @@ bool CWaveBuffer::StoreNewest(const double* samples, size_t count)
 
 // Lays out the trailing zeros that `incoming` samples push between the held
 // ones and themselves; zeros pushed to the front stay leading zeros.
-void CWaveBuffer::FoldTrailingZeros(size_t incoming)
-{
+void CWaveBuffer::FoldTrailingZeros(size_t incoming) {
     const size_t staying = incoming >= m_capacity ? 0 : m_capacity - incoming;
     const size_t zeros = m_trailingZeros;
     m_trailingZeros = 0;
@@ -397,18 +377,13 @@ void CWaveBuffer::FoldTrailingZeros(size_t incoming)
 }
 
 // Leading zeros and HeldEnd describe the literal storage only.
-size_t CWaveBuffer::LeadingZeroCount() const
-{
+size_t CWaveBuffer::LeadingZeroCount() const {
     return m_capacity - m_ring.size() - m_trailingZeros;
 }
 
-size_t CWaveBuffer::HeldEnd() const
-{
-    return m_capacity - m_trailingZeros;
-}
+size_t CWaveBuffer::HeldEnd() const { return m_capacity - m_trailingZeros; }
 
-double CWaveBuffer::SampleAt(size_t logicalIndex) const
-{
+double CWaveBuffer::SampleAt(size_t logicalIndex) const {
     if (m_revising) {
         const size_t length = static_cast<size_t>(m_frameLength);
         const int64_t stamp = m_frames[logicalIndex / length];
@@ -421,8 +396,7 @@ double CWaveBuffer::SampleAt(size_t logicalIndex) const
     return m_ring[physical];
 }
 
-void CWaveBuffer::CopyLogical(size_t first, size_t count, double* out) const
-{
+void CWaveBuffer::CopyLogical(size_t first, size_t count, double* out) const {
     if (!m_revising) {
         for (size_t i = 0; i < count; ++i) out[i] = SampleAt(first + i);
         return;
@@ -444,15 +418,15 @@ void CWaveBuffer::CopyLogical(size_t first, size_t count, double* out) const
             for (size_t age = AgeOf(stamp), k = 0; k < age; ++k) {
                 const Revision& revision = RevisionAt(k);
                 const size_t position = static_cast<size_t>(revision.position);
-                if (position >= from && position < from + chunk) to[position - from] = revision.previous;
+                if (position >= from && position < from + chunk)
+                    to[position - from] = revision.previous;
             }
         }
         done += chunk;
     }
 }
 
-void CWaveBuffer::MinMaxOf(size_t first, size_t last, double* low, double* high) const
-{
+void CWaveBuffer::MinMaxOf(size_t first, size_t last, double* low, double* high) const {
     double lo = DBL_MAX, hi = -DBL_MAX;
     if (m_revising) {
         MinMaxOfRevised(first, last, &lo, &hi);
@@ -470,8 +444,7 @@ void CWaveBuffer::MinMaxOf(size_t first, size_t last, double* low, double* high)
 
 // Widens low and high by the samples first..last (logical, inclusive) of
 // the revision form, frame by frame.
-void CWaveBuffer::MinMaxOfRevised(size_t first, size_t last, double* low, double* high) const
-{
+void CWaveBuffer::MinMaxOfRevised(size_t first, size_t last, double* low, double* high) const {
     const size_t length = static_cast<size_t>(m_frameLength);
     for (size_t from = first; from <= last;) {
         const size_t frameStart = from / length * length;
@@ -488,8 +461,7 @@ void CWaveBuffer::MinMaxOfRevised(size_t first, size_t last, double* low, double
 }
 
 // Widens low and high by the held samples first..last (logical, inclusive).
-void CWaveBuffer::MinMaxOfRing(size_t first, size_t last, double* low, double* high) const
-{
+void CWaveBuffer::MinMaxOfRing(size_t first, size_t last, double* low, double* high) const {
     const auto scan = [&](size_t from, size_t to) {  // physical, inclusive
         for (size_t i = from; i <= to; ++i) {
             *low = std::min(*low, m_ring[i]);
@@ -511,8 +483,8 @@ void CWaveBuffer::MinMaxOfRing(size_t first, size_t last, double* low, double* h
 // Widens low and high by positions from..to of the frame `age` steps older
 // than the newest: the newest frame's samples except where a revision since
 // then wrote, and the values those revisions overwrote.
-void CWaveBuffer::MinMaxInRevisedFrame(size_t age, size_t from, size_t to, double* low, double* high) const
-{
+void CWaveBuffer::MinMaxInRevisedFrame(size_t age, size_t from, size_t to, double* low,
+                                       double* high) const {
     std::array<size_t, kMaxRevisedFrames> patched{};
     size_t count = 0;
     for (size_t k = 0; k < age; ++k) {
@@ -520,7 +492,9 @@ void CWaveBuffer::MinMaxInRevisedFrame(size_t age, size_t from, size_t to, doubl
         if (position >= from && position <= to) patched[count++] = position;
     }
     std::sort(patched.begin(), patched.begin() + static_cast<ptrdiff_t>(count));
-    count = static_cast<size_t>(std::unique(patched.begin(), patched.begin() + static_cast<ptrdiff_t>(count)) - patched.begin());
+    count = static_cast<size_t>(
+        std::unique(patched.begin(), patched.begin() + static_cast<ptrdiff_t>(count)) -
+        patched.begin());
     const auto take = [&](double value) {
         *low = std::min(*low, value);
         *high = std::max(*high, value);
@@ -537,37 +511,32 @@ void CWaveBuffer::MinMaxInRevisedFrame(size_t age, size_t from, size_t to, doubl
     scan(next, to + 1);
 }
 
-bool CWaveBuffer::CanRevise(int n, int changedPosition) const
-{
+bool CWaveBuffer::CanRevise(int n, int changedPosition) const {
     return m_newestIsLastFrame && n == m_frameLength && m_pending.empty() && changedPosition >= 0 &&
            changedPosition < m_frameLength;
 }
 
-bool CWaveBuffer::FitsRevisionForm(size_t capacity) const
-{
+bool CWaveBuffer::FitsRevisionForm(size_t capacity) const {
     const size_t length = static_cast<size_t>(m_frameLength);
-    return length > 0 && capacity >= length && capacity / length - 1 <= static_cast<size_t>(kMaxRevisedFrames);
+    return length > 0 && capacity >= length &&
+           capacity / length - 1 <= static_cast<size_t>(kMaxRevisedFrames);
 }
 
-size_t CWaveBuffer::StoredFrames() const
-{
+size_t CWaveBuffer::StoredFrames() const {
     return m_frameLength > 0 ? m_capacity / static_cast<size_t>(m_frameLength) : 0;
 }
 
-size_t CWaveBuffer::AgeOf(int64_t stamp) const
-{
+size_t CWaveBuffer::AgeOf(int64_t stamp) const {
     return static_cast<size_t>(m_revisionCount - stamp);
 }
 
 // The revision `age` revisions before the newest (0: the newest).
-const CWaveBuffer::Revision& CWaveBuffer::RevisionAt(size_t age) const
-{
+const CWaveBuffer::Revision& CWaveBuffer::RevisionAt(size_t age) const {
     const size_t room = m_revisions.size();
     return m_revisions[(m_revisionHead + room - age) % room];
 }
 
-void CWaveBuffer::LogRevision(int position, double previous)
-{
+void CWaveBuffer::LogRevision(int position, double previous) {
     // The oldest entry falls out: no frame kept in storage is that old. The
     // revision form starts with at most kMaxRevisedFrames + 1 frames, the one
     // k places from the oldest at most kMaxRevisedFrames - k revisions old; a
@@ -581,8 +550,7 @@ void CWaveBuffer::LogRevision(int position, double previous)
     ++m_revisionCount;
 }
 
-double CWaveBuffer::RevisedValue(size_t age, size_t position) const
-{
+double CWaveBuffer::RevisedValue(size_t age, size_t position) const {
     double value = m_newest[position];
     for (size_t k = 0; k < age; ++k) {
         const Revision& revision = RevisionAt(k);
@@ -593,15 +561,13 @@ double CWaveBuffer::RevisedValue(size_t age, size_t position) const
 
 // Whether the frames of the literal storage older than the log reaches are
 // all zeros, so the newest frame and the log can stand for the whole storage.
-bool CWaveBuffer::OlderFramesAreZeros() const
-{
+bool CWaveBuffer::OlderFramesAreZeros() const {
     const size_t older = StoredFrames() - 1;
     const size_t uncovered = older - std::min<size_t>(older, static_cast<size_t>(m_revisionCount));
     return LeadingZeroCount() >= uncovered * static_cast<size_t>(m_frameLength);
 }
 
-void CWaveBuffer::EnterRevisions()
-{
+void CWaveBuffer::EnterRevisions() {
     const size_t length = static_cast<size_t>(m_frameLength);
     const size_t frames = StoredFrames();
     std::vector<double> newest;
@@ -615,7 +581,8 @@ void CWaveBuffer::EnterRevisions()
     // revisions ago.
     m_frames.assign(frames, kZeroFrame);
     const size_t covered = std::min<size_t>(frames - 1, static_cast<size_t>(m_revisionCount));
-    for (size_t age = 0; age <= covered; ++age) m_frames[frames - 1 - age] = m_revisionCount - static_cast<int64_t>(age);
+    for (size_t age = 0; age <= covered; ++age)
+        m_frames[frames - 1 - age] = m_revisionCount - static_cast<int64_t>(age);
     m_newest.swap(newest);
     std::vector<double>().swap(m_ring);
     m_head = 0;
@@ -625,8 +592,7 @@ void CWaveBuffer::EnterRevisions()
 
 // Back to the literal storage, which anything but a revision needs; zero
 // frames before and after the others stay unlaid.
-void CWaveBuffer::LeaveRevisions()
-{
+void CWaveBuffer::LeaveRevisions() {
     if (m_revising) {
         const auto isHeld = [](int64_t stamp) { return stamp != kZeroFrame; };
         const auto firstHeld = std::find_if(m_frames.begin(), m_frames.end(), isHeld);
@@ -651,8 +617,7 @@ void CWaveBuffer::LeaveRevisions()
 }
 
 // Drops the revision state, and with it storage held in revision form.
-void CWaveBuffer::ForgetRevisions()
-{
+void CWaveBuffer::ForgetRevisions() {
     m_newestIsLastFrame = false;
     m_revising = false;
     std::vector<double>().swap(m_newest);
@@ -662,13 +627,14 @@ void CWaveBuffer::ForgetRevisions()
     m_revisionCount = 0;
 }
 
-void CWaveBuffer::BuildBand(const Mapping& map, std::vector<WaveColumn>& band) const
-{
+void CWaveBuffer::BuildBand(const Mapping& map, std::vector<WaveColumn>& band) const {
     // Column x covers the samples whose position si / scale rounds to x.
     band.reserve(static_cast<size_t>(map.width));
     for (int x = 0; x < map.width; ++x) {
-        const int64_t lo = std::clamp<int64_t>(static_cast<int64_t>(std::ceil((x - 0.5) * map.scale)), 0, map.last);
-        const int64_t hi = std::clamp<int64_t>(static_cast<int64_t>(std::ceil((x + 0.5) * map.scale)) - 1, lo, map.last);
+        const int64_t lo = std::clamp<int64_t>(
+            static_cast<int64_t>(std::ceil((x - 0.5) * map.scale)), 0, map.last);
+        const int64_t hi = std::clamp<int64_t>(
+            static_cast<int64_t>(std::ceil((x + 0.5) * map.scale)) - 1, lo, map.last);
         double low = 0.0, high = 0.0;
         MinMaxOf(map.IndexOf(lo), map.IndexOf(hi), &low, &high);
         band.push_back({map.left + x, map.top + map.RowOf(high), map.top + map.RowOf(low)});

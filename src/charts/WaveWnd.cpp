@@ -27,27 +27,21 @@ constexpr int kFirstDragStep = 10;  // pixels before a press starts to drag: a c
 constexpr int kNextDragStep = 1;
 constexpr int kBandAlpha = 96;  // the min-max band lies faintly under its curve
 
-QColor ColorOf(uint32_t colorref)
-{
+QColor ColorOf(uint32_t colorref) {
     return QColor(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
 }
 
 // Pixels are opaque: the window image goes to the screen as a plain copy,
 // which must not let anything behind it show through.
-uint32_t PixelOf(uint32_t colorref)
-{
-    return 0xFF000000u | ColorOf(colorref).rgb();
-}
+uint32_t PixelOf(uint32_t colorref) { return 0xFF000000u | ColorOf(colorref).rgb(); }
 
-int PositiveModulo(int64_t value, int64_t period)
-{
+int PositiveModulo(int64_t value, int64_t period) {
     return static_cast<int>(((value % period) + period) % period);
 }
 
 // The chart face, then the CJK sans faces standing in for it where it is
 // not installed.
-QFont ChartFont(const std::wstring& face, double points)
-{
+QFont ChartFont(const std::wstring& face, double points) {
     QFont font;
     font.setFamilies({QString::fromStdWString(face), QStringLiteral("SimHei"),
                       QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
@@ -55,30 +49,25 @@ QFont ChartFont(const std::wstring& face, double points)
     return font;
 }
 
-Qt::Alignment HorizontalFlag(int justify)
-{
-    return justify == kJustifyFar ? Qt::AlignRight : justify == kJustifyCenter ? Qt::AlignHCenter : Qt::AlignLeft;
+Qt::Alignment HorizontalFlag(int justify) {
+    return justify == kJustifyFar      ? Qt::AlignRight
+           : justify == kJustifyCenter ? Qt::AlignHCenter
+                                       : Qt::AlignLeft;
 }
 
-Qt::Alignment VerticalFlag(int justify)
-{
-    return justify == kJustifyFar ? Qt::AlignBottom : justify == kJustifyCenter ? Qt::AlignVCenter : Qt::AlignTop;
+Qt::Alignment VerticalFlag(int justify) {
+    return justify == kJustifyFar      ? Qt::AlignBottom
+           : justify == kJustifyCenter ? Qt::AlignVCenter
+                                       : Qt::AlignTop;
 }
 
-QRect QRectOf(const KRect& r)
-{
-    return QRect(r.left, r.top, r.Width(), r.Height());
-}
+QRect QRectOf(const KRect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
 
-uint32_t* PixelsOf(QImage& image)
-{
-    return reinterpret_cast<uint32_t*>(image.bits());
-}
+uint32_t* PixelsOf(QImage& image) { return reinterpret_cast<uint32_t*>(image.bits()); }
 
 }  // namespace
 
-CWaveWnd::CWaveWnd(QWidget* parent) : QWidget(parent)
-{
+CWaveWnd::CWaveWnd(QWidget* parent) : QWidget(parent) {
     // Every pixel is painted from the window image: nothing to erase first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
@@ -96,10 +85,9 @@ CWaveWnd::CWaveWnd(QWidget* parent) : QWidget(parent)
 
 CWaveWnd::~CWaveWnd() = default;
 
-void CWaveWnd::InitializeAxes()
-{
-    const auto set = [this](WaveAxisIndex index, int size, int orientation, int alignment, int count,
-                            double minimum, double maximum) {
+void CWaveWnd::InitializeAxes() {
+    const auto set = [this](WaveAxisIndex index, int size, int orientation, int alignment,
+                            int count, double minimum, double maximum) {
         WaveAxis& axis = m_axes[index];
         axis.nSize = size;
         axis.coordinate.m_nOrientation = orientation;
@@ -122,8 +110,7 @@ void CWaveWnd::InitializeAxes()
 
 // --- Configuration -----------------------------------------------------------
 
-void CWaveWnd::Initialize()
-{
+void CWaveWnd::Initialize() {
     Rebuild(width(), height());
     if (!m_tooltip) {
         // A tooltip of our own rather than QToolTip: its text follows live
@@ -140,13 +127,11 @@ void CWaveWnd::Initialize()
     Invalidate();
 }
 
-void CWaveWnd::CreateWaveStorage()
-{
+void CWaveWnd::CreateWaveStorage() {
     for (WaveLine& line : m_waves) line.buffer.CreateStorage();
 }
 
-void CWaveWnd::SetSampleCount(int n)
-{
+void CWaveWnd::SetSampleCount(int n) {
     m_nSampleCount = n <= 0 ? 1 : n;
     m_dZoom = 1.0;
     m_nScrollOffset = 0;
@@ -170,8 +155,7 @@ void CWaveWnd::SetSampleCount(int n)
     Invalidate();
 }
 
-void CWaveWnd::SetSampleRange(double minimum, double maximum, double period)
-{
+void CWaveWnd::SetSampleRange(double minimum, double maximum, double period) {
     m_dSampleMin = minimum;
     m_dSampleMax = maximum;
     m_bAutoSampleRange = false;
@@ -190,8 +174,7 @@ void CWaveWnd::SetSampleRange(double minimum, double maximum, double period)
     Invalidate();
 }
 
-void CWaveWnd::SetValueRange(double minimum, double maximum)
-{
+void CWaveWnd::SetValueRange(double minimum, double maximum) {
     m_dRangeMin = m_dViewMin = minimum;
     m_dRangeMax = m_dViewMax = maximum;
     if (!m_bRangeToAxes) return;  // the curves follow at the next paint
@@ -201,36 +184,31 @@ void CWaveWnd::SetValueRange(double minimum, double maximum)
     Invalidate();
 }
 
-void CWaveWnd::SetWholeFrames(bool wholeFramesOnly)
-{
+void CWaveWnd::SetWholeFrames(bool wholeFramesOnly) {
     for (WaveLine& line : m_waves) line.buffer.SetWholeFrames(wholeFramesOnly);
 }
 
-void CWaveWnd::SetSampleAxisFontSize(int points)
-{
+void CWaveWnd::SetSampleAxisFontSize(int points) {
     m_axes[kAxisTop].coordinate.SetStyle(points, 0xFFFFFF, 0);
     m_axes[kAxisBottom].coordinate.SetStyle(points, 0xFFFFFF, 0);
     MarkAxes(kAxisTop, kAxisBottom);
     Invalidate();
 }
 
-void CWaveWnd::SetValueAxisFontSize(int points)
-{
+void CWaveWnd::SetValueAxisFontSize(int points) {
     m_axes[kAxisLeft].coordinate.SetStyle(points, 0xFFFFFF, 0);
     m_axes[kAxisRight].coordinate.SetStyle(points, 0xFFFFFF, 0);
     MarkAxes(kAxisLeft, kAxisRight);
     Invalidate();
 }
 
-void CWaveWnd::ClearWaves()
-{
+void CWaveWnd::ClearWaves() {
     for (WaveLine& line : m_waves) line.buffer.Clear();
     Invalidate();
 }
 
 void CWaveWnd::SetText(uint64_t key, const QString& text, double points, uint32_t argb,
-                       int horizontalAlignment, int verticalAlignment, const KRect* rect)
-{
+                       int horizontalAlignment, int verticalAlignment, const KRect* rect) {
     {
         CAutoBaseLock lock(m_annotationLock);
         Annotation& entry = m_annotations[key];
@@ -247,11 +225,11 @@ void CWaveWnd::SetText(uint64_t key, const QString& text, double points, uint32_
 
 // --- Repaint requests --------------------------------------------------------
 
-void CWaveWnd::Invalidate()
-{
+void CWaveWnd::Invalidate() {
     ++m_invalidateCount;
     if (m_paceTimer.isActive()) return;  // a paced update is on its way
-    const qint64 since = m_sinceLastPaint.isValid() ? m_sinceLastPaint.elapsed() : kRepaintIntervalMs;
+    const qint64 since =
+        m_sinceLastPaint.isValid() ? m_sinceLastPaint.elapsed() : kRepaintIntervalMs;
     if (since >= kRepaintIntervalMs) {
         update();
     } else {
@@ -259,22 +237,19 @@ void CWaveWnd::Invalidate()
     }
 }
 
-void CWaveWnd::RequestRepaint()
-{
+void CWaveWnd::RequestRepaint() {
     if (m_repaintRequested.exchange(true)) return;
     QMetaObject::invokeMethod(this, &CWaveWnd::Invalidate, Qt::QueuedConnection);
 }
 
 // --- Images and layout -------------------------------------------------------
 
-void CWaveWnd::resizeEvent(QResizeEvent* event)
-{
+void CWaveWnd::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (width() != m_nClientWidth || height() != m_nClientHeight) Rebuild(width(), height());
 }
 
-void CWaveWnd::Rebuild(int width, int height)
-{
+void CWaveWnd::Rebuild(int width, int height) {
     m_nClientWidth = width;
     m_nClientHeight = height;
     m_windowImage = QImage();
@@ -282,16 +257,15 @@ void CWaveWnd::Rebuild(int width, int height)
     if (width <= 0 || height <= 0) return;  // nothing is drawn until a real size arrives
 
     m_windowImage = QImage(width, height, QImage::Format_ARGB32);
-    DrawColorOnBuffer(PixelsOf(m_windowImage), static_cast<int>(m_windowImage.bytesPerLine()), height,
-                      KRect{0, 0, width, height}, 0xFF000000u | m_dwMarginPixel);
+    DrawColorOnBuffer(PixelsOf(m_windowImage), static_cast<int>(m_windowImage.bytesPerLine()),
+                      height, KRect{0, 0, width, height}, 0xFF000000u | m_dwMarginPixel);
     Layout();
     m_bBackgroundDirty = true;
     for (WaveAxis& axis : m_axes) axis.bRedraw = true;
     Invalidate();
 }
 
-void CWaveWnd::Layout()
-{
+void CWaveWnd::Layout() {
     for (WaveAxis& axis : m_axes)
         if (!axis.bVisible) axis.nSize = 0;
     const int w = m_nClientWidth, h = m_nClientHeight;
@@ -310,8 +284,7 @@ void CWaveWnd::Layout()
 
 // --- Painting ----------------------------------------------------------------
 
-void CWaveWnd::paintEvent(QPaintEvent*)
-{
+void CWaveWnd::paintEvent(QPaintEvent*) {
     // Cleared before the buffers are read: a request that arrives from now
     // on asks for another paint.
     m_repaintRequested.store(false);
@@ -322,8 +295,7 @@ void CWaveWnd::paintEvent(QPaintEvent*)
     if (HasTooltipCurve() && m_tooltipShown && m_tooltip && m_tooltip->isVisible()) UpdateTooltip();
 }
 
-void CWaveWnd::RenderWindowImage()
-{
+void CWaveWnd::RenderWindowImage() {
     // Unshares the image (a copy handed out earlier) before anything draws:
     // the painter and the pixel routines must work on the same memory.
     m_windowImage.bits();
@@ -337,7 +309,8 @@ void CWaveWnd::RenderWindowImage()
     if (!m_backgroundImage.isNull()) {
         DrawBufferOnBuffer(m_windowImage.bits(), static_cast<int>(m_windowImage.bytesPerLine()),
                            m_windowImage.height(), m_rcPlot, m_backgroundImage.constBits(),
-                           static_cast<int>(m_backgroundImage.bytesPerLine()), m_backgroundImage.height(),
+                           static_cast<int>(m_backgroundImage.bytesPerLine()),
+                           m_backgroundImage.height(),
                            KRect{0, 0, m_backgroundImage.width(), m_backgroundImage.height()}, 4);
     }
     QPainter painter(&m_windowImage);
@@ -345,8 +318,7 @@ void CWaveWnd::RenderWindowImage()
     DrawMarkedAxes(painter);
 }
 
-void CWaveWnd::RedrawBackground()
-{
+void CWaveWnd::RedrawBackground() {
     if (m_backgroundImage.isNull()) return;
     const int w = m_backgroundImage.width(), h = m_backgroundImage.height();
     const int pitch = static_cast<int>(m_backgroundImage.bytesPerLine());
@@ -354,13 +326,12 @@ void CWaveWnd::RedrawBackground()
     DrawColorOnBuffer(bits, pitch, h, KRect{0, 0, w, h}, PixelOf(m_crBackground));
     QPainter painter(&m_backgroundImage);
     if (m_pDrawListener)
-        m_pDrawListener->OnDrawBackground(painter, &m_backgroundImage, bits, w, h, pitch, KRect{0, 0, w, h},
-                                          m_drawContext);
+        m_pDrawListener->OnDrawBackground(painter, &m_backgroundImage, bits, w, h, pitch,
+                                          KRect{0, 0, w, h}, m_drawContext);
     DrawAnnotations(painter);
 }
 
-void CWaveWnd::DrawAnnotations(QPainter& painter)
-{
+void CWaveWnd::DrawAnnotations(QPainter& painter) {
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     CAutoBaseLock lock(m_annotationLock);
     painter.save();
@@ -368,38 +339,36 @@ void CWaveWnd::DrawAnnotations(QPainter& painter)
         if (entry.text.isEmpty()) continue;
         KRect box = m_rcPlot;
         if (!entry.rect.IsEmpty() && !BoundRect(&box, entry.rect, m_rcPlot)) continue;
-        const QRect layout(box.left - m_rcPlot.left, box.top - m_rcPlot.top, box.Width(), box.Height());
+        const QRect layout(box.left - m_rcPlot.left, box.top - m_rcPlot.top, box.Width(),
+                           box.Height());
         painter.setClipRect(layout);  // a text never leaves its box
         painter.setPen(QColor::fromRgba(entry.argb));
         painter.setFont(entry.font);
-        painter.drawText(layout, HorizontalFlag(entry.horizontal) | VerticalFlag(entry.vertical) | Qt::TextWordWrap,
-                         entry.text);
+        painter.drawText(
+            layout,
+            HorizontalFlag(entry.horizontal) | VerticalFlag(entry.vertical) | Qt::TextWordWrap,
+            entry.text);
     }
     painter.restore();
 }
 
-int CWaveWnd::UsedWaveCount() const
-{
-    return std::clamp(m_nWaveCount, 0, kMaxWaves);
-}
+int CWaveWnd::UsedWaveCount() const { return std::clamp(m_nWaveCount, 0, kMaxWaves); }
 
-void CWaveWnd::BuildCurves(double* gmin, double* gmax)
-{
+void CWaveWnd::BuildCurves(double* gmin, double* gmax) {
     // The extremes always include 0: auto-scale keeps the zero line in view.
     for (int i = 0; i < UsedWaveCount(); ++i) {
         WaveLine& line = m_waves[static_cast<size_t>(i)];
         if (!line.bEnabled) continue;
         line.points.clear();
         double minimum = 0.0, maximum = 0.0;
-        line.buffer.BuildPoints(m_rcPlot, m_dViewMin, m_dViewMax, m_nScrollOffset, m_dZoom, line.points,
-                                &minimum, &maximum, &line.band);
+        line.buffer.BuildPoints(m_rcPlot, m_dViewMin, m_dViewMax, m_nScrollOffset, m_dZoom,
+                                line.points, &minimum, &maximum, &line.band);
         *gmin = std::min(*gmin, minimum);
         *gmax = std::max(*gmax, maximum);
     }
 }
 
-void CWaveWnd::AutoScale(double gmin, double gmax)
-{
+void CWaveWnd::AutoScale(double gmin, double gmax) {
     if (!m_bAutoScale) return;
     const double span = std::fabs(gmax - gmin);
     if (!(span > 1e-16)) return;
@@ -416,8 +385,7 @@ void CWaveWnd::AutoScale(double gmin, double gmax)
     Invalidate();
 }
 
-void CWaveWnd::DrawCurves(QPainter& painter)
-{
+void CWaveWnd::DrawCurves(QPainter& painter) {
     const int pitch = static_cast<int>(m_windowImage.bytesPerLine());
     uint32_t* bits = PixelsOf(m_windowImage);
     painter.setClipRect(QRectOf(m_rcPlot));
@@ -425,8 +393,9 @@ void CWaveWnd::DrawCurves(QPainter& painter)
         const WaveLine& line = m_waves[static_cast<size_t>(i)];
         if (!line.bEnabled) continue;
         if (m_pDrawListener &&
-            m_pDrawListener->OnDrawWave(painter, &m_windowImage, bits, m_nClientWidth, m_nClientHeight, pitch,
-                                        m_rcPlot, i, line.points, m_nLineWidth, line.crColor, 0, m_drawContext))
+            m_pDrawListener->OnDrawWave(painter, &m_windowImage, bits, m_nClientWidth,
+                                        m_nClientHeight, pitch, m_rcPlot, i, line.points,
+                                        m_nLineWidth, line.crColor, 0, m_drawContext))
             continue;
         const uint32_t rgb = ColorOf(line.crColor).rgb() & 0x00FFFFFF;
         // Every sample a column covers, so spikes between the samples the
@@ -443,15 +412,16 @@ void CWaveWnd::DrawCurves(QPainter& painter)
     }
     painter.setClipping(false);
     if (m_pDrawListener)
-        m_pDrawListener->OnDrawForeground(painter, &m_windowImage, bits, m_nClientWidth, m_nClientHeight, pitch,
-                                          m_rcPlot, m_drawContext);
+        m_pDrawListener->OnDrawForeground(painter, &m_windowImage, bits, m_nClientWidth,
+                                          m_nClientHeight, pitch, m_rcPlot, m_drawContext);
 }
 
-void CWaveWnd::StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points, const QColor& color) const
-{
+void CWaveWnd::StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points,
+                           const QColor& color) const {
     if (points.size() < 2) return;
     QPolygon polyline(static_cast<int>(points.size()));
-    for (size_t k = 0; k < points.size(); ++k) polyline.setPoint(static_cast<int>(k), points[k].x, points[k].y);
+    for (size_t k = 0; k < points.size(); ++k)
+        polyline.setPoint(static_cast<int>(k), points[k].x, points[k].y);
     QPen pen(color, m_nLineWidth);
     pen.setCapStyle(Qt::FlatCap);
     pen.setJoinStyle(Qt::MiterJoin);
@@ -460,8 +430,7 @@ void CWaveWnd::StrokeCurve(QPainter& painter, const std::vector<WavePoint>& poin
     painter.drawPolyline(polyline);
 }
 
-void CWaveWnd::DrawMarkedAxes(QPainter& painter)
-{
+void CWaveWnd::DrawMarkedAxes(QPainter& painter) {
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     for (WaveAxis& axis : m_axes) {
         if (!axis.bRedraw) continue;
@@ -476,8 +445,11 @@ void CWaveWnd::DrawMarkedAxes(QPainter& painter)
         const QFontMetrics metrics = painter.fontMetrics();
         for (const AxisLabel& label : c.Layout()) {
             const QRect box = QRectOf(label.box);
-            const QString text = metrics.elidedText(QString::fromStdWString(label.text), Qt::ElideRight, box.width());
-            painter.drawText(box, HorizontalFlag(label.horizontal) | VerticalFlag(label.vertical) | Qt::TextSingleLine,
+            const QString text = metrics.elidedText(QString::fromStdWString(label.text),
+                                                    Qt::ElideRight, box.width());
+            painter.drawText(box,
+                             HorizontalFlag(label.horizontal) | VerticalFlag(label.vertical) |
+                                 Qt::TextSingleLine,
                              text);
         }
     }
@@ -486,8 +458,7 @@ void CWaveWnd::DrawMarkedAxes(QPainter& painter)
 
 // --- Small helpers -----------------------------------------------------------
 
-void CWaveWnd::SetValueAxes(double minimum, double maximum)
-{
+void CWaveWnd::SetValueAxes(double minimum, double maximum) {
     for (WaveAxisIndex index : {kAxisLeft, kAxisRight}) {
         m_axes[index].coordinate.m_dMin = minimum;
         m_axes[index].coordinate.m_dMax = maximum;
@@ -495,19 +466,16 @@ void CWaveWnd::SetValueAxes(double minimum, double maximum)
     MarkAxes(kAxisLeft, kAxisRight);
 }
 
-void CWaveWnd::MarkAxes(WaveAxisIndex first, WaveAxisIndex second)
-{
+void CWaveWnd::MarkAxes(WaveAxisIndex first, WaveAxisIndex second) {
     m_axes[first].bRedraw = true;
     m_axes[second].bRedraw = true;
 }
 
-void CWaveWnd::SetFrameCountOfAll(int frameCount)
-{
+void CWaveWnd::SetFrameCountOfAll(int frameCount) {
     for (WaveLine& line : m_waves) line.buffer.SetFrameCount(frameCount);
 }
 
-double CWaveWnd::SampleAxisUnit() const
-{
+double CWaveWnd::SampleAxisUnit() const {
     // The sample axes label the frame's first sample m_dSampleMin and its
     // last m_dSampleMax: one sample per unit with the automatic range 0 ...
     // N - 1, a tenth of a second where a page labels a capture in seconds.
@@ -515,32 +483,28 @@ double CWaveWnd::SampleAxisUnit() const
     return m_nSampleCount > 1 ? (m_dSampleMax - m_dSampleMin) / (m_nSampleCount - 1) : 1.0;
 }
 
-bool CWaveWnd::AnyInteraction() const
-{
+bool CWaveWnd::AnyInteraction() const {
     return m_bValueZoom || m_bValueDrag || m_bSampleZoom || m_bSampleDrag;
 }
 
-bool CWaveWnd::HasEnabledCurve() const
-{
+bool CWaveWnd::HasEnabledCurve() const {
     return std::any_of(m_waves.begin(), m_waves.begin() + UsedWaveCount(),
                        [](const WaveLine& line) { return line.bEnabled; });
 }
 
-bool CWaveWnd::HasTooltipCurve() const
-{
+bool CWaveWnd::HasTooltipCurve() const {
     return std::any_of(m_waves.begin(), m_waves.begin() + UsedWaveCount(),
                        [](const WaveLine& line) { return line.bTooltip; });
 }
 
-bool CWaveWnd::PlotContains(const QPoint& p) const
-{
-    return p.x() >= m_rcPlot.left && p.x() < m_rcPlot.right && p.y() >= m_rcPlot.top && p.y() < m_rcPlot.bottom;
+bool CWaveWnd::PlotContains(const QPoint& p) const {
+    return p.x() >= m_rcPlot.left && p.x() < m_rcPlot.right && p.y() >= m_rcPlot.top &&
+           p.y() < m_rcPlot.bottom;
 }
 
 // --- Mouse -------------------------------------------------------------------
 
-void CWaveWnd::mousePressEvent(QMouseEvent* event)
-{
+void CWaveWnd::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
     if (event->button() != Qt::LeftButton || !AnyInteraction()) return;
     // Qt keeps sending this widget the moves until the button is released.
@@ -549,22 +513,19 @@ void CWaveWnd::mousePressEvent(QMouseEvent* event)
     m_bFirstStepX = m_bFirstStepY = true;
 }
 
-void CWaveWnd::mouseReleaseEvent(QMouseEvent* event)
-{
+void CWaveWnd::mouseReleaseEvent(QMouseEvent* event) {
     QWidget::mouseReleaseEvent(event);
     if (event->button() != Qt::LeftButton || !AnyInteraction()) return;
     m_bButtonDown = false;
     m_bFirstStepX = m_bFirstStepY = false;
 }
 
-void CWaveWnd::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void CWaveWnd::mouseDoubleClickEvent(QMouseEvent* event) {
     QWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton && AnyInteraction()) ResetView();
 }
 
-void CWaveWnd::mouseMoveEvent(QMouseEvent* event)
-{
+void CWaveWnd::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
     const QPoint point = event->position().toPoint();
     if (m_bButtonDown && HasEnabledCurve()) {
@@ -581,17 +542,16 @@ void CWaveWnd::mouseMoveEvent(QMouseEvent* event)
     UpdateTooltip();
 }
 
-void CWaveWnd::leaveEvent(QEvent* event)
-{
+void CWaveWnd::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
     if (HasTooltipCurve() && m_tooltipShown) HideTooltip();
 }
 
-void CWaveWnd::wheelEvent(QWheelEvent* event)
-{
+void CWaveWnd::wheelEvent(QWheelEvent* event) {
     const QPoint point = event->position().toPoint();
     const int delta = event->angleDelta().y();
-    if (!(m_bValueZoom || m_bSampleZoom) || delta == 0 || !PlotContains(point) || !HasEnabledCurve()) {
+    if (!(m_bValueZoom || m_bSampleZoom) || delta == 0 || !PlotContains(point) ||
+        !HasEnabledCurve()) {
         QWidget::wheelEvent(event);  // left to the parent
         return;
     }
@@ -603,10 +563,10 @@ void CWaveWnd::wheelEvent(QWheelEvent* event)
     event->accept();
 }
 
-void CWaveWnd::DragTo(const QPoint& point)
-{
+void CWaveWnd::DragTo(const QPoint& point) {
     const int dy = point.y() - m_dragStart.y();
-    if (m_bValueDrag && std::abs(dy) > (m_bFirstStepY ? kFirstDragStep : kNextDragStep) && m_rcPlot.Height() > 0) {
+    if (m_bValueDrag && std::abs(dy) > (m_bFirstStepY ? kFirstDragStep : kNextDragStep) &&
+        m_rcPlot.Height() > 0) {
         m_bFirstStepY = false;
         m_dragStart.setY(point.y());
         const double shift = (m_dViewMax - m_dViewMin) / m_rcPlot.Height() * dy;
@@ -616,7 +576,8 @@ void CWaveWnd::DragTo(const QPoint& point)
         Invalidate();
     }
     const int dx = point.x() - m_dragStart.x();
-    if (m_bSampleDrag && std::abs(dx) > (m_bFirstStepX ? kFirstDragStep : kNextDragStep) && width() > 0) {
+    if (m_bSampleDrag && std::abs(dx) > (m_bFirstStepX ? kFirstDragStep : kNextDragStep) &&
+        width() > 0) {
         const double visible = std::trunc(m_nSampleCount / m_dZoom);
         const int64_t samples = static_cast<int64_t>(std::trunc(dx * visible / width()));
         if (samples == 0 || std::llabs(samples) >= visible) return;
@@ -634,14 +595,14 @@ void CWaveWnd::DragTo(const QPoint& point)
     }
 }
 
-void CWaveWnd::ZoomSamples(int x, bool forward)
-{
+void CWaveWnd::ZoomSamples(int x, bool forward) {
     const int plotWidth = m_rcPlot.Width();
     if (plotWidth < 2) return;  // samples per pixel needs two columns
     const int64_t n = m_nSampleCount;
     const double samplesPerPixel = (n - 1.0) / (plotWidth - 1) / m_dZoom;
     const int dx = x - m_rcPlot.left;
-    const int64_t anchor = PositiveModulo(std::llround((n - m_nScrollOffset) + dx * samplesPerPixel) + n, n);
+    const int64_t anchor =
+        PositiveModulo(std::llround((n - m_nScrollOffset) + dx * samplesPerPixel) + n, n);
     const double factor = forward ? kZoomStep : 1.0 / kZoomStep;
     const double zoom = factor * m_dZoom;
     if (zoom < kMinimumZoom || zoom > n * 0.5) return;
@@ -649,7 +610,8 @@ void CWaveWnd::ZoomSamples(int x, bool forward)
     m_dZoom = zoom;
     // Zoomed out, the view reaches back more than one frame.
     SetFrameCountOfAll(static_cast<int>(std::ceil(1.0 / zoom)) + 1);
-    const int64_t shift = static_cast<int64_t>(std::trunc(samplesPerPixel / factor * dx + (n - anchor)));
+    const int64_t shift =
+        static_cast<int64_t>(std::trunc(samplesPerPixel / factor * dx + (n - anchor)));
     m_nScrollOffset = PositiveModulo(shift, n);
     for (WaveAxisIndex index : {kAxisTop, kAxisBottom}) {
         CCoordinate& c = m_axes[index].coordinate;
@@ -660,10 +622,10 @@ void CWaveWnd::ZoomSamples(int x, bool forward)
     Invalidate();
 }
 
-void CWaveWnd::ZoomValues(int y, bool forward)
-{
+void CWaveWnd::ZoomValues(int y, bool forward) {
     if (m_rcPlot.Height() <= 0) return;
-    const double centre = (m_dViewMin - m_dViewMax) / m_rcPlot.Height() * (y - m_rcPlot.top) + m_dViewMax;
+    const double centre =
+        (m_dViewMin - m_dViewMax) / m_rcPlot.Height() * (y - m_rcPlot.top) + m_dViewMax;
     const double factor = forward ? 1.0 / kZoomStep : kZoomStep;
     m_dViewMax = centre + (m_dViewMax - centre) * factor;
     m_dViewMin = centre - (centre - m_dViewMin) * factor;
@@ -671,8 +633,7 @@ void CWaveWnd::ZoomValues(int y, bool forward)
     Invalidate();
 }
 
-void CWaveWnd::ResetView()
-{
+void CWaveWnd::ResetView() {
     m_dZoom = 1.0;
     m_nScrollOffset = 0;
     SetFrameCountOfAll(2);
@@ -689,33 +650,26 @@ void CWaveWnd::ResetView()
 
 // --- Tooltip -----------------------------------------------------------------
 
-void CWaveWnd::MarkBackgroundDirty()
-{
+void CWaveWnd::MarkBackgroundDirty() {
     m_bBackgroundDirty = true;
     Invalidate();
 }
 
-QString CWaveWnd::AnnotationText(uint64_t key) const
-{
+QString CWaveWnd::AnnotationText(uint64_t key) const {
     CAutoBaseLock lock(m_annotationLock);
     const auto found = m_annotations.find(key);
     return found == m_annotations.end() ? QString() : found->second.text;
 }
 
-double CWaveWnd::AnnotationPointSize(uint64_t key) const
-{
+double CWaveWnd::AnnotationPointSize(uint64_t key) const {
     CAutoBaseLock lock(m_annotationLock);
     const auto found = m_annotations.find(key);
     return found == m_annotations.end() ? 0.0 : found->second.font.pointSizeF();
 }
 
-QString CWaveWnd::TooltipText() const
-{
-    return m_tooltip ? m_tooltip->text() : QString();
-}
+QString CWaveWnd::TooltipText() const { return m_tooltip ? m_tooltip->text() : QString(); }
 
-void CWaveWnd::UpdateTooltip()
-{
+void CWaveWnd::UpdateTooltip() {
     const int px = m_lastPoint.x() - m_rcPlot.left;
     const int py = m_lastPoint.y() - m_rcPlot.top;
     int bestDistance = m_nClientHeight, bestSlot = -1, bestIndex = 0;
@@ -725,7 +679,8 @@ void CWaveWnd::UpdateTooltip()
         if (!line.bEnabled || !line.bTooltip) continue;
         int index = 0, y = 0;
         double value = 0.0;
-        if (!line.buffer.HitTest(m_rcPlot, m_dViewMin, m_dViewMax, m_nScrollOffset, m_dZoom, px, &index, &value, &y))
+        if (!line.buffer.HitTest(m_rcPlot, m_dViewMin, m_dViewMax, m_nScrollOffset, m_dZoom, px,
+                                 &index, &value, &y))
             continue;
         if (std::abs(py - y) < bestDistance) {  // ties keep the earlier slot
             bestDistance = std::abs(py - y);
@@ -738,9 +693,11 @@ void CWaveWnd::UpdateTooltip()
     const int position = ((n - m_nScrollOffset) % n + bestIndex) % n;
     const QString text =
         m_pTooltipListener
-            ? m_pTooltipListener->GetTooltipText(bestSlot, position, m_nScrollOffset, n, bestValue, m_tooltipContext)
-            : QString::asprintf(m_waves[static_cast<size_t>(bestSlot)].strTooltipFormat.toUtf8().constData(),
-                                position, bestValue);
+            ? m_pTooltipListener->GetTooltipText(bestSlot, position, m_nScrollOffset, n, bestValue,
+                                                 m_tooltipContext)
+            : QString::asprintf(
+                  m_waves[static_cast<size_t>(bestSlot)].strTooltipFormat.toUtf8().constData(),
+                  position, bestValue);
     m_tooltip->setText(text);
     m_tooltip->adjustSize();
     m_tooltip->move(mapToGlobal(m_lastPoint + QPoint(12, 20)));
@@ -750,8 +707,7 @@ void CWaveWnd::UpdateTooltip()
     }
 }
 
-void CWaveWnd::HideTooltip()
-{
+void CWaveWnd::HideTooltip() {
     if (m_tooltip) m_tooltip->hide();
     m_tooltipShown = false;
     // Coming back to the very point the tooltip was hidden at shows it again.
@@ -760,8 +716,7 @@ void CWaveWnd::HideTooltip()
 
 // --- Picture menu ------------------------------------------------------------
 
-QMenu* CWaveWnd::CreateContextMenu(QWidget* parent)
-{
+QMenu* CWaveWnd::CreateContextMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
     menu->addAction(LoadStringW(kCopyPictureTextId), this, &CWaveWnd::CopyPicture);
     menu->addAction(LoadStringW(kSavePictureTextId), this, &CWaveWnd::SavePicture);
@@ -769,20 +724,17 @@ QMenu* CWaveWnd::CreateContextMenu(QWidget* parent)
     return menu;
 }
 
-void CWaveWnd::contextMenuEvent(QContextMenuEvent* event)
-{
+void CWaveWnd::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = CreateContextMenu(this);
     menu->exec(event->globalPos());
     delete menu;
 }
 
-void CWaveWnd::CopyPicture()
-{
+void CWaveWnd::CopyPicture() {
     if (!m_windowImage.isNull()) QApplication::clipboard()->setImage(m_windowImage.copy());
 }
 
-void CWaveWnd::SavePicture()
-{
+void CWaveWnd::SavePicture() {
     FileDialogRequest request;
     request.owner = this;
     request.filter = QStringLiteral("PNG(*.png)|*.png||");

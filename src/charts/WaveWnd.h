@@ -44,43 +44,38 @@ public:
     // (0, 0, width, height) of the background image.
     virtual void OnDrawBackground(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
                                   int /*width*/, int /*height*/, int /*pitch*/,
-                                  const KRect& /*rect*/, uint64_t /*context*/)
-    {
-    }
+                                  const KRect& /*rect*/, uint64_t /*context*/) {}
     // Non-zero: the page has drawn curve `slot` and the chart skips it.
     virtual int OnDrawWave(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
                            int /*width*/, int /*height*/, int /*pitch*/, const KRect& /*plot*/,
                            int /*slot*/, const std::vector<WavePoint>& /*points*/,
                            int /*lineWidth*/, uint32_t /*color*/, int /*style*/,
-                           uint64_t /*context*/)
-    {
+                           uint64_t /*context*/) {
         return 0;
     }
     // After all curves, on the window image.
     virtual void OnDrawForeground(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
                                   int /*width*/, int /*height*/, int /*pitch*/,
-                                  const KRect& /*plot*/, uint64_t /*context*/)
-    {
-    }
+                                  const KRect& /*plot*/, uint64_t /*context*/) {}
 };
 
 // A page's text for the tooltip of curve `slot` at `samplePosition`.
 class IWaveWndTooltipListener {
 public:
     virtual ~IWaveWndTooltipListener() = default;
-    virtual QString GetTooltipText(int slot, int samplePosition, int scrollOffset,
-                                   int sampleCount, double value, uint64_t context) = 0;
+    virtual QString GetTooltipText(int slot, int samplePosition, int scrollOffset, int sampleCount,
+                                   double value, uint64_t context) = 0;
 };
 
 // One curve slot.
 struct WaveLine {
-    bool bEnabled = true;         // computed and drawn
-    uint32_t crColor = 0;         // 0x00BBGGRR
-    CWaveBuffer buffer;           // the samples
+    bool bEnabled = true;           // computed and drawn
+    uint32_t crColor = 0;           // 0x00BBGGRR
+    CWaveBuffer buffer;             // the samples
     std::vector<WavePoint> points;  // the polyline of the last paint
     std::vector<WaveColumn> band;   // its min-max band (many samples per column)
-    bool bTooltip = true;         // takes part in tooltips
-    QString strTooltipFormat;     // printf format of the sample position and value
+    bool bTooltip = true;           // takes part in tooltips
+    QString strTooltipFormat;       // printf format of the sample position and value
 };
 
 // One axis band around the plot.
@@ -163,7 +158,7 @@ public:
     int m_nWaveCount = 1;  // slots in use, from slot 0 (0..256)
     std::array<WaveLine, kMaxWaves> m_waves;
     int m_nLineWidth = 3;
-    uint32_t m_crBackground = 0;  // plot background, 0x00BBGGRR
+    uint32_t m_crBackground = 0;   // plot background, 0x00BBGGRR
     uint32_t m_dwMarginPixel = 0;  // axis bands, 0x00RRGGBB (the button face colour)
     bool m_bAutoScale = false;
     bool m_bAutoSampleRange = true;
@@ -221,7 +216,8 @@ private:
     void BuildCurves(double* gmin, double* gmax);
     void AutoScale(double gmin, double gmax);
     void DrawCurves(QPainter& painter);
-    void StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points, const QColor& color) const;
+    void StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points,
+                     const QColor& color) const;
     void DrawMarkedAxes(QPainter& painter);
 
     void SetValueAxes(double minimum, double maximum);

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "charts/PageCharts.h"
 #include "common/KVEL_Common.h"
 #include "controls/ColorStatic.h"
 #include "controls/SkinButton.h"
 #include "controls/XListCtrl.h"
-#include "charts/PageCharts.h"
 #include "device/CommandMode.h"
 #include "realtime/PresenceShading.h"
 #include "settings/AppConfig.h"

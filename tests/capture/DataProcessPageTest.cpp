@@ -34,7 +34,9 @@ namespace dp = data_process;
 
 QString Folder() { return QString::fromStdString(TestProgramFolder()); }
 
-qint64 FileSize(const std::wstring& path) { return QFileInfo(QString::fromStdWString(path)).size(); }
+qint64 FileSize(const std::wstring& path) {
+    return QFileInfo(QString::fromStdWString(path)).size();
+}
 
 bool AllZero(const std::vector<double>& samples) {
     return std::all_of(samples.begin(), samples.end(), [](double v) { return v == 0.0; });
@@ -259,7 +261,8 @@ void DataProcessPageTest::tooltipsExportAndNoConnection() {
     MakePage(idle);
     QCOMPARE(m_page->GetTooltipText(0, 125, 0, 200, 31.46, 0),
              QStringLiteral("No. 12.5s Target Energy: 31.5 dB"));
-    QCOMPARE(m_page->GetTooltipText(2, 10, 0, 200, 20, 0), QStringLiteral("No. 1.0s Hold Energy: 20.0 dB"));
+    QCOMPARE(m_page->GetTooltipText(2, 10, 0, 200, 20, 0),
+             QStringLiteral("No. 1.0s Hold Energy: 20.0 dB"));
     QCOMPARE(m_page->GetTooltipText(0, 3, 0, 200, 2.1, 1), QStringLiteral("No.0.3s Range: 2.1 m"));
     QVERIFY(m_page->GetTooltipText(1, 3, 0, 200, 2.1, 1).isEmpty());
 

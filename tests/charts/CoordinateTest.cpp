@@ -7,15 +7,13 @@
 
 namespace {
 
-std::vector<std::wstring> Texts(const CCoordinate& axis)
-{
+std::vector<std::wstring> Texts(const CCoordinate& axis) {
     std::vector<std::wstring> texts;
     for (int i = 0; i < axis.m_nLabelCount; ++i) texts.push_back(axis.LabelText(i));
     return texts;
 }
 
-CCoordinate Axis(double minimum, double maximum, int count)
-{
+CCoordinate Axis(double minimum, double maximum, int count) {
     CCoordinate axis;
     axis.m_dMin = minimum;
     axis.m_dMax = maximum;
@@ -25,8 +23,7 @@ CCoordinate Axis(double minimum, double maximum, int count)
 
 }  // namespace
 
-TEST(Coordinate, NumbersRoundHalfAwayFromZeroAndCustomLabelsReplaceOnlyTheirIndex)
-{
+TEST(Coordinate, NumbersRoundHalfAwayFromZeroAndCustomLabelsReplaceOnlyTheirIndex) {
     const CCoordinate gates = Axis(0, 63, 22);
     const std::vector<std::wstring> texts = Texts(gates);
     EXPECT_EQ(texts.front(), L"0");
@@ -35,7 +32,8 @@ TEST(Coordinate, NumbersRoundHalfAwayFromZeroAndCustomLabelsReplaceOnlyTheirInde
 
     EXPECT_EQ(Texts(Axis(-32767, 32767, 5)),
               (std::vector<std::wstring>{L"-32767", L"-16384", L"0", L"16384", L"32767"}));
-    EXPECT_EQ(Texts(Axis(0, 1, 5)), (std::vector<std::wstring>{L"0.0", L"0.3", L"0.5", L"0.8", L"1.0"}));
+    EXPECT_EQ(Texts(Axis(0, 1, 5)),
+              (std::vector<std::wstring>{L"0.0", L"0.3", L"0.5", L"0.8", L"1.0"}));
 
     CCoordinate fixed = Axis(0, 1, 3);
     fixed.m_nDecimals = 2;
@@ -49,27 +47,26 @@ TEST(Coordinate, NumbersRoundHalfAwayFromZeroAndCustomLabelsReplaceOnlyTheirInde
     CCoordinate axis = Axis(0, 60, 7);
     const std::vector<CoordinateLabel> custom = {{0, L"T0-60"}};
     axis.SetCustomLabels(&custom);
-    EXPECT_EQ(Texts(axis), (std::vector<std::wstring>{L"T0-60", L"10", L"20", L"30", L"40", L"50", L"60"}));
+    EXPECT_EQ(Texts(axis),
+              (std::vector<std::wstring>{L"T0-60", L"10", L"20", L"30", L"40", L"50", L"60"}));
     axis.SetCustomLabels(nullptr);
     EXPECT_EQ(axis.LabelText(0), L"0");
 }
 
-TEST(Coordinate, WrapsSamplePositionsIntoThePeriod)
-{
+TEST(Coordinate, WrapsSamplePositionsIntoThePeriod) {
     CCoordinate axis = Axis(54, 117, 22);
     axis.m_dWrapLow = 0;
     axis.m_dWrapHigh = 63;
     axis.m_dWrapPeriod = 64;
     EXPECT_EQ(axis.LabelText(0), L"54");
-    EXPECT_EQ(axis.LabelText(6), L"8");  // 72
+    EXPECT_EQ(axis.LabelText(6), L"8");    // 72
     EXPECT_EQ(axis.LabelText(21), L"53");  // 117
 
     axis.m_dMin = -10;  // below the range wraps up
     EXPECT_EQ(axis.LabelText(0), L"54");
 }
 
-TEST(Coordinate, LayoutKeepsEndsInsideAndCentresTheRest)
-{
+TEST(Coordinate, LayoutKeepsEndsInsideAndCentresTheRest) {
     CCoordinate axis = Axis(0, 4, 5);
     axis.m_rcArea = {10, 100, 110, 120};  // pitch 25
     axis.m_nAlignment = 2;
@@ -79,7 +76,7 @@ TEST(Coordinate, LayoutKeepsEndsInsideAndCentresTheRest)
     EXPECT_EQ(labels[0].box.left, 10);
     EXPECT_EQ(labels[0].box.right, 35);
     EXPECT_EQ(labels[0].horizontal, kJustifyNear);
-    EXPECT_EQ(labels[1].box.left, 23);  // 10 + round(12.5)
+    EXPECT_EQ(labels[1].box.left, 23);   // 10 + round(12.5)
     EXPECT_EQ(labels[1].box.right, 48);  // 10 + round(37.5)
     EXPECT_EQ(labels[1].horizontal, kJustifyCenter);
     EXPECT_EQ(labels[4].box.left, 85);

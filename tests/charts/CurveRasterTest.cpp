@@ -19,8 +19,7 @@ struct Pixels {
 
 }  // namespace
 
-TEST(CurveRaster, DenseCurveCoversThePenWidthWithSoftEndsAndStaysInTheClip)
-{
+TEST(CurveRaster, DenseCurveCoversThePenWidthWithSoftEndsAndStaysInTheClip) {
     Pixels image(12, 12);
     std::vector<WavePoint> flat;
     for (int x = 0; x < 12; ++x) flat.push_back({x, 5});
@@ -36,8 +35,7 @@ TEST(CurveRaster, DenseCurveCoversThePenWidthWithSoftEndsAndStaysInTheClip)
     EXPECT_EQ(image.At(10, 5), kBlack);  // right of it
 }
 
-TEST(CurveRaster, DenseCurveJoinsASteepStepWithoutGaps)
-{
+TEST(CurveRaster, DenseCurveJoinsASteepStepWithoutGaps) {
     Pixels image(10, 40);
     const std::vector<WavePoint> step = {{0, 5}, {1, 5}, {2, 5}, {3, 35}, {4, 35}, {5, 35}};
     DrawDenseCurve(image.bits.data(), 10 * 4, 40, KRect{0, 0, 10, 40}, step, 1, kGreen);
@@ -45,18 +43,17 @@ TEST(CurveRaster, DenseCurveJoinsASteepStepWithoutGaps)
 
     // Drawn from the other end, the same pixels.
     Pixels reversed(10, 40);
-    DrawDenseCurve(reversed.bits.data(), 10 * 4, 40, KRect{0, 0, 10, 40}, {step.rbegin(), step.rend()}, 1, kGreen);
+    DrawDenseCurve(reversed.bits.data(), 10 * 4, 40, KRect{0, 0, 10, 40},
+                   {step.rbegin(), step.rend()}, 1, kGreen);
     EXPECT_EQ(reversed.bits, image.bits);
 }
 
-TEST(CurveRaster, SparseCurvesAreLeftToTheStroker)
-{
+TEST(CurveRaster, SparseCurvesAreLeftToTheStroker) {
     EXPECT_FALSE(IsDenseCurve({{0, 0}, {7, 3}, {14, 1}}));
     EXPECT_FALSE(IsDenseCurve({{0, 0}, {1, 1}}));
 }
 
-TEST(CurveRaster, BandBlendsFaintlyInsideTheClip)
-{
+TEST(CurveRaster, BandBlendsFaintlyInsideTheClip) {
     Pixels image(6, 20);
     const std::vector<WaveColumn> band = {{1, 2, 10}, {2, -5, 30}, {9, 0, 5}};
     DrawColumnBand(image.bits.data(), 6 * 4, 20, KRect{0, 0, 6, 15}, band, kGreen, 96);

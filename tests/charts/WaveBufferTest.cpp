@@ -12,29 +12,26 @@
 
 namespace {
 
-std::vector<double> Ramp(int count, double first = 1.0)
-{
+std::vector<double> Ramp(int count, double first = 1.0) {
     std::vector<double> samples(static_cast<size_t>(count));
     std::iota(samples.begin(), samples.end(), first);
     return samples;
 }
 
 // A buffer of `frameLength` x 2 with storage, as a chart sets it up.
-void Prepare(CWaveBuffer& buffer, int frameLength)
-{
+void Prepare(CWaveBuffer& buffer, int frameLength) {
     buffer.SetFrameLength(frameLength);
     buffer.SetFrameCount(2);
     buffer.CreateStorage();
 }
 
-constexpr KRect Plot(int left, int top, int width, int height)
-{
+constexpr KRect Plot(int left, int top, int width, int height) {
     return {left, top, left + width, top + height};
 }
 
 // Every view a chart can ask for, of two buffers that must read alike.
-void ExpectSameReadings(const CWaveBuffer& literal, const CWaveBuffer& revised, const std::string& step)
-{
+void ExpectSameReadings(const CWaveBuffer& literal, const CWaveBuffer& revised,
+                        const std::string& step) {
     SCOPED_TRACE(step);
     ASSERT_EQ(literal.CopySamples(), revised.CopySamples());
     EXPECT_EQ(literal.PendingSampleCount(), revised.PendingSampleCount());
@@ -46,8 +43,10 @@ void ExpectSameReadings(const CWaveBuffer& literal, const CWaveBuffer& revised, 
             std::vector<WavePoint> points[2];
             std::vector<WaveColumn> bands[2];
             double low[2] = {}, high[2] = {};
-            literal.BuildPoints(plot, -40, 40, offset, zoom, points[0], &low[0], &high[0], &bands[0]);
-            revised.BuildPoints(plot, -40, 40, offset, zoom, points[1], &low[1], &high[1], &bands[1]);
+            literal.BuildPoints(plot, -40, 40, offset, zoom, points[0], &low[0], &high[0],
+                                &bands[0]);
+            revised.BuildPoints(plot, -40, 40, offset, zoom, points[1], &low[1], &high[1],
+                                &bands[1]);
             ASSERT_EQ(points[0], points[1]) << "zoom " << zoom << " offset " << offset;
             ASSERT_EQ(bands[0], bands[1]) << "zoom " << zoom << " offset " << offset;
             EXPECT_EQ(low[0], low[1]);
@@ -55,8 +54,9 @@ void ExpectSameReadings(const CWaveBuffer& literal, const CWaveBuffer& revised, 
             for (int x = 0; x < 13; x += 4) {
                 int index[2] = {}, y[2] = {};
                 double value[2] = {};
-                EXPECT_EQ(literal.HitTest(plot, -40, 40, offset, zoom, x, &index[0], &value[0], &y[0]),
-                          revised.HitTest(plot, -40, 40, offset, zoom, x, &index[1], &value[1], &y[1]));
+                EXPECT_EQ(
+                    literal.HitTest(plot, -40, 40, offset, zoom, x, &index[0], &value[0], &y[0]),
+                    revised.HitTest(plot, -40, 40, offset, zoom, x, &index[1], &value[1], &y[1]));
                 EXPECT_EQ(index[0], index[1]);
                 EXPECT_EQ(value[0], value[1]);
             }
@@ -66,8 +66,7 @@ void ExpectSameReadings(const CWaveBuffer& literal, const CWaveBuffer& revised, 
 
 }  // namespace
 
-TEST(WaveBuffer, WholeFramesWaitForTheRestOfTheFrameAndCountFrames)
-{
+TEST(WaveBuffer, WholeFramesWaitForTheRestOfTheFrameAndCountFrames) {
     CWaveBuffer buffer;
     Prepare(buffer, 16);
     buffer.SetWholeFrames(true);
@@ -99,8 +98,7 @@ TEST(WaveBuffer, WholeFramesWaitForTheRestOfTheFrameAndCountFrames)
     EXPECT_EQ(capture.CopySamples()[4096], 1.0);
 }
 
-TEST(WaveBuffer, KeepsTheNewestSamplesAcrossWrapsAndOverflow)
-{
+TEST(WaveBuffer, KeepsTheNewestSamplesAcrossWrapsAndOverflow) {
     CWaveBuffer buffer;
     Prepare(buffer, 4);  // capacity 8
     const std::vector<double> many = Ramp(21);
@@ -113,8 +111,7 @@ TEST(WaveBuffer, KeepsTheNewestSamplesAcrossWrapsAndOverflow)
     EXPECT_EQ(buffer.m_nTotalFrames, 6);  // 26 samples
 }
 
-TEST(WaveBuffer, ClearZeroesSamplesButKeepsTotalFramesAndReleasesMemory)
-{
+TEST(WaveBuffer, ClearZeroesSamplesButKeepsTotalFramesAndReleasesMemory) {
     CWaveBuffer buffer;
     Prepare(buffer, 4);
     const std::vector<double> samples = Ramp(8);
@@ -126,8 +123,7 @@ TEST(WaveBuffer, ClearZeroesSamplesButKeepsTotalFramesAndReleasesMemory)
     EXPECT_EQ(buffer.AllocatedBytes(), 0u);
 }
 
-TEST(WaveBuffer, StorageCostsNothingUntilFedAndAppendsWithoutStorageAreDropped)
-{
+TEST(WaveBuffer, StorageCostsNothingUntilFedAndAppendsWithoutStorageAreDropped) {
     CWaveBuffer fresh;
     const double v = 5.0;
     fresh.Append(&v, 1);  // no storage yet: dropped, not counted
@@ -155,8 +151,7 @@ TEST(WaveBuffer, StorageCostsNothingUntilFedAndAppendsWithoutStorageAreDropped)
     EXPECT_EQ(idle.AllocatedBytes(), 720000u * sizeof(double));
 }
 
-TEST(WaveBuffer, GrowingTheFrameCountKeepsTheOldestAtTheFront)
-{
+TEST(WaveBuffer, GrowingTheFrameCountKeepsTheOldestAtTheFront) {
     CWaveBuffer buffer;
     Prepare(buffer, 4);
     const std::vector<double> samples = Ramp(10);  // ring wrapped: holds 3..10
@@ -187,8 +182,7 @@ TEST(WaveBuffer, GrowingTheFrameCountKeepsTheOldestAtTheFront)
     EXPECT_EQ(buffer.AllocatedBytes(), 10 * sizeof(double));
 }
 
-TEST(WaveBuffer, PointsSpaceOutFewSamplesAndSkipSamplesOnNarrowPlots)
-{
+TEST(WaveBuffer, PointsSpaceOutFewSamplesAndSkipSamplesOnNarrowPlots) {
     CWaveBuffer wide;
     Prepare(wide, 16);
     const std::vector<double> sixteen = Ramp(16);
@@ -217,8 +211,7 @@ TEST(WaveBuffer, PointsSpaceOutFewSamplesAndSkipSamplesOnNarrowPlots)
     EXPECT_EQ(high, 9.0);
 }
 
-TEST(WaveBuffer, BandCoversEverySampleOfAColumn)
-{
+TEST(WaveBuffer, BandCoversEverySampleOfAColumn) {
     CWaveBuffer buffer;
     Prepare(buffer, 64);
     std::vector<double> samples(64, 0.0);
@@ -241,8 +234,7 @@ TEST(WaveBuffer, BandCoversEverySampleOfAColumn)
     EXPECT_TRUE(band.empty());
 }
 
-TEST(WaveBuffer, DegeneratePlotsAndSpansDrawFlatOrNothing)
-{
+TEST(WaveBuffer, DegeneratePlotsAndSpansDrawFlatOrNothing) {
     CWaveBuffer buffer;
     Prepare(buffer, 16);
     const std::vector<double> samples = Ramp(16);
@@ -277,8 +269,7 @@ TEST(WaveBuffer, DegeneratePlotsAndSpansDrawFlatOrNothing)
     EXPECT_EQ(points[0].y, points[1].y);
 }
 
-TEST(WaveBuffer, HitTestNamesTheSampleUnderAColumn)
-{
+TEST(WaveBuffer, HitTestNamesTheSampleUnderAColumn) {
     CWaveBuffer buffer;
     Prepare(buffer, 16);
     const std::vector<double> samples = Ramp(32);  // older frame 1..16, newer 17..32
@@ -300,8 +291,7 @@ TEST(WaveBuffer, HitTestNamesTheSampleUnderAColumn)
 
 // Views that do not fit the storage (zoomed out without more frames, bad
 // offsets, silly zooms) stay inside it; ASan reports any read past it.
-TEST(WaveBuffer, NoViewReadsOutsideTheStorage)
-{
+TEST(WaveBuffer, NoViewReadsOutsideTheStorage) {
     CWaveBuffer buffer;
     Prepare(buffer, 64);
     const std::vector<double> samples = Ramp(128);
@@ -313,21 +303,22 @@ TEST(WaveBuffer, NoViewReadsOutsideTheStorage)
             std::vector<WavePoint> points;
             std::vector<WaveColumn> band;
             double low = 0, high = 0;
-            buffer.BuildPoints(Plot(0, 0, 200, 50), 0, 128, offset, zoom, points, &low, &high, &band);
+            buffer.BuildPoints(Plot(0, 0, 200, 50), 0, 128, offset, zoom, points, &low, &high,
+                               &band);
             EXPECT_GE(low, 1.0);
             EXPECT_LE(high, 128.0);
             for (int x = 0; x < 200; x += 7) {
                 int index = -1, y = -1;
                 double value = 0;
-                ASSERT_TRUE(buffer.HitTest(Plot(0, 0, 200, 50), 0, 128, offset, zoom, x, &index, &value, &y));
+                ASSERT_TRUE(buffer.HitTest(Plot(0, 0, 200, 50), 0, 128, offset, zoom, x, &index,
+                                           &value, &y));
                 EXPECT_TRUE(index >= 0 && index < 64 && y >= 0 && y < 50);
             }
         }
     }
 }
 
-TEST(WaveBuffer, ConcurrentAppendsAndReadsStayConsistent)
-{
+TEST(WaveBuffer, ConcurrentAppendsAndReadsStayConsistent) {
     CWaveBuffer buffer;
     Prepare(buffer, 256);
     std::atomic<bool> done{false};
@@ -353,10 +344,11 @@ TEST(WaveBuffer, ConcurrentAppendsAndReadsStayConsistent)
 // A capture appends its whole series after every report with one sample
 // changed. A revision must read exactly as that literal append, whatever
 // comes before or after it.
-TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends)
-{
+TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends) {
     std::mt19937 random(20261209);
-    const auto below = [&](int bound) { return static_cast<int>(random() % static_cast<unsigned>(bound)); };
+    const auto below = [&](int bound) {
+        return static_cast<int>(random() % static_cast<unsigned>(bound));
+    };
     for (int round = 0; round < 10; ++round) {
         const int length = 7 + below(44);
         CWaveBuffer literal, revised;
@@ -390,7 +382,8 @@ TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends)
                 name = "frames " + std::to_string(frames);
             } else if (dice < 89) {
                 const std::vector<double> chunk = Ramp(1 + below(2 * length), below(20) - 10);
-                for (CWaveBuffer* buffer : both) buffer->Append(chunk.data(), static_cast<int>(chunk.size()));
+                for (CWaveBuffer* buffer : both)
+                    buffer->Append(chunk.data(), static_cast<int>(chunk.size()));
                 seriesWasLast = false;
                 name = "append " + std::to_string(chunk.size());
             } else if (dice < 92) {
@@ -412,14 +405,15 @@ TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends)
                 seriesWasLast = n == length;
                 name = "bad revision";
             }
-            ExpectSameReadings(literal, revised, "round " + std::to_string(round) + " step " + std::to_string(step) + ": " + name);
+            ExpectSameReadings(
+                literal, revised,
+                "round " + std::to_string(round) + " step " + std::to_string(step) + ": " + name);
             if (HasFatalFailure()) return;
         }
     }
 }
 
-TEST(WaveBuffer, RevisionsAndZoomingOutHoldAboutTheAppendedFrames)
-{
+TEST(WaveBuffer, RevisionsAndZoomingOutHoldAboutTheAppendedFrames) {
     constexpr int kLength = 4096;
     constexpr size_t kFrameBytes = kLength * sizeof(double);
     constexpr size_t kLogBytes = 2048;  // what revisions undo, and a stamp per frame
@@ -476,8 +470,7 @@ TEST(WaveBuffer, RevisionsAndZoomingOutHoldAboutTheAppendedFrames)
 
 // The capture page revises from its reader thread while the chart paints and
 // zooms (which changes the frame count) on the UI thread.
-TEST(WaveBuffer, RevisionsWhileTheChartPaintsAndZooms)
-{
+TEST(WaveBuffer, RevisionsWhileTheChartPaintsAndZooms) {
     CWaveBuffer buffer;
     Prepare(buffer, 256);
     buffer.SetWholeFrames(true);

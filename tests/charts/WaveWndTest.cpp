@@ -20,8 +20,7 @@ namespace {
 
 // A chart of `width` x `height` without axes (so the plot is the whole
 // widget), N samples per frame, value view -100 ... 100, shown.
-std::unique_ptr<CWaveWnd> ShownChart(int width, int height, int sampleCount)
-{
+std::unique_ptr<CWaveWnd> ShownChart(int width, int height, int sampleCount) {
     auto chart = std::make_unique<CWaveWnd>();
     chart->resize(width, height);
     chart->CreateWaveStorage();
@@ -33,35 +32,32 @@ std::unique_ptr<CWaveWnd> ShownChart(int width, int height, int sampleCount)
     return chart;
 }
 
-void Fill(CWaveWnd& chart, int slot, double value, int count)
-{
+void Fill(CWaveWnd& chart, int slot, double value, int count) {
     const std::vector<double> samples(static_cast<size_t>(count), value);
     chart.m_waves[static_cast<size_t>(slot)].buffer.Append(samples.data(), count);
 }
 
-void Mouse(CWaveWnd& chart, QEvent::Type type, QPoint at, Qt::MouseButtons buttons = Qt::NoButton)
-{
+void Mouse(CWaveWnd& chart, QEvent::Type type, QPoint at, Qt::MouseButtons buttons = Qt::NoButton) {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, QPointF(at), chart.mapToGlobal(QPointF(at)), button, buttons, Qt::NoModifier);
+    QMouseEvent event(type, QPointF(at), chart.mapToGlobal(QPointF(at)), button, buttons,
+                      Qt::NoModifier);
     QApplication::sendEvent(&chart, &event);
 }
 
-void Wheel(CWaveWnd& chart, QPoint at, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QWheelEvent event(QPointF(at), chart.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, delta), Qt::NoButton,
-                      modifiers, Qt::NoScrollPhase, false);
+void Wheel(CWaveWnd& chart, QPoint at, int delta,
+           Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWheelEvent event(QPointF(at), chart.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&chart, &event);
 }
 
-void Drag(CWaveWnd& chart, QPoint from, std::initializer_list<QPoint> through)
-{
+void Drag(CWaveWnd& chart, QPoint from, std::initializer_list<QPoint> through) {
     Mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
     for (QPoint p : through) Mouse(chart, QEvent::MouseMove, p, Qt::LeftButton);
     Mouse(chart, QEvent::MouseButtonRelease, *(through.end() - 1));
 }
 
-QRgb RgbOf(uint32_t colorref)
-{
+QRgb RgbOf(uint32_t colorref) {
     return qRgb(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
 }
 
@@ -69,8 +65,7 @@ QRgb RgbOf(uint32_t colorref)
 class PaintClock : public QObject {
 public:
     explicit PaintClock(QWidget* chart) { chart->installEventFilter(this), clock.start(); }
-    bool eventFilter(QObject*, QEvent* event) override
-    {
+    bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Paint) times.push_back(clock.elapsed());
         return false;
     }
@@ -80,9 +75,14 @@ public:
 
 class NamingListener : public IWaveWndTooltipListener {
 public:
-    QString GetTooltipText(int slot, int position, int, int count, double value, uint64_t context) override
-    {
-        return QStringLiteral("slot %1 at %2/%3 = %4 (%5)").arg(slot).arg(position).arg(count).arg(value).arg(context);
+    QString GetTooltipText(int slot, int position, int, int count, double value,
+                           uint64_t context) override {
+        return QStringLiteral("slot %1 at %2/%3 = %4 (%5)")
+            .arg(slot)
+            .arg(position)
+            .arg(count)
+            .arg(value)
+            .arg(context);
     }
 };
 
@@ -93,8 +93,7 @@ class WaveWndTest : public QObject {
 private slots:
     void init() { SetUiLanguage(UiLanguage::English); }
 
-    void startsWithItsSettingsAndCostsNothingPerIdleSlot()
-    {
+    void startsWithItsSettingsAndCostsNothingPerIdleSlot() {
         CWaveWnd chart;
         QCOMPARE(chart.m_nWaveCount, 1);
         QCOMPARE(chart.m_axes[kAxisTop].coordinate.m_nLabelCount, 22);
@@ -110,8 +109,7 @@ private slots:
         QCOMPARE(bytes, size_t{3} * 360000 * sizeof(double));
     }
 
-    void layoutGivesHiddenBandsNoRoom()
-    {
+    void layoutGivesHiddenBandsNoRoom() {
         CWaveWnd chart;
         chart.resize(300, 200);
         chart.m_axes[kAxisLeft].bVisible = true;
@@ -134,8 +132,7 @@ private slots:
         QCOMPARE(chart.PlotRect().left, 40);
     }
 
-    void drawsTheUsedEnabledSlotsInTheirColours()
-    {
+    void drawsTheUsedEnabledSlotsInTheirColours() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
         chart->m_nWaveCount = 2;
@@ -153,8 +150,7 @@ private slots:
         QCOMPARE(qAlpha(image.pixel(5, 5)), 255);  // opaque, as copied to the screen
     }
 
-    void bandShowsASpikeThePolylineSkips()
-    {
+    void bandShowsASpikeThePolylineSkips() {
         auto chart = ShownChart(100, 100, 6400);
         QVERIFY(chart);
         chart->m_nLineWidth = 1;
@@ -169,8 +165,7 @@ private slots:
         for (const WavePoint& p : chart->m_waves[0].points) QCOMPARE(p.y, 50);
     }
 
-    void degeneratePlotsPaintWithoutFaults()
-    {
+    void degeneratePlotsPaintWithoutFaults() {
         QWidget page;
         page.resize(200, 100);
         auto* chart = new CWaveWnd(&page);
@@ -201,8 +196,7 @@ private slots:
         QCOMPARE(chart->m_waves[0].points.size(), size_t{2});
     }
 
-    void autoScaleFitsTheDataOnceAndSettles()
-    {
+    void autoScaleFitsTheDataOnceAndSettles() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
         chart->m_bAutoScale = true;
@@ -223,8 +217,7 @@ private slots:
         QCOMPARE(chart->m_dViewMax, 25.0);  // all zeros: no span, view kept
     }
 
-    void axisBandsAreRedrawnOnlyWhenMarked()
-    {
+    void axisBandsAreRedrawnOnlyWhenMarked() {
         auto chart = ShownChart(300, 200, 64);
         QVERIFY(chart);
         WaveAxis& left = chart->m_axes[kAxisLeft];
@@ -242,8 +235,7 @@ private slots:
         QVERIFY(chart->WindowImage().copy(0, 0, 40, 200) != before);
     }
 
-    void annotationsReplaceByKeyAndStayInsideThePlot()
-    {
+    void annotationsReplaceByKeyAndStayInsideThePlot() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
         chart->m_axes[kAxisTop].bVisible = true;
@@ -269,8 +261,7 @@ private slots:
         QCOMPARE(outside, 0);
     }
 
-    void repaintRequestsFromAWorkerAreCoalescedAndPaced()
-    {
+    void repaintRequestsFromAWorkerAreCoalescedAndPaced() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
         PaintClock clock(chart.get());
@@ -302,11 +293,11 @@ private slots:
             QVERIFY2(clock.times[i] - clock.times[i - 1] >= CWaveWnd::kRepaintIntervalMs - 1,
                      qPrintable(QString::number(clock.times[i] - clock.times[i - 1])));
         QVERIFY(requests > 100);
-        QVERIFY(chart->InvalidateCount() - invalidationsBefore <= static_cast<int>(clock.times.size()) + 1);
+        QVERIFY(chart->InvalidateCount() - invalidationsBefore <=
+                static_cast<int>(clock.times.size()) + 1);
     }
 
-    void wheelZoomsOnlyWhenSwitchedOnAndWithinItsLimits()
-    {
+    void wheelZoomsOnlyWhenSwitchedOnAndWithinItsLimits() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
         const QPoint middle(100, 50);
@@ -352,8 +343,7 @@ private slots:
 
     // The capture page: one frame holds the whole capture, labelled in
     // seconds at ten samples a second.
-    void zoomingACaptureShowsItsFrameInItsOwnUnits()
-    {
+    void zoomingACaptureShowsItsFrameInItsOwnUnits() {
         auto chart = ShownChart(200, 100, 640);
         QVERIFY(chart);
         chart->m_bSampleZoom = true;
@@ -365,9 +355,11 @@ private slots:
 
         for (int i = 0; i < 3; ++i) Wheel(*chart, QPoint(100, 50), 120, Qt::ControlModifier);
         chart->repaint();
-        for (const WavePoint& p : chart->m_waves[0].points) QVERIFY(p.y < 95);  // no zeros from before the capture
+        for (const WavePoint& p : chart->m_waves[0].points)
+            QVERIFY(p.y < 95);  // no zeros from before the capture
         const CCoordinate& axis = chart->m_axes[kAxisBottom].coordinate;
-        QVERIFY2(axis.m_dMin > 10.0 && axis.m_dMin < 20.0, qPrintable(QString::number(axis.m_dMin)));
+        QVERIFY2(axis.m_dMin > 10.0 && axis.m_dMin < 20.0,
+                 qPrintable(QString::number(axis.m_dMin)));
         QVERIFY(axis.m_dMax > 40.0 && axis.m_dMax < 50.0);
         // The sample under the pointer stayed there: 321 of 640 at zoom 1.
         Mouse(*chart, QEvent::MouseMove, QPoint(100, 50));
@@ -376,8 +368,7 @@ private slots:
         QVERIFY2(position >= 318 && position <= 324, qPrintable(text));
     }
 
-    void dragsWaitForTenPixelsThenFollowEveryPixel()
-    {
+    void dragsWaitForTenPixelsThenFollowEveryPixel() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
         chart->m_bSampleDrag = chart->m_bValueDrag = true;
@@ -402,8 +393,7 @@ private slots:
         chart->repaint();
     }
 
-    void doubleClickRestoresTheView()
-    {
+    void doubleClickRestoresTheView() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
         chart->m_bSampleZoom = chart->m_bValueZoom = chart->m_bSampleDrag = true;
@@ -423,8 +413,7 @@ private slots:
         QCOMPARE(chart->m_axes[kAxisTop].coordinate.m_dMax, 63.0);
     }
 
-    void tooltipFollowsTheNearestCurveAndLiveData()
-    {
+    void tooltipFollowsTheNearestCurveAndLiveData() {
         auto chart = ShownChart(200, 200, 64);
         QVERIFY(chart);
         chart->m_nWaveCount = 3;
@@ -459,8 +448,7 @@ private slots:
         QVERIFY(!chart->IsTooltipShown());
     }
 
-    void pictureMenuCopiesAndSavesTheChartAsDrawn()
-    {
+    void pictureMenuCopiesAndSavesTheChartAsDrawn() {
         auto chart = ShownChart(120, 80, 64);
         QVERIFY(chart);
         Fill(*chart, 0, 30, 128);
@@ -474,7 +462,8 @@ private slots:
         QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("Save picture…"));
 
         menu->actions().at(0)->trigger();
-        QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_ARGB32), chart->WindowImage());
+        QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_ARGB32),
+                 chart->WindowImage());
 
         PromptRecorder prompt;
         QTemporaryDir folder;

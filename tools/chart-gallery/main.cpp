@@ -9,9 +9,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QWindow>
 #include <QMouseEvent>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <cmath>
 #include <cstdio>
@@ -26,9 +26,9 @@ namespace {
 constexpr uint32_t kMarginPixel = 0x2A323C;
 constexpr uint32_t kWhite = 0xFFFFFFFF;
 
-void Append(CWaveWnd& chart, int slot, const std::vector<double>& samples)
-{
-    chart.m_waves[static_cast<size_t>(slot)].buffer.Append(samples.data(), static_cast<int>(samples.size()));
+void Append(CWaveWnd& chart, int slot, const std::vector<double>& samples) {
+    chart.m_waves[static_cast<size_t>(slot)].buffer.Append(samples.data(),
+                                                           static_cast<int>(samples.size()));
 }
 
 // How a page lays out one of its charts.
@@ -43,8 +43,7 @@ struct ChartSetUp {
 
 // The steps every page chart goes through, in the pages' order: colours,
 // storage and ranges, titles, the left and bottom axis bands, their fonts.
-void SetUpChart(CWaveWnd& chart, const ChartSetUp& setUp)
-{
+void SetUpChart(CWaveWnd& chart, const ChartSetUp& setUp) {
     chart.m_dwMarginPixel = kMarginPixel;
     chart.m_nWaveCount = setUp.curves;
     const uint32_t colours[] = {0x00FF00, 0x0000FF, 0x00FFFF};
@@ -71,8 +70,7 @@ void SetUpChart(CWaveWnd& chart, const ChartSetUp& setUp)
     chart.SetSampleRange(setUp.sampleFrom, setUp.sampleTo, -1);
 }
 
-void SetLabelCounts(CWaveWnd& chart, int sampleLabels, int valueLabels)
-{
+void SetLabelCounts(CWaveWnd& chart, int sampleLabels, int valueLabels) {
     chart.m_axes[kAxisTop].coordinate.m_nLabelCount = sampleLabels;
     chart.m_axes[kAxisBottom].coordinate.m_nLabelCount = sampleLabels;
     chart.m_axes[kAxisLeft].coordinate.m_nLabelCount = valueLabels;
@@ -81,23 +79,24 @@ void SetLabelCounts(CWaveWnd& chart, int sampleLabels, int valueLabels)
 }
 
 // The legend, right-aligned below the top of the plot, 20 pixels apart.
-void SetLegend(CWaveWnd& chart, int firstTextId)
-{
+void SetLegend(CWaveWnd& chart, int firstTextId) {
     KRect box = chart.PlotRect();
     box.top += 10;
     const uint32_t colours[] = {0xFF00FF00, 0xFFFF0000, 0xFFFFFF00};
-    for (int i = 0; i < 3; ++i, box.top += 20) chart.SetText(3 + i, LoadStringW(firstTextId + i), 10, colours[i], 2, 0, &box);
+    for (int i = 0; i < 3; ++i, box.top += 20)
+        chart.SetText(3 + i, LoadStringW(firstTextId + i), 10, colours[i], 2, 0, &box);
 }
 
-void SetUpRealtimeEnergy(CWaveWnd& chart)
-{
+void SetUpRealtimeEnergy(CWaveWnd& chart) {
     SetUpChart(chart, {3, 10310, 10311, 10312, 100, 16, true, 0, 15});
     SetLabelCounts(chart, 7, 5);
     chart.Initialize();
     SetLegend(chart, 10313);
 
-    const std::vector<double> trigger = {50, 50, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40};
-    const std::vector<double> hold = {40, 40, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30};
+    const std::vector<double> trigger = {50, 50, 40, 40, 40, 40, 40, 40,
+                                         40, 40, 40, 40, 40, 40, 40, 40};
+    const std::vector<double> hold = {40, 40, 30, 30, 30, 30, 30, 30,
+                                      30, 30, 30, 30, 30, 30, 30, 30};
     const std::vector<double> energy = {62.1, 55.4, 47.9, 44.2, 31.0, 26.5, 22.8, 24.1,
                                         20.3, 18.7, 19.9, 17.2, 16.0, 15.1, 15.8, 14.2};
     Append(chart, 1, trigger);
@@ -105,8 +104,7 @@ void SetUpRealtimeEnergy(CWaveWnd& chart)
     Append(chart, 0, energy);
 }
 
-void SetUpRealtimeDistance(CWaveWnd& chart)
-{
+void SetUpRealtimeDistance(CWaveWnd& chart) {
     SetUpChart(chart, {1, 10330, 10331, 10332, 11.2, 571, false, 60, 0});
     SetLabelCounts(chart, 7, 5);
     std::vector<CoordinateLabel> labels;
@@ -123,7 +121,10 @@ void SetUpRealtimeDistance(CWaveWnd& chart)
     // A person walks in from 6 m, stands near 2 m, and leaves again.
     for (int i = 0; i < 571; ++i) {
         const double t = i / 570.0;
-        double metres = t < 0.2 ? 0.0 : t < 0.45 ? 6.0 - (t - 0.2) * 16.0 : t < 0.75 ? 2.0 + 0.1 * std::sin(i / 7.0) : 2.0 + (t - 0.75) * 20.0;
+        double metres = t < 0.2    ? 0.0
+                        : t < 0.45 ? 6.0 - (t - 0.2) * 16.0
+                        : t < 0.75 ? 2.0 + 0.1 * std::sin(i / 7.0)
+                                   : 2.0 + (t - 0.75) * 20.0;
         if (metres > 8.0) metres = 0.0;
         chart.m_waves[0].buffer.Append(&metres, 1);  // one report at a time, as the reader does
     }
@@ -131,8 +132,7 @@ void SetUpRealtimeDistance(CWaveWnd& chart)
 
 // A capture of 10 hours at 10 reports a second, the energy of one gate with
 // a one-report spike that no single polyline sample hits.
-void SetUpCaptureEnergy(CWaveWnd& chart, int spikeAt)
-{
+void SetUpCaptureEnergy(CWaveWnd& chart, int spikeAt) {
     constexpr int kSamples = 360000;
     SetUpChart(chart, {3, 10210, 10211, 10212, 100, kSamples, true, 0, kSamples / 10});
     SetLabelCounts(chart, 7, 5);
@@ -144,39 +144,37 @@ void SetUpCaptureEnergy(CWaveWnd& chart, int spikeAt)
     std::mt19937 random(5);
     std::normal_distribution<double> noise(0.0, 2.5);
     std::vector<double> energy(kSamples);
-    for (int i = 0; i < kSamples; ++i) energy[static_cast<size_t>(i)] = 22.0 + 6.0 * std::sin(i / 9000.0) + noise(random);
+    for (int i = 0; i < kSamples; ++i)
+        energy[static_cast<size_t>(i)] = 22.0 + 6.0 * std::sin(i / 9000.0) + noise(random);
     energy[static_cast<size_t>(spikeAt)] = 78.0;
     Append(chart, 0, energy);
     Append(chart, 1, std::vector<double>(kSamples, 45.0));
     Append(chart, 2, std::vector<double>(kSamples, 35.0));
 }
 
-void Wheel(CWaveWnd& chart, QPoint at, int delta, Qt::KeyboardModifiers modifiers)
-{
-    QWheelEvent event(QPointF(at), chart.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, delta), Qt::NoButton,
-                      modifiers, Qt::NoScrollPhase, false);
+void Wheel(CWaveWnd& chart, QPoint at, int delta, Qt::KeyboardModifiers modifiers) {
+    QWheelEvent event(QPointF(at), chart.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&chart, &event);
 }
 
-void Drag(CWaveWnd& chart, QPoint from, QPoint to)
-{
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(from), chart.mapToGlobal(QPointF(from)), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+void Drag(CWaveWnd& chart, QPoint from, QPoint to) {
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(from), chart.mapToGlobal(QPointF(from)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&chart, &press);
     for (int step = 1; step <= 4; ++step) {
         const QPoint at = from + (to - from) * step / 4;
-        QMouseEvent move(QEvent::MouseMove, QPointF(at), chart.mapToGlobal(QPointF(at)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), chart.mapToGlobal(QPointF(at)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&chart, &move);
     }
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(to), chart.mapToGlobal(QPointF(to)), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(to), chart.mapToGlobal(QPointF(to)),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(&chart, &release);
 }
 
 // Paints the shown chart once its window is on the (off-)screen.
-bool Save(CWaveWnd& chart, const QDir& folder, const char* name)
-{
+bool Save(CWaveWnd& chart, const QDir& folder, const char* name) {
     QElapsedTimer waited;
     waited.start();
     while (!(chart.windowHandle() && chart.windowHandle()->isExposed()) && waited.elapsed() < 5000)
@@ -193,11 +191,11 @@ bool Save(CWaveWnd& chart, const QDir& folder, const char* name)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots"));
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1])
+                               : QStringLiteral("docs/screenshots"));
     if (!folder.exists() && !QDir().mkpath(folder.path())) return 1;
     bool ok = true;
 
@@ -207,7 +205,9 @@ int main(int argc, char** argv)
         energy.resize(640, 360);
         energy.show();
         SetUpRealtimeEnergy(energy);
-        ok &= Save(energy, folder, language == UiLanguage::English ? "realtime-energy.png" : "realtime-energy-zh.png");
+        ok &= Save(
+            energy, folder,
+            language == UiLanguage::English ? "realtime-energy.png" : "realtime-energy-zh.png");
     }
     SetUiLanguage(UiLanguage::English);
 
@@ -226,7 +226,8 @@ int main(int argc, char** argv)
 
     // Zoom in on the spike with Ctrl+wheel, then drag it to the middle.
     const KRect plot = capture.PlotRect();
-    const int spikeX = plot.left + static_cast<int>(std::lround(spikeAt / 359999.0 * (plot.Width() - 1)));
+    const int spikeX =
+        plot.left + static_cast<int>(std::lround(spikeAt / 359999.0 * (plot.Width() - 1)));
     for (int i = 0; i < 12; ++i) Wheel(capture, QPoint(spikeX, 200), 120, Qt::ControlModifier);
     Drag(capture, QPoint(spikeX, 200), QPoint(plot.left + plot.Width() / 2, 200));
     ok &= Save(capture, folder, "capture-energy-zoomed.png");
