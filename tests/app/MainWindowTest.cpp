@@ -357,7 +357,7 @@ private slots:
             dlg.close();
             QVERIFY(!dlg.isVisible());
             QCOMPARE(m_module->OperatingMode(), 100u);
-            QVERIFY(dlg.Device() == nullptr);
+            QVERIFY(dlg.Session().State() == SessionState::Disconnected);
         }
         // The port is free again: another handle opens it.
         KVEL_RADAR_HANDLE other = KVEL_Interface_RadarDevice_Serial_Create();
@@ -539,12 +539,12 @@ private slots:
                 box.setModal(true);
                 QTimer::singleShot(0, [] { raise(SIGTERM); });
                 box.exec();
-                deviceThereAfterTheBox = dlg.Device() != nullptr;
+                deviceThereAfterTheBox = !dlg.IsTornDown();
             });
             QTimer::singleShot(10000, &dlg, [&dlg] { dlg.QDialog::done(42); });
             dlg.exec();
             QCOMPARE(dlg.result(), int(QDialog::Rejected));
-            QVERIFY(dlg.Device() == nullptr);
+            QVERIFY(dlg.IsTornDown());
         }
         QVERIFY(deviceThereAfterTheBox);
     }
