@@ -79,8 +79,7 @@ void CRadarSession::MarkLost() {
 
 int CRadarSession::ReadParams() {
     RadarParamSet values = m_params.Values();
-    const int result = m_connection.ReadParams(&values);
-    CheckLine();
+    const int result = ResultAfterExchange(m_connection.ReadParams(&values));
     if (result == kRadarOk) m_params.Set(values);
     return result;
 }
@@ -88,8 +87,14 @@ int CRadarSession::ReadParams() {
 int CRadarSession::WriteParams() { return WriteParams(m_params.Values()); }
 
 int CRadarSession::WriteParams(const RadarParamSet& values) {
-    const int result = m_connection.WriteParams(values);
+    return ResultAfterExchange(m_connection.WriteParams(values));
+}
+
+// An exchange that failed because the line went under it failed for want of
+// a module, not for want of an answer.
+int CRadarSession::ResultAfterExchange(int result) {
     CheckLine();
+    if (result != kRadarOk && m_state.load() != SessionState::Connected) return kRadarNotConnected;
     return result;
 }
 

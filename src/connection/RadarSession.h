@@ -98,6 +98,7 @@ public:
 
 private:
     void MarkLost();
+    int ResultAfterExchange(int result);
 
     KVEL_RADAR_HANDLE m_device = nullptr;
     RadarConnection m_connection;
