@@ -85,7 +85,7 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::RefreshPorts() {
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::LoadConnectionSettings() {
     const char* text = AppConfigElement().GetAttribute(app_config::kBaudRate);
-    if (text && *text) DigtalStringToValue(text, -1, &m_baudRate, 5);
+    if (text && *text) DigtalStringToValue(text, -1, &m_baudRate, kDigitalInt32);
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::SaveConnectionSettings() {

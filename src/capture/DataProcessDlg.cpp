@@ -44,9 +44,6 @@ constexpr uint32_t kHintColor = 0x7FFFFFFF;
 constexpr double kLimitTolerance = 1e-16;
 constexpr int kEnergyHintKey = 6;
 constexpr int kDistanceHintKey = 3;
-// Settings' number types of DigtalStringToValue.
-constexpr int kInt32 = 5;
-constexpr int kUInt32 = 6;
 
 const QString kKeepAwakeReason = QStringLiteral("Recording or replaying radar reports");
 
@@ -191,13 +188,13 @@ void CDataProcessDlg::LoadSettings() {
     const XMLNode section = AppConfigSection(ac::kDataProcess);
     DataProcessSettings& s = m_settings;
     if (!section.IsEmpty()) {
-        LoadKey(section, ac::kDpEnergyBkColor, &s.energyBkColor, kUInt32);
-        LoadKey(section, ac::kDpEnergyValueAutoScale, &s.energyAutoScale, kInt32);
-        LoadKey(section, ac::kDpEnergyValueDisplayMax, &s.energyDisplayMax, kInt32);
-        LoadKey(section, ac::kDpEnergyWaveLineWidth, &s.energyLineWidth, kInt32);
-        LoadKey(section, ac::kDpDistanceBkColor, &s.distanceBkColor, kUInt32);
-        LoadKey(section, ac::kDpDistanceWaveLineWidth, &s.distanceLineWidth, kInt32);
-        LoadKey(section, ac::kDpScanTime, &s.scanSeconds, kInt32);
+        LoadKey(section, ac::kDpEnergyBkColor, &s.energyBkColor, kDigitalUInt32);
+        LoadKey(section, ac::kDpEnergyValueAutoScale, &s.energyAutoScale, kDigitalInt32);
+        LoadKey(section, ac::kDpEnergyValueDisplayMax, &s.energyDisplayMax, kDigitalInt32);
+        LoadKey(section, ac::kDpEnergyWaveLineWidth, &s.energyLineWidth, kDigitalInt32);
+        LoadKey(section, ac::kDpDistanceBkColor, &s.distanceBkColor, kDigitalUInt32);
+        LoadKey(section, ac::kDpDistanceWaveLineWidth, &s.distanceLineWidth, kDigitalInt32);
+        LoadKey(section, ac::kDpScanTime, &s.scanSeconds, kDigitalInt32);
         const char* folder = section.GetAttribute(ac::kDpSaveFilePath);
         if (folder && *folder) s.saveFolder = AnsiToWide(folder);
     }
@@ -473,7 +470,7 @@ void CDataProcessDlg::ResetSeries() {
 // exactly these samples.
 void CDataProcessDlg::ShowSeries(const CaptureSeries& series) {
     const int count = series.Capacity();
-    const double seconds = static_cast<double>(count) / noise_scan::kReportsPerSecond;
+    const double seconds = static_cast<double>(count) / radar_protocol::kReportsPerSecond;
     if (m_energyChart) {
         CWaveWnd& chart = *m_energyChart;
         chart.SetSampleRange(0, seconds, -1);
@@ -581,8 +578,8 @@ void CDataProcessDlg::UpdateProgress() {
                         (m_scan.RecordingFileFailed() || m_scan.FilePath().empty());
     const QString file = noFile ? LoadStringW(dp::kStrNoFile) : FileName(m_scan.FilePath());
     // Whole seconds: the chart repaints for its progress once a second.
-    const int elapsed = m_scan.Count() / noise_scan::kReportsPerSecond;
-    const int total = m_scan.Capacity() / noise_scan::kReportsPerSecond;
+    const int elapsed = m_scan.Count() / radar_protocol::kReportsPerSecond;
+    const int total = m_scan.Capacity() / radar_protocol::kReportsPerSecond;
     UpdateRepaintPacing();
     QString text =
         QString::asprintf(LoadStringW(dp::kStrProgress).toUtf8().constData(), elapsed, total, "%s");
@@ -604,7 +601,7 @@ void CDataProcessDlg::ClearProgress() {
 
 QString CDataProcessDlg::GetTooltipText(int slot, int samplePosition, int, int, double value,
                                         uint64_t context) {
-    const double seconds = samplePosition / 10.0;
+    const double seconds = static_cast<double>(samplePosition) / radar_protocol::kReportsPerSecond;
     if (context == dp::kEnergyContext && slot >= 0 && slot < kEnergyCurves)
         return FormatString(kStrFirstEnergyTooltip + slot, seconds, value);
     if (context == dp::kDistanceContext && slot == 0)

@@ -18,6 +18,7 @@
 #include "common/KVEL_Common.h"
 #include "connection/RadarConnection.h"
 #include "device/KVEL_DataProcess.h"
+#include "device/RadarProtocol.h"
 #include "params/RadarParam.h"
 #include "params/RadarParamFile.h"
 #include "realtime/ReadingLoop.h"
@@ -30,7 +31,6 @@ namespace {
 enum class FirmwareOperation { Query, Download };
 class RunWatcher;
 
-constexpr int kDefaultBaud = 115200;
 constexpr const char* kLineLostText = "not connected: the line to the module went away";
 
 const char* const kUsage =
@@ -93,7 +93,7 @@ const char* const kUsage =
 
 struct Options {
     std::optional<int> port;
-    int baud = kDefaultBaud;
+    int baud = radar_protocol::kDefaultBaudRate;
     bool verbose = false;
     bool help = false;
     std::optional<long long> count;
