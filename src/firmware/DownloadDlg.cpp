@@ -264,7 +264,7 @@ void CDownloadDlg::EnableMainWindow() {
     m_disabledByUs.clear();
 }
 
-// --- the transfer's events (transfer thread) -----------------------------------
+// --- the transfer's events (transfer thread) ---------------------------------
 
 template <typename Action>
 void CDownloadDlg::OnUiThread(Action action) {
