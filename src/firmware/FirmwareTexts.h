@@ -36,6 +36,8 @@ enum FirmwareTextId : int {
     kTextDeviceIdUnknown = 10423,
 };
 
+// The text of `id` in the interface language, the English one when that
+// table lacks it.
 std::string FirmwareText(int id);
 
 // "Current Firmware: App0"; "Unknown" for a mode the module did not tell or
