@@ -446,8 +446,7 @@ void CWaveWnd::RedrawBackground() {
     DrawColorOnBuffer(bits, pitch, h, KRect{0, 0, w, h}, PixelOf(m_crBackground));
     QPainter painter(&m_backgroundImage);
     if (m_pDrawListener)
-        m_pDrawListener->OnDrawBackground(
-            {painter, m_backgroundImage, bits, w, h, pitch, KRect{0, 0, w, h}, m_drawContext});
+        m_pDrawListener->OnDrawBackground(DrawingOn(painter, m_backgroundImage, KRect{0, 0, w, h}));
     DrawAnnotations(painter);
 }
 
@@ -512,14 +511,9 @@ void CWaveWnd::DrawCurves(QPainter& painter) {
     for (int i = 0; i < UsedWaveCount(); ++i) {
         const WaveLine& line = m_waves[static_cast<size_t>(i)];
         if (!line.bEnabled) continue;
-        if (m_pDrawListener && m_pDrawListener->OnDrawWave(WaveCurveDrawing{
-                                   {painter, m_windowImage, bits, m_nClientWidth, m_nClientHeight,
-                                    pitch, m_rcPlot, m_drawContext},
-                                   i,
-                                   line.points,
-                                   m_nLineWidth,
-                                   line.crColor,
-                                   0}))
+        if (m_pDrawListener &&
+            m_pDrawListener->OnDrawWave({DrawingOn(painter, m_windowImage, m_rcPlot), i,
+                                         line.points, m_nLineWidth, line.crColor, 0}))
             continue;
         const uint32_t rgb = ColorOf(line.crColor).rgb() & 0x00FFFFFF;
         // Every sample a column covers, so spikes between the samples the
@@ -536,8 +530,13 @@ void CWaveWnd::DrawCurves(QPainter& painter) {
     }
     painter.setClipping(false);
     if (m_pDrawListener)
-        m_pDrawListener->OnDrawForeground({painter, m_windowImage, bits, m_nClientWidth,
-                                           m_nClientHeight, pitch, m_rcPlot, m_drawContext});
+        m_pDrawListener->OnDrawForeground(DrawingOn(painter, m_windowImage, m_rcPlot));
+}
+
+WaveDrawing CWaveWnd::DrawingOn(QPainter& painter, QImage& image, const KRect& rect) const {
+    return {painter,       image,          PixelsOf(image),
+            image.width(), image.height(), static_cast<int>(image.bytesPerLine()),
+            rect,          m_drawContext};
 }
 
 void CWaveWnd::StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points,

@@ -182,7 +182,7 @@ public:
     // A disabled curve is neither computed nor drawn.
     void SetWaveEnabled(int slot, bool enabled);
     // Slot `slot` (0..kMaxWaves - 1) as it stands: settings, samples and
-    // the polyline of the last paint.
+    // (user-interface thread) the polyline of the last paint.
     const WaveLine& Wave(int slot) const { return m_waves.at(static_cast<size_t>(slot)); }
 
     // Samples for the slot, from any thread, under its buffer's lock
@@ -278,6 +278,8 @@ private:
     void BuildCurves(double* gmin, double* gmax);
     void AutoScale(double gmin, double gmax);
     void DrawCurves(QPainter& painter);
+    // What a draw listener gets for `image`, which `painter` is open on.
+    WaveDrawing DrawingOn(QPainter& painter, QImage& image, const KRect& rect) const;
     void StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points,
                      const QColor& color) const;
     void DrawMarkedAxes(QPainter& painter);
