@@ -80,8 +80,8 @@ QString FileName(const std::wstring& path) {
 }
 
 void SetMouseSwitches(CWaveWnd& chart) {
-    chart.m_bValueZoom = chart.m_bValueDrag = true;
-    chart.m_bSampleZoom = chart.m_bSampleDrag = true;
+    chart.SetMouseSwitches(
+        {.valueZoom = true, .valueDrag = true, .sampleZoom = true, .sampleDrag = true});
 }
 
 void LoadKey(const XMLNode& section, const char* key, void* target, int type) {
@@ -357,10 +357,9 @@ void CDataProcessDlg::OnGateChanged(int index) {
 
 void CDataProcessDlg::OnReportCounted(const CaptureSeries& series, int index, const double*) {
     const int count = series.Capacity();
-    if (m_energyChart)
-        m_energyChart->m_waves[0].buffer.AppendRevisedFrame(series.energy.data(), count, index);
+    if (m_energyChart) m_energyChart->AppendRevisedFrame(0, series.energy.data(), count, index);
     if (m_distanceChart)
-        m_distanceChart->m_waves[0].buffer.AppendRevisedFrame(series.distance.data(), count, index);
+        m_distanceChart->AppendRevisedFrame(0, series.distance.data(), count, index);
     if (!RepaintDueAfter(index, count)) return;
     if (m_energyChart) m_energyChart->RequestRepaint();
     if (m_distanceChart) m_distanceChart->RequestRepaint();
@@ -476,13 +475,11 @@ void CDataProcessDlg::ShowSeries(const CaptureSeries& series) {
         chart.SetSampleRange(0, seconds, -1);
         chart.SetSampleCount(count);
         chart.ClearWaves();
-        chart.m_waves[0].buffer.Append(series.energy.data(), count);
+        chart.Append(0, series.energy.data(), count);
+        // The selected gate's thresholds: flat lines across the scan.
         const int gate = std::clamp(m_gate, 0, noise_scan::kGateCount - 1);
-        const std::vector<double> trigger(static_cast<size_t>(count),
-                                          Params().TriggerThreshold[gate]);
-        const std::vector<double> hold(static_cast<size_t>(count), Params().HoldThreshold[gate]);
-        chart.m_waves[kTriggerSlot].buffer.Append(trigger.data(), count);
-        chart.m_waves[kHoldSlot].buffer.Append(hold.data(), count);
+        chart.SetLevelLine(kTriggerSlot, Params().TriggerThreshold[gate]);
+        chart.SetLevelLine(kHoldSlot, Params().HoldThreshold[gate]);
         chart.Invalidate();
     }
     if (m_distanceChart) {
@@ -490,7 +487,7 @@ void CDataProcessDlg::ShowSeries(const CaptureSeries& series) {
         chart.SetSampleRange(0, seconds, -1);
         chart.SetSampleCount(count);
         chart.ClearWaves();
-        chart.m_waves[0].buffer.Append(series.distance.data(), count);
+        chart.Append(0, series.distance.data(), count);
         chart.Invalidate();
     }
 }
@@ -518,14 +515,13 @@ void CDataProcessDlg::SetupCharts() {
 
 void CDataProcessDlg::SetupEnergyChart() {
     CWaveWnd& chart = *m_energyChart;
-    chart.m_pTooltipListener = this;
-    chart.m_tooltipContext = dp::kEnergyContext;
-    chart.m_dwMarginPixel = kMarginPixel;
+    chart.SetTooltipListener(this, dp::kEnergyContext);
+    chart.SetMarginColor(kMarginPixel);
     SetEnergyCurves(chart);
-    chart.m_crBackground = m_settings.energyBkColor;
-    chart.m_nLineWidth = Scaled(m_settings.energyLineWidth);
+    chart.SetBackgroundColor(m_settings.energyBkColor);
+    chart.SetLineWidth(Scaled(m_settings.energyLineWidth));
     chart.CreateWaveStorage();
-    chart.m_bAutoScale = m_settings.energyAutoScale != 0;
+    chart.SetAutoScale(m_settings.energyAutoScale != 0);
     chart.SetValueRange(0, m_settings.energyDisplayMax);
     chart.SetSampleCount(ScanCapacity(m_settings.scanSeconds));
     chart.SetWholeFrames(true);
@@ -540,13 +536,12 @@ void CDataProcessDlg::SetupEnergyChart() {
 
 void CDataProcessDlg::SetupDistanceChart() {
     CWaveWnd& chart = *m_distanceChart;
-    chart.m_pTooltipListener = this;
-    chart.m_tooltipContext = dp::kDistanceContext;
-    chart.m_dwMarginPixel = kMarginPixel;
-    chart.m_nWaveCount = 1;
+    chart.SetTooltipListener(this, dp::kDistanceContext);
+    chart.SetMarginColor(kMarginPixel);
+    chart.SetWaveCount(1);
     SetSlotCurve(chart, 0, kEnergyColor);
-    chart.m_crBackground = m_settings.distanceBkColor;
-    chart.m_nLineWidth = Scaled(m_settings.distanceLineWidth);
+    chart.SetBackgroundColor(m_settings.distanceBkColor);
+    chart.SetLineWidth(Scaled(m_settings.distanceLineWidth));
     chart.CreateWaveStorage();
     chart.SetValueRange(0, kDistanceMaxMetres);
     chart.SetSampleCount(ScanCapacity(m_settings.scanSeconds));
