@@ -23,7 +23,7 @@
 namespace {
 
 // String table entries of the panel.
-constexpr int kCaptionError = 10000;
+constexpr int kCaptionError = shared_text::kError;
 constexpr int kTextDisconnect = 10101;
 constexpr int kNoDeviceDetected = 10102;
 constexpr int kFailedToOpen = 10104;

@@ -27,9 +27,9 @@ namespace dp = data_process;
 namespace ac = app_config;
 
 enum StringId {
-    kStrError = 10000,
-    kStrHint = 10005,
-    kStrNotConnected = 10103,
+    kStrError = shared_text::kError,
+    kStrHint = shared_text::kChartHint,
+    kStrNotConnected = shared_text::kNotConnected,
     kStrCaptureData = 10200,
     kStrStopCapture = 10201,
     kStrEnergyTitle = 10210,

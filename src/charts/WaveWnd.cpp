@@ -867,5 +867,6 @@ void CWaveWnd::SavePicture() {
     if (!Prompt().GetSaveFileName(request, &path)) return;
     const QImage picture = m_windowImage.copy();
     if (picture.isNull() || !picture.save(path, "PNG"))
-        ShowStringMessageBox(this, kSavePictureFailedTextId, 10000, PromptIcon::Error);
+        ShowStringMessageBox(this, kSavePictureFailedTextId, shared_text::kError,
+                             PromptIcon::Error);
 }

@@ -55,15 +55,12 @@ CDownloadDlg::CDownloadDlg() : CDialogPage(0) {}
 
 CDownloadDlg::~CDownloadDlg() {
     StopWork();
-    m_transfer.reset();
-    KVEL_Interface_RadarDevice_Serial_Close(m_ownDevice);
-    KVEL_Interface_RadarDevice_Serial_Destroy(m_ownDevice);
+    m_transfer.reset();  // closes the page's own port
 }
 
 void CDownloadDlg::OnInitDialog() {
-    m_ownDevice = KVEL_Interface_RadarDevice_Serial_Create();
     firmware::IFirmwareObserver& observer = *this;
-    m_transfer = std::make_unique<firmware::CFirmwareTransfer>(m_ownDevice, observer);
+    m_transfer = std::make_unique<firmware::CFirmwareTransfer>(observer);
     if (!LoadLayout()) {
         DbgOutputA(2, "Firmware page: no layout in %s/%s\r\n",
                    DownloadSkinFolder().toUtf8().constData(), kDownloadLayoutFile);

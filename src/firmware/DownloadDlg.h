@@ -1,6 +1,6 @@
 // The firmware update window: queries the module's boot loader and writes a
-// firmware image. It owns a device handle of its own and opens the port only
-// while an operation runs; its layout comes from a skin file read at run
+// firmware image. Its transfer owns a device handle of its own and opens the
+// port only while an operation runs; its layout comes from a skin file read at run
 // time ("Download/Download_FW.xml" in "Skin/ENG" or "Skin/CHS" beside the
 // program) rather than a dialog template. The work itself is the firmware
 // transfer; this window shows the transfer's events in its controls, on the
@@ -109,7 +109,6 @@ private:
     QLineEdit* m_pathField = nullptr;
     std::vector<QWidget*> m_buttons;  // the controls that start something
 
-    KVEL_RADAR_HANDLE m_ownDevice = nullptr;
     std::unique_ptr<firmware::CFirmwareTransfer> m_transfer;
     QString m_imagePath;
     int m_progressShift = 0;  // a progress bar counts in int: large images in coarser steps

@@ -7,11 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "strings/StringTable.h"
+
 namespace firmware {
 
 // String-table identifiers of the firmware texts.
 enum FirmwareTextId : int {
-    kTextNote = 10001,
+    kTextNote = shared_text::kNote,
     kTextNoImageFile = 10402,
     kTextNoPort = 10403,
     kTextOpenFailed = 10404,

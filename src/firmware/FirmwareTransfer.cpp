@@ -82,7 +82,16 @@ struct CFirmwareTransfer::Image {
 CFirmwareTransfer::CFirmwareTransfer(KVEL_RADAR_HANDLE device, IFirmwareObserver& observer)
     : m_device(device), m_observer(observer) {}
 
-CFirmwareTransfer::~CFirmwareTransfer() { Stop(); }
+CFirmwareTransfer::CFirmwareTransfer(IFirmwareObserver& observer)
+    : m_ownedDevice(KVEL_Interface_RadarDevice_Serial_Create()),
+      m_device(m_ownedDevice),
+      m_observer(observer) {}
+
+CFirmwareTransfer::~CFirmwareTransfer() {
+    Stop();
+    // Destroying closes the port too.
+    KVEL_Interface_RadarDevice_Serial_Destroy(m_ownedDevice);
+}
 
 bool CFirmwareTransfer::Start(FirmwareOperation operation, const FirmwarePort& port,
                               std::wstring imagePath) {

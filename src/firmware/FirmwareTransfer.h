@@ -97,7 +97,11 @@ std::vector<PartitionEntry> PartitionsFromMask(uint32_t mask);
 
 class CFirmwareTransfer : private IThreadFuncInterface {
 public:
+    // Over a device handle of the caller's, which must outlive the transfer.
     CFirmwareTransfer(KVEL_RADAR_HANDLE device, IFirmwareObserver& observer);
+    // Over a device handle of its own (the firmware page's), closed and
+    // freed with the transfer.
+    explicit CFirmwareTransfer(IFirmwareObserver& observer);
     ~CFirmwareTransfer() override;  // stops a running operation
     CFirmwareTransfer(const CFirmwareTransfer&) = delete;
     CFirmwareTransfer& operator=(const CFirmwareTransfer&) = delete;
@@ -150,6 +154,7 @@ private:
     uint16_t Send(uint8_t code, const std::vector<uint8_t>& payload, uint32_t* ack, int timeoutMs);
     bool WaitUnlessStopped(std::chrono::milliseconds wait);
 
+    KVEL_RADAR_HANDLE m_ownedDevice = nullptr;  // before m_device, which may be it
     KVEL_RADAR_HANDLE m_device;
     IFirmwareObserver& m_observer;
     CBaseThread m_thread;

@@ -28,11 +28,11 @@ namespace {
 namespace oi = object_info;
 
 enum StringId {
-    kStrError = 10000,
-    kStrSuccess = 10002,
-    kStrStart = 10003,
-    kStrPause = 10004,
-    kStrNotConnected = 10103,
+    kStrError = shared_text::kError,
+    kStrSuccess = shared_text::kSuccess,
+    kStrStart = shared_text::kStart,
+    kStrPause = shared_text::kPause,
+    kStrNotConnected = shared_text::kNotConnected,
     kStrTargetRange = 10300,
     kStrThresholdSet = 10301,
     kStrThresholdNotSet = 10302,

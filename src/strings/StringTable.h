@@ -22,6 +22,17 @@ bool SetPreferredUiLanguageName(std::string_view languageName);
 // LANG), used when the settings name none.
 UiLanguage SystemUiLanguage();
 
+// Entries several windows share; each window names its other entries itself.
+namespace shared_text {
+constexpr int kError = 10000;    // "Error": the caption of every failure's box
+constexpr int kNote = 10001;     // "Note"
+constexpr int kSuccess = 10002;  // "Success"
+constexpr int kStart = 10003;
+constexpr int kPause = 10004;
+constexpr int kChartHint = 10005;     // the charts' mouse help
+constexpr int kNotConnected = 10103;  // "Device Not Connected"
+}  // namespace shared_text
+
 // The text of `id` in the current language, the English text when the
 // current table lacks it, and an empty text when neither has it.
 QString LoadStringW(int id);
