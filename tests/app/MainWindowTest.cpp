@@ -725,6 +725,19 @@ private slots:
             QVERIFY(dlg.grab().save(QDir(folder).filePath(name)));
             dlg.close();
         }
+        // The realtime page after the module went away under it.
+        SetUiLanguage(UiLanguage::English);
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        Connect(dlg, prompts);
+        ControlAs<QAbstractButton>(dlg, main_dlg::kRealtimePageButton)->click();
+        QVERIFY(QTest::qWaitFor([&] { return m_module->ReportFramesSent() > 30; }));
+        m_module.reset();
+        QVERIFY(QTest::qWaitFor([&] { return !dlg.RealtimePage().IsRunning(); }, 10000));
+        QTest::qWait(300);
+        QVERIFY(dlg.grab().save(QDir(folder).filePath("main-line-lost-en.png")));
     }
 };
 
