@@ -451,6 +451,15 @@ private slots:
         QVERIFY(!page.IsRunning());
         QCOMPARE(m_module->OperatingMode(), 101u);
         QVERIFY(prompts.messages.empty());
+
+        // Connecting again starts both charts afresh (the page is not on
+        // show, so nothing reads meanwhile).
+        dlg.OnConnectButton();
+        Connect(dlg, prompts);
+        for (double sample : page.EnergyChart()->Wave(0).buffer.CopySamples())
+            QCOMPARE(sample, 0.0);
+        for (double sample : page.DistanceChart()->Wave(0).buffer.CopySamples())
+            QCOMPARE(sample, 0.0);
     }
 
     // A user's whole round: connect, type a threshold, write it, reconnect
