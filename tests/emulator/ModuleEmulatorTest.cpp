@@ -491,6 +491,14 @@ TEST_F(EmulatorTest, OperatingModeAndReportStreams) {
     EXPECT_TRUE(ParseReports(m_host.Collect(300)).frames.empty());
 }
 
+TEST_F(EmulatorTest, ReportPeriodSetsTheRate) {
+    Options options = Fast();
+    options.reportPeriod = std::chrono::milliseconds(20);
+    Serve(options);
+    const ReportStream abd = StreamFor(kABD, 650);
+    EXPECT_GE(abd.frames.size(), 16u);  // twice what ten a second could give
+}
+
 TEST_F(EmulatorTest, WrittenThresholdsChangeWhatIsReported) {
     Serve(Fast());
     EnterCommandMode();

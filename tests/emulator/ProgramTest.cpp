@@ -94,7 +94,7 @@ TEST(ProgramTest, PrintsItsPortAndStopsCleanlyOnEitherSignal) {
     for (int signal : {SIGINT, SIGTERM}) {
         Program program({"--seed", "3", "--fault", "stray-bytes,tag-noise", "--late-delay=100",
                          "--flash-delay", "200", "--line-lifetime", "60000", "--hang-up-at", "0",
-                         "--scene", "constant:100"});
+                         "--scene", "constant:100", "--report-period", "50"});
         const std::string line = program.FirstLine(5000);
         std::smatch match;
         ASSERT_TRUE(std::regex_match(line, match, std::regex("COM([0-9]+) (/dev/\\S+)\n"))) << line;
@@ -115,6 +115,7 @@ TEST(ProgramTest, BadArgumentsGiveUsageAndExitCode2) {
         {"--colour", "red"},
         {"--late-delay", "-1"},
         {"--flash-delay", "soon"},
+        {"--report-period", "0"},
         {"--scene", "constant:70000"},
     };
     for (const auto& args : cases) {

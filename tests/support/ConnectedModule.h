@@ -1,5 +1,7 @@
 // A module emulator on a virtual port, connected as the connection panel
-// leaves it: port open, command mode left again.
+// leaves it: port open, command mode left again. Given faults only, its
+// reports come quickly (tests/support/QuickReports.h); given options, as
+// they say.
 #pragma once
 
 #include <memory>
@@ -9,6 +11,7 @@
 #include "connection/RadarConnection.h"
 #include "device/KVEL_DataProcess.h"
 #include "emulator/ModuleEmulator.h"
+#include "tests/support/QuickReports.h"
 
 struct ConnectedModule {
     explicit ConnectedModule(std::set<emulator::Fault> faults = {})
@@ -30,7 +33,7 @@ struct ConnectedModule {
     ConnectedModule& operator=(const ConnectedModule&) = delete;
 
     static emulator::Options WithFaults(std::set<emulator::Fault> faults) {
-        emulator::Options options;
+        emulator::Options options = test_support::QuickReports();
         options.faults = std::move(faults);
         return options;
     }
