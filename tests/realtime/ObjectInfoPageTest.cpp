@@ -28,6 +28,7 @@
 #include "tests/support/PageUnderTest.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
+#include "tests/support/QtTestShards.h"
 #include "ui/Strings.h"
 
 namespace {
@@ -615,7 +616,7 @@ int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     ObjectInfoPageTest test;
-    return QTest::qExec(&test, argc, argv);
+    return RunQtTestShard(&test, argc, argv);
 }
 
 #include "ObjectInfoPageTest.moc"
