@@ -496,7 +496,7 @@ TEST_F(EmulatorTest, ReportPeriodSetsTheRate) {
     options.reportPeriod = std::chrono::milliseconds(20);
     Serve(options);
     const ReportStream abd = StreamFor(kABD, 650);
-    EXPECT_GE(abd.frames.size(), 16u);  // twice what ten a second could give
+    EXPECT_GE(abd.frames.size(), 12u);  // ten a second would give at most 7
 }
 
 TEST_F(EmulatorTest, WrittenThresholdsChangeWhatIsReported) {
