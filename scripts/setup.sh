@@ -4,7 +4,7 @@
 # "scripts/setup.sh fuzz" also installs what the fuzz targets need.
 set -eu
 
-PACKAGES="cmake ninja-build g++ pkg-config ccache
+PACKAGES="cmake ninja-build g++ pkg-config ccache clang-format-14
 qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6opengl6-dev libgl-dev
 libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-wqy-microhei xvfb xauth dbus-daemon"

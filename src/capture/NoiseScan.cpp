@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "device/CommandMode.h"
 #include "device/Decibels.h"
 #include "realtime/ReadingLoop.h"
 
@@ -13,8 +12,9 @@ namespace {
 // no device, when replaying) still gets a usable chunk.
 constexpr int kFallbackChunkSize = 1024;
 
-size_t ChunkSize(KVEL_RADAR_HANDLE device) {
-    const int size = KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device);
+size_t ChunkSize(const CRadarSession* session) {
+    const int size = session ? session->FrameSize()
+                             : KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(nullptr);
     return static_cast<size_t>(size > 0 ? size : kFallbackChunkSize);
 }
 
@@ -41,7 +41,7 @@ double StrongestGateDistance(const double* gateDb, const double* triggerDb) {
         const double energy = gateDb[gate];
         if (energy > triggerDb[gate] && energy > best) {
             best = energy;
-            distance = noise_scan::kGateLengthMetres * gate;
+            distance = radar_protocol::kGateLengthMetres * gate;
         }
     }
     return distance;
@@ -52,7 +52,7 @@ std::string SeriesLine(const CaptureSeries& series, int index, char separator) {
     if (index < 0 || at >= series.energy.size()) return {};
     char line[96];
     std::snprintf(line, sizeof line, "%d%c%.1f%c%.2f%c%.1f", index, separator,
-                  static_cast<double>(index) / noise_scan::kReportsPerSecond, separator,
+                  static_cast<double>(index) / radar_protocol::kReportsPerSecond, separator,
                   series.energy[at], separator, series.distance[at]);
     return line;
 }
@@ -99,7 +99,7 @@ bool CNoiseScan::Start(const CaptureRunRequest& request) {
         request.mode == CaptureMode::Record ? MakeRadarDataPath(request.folder) : request.file;
     if (request.mode == CaptureMode::Record) {
         m_request.origin.startTime = std::time(nullptr);
-        m_request.origin.scanSeconds = Capacity() / noise_scan::kReportsPerSecond;
+        m_request.origin.scanSeconds = Capacity() / radar_protocol::kReportsPerSecond;
     }
     m_stop.store(0);
     m_count.store(0);
@@ -122,7 +122,8 @@ int CNoiseScan::ThreadFunc(uint64_t) {
 }
 
 CaptureRunEnd CNoiseScan::Record() {
-    KVEL_RADAR_HANDLE device = m_request.device;
+    CRadarSession* session = m_request.session;
+    if (!session) return CaptureRunEnd::SourceEnded;
     RadarDataWriter writer;
     // A save folder typed in or set up on another machine need not exist yet.
     if (!m_request.folder.empty()) RecursiveCreateDirectoryW(m_request.folder.c_str());
@@ -134,16 +135,13 @@ CaptureRunEnd CNoiseScan::Record() {
     } else {
         ReportFileFailed();
     }
-    InCommandMode(device,
-                  [device] { return KVEL_Interface_RadarDevice_Protocol_SetABDMode(device); });
-    ModuleByteSource source(device);
+    session->StartReports();
+    ModuleByteSource source(session);
     const CaptureRunEnd end = ReadUntilDone(&source, &writer);
     // Whatever ended the run, what was read is in the file before the
     // module is touched again.
     if (!writer.Close() || writer.Failed()) ReportFileFailed();
-    InCommandMode(device, [device] {
-        return KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(device);
-    });
+    session->StopReports();
     return end;
 }
 
@@ -152,17 +150,17 @@ CaptureRunEnd CNoiseScan::Replay() {
     if (!source.Open(m_filePath)) return CaptureRunEnd::FileUnreadable;
     const CaptureRunEnd end = ReadUntilDone(&source, nullptr);
     source.Close();
-    KVEL_RADAR_HANDLE device = m_request.device;
-    InCommandMode(device, [device] {
-        return KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(device);
-    });
+    // A module that was connected all along is put back into data transfer
+    // mode; a replay on its own has no module to talk to.
+    CRadarSession* session = m_request.session;
+    if (session && session->IsConnected()) session->StopReports();
     return end;
 }
 
 CaptureRunEnd CNoiseScan::ReadUntilDone(IByteSource* source, IChunkTap* tap) {
     const int capacity = Capacity();
     CountingTap counting(&m_bytesRead, tap);
-    ReadingLoop loop(source, this, &m_stop, ChunkSize(m_request.device), &counting);
+    ReadingLoop loop(source, this, &m_stop, ChunkSize(m_request.session), &counting);
     const ReadingEnd end = loop.Run([this, capacity] { return m_count.load() < capacity; });
     if (m_count.load() >= capacity) return CaptureRunEnd::Finished;
     if (end == ReadingEnd::SourceEnded) return CaptureRunEnd::SourceEnded;

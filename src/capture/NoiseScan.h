@@ -18,24 +18,21 @@
 
 #include "capture/RadarDataFile.h"
 #include "common/KVEL_Common.h"
-#include "device/KVEL_DataProcess.h"
+#include "connection/RadarSession.h"
 #include "device/RadarProtocol.h"
 #include "params/RadarParam.h"
 #include "realtime/ReportFrame.h"
 
 namespace noise_scan {
-// The module's report rate, which turns report counts into seconds.
-constexpr int kReportsPerSecond = 10;
 constexpr int kMinSeconds = 10;
 constexpr int kMaxSeconds = 36000;
 constexpr int kDefaultSeconds = 20;
 constexpr int kGateCount = radar_protocol::kGateCount;
-constexpr double kGateLengthMetres = 0.7;
 constexpr int kThreadStackSize = 0x400000;
 }  // namespace noise_scan
 
 // Reports a scan of `seconds` records.
-constexpr int ScanCapacity(int seconds) { return seconds * noise_scan::kReportsPerSecond; }
+constexpr int ScanCapacity(int seconds) { return seconds * radar_protocol::kReportsPerSecond; }
 
 // The distance of one report: that of the gate with the highest energy among
 // the gates above their trigger thresholds, the lower gate winning a tie;
@@ -64,9 +61,9 @@ enum class CaptureRunEnd {
 
 struct CaptureRunRequest {
     CaptureMode mode = CaptureMode::Record;
-    // Recording: the module. Replaying: asked for its frame size, and its
-    // mode is restored afterwards when it is connected. May be null.
-    KVEL_RADAR_HANDLE device = nullptr;
+    // Recording: the module's session. Replaying: asked for its frame size,
+    // and its mode is restored afterwards when it is connected. May be null.
+    CRadarSession* session = nullptr;
     std::wstring folder;     // recording: where the files go (created when missing)
     std::wstring file;       // replaying: the radar data file
     int gate = 0;            // the gate whose energy is charted
