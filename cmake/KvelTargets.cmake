@@ -44,6 +44,19 @@ function(kvel_executable name)
     endif()
 endfunction()
 
+# Every ctest entry publishes its emulated modules in a serial port registry
+# of its own (docs/ports.md), so that entries running side by side never see
+# each other's ports: a number one of them frees stays free for it.
+set(KVEL_TEST_PORT_REGISTRIES ${CMAKE_BINARY_DIR}/test-ports)
+file(MAKE_DIRECTORY ${KVEL_TEST_PORT_REGISTRIES})
+
+function(_kvel_add_test_entry entry program labels)
+    add_test(NAME ${entry} COMMAND ${program})
+    set(environment QT_QPA_PLATFORM=offscreen
+                    KVEL_SERIAL_PORT_REGISTRY=${KVEL_TEST_PORT_REGISTRIES}/${entry} ${ARGN})
+    set_tests_properties(${entry} PROPERTIES ENVIRONMENT "${environment}" LABELS "${labels}")
+endfunction()
+
 # Registers test program `name` with ctest, offscreen. With `shards` above 1
 # the program becomes that many ctest entries, name_1 to name_<shards>, that
 # ctest can run side by side: each runs every shards-th test of the program
@@ -51,18 +64,14 @@ endfunction()
 # programs do through tests/support/QtTestShards.h).
 function(_kvel_add_test name shards labels)
     if(NOT shards OR shards LESS 2)
-        add_test(NAME ${name} COMMAND ${name})
-        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-                             LABELS "${labels}")
+        _kvel_add_test_entry(${name} ${name} "${labels}")
         return()
     endif()
     math(EXPR last "${shards} - 1")
     foreach(index RANGE ${last})
         math(EXPR number "${index} + 1")
-        add_test(NAME ${name}_${number} COMMAND ${name})
-        set_tests_properties(${name}_${number} PROPERTIES
-            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;GTEST_TOTAL_SHARDS=${shards};GTEST_SHARD_INDEX=${index}"
-            LABELS "${labels}")
+        _kvel_add_test_entry(${name}_${number} ${name} "${labels}"
+                             GTEST_TOTAL_SHARDS=${shards} GTEST_SHARD_INDEX=${index})
     endforeach()
 endfunction()
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/KVEL_Common.h"
+#include "tests/support/QuickReports.h"
 
 namespace {
 
@@ -500,7 +501,9 @@ TEST_F(EmulatorTest, ReportPeriodSetsTheRate) {
 }
 
 TEST_F(EmulatorTest, WrittenThresholdsChangeWhatIsReported) {
-    Serve(Fast());
+    Options options = Fast();
+    options.reportPeriod = test_support::kQuickReportPeriod;
+    Serve(options);
     EnterCommandMode();
     SetAllThresholds(1);
     ReportStream present = StreamFor(kABD, 350);
