@@ -101,6 +101,8 @@ ReportStream ParseReports(const Bytes& in) {
 // The host's side of the line, written for these tests only.
 class TestHost {
 public:
+    static constexpr int kReplyTime = 2000;  // ms
+
     ~TestHost() { Close(); }
 
     bool Open(const std::string& path, speed_t speed = B115200) {
@@ -149,7 +151,11 @@ public:
     Bytes TakeHeard() { return std::exchange(m_heard, {}); }
 
     // Waits for the reply to the last command sent (code and sequence match).
-    Reply Await(uint8_t code, int timeoutMs = 500) { return AwaitFor(code, m_sequence, timeoutMs); }
+    // A reply that should come gets time to spare on a machine busy with
+    // other tests; cases expecting none give their own, shorter time.
+    Reply Await(uint8_t code, int timeoutMs = kReplyTime) {
+        return AwaitFor(code, m_sequence, timeoutMs);
+    }
     Reply AwaitFor(uint8_t code, uint8_t sequence, int timeoutMs) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (true) {
@@ -159,7 +165,7 @@ public:
             if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return Reply{};
         }
     }
-    Reply Ask(uint8_t code, const Bytes& payload = {}, int timeoutMs = 500) {
+    Reply Ask(uint8_t code, const Bytes& payload = {}, int timeoutMs = kReplyTime) {
         Send(code, payload);
         return Await(code, timeoutMs);
     }
