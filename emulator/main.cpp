@@ -37,6 +37,8 @@ const char kUsage[] =
     "                      truncated-replies, dropped-bytes, slow-flash, failing-status,\n"
     "                      stop-answering, line-disappears, short-boot-replies,\n"
     "                      silent-boot-loader, small-packets (may be given more than once)\n"
+    "  --report-period MS  time from one report (and step of the scene) to the next\n"
+    "                      (default 100)\n"
     "  --late-delay MS     how late late-replies sends a reply (default 2500)\n"
     "  --flash-delay MS    how long slow-flash takes to answer a parameter write\n"
     "                      (default 1500)\n"
@@ -102,10 +104,10 @@ private:
 };
 
 const std::string kValueOptions[] = {
-    "--port",          "--baud",        "--max-frame",     "--seed",        "--scene",
-    "--fault",         "--version",     "--serial",        "--late-delay",  "--flash-delay",
-    "--line-lifetime", "--hang-up-at",  "--running-mode",  "--partitions",  "--device-id",
-    "--packet-size",   "--reset-delay", "--refuse-packet", "--image-folder"};
+    "--port",          "--baud",        "--max-frame",     "--seed",         "--scene",
+    "--fault",         "--version",     "--serial",        "--late-delay",   "--flash-delay",
+    "--line-lifetime", "--hang-up-at",  "--running-mode",  "--partitions",   "--device-id",
+    "--packet-size",   "--reset-delay", "--refuse-packet", "--image-folder", "--report-period"};
 
 constexpr long long kLongestDelayMs = 24LL * 3600 * 1000;
 
@@ -142,6 +144,9 @@ bool ParseOptions(int argc, char** argv, emulator::Options* options) {
         } else if (name == "--fault") {
             std::string error;
             if (!emulator::ParseFaultList(text, &options->faults, &error)) throw UsageError{error};
+        } else if (name == "--report-period") {
+            options->reportPeriod =
+                std::chrono::milliseconds(ParseNumber(name, text, 1, kLongestDelayMs));
         } else if (name == "--late-delay") {
             options->lateReplyDelay = ParseMilliseconds(name, text);
         } else if (name == "--flash-delay") {

@@ -34,6 +34,7 @@
 #include "tests/device/PtyModule.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
+#include "tests/support/QtTestShards.h"
 #include "ui/Strings.h"
 
 namespace {
@@ -764,7 +765,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
+    return RunQtTestShard(&test, argc, argv);
 }
 
 #include "MainWindowTest.moc"
