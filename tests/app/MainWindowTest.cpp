@@ -1,8 +1,6 @@
 // The main window against the module emulator on a pseudo-terminal: start-up
 // and language, the connection panel, page switching, resizing, keys that
 // must close nothing, tear-down and the program stopped by a signal.
-#include <unistd.h>
-
 #include <csignal>
 #include <map>
 #include <memory>
@@ -38,10 +36,6 @@
 #include "ui/Strings.h"
 
 namespace {
-
-// Ports for a module that goes away and comes back on the same number.
-constexpr int kComebackPortBase = 150;
-constexpr int kComebackPorts = 50;
 
 QString SettingsPath() {
     return QDir(QString::fromStdString(TestProgramFolder())).filePath("appConfig.xml");
@@ -506,9 +500,7 @@ private slots:
     // The module goes while the realtime page reads; once it is back, one
     // click on Connect connects again and the page reads again.
     void lineLostWhileReadingIsShownAndConnectWorksAgain() {
-        // The module comes back on its port: one far from the first free
-        // ones, which tests running beside this one take meanwhile.
-        StartModule({}, kComebackPortBase + static_cast<int>(getpid() % kComebackPorts));
+        StartModule();
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
         dlg.show();
