@@ -43,11 +43,11 @@ const char* FaultName(Fault fault);
 constexpr std::chrono::milliseconds kModuleReportPeriod{1000 / radar_protocol::kReportsPerSecond};
 
 struct Options {
-    int port = 0;           // virtual port number; 0 = the first free one
-    int baudRate = 115200;  // the line speed the module listens at
-    int maxFrameSize = 64;  // bytes, at least 16
-    uint32_t seed = 1;      // scene and fault randomness
-    SceneChoice scene;      // what the room holds
+    int port = 0;                                     // virtual port number; 0 = the first free one
+    int baudRate = radar_protocol::kDefaultBaudRate;  // the line speed the module listens at
+    int maxFrameSize = 64;                            // bytes, at least 16
+    uint32_t seed = 1;                                // scene and fault randomness
+    SceneChoice scene;                                // what the room holds
     std::set<Fault> faults;
     std::string version = "V1.2.0.5";
     std::string serialNumber = "ZQ05-0000-0001";

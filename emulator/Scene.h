@@ -10,10 +10,12 @@
 #include <random>
 #include <string>
 
+#include "device/RadarProtocol.h"
+
 namespace emulator {
 
-constexpr int kSceneGates = 16;
-constexpr double kGateMetres = 0.7;
+constexpr int kSceneGates = radar_protocol::kGateCount;
+constexpr double kGateMetres = radar_protocol::kGateLengthMetres;
 
 // The module's detection parameters, raw as the module holds them.
 struct DetectionSettings {
@@ -44,7 +46,8 @@ struct SceneReport {
 
 class Scene {
 public:
-    static constexpr double kTickSeconds = 0.1;
+    // One step of the room per report at the module's rate.
+    static constexpr double kTickSeconds = 1.0 / radar_protocol::kReportsPerSecond;
 
     explicit Scene(uint32_t seed, SceneChoice choice = {});
 

@@ -16,6 +16,7 @@
 
 #include "common/KVEL_Common.h"
 #include "device/KVEL_DataProcess.h"
+#include "device/RadarProtocol.h"
 
 namespace firmware {
 
@@ -35,7 +36,7 @@ enum class FirmwareResult {
 struct FirmwarePort {
     bool chosen = false;
     int portNumber = 0;
-    int baudRate = 115200;
+    int baudRate = radar_protocol::kDefaultBaudRate;
 };
 
 struct PartitionEntry {

@@ -9,11 +9,13 @@
 #include <optional>
 #include <string>
 
+#include "device/RadarProtocol.h"
+
 namespace radarcli {
 
 struct FirmwareRequest {
     int port = 0;
-    int baud = 115200;
+    int baud = radar_protocol::kDefaultBaudRate;
     std::string imageFile;  // flash only
     std::string partition;  // flash only: "App0", "App1" or a partition bit
     // flash only: how long the module gets to restart in its boot loader
