@@ -13,6 +13,7 @@
 
 #include "ModuleEmulator.h"
 #include "PtyLine.h"
+#include "common/ProgramInfo.h"
 #include "device/RadarProtocol.h"
 
 namespace {
@@ -177,6 +178,12 @@ bool ParseOptions(int argc, char** argv, emulator::Options* options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // "--version" alone asks for the program's version; with a value it
+    // sets the module's version text.
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::puts("radar-emulator " KVEL_PROGRAM_VERSION);
+        return 0;
+    }
     emulator::Options options;
     try {
         if (!ParseOptions(argc, argv, &options)) {

@@ -7,7 +7,9 @@ set -eu
 PACKAGES="cmake ninja-build g++ pkg-config ccache
 qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6opengl6-dev libgl-dev
 libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
-fonts-wqy-microhei xvfb xauth dbus-daemon"
+qt6-image-formats-plugins qt6-translations-l10n libgif-dev
+fonts-wqy-microhei xvfb xauth dbus-daemon
+help2man dpkg-dev file lintian"
 FUZZ_PACKAGES="clang libclang-rt-14-dev"
 if [ "${1:-}" = fuzz ]; then
     PACKAGES="$PACKAGES $FUZZ_PACKAGES"

@@ -22,6 +22,14 @@ bool SetPreferredUiLanguageName(std::string_view languageName);
 // LANG), used when the settings name none.
 UiLanguage SystemUiLanguage();
 
+// Installs Qt's own translations for the current language on the running
+// application object, so that what Qt draws itself (the message boxes'
+// buttons, the file dialogs) speaks the same language as the program's
+// tables; a translation installed by an earlier call is removed first.
+// False for English, without an application object, or when the system has
+// no Qt translations for the language (Debian: qt6-translations-l10n).
+bool InstallQtTranslations();
+
 // The text of `id` in the current language, the English text when the
 // current table lacks it, and an empty text when neither has it.
 QString LoadStringW(int id);
