@@ -90,13 +90,13 @@ set(CPACK_PACKAGE_NAME ${KVEL_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "KVEL tool maintainers <maintainers@kvel.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration and evaluation tool for a radar presence sensor")
+# The long description; CPack puts the summary above it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "configuration and evaluation tool for a radar presence sensor
- A desktop tool for a radar presence-sensor module on a serial port: connect
- and identify the module, read and write its detection parameters and keep
- them in XML files, watch its live reports, record and replay them, and
- update its firmware. radar-cli does the same from the command line, and
- radar-emulator stands in for the module on a virtual serial port.")
+    "A desktop tool for a radar presence-sensor module on a serial port: connect
+and identify the module, read and write its detection parameters and keep
+them in XML files, watch its live reports, record and replay them, and
+update its firmware. radar-cli does the same from the command line, and
+radar-emulator stands in for the module on a virtual serial port.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
