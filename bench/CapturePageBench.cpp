@@ -26,7 +26,7 @@
 #include "LongRadarDataFile.h"
 #include "PageBench.h"
 #include "capture/DataProcessDlg.h"
-#include "connection/RadarConnection.h"
+#include "connection/RadarSession.h"
 #include "settings/AppConfig.h"
 #include "ui/Prompt.h"
 
@@ -88,7 +88,7 @@ public:
 // saving into a temporary folder.
 class LongScanPage {
 public:
-    explicit LongScanPage(KVEL_RADAR_HANDLE device) {
+    explicit LongScanPage(CRadarSession* session) {
         // Settings of a fresh start, kept in the temporary folder.
         LoadAppConfigFrom(m_folder.filePath(QStringLiteral("appConfig.xml")).toStdWString());
         XMLNode section = AppConfigSection(app_config::kDataProcess);
@@ -96,7 +96,7 @@ public:
         section.SetAttribute(app_config::kDpSaveFilePath,
                              m_folder.path().toLocal8Bit().constData());
         page = new CDataProcessDlg();
-        page->SetDevice(device, &m_params);
+        page->SetSession(session);
         page->Create(&m_window);
         m_window.resize(page->size());
         m_window.show();
@@ -107,7 +107,6 @@ public:
 
 private:
     QTemporaryDir m_folder;
-    RadarParamSet m_params;
     QWidget m_window;
 };
 
@@ -125,9 +124,9 @@ void ZoomOutFully(CWaveWnd* chart) {
 void ReplayIntoPage(benchmark::State& state) {
     const std::wstring& file = LongRadarDataFile();
     OpenFileAnswer answer(QString::fromStdWString(file));
-    KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
+    CRadarSession session;
     {
-        LongScanPage running(device);
+        LongScanPage running(&session);
         CDataProcessDlg* page = running.page;
         PaintCounter energyPaints, distancePaints;
         page->EnergyChart()->installEventFilter(&energyPaints);
@@ -158,7 +157,6 @@ void ReplayIntoPage(benchmark::State& state) {
         state.counters["smallest_zoom"] = page->EnergyChart()->Zoom();
         state.counters["peak_rss_MB"] = PeakResidentMegabytes();
     }
-    KVEL_Interface_RadarDevice_Serial_Destroy(device);
 }
 BENCHMARK(ReplayIntoPage)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -166,10 +164,9 @@ void RecordingCpu(benchmark::State& state) {
     QProcess emulator;
     const int port = StartEmulatorProcess(emulator, KVEL_EMULATOR_EXECUTABLE, state);
     if (port < 0) return;
-    KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
-    if (RadarConnection(device).Open(port, 115200)) {
-        KVEL_Interface_RadarDevice_StopCmdMode(device);
-        LongScanPage running(device);
+    CRadarSession session;
+    if (session.Connect(port, 115200).opened) {
+        LongScanPage running(&session);
         CDataProcessDlg* page = running.page;
         page->OnCaptureButton();
         RunEventLoopFor(2000);  // past the start-up
@@ -186,11 +183,10 @@ void RecordingCpu(benchmark::State& state) {
         }
         if (!page->IsRunning()) state.SkipWithError("the page was not recording");
         page->StopRun();
-        KVEL_Interface_RadarDevice_Serial_Close(device);
+        session.Disconnect();
     } else {
         state.SkipWithError("the emulator's port did not open");
     }
-    KVEL_Interface_RadarDevice_Serial_Destroy(device);
     emulator.terminate();
     emulator.waitForFinished(5000);
 }

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "PageBench.h"
-#include "connection/RadarConnection.h"
+#include "connection/RadarSession.h"
 #include "emulator/ModuleEmulator.h"
 #include "realtime/ObjectInfoDlg.h"
 #include "realtime/ReportFrame.h"
@@ -38,26 +38,22 @@ using Clock = std::chrono::steady_clock;
 class RunningPage {
 public:
     explicit RunningPage(int port) {
-        m_device = KVEL_Interface_RadarDevice_Serial_Create();
-        m_connected = RadarConnection(m_device).Open(port, 115200);
-        KVEL_Interface_RadarDevice_StopCmdMode(m_device);
+        m_connected = m_session.Connect(port, 115200).opened;
         page = new CObjectInfoDlg();
-        page->SetDevice(m_device, &m_params);
+        page->SetSession(&m_session);
         page->Create(&m_window);
         m_window.resize(page->size());
         m_window.show();
     }
     ~RunningPage() {
         page->StopAcquisition();
-        KVEL_Interface_RadarDevice_Serial_Close(m_device);
-        KVEL_Interface_RadarDevice_Serial_Destroy(m_device);
+        m_session.Disconnect();
     }
     bool Running() const { return m_connected && page->IsRunning(); }
     CObjectInfoDlg* page = nullptr;
 
 private:
-    RadarParamSet m_params;
-    KVEL_RADAR_HANDLE m_device = nullptr;
+    CRadarSession m_session;  // outlives the page in m_window
     bool m_connected = false;
     QWidget m_window;
 };

@@ -16,8 +16,8 @@ settings: xml common
 device: common
 params: device xml settings controls ui common
 connection: params device common
-realtime: params settings xml device controls picture ui charts common
-capture: realtime params settings xml device controls picture ui charts common
+realtime: connection params settings xml device controls picture ui charts common
+capture: connection realtime params settings xml device controls picture ui charts common
 firmware: device settings controls ui common
 charts: ui common
 controls: picture common

@@ -16,9 +16,11 @@
 
 #include "app/AppLog.h"
 #include "common/KVEL_Common.h"
+#include "params/RadarParamFile.h"
 #include "ui/DialogPage.h"
 #include "ui/DialogTemplate.h"
 #include "ui/Strings.h"
+#include "ui/WindowMessages.h"
 
 namespace {
 
@@ -96,10 +98,11 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnInitDialog() {
     LoadConnectionSettings();
     if (QLineEdit* field = BaudRateField()) field->setText(QString::number(m_baudRate));
 
-    m_device = KVEL_Interface_RadarDevice_Serial_Create();
-    m_paramPage.SetDevice(m_device, &m_params);
-    m_realtimePage.SetDevice(m_device, &m_params);
-    m_capturePage.SetDevice(m_device, &m_params);
+    LoadSharedParams();
+    m_session.SetListener(this);
+    m_paramPage.SetSession(&m_session);
+    m_realtimePage.SetSession(&m_session);
+    m_capturePage.SetSession(&m_session);
 
     CreatePages();
 
@@ -119,6 +122,18 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnInitDialog() {
     m_resizeTool.RegisterChildren(this);
     m_resizeTool.SetOwner(this);
     m_resizeTool.Enable();
+
+    m_lineCheck.setInterval(main_dlg::kLineCheckIntervalMs);
+    connect(&m_lineCheck, &QTimer::timeout, this, [this] { CheckLine(); });
+    m_lineCheck.start();
+}
+
+// The parameter set starts from the settings' "ParamSetting" section (the
+// defaults where it has none) before any page shows it.
+void CKVEL_ZorviRQ05_SB03ToolDlg::LoadSharedParams() {
+    RadarParamSet params = m_session.Params().Values();
+    LoadRadarParams(AppConfigSection(app_config::kParamSetting), &params);
+    m_session.Params().Set(params);
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::CreatePages() {
@@ -189,6 +204,14 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnPageButton(int buttonId) {
         button->setText(LoadStringW(main_dlg::kTextConnect));
 }
 
+bool CKVEL_ZorviRQ05_SB03ToolDlg::event(QEvent* event) {
+    if (event->type() == WindowMessageEvent(WM_LINE_LOST)) {
+        HandleLineLost();
+        return true;
+    }
+    return QDialog::event(event);
+}
+
 void CKVEL_ZorviRQ05_SB03ToolDlg::keyPressEvent(QKeyEvent* event) {
     if (IsDialogCloseKey(event)) {
         event->accept();
@@ -230,13 +253,13 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnDestroy() {
     m_capturePage.Teardown();
     m_firmwarePage.Teardown();
 
-    if (m_device) {
-        if (IsConnected()) {
-            bool ok = false;
-            DisconnectDevice(&ok);
-        }
-        KVEL_Interface_RadarDevice_Serial_Destroy(m_device);
-        m_device = nullptr;
+    m_lineCheck.stop();
+    m_session.SetListener(nullptr);
+    if (IsConnected()) {
+        bool ok = false;
+        DisconnectDevice(&ok);
+    } else {
+        m_session.Disconnect();  // what is left of a lost line
     }
 
     ReadBaudRateField();

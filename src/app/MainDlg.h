@@ -11,15 +11,16 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QTimer>
 
 #include "capture/DataProcessDlg.h"
-#include "connection/RadarConnection.h"
+#include "connection/RadarSession.h"
 #include "controls/WndResizeTool.h"
-#include "device/KVEL_DataProcess.h"
 #include "firmware/DownloadDlg.h"
 #include "params/ParamSettingDlg.h"
 #include "params/RadarParam.h"
 #include "realtime/ObjectInfoDlg.h"
+#include "settings/AppConfig.h"
 
 class QAbstractButton;
 class QButtonGroup;
@@ -40,6 +41,8 @@ constexpr int kRealtimePageButton = 1188;
 constexpr int kCapturePageButton = 1189;
 constexpr int kFirmwarePageButton = 1190;
 constexpr int kPagePlaceholder = 1200;
+// How often the window looks whether a quiet line is still there.
+constexpr int kLineCheckIntervalMs = 1000;
 // The connect button's text while no module is connected.
 constexpr int kTextConnect = 10100;
 }  // namespace main_dlg
@@ -50,7 +53,9 @@ int PortNumberFromName(const QString& name);
 // A field's text as a signed 32-bit decimal number; 0 when it is not one.
 int SignedIntegerFromText(const QString& text);
 
-class CKVEL_ZorviRQ05_SB03ToolDlg : public QDialog, private IRadarConnectListener {
+class CKVEL_ZorviRQ05_SB03ToolDlg : public QDialog,
+                                    private IRadarConnectListener,
+                                    private ISessionListener {
     Q_OBJECT
 public:
     // Builds the window from its template in the current language and runs
@@ -71,7 +76,9 @@ public:
     // Always true; *ok = the module took function mode.
     bool DisconnectDevice(bool* ok);
     void OnConnectButton();
-    bool IsConnected() const;
+    bool IsConnected();
+    // The session found the line gone (handled on the window's thread).
+    void HandleLineLost();
 
     // Page buttons 1187-1190.
     void OnPageButton(int buttonId);
@@ -85,8 +92,10 @@ public:
     const CWndResizeTool& ResizeTool() const { return m_resizeTool; }
     double ScaleFactor() const { return m_scale; }
     int BaudRate() const { return m_baudRate; }
-    KVEL_RADAR_HANDLE Device() const { return m_device; }
-    const RadarParamSet& Params() const { return m_params; }
+    CRadarSession& Session() { return m_session; }
+    // The pages have stopped and saved, the module is let go.
+    bool IsTornDown() const { return m_destroyed; }
+    const RadarParamSet& Params() const { return m_session.Params().Values(); }
 
     // Enter and Escape close nothing: the dialog's own accept and reject
     // are not used. The close button (and a termination signal) close.
@@ -95,6 +104,7 @@ public:
     void done(int result) override;
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -113,6 +123,10 @@ private:
     // parameter fields, the realtime thresholds and the capture series.
     void OnIdentity(const std::string& version, const std::string& serial) override;
     void OnParamsRead(int result) override;
+    void OnLineLost() override { OnSessionLineLost(); }
+    void OnSessionLineLost();
+    void CheckLine();
+    void LoadSharedParams();
     void OnDestroy();
 
     QComboBox* PortList() const;
@@ -121,18 +135,19 @@ private:
     QLabel* VersionText() const;
 
     // Declared in the order the window's parts are made and, in reverse,
-    // destroyed: the pages go before the resize tool and the window itself.
+    // destroyed: the pages go before the session they are handed, the resize
+    // tool and the window itself.
     QIcon m_icon;
     CWndResizeTool m_resizeTool;
     double m_scale = 1.0;
+    CRadarSession m_session;
     CParamSettingDlg m_paramPage;
     CObjectInfoDlg m_realtimePage;
     CDataProcessDlg m_capturePage;
     CDownloadDlg m_firmwarePage;
-    int m_baudRate = 115200;
-    KVEL_RADAR_HANDLE m_device = nullptr;
-    RadarParamSet m_params;
+    int m_baudRate = app_config::kDefaultBaudRate;
     FILE* m_logFile = nullptr;
+    QTimer m_lineCheck;
 
     std::map<std::string, QWidget*> m_controls;
     QButtonGroup* m_pageButtons = nullptr;

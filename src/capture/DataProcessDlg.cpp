@@ -233,18 +233,14 @@ QString CDataProcessDlg::SaveFolderText() const {
     return folder ? folder->text() : QString::fromStdWString(m_settings.saveFolder);
 }
 
-void CDataProcessDlg::SetModuleIdentity(const std::string& version, const std::string& serial,
-                                        int baudRate) {
-    m_origin.version = version;
-    m_origin.serial = serial;
-    m_origin.baudRate = baudRate;
+const RadarParamSet& CDataProcessDlg::Params() const {
+    static const RadarParamSet kNoSession;
+    return m_session ? m_session->Params().Values() : kNoSession;
 }
 
 // --- Run ------------------------------------------------------------------------
 
-bool CDataProcessDlg::IsConnected() const {
-    return m_device && KVEL_Interface_RadarDevice_IsConnected(m_device) != 0;
-}
+bool CDataProcessDlg::IsConnected() const { return m_session && m_session->IsConnected(); }
 
 void CDataProcessDlg::SetControlStates(bool running) {
     if (auto* capture = qobject_cast<QAbstractButton*>(Control(dp::kCaptureButton)))
@@ -266,12 +262,17 @@ void CDataProcessDlg::StartRun() {
     DbgOutputA(2, "Start Noise scan.\r\n");
     CaptureRunRequest request;
     request.mode = m_mode;
-    request.device = m_device;
+    request.session = m_session;
     request.folder = SaveFolderText().toStdWString();
     request.file = m_loadPath;
     request.gate = m_gate;
-    if (m_params) request.params = *m_params;
-    request.origin = m_origin;
+    if (m_session) request.params = m_session->Params().Values();
+    if (m_session) {
+        // Recordings name the module they came from in their side files.
+        request.origin.version = m_session->Version();
+        request.origin.serial = m_session->Serial();
+        request.origin.baudRate = m_session->BaudRate();
+    }
     m_running = true;
     SetControlStates(true);
     UpdateRepaintPacing();
@@ -481,9 +482,8 @@ void CDataProcessDlg::ShowSeries(const CaptureSeries& series) {
         chart.m_waves[0].buffer.Append(series.energy.data(), count);
         const int gate = std::clamp(m_gate, 0, noise_scan::kGateCount - 1);
         const std::vector<double> trigger(static_cast<size_t>(count),
-                                          m_params ? m_params->TriggerThreshold[gate] : 0.0);
-        const std::vector<double> hold(static_cast<size_t>(count),
-                                       m_params ? m_params->HoldThreshold[gate] : 0.0);
+                                          Params().TriggerThreshold[gate]);
+        const std::vector<double> hold(static_cast<size_t>(count), Params().HoldThreshold[gate]);
         chart.m_waves[kTriggerSlot].buffer.Append(trigger.data(), count);
         chart.m_waves[kHoldSlot].buffer.Append(hold.data(), count);
         chart.Invalidate();

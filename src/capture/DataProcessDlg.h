@@ -77,6 +77,9 @@ public:
     CDataProcessDlg();
     ~CDataProcessDlg() override;
 
+    // Given by the main window before Create; not owned.
+    void SetSession(CRadarSession* session) { m_session = session; }
+
     // Starts a run in the load mode set last; StopRun ends a running
     // capture or replay and returns when the worker has stopped (also safe
     // when none runs).
@@ -90,8 +93,6 @@ public:
     // the charts are refilled from the series, so a running scan keeps its
     // trace.
     void SetupCharts();
-    // Where recordings come from, for their side files (after a connect).
-    void SetModuleIdentity(const std::string& version, const std::string& serial, int baudRate);
 
     // The buttons.
     void OnCaptureButton();
@@ -108,7 +109,6 @@ public:
     const DataProcessSettings& Settings() const { return m_settings; }
     double ScaleFactor() const { return m_scale; }
     CNoiseScan& Scan() { return m_scan; }
-    const RecordingOrigin& Origin() const { return m_origin; }
     CWaveWnd* EnergyChart() const { return m_energyChart; }
     CWaveWnd* DistanceChart() const { return m_distanceChart; }
     CDigitalEdit* DurationField() const { return m_durationField; }
@@ -140,6 +140,8 @@ private:
     void OnDurationCommitted();
     void OnGateChanged(int index);
     bool IsConnected() const;
+    // The session's parameter set (the defaults without a session).
+    const RadarParamSet& Params() const;
     void SetControlStates(bool running);
     void LoadSettings();
     QString SaveFolderText() const;
@@ -167,7 +169,7 @@ private:
     CKeepAwake m_keepAwake;
     QTimer m_progressTimer;
     DataProcessSettings m_settings;
-    RecordingOrigin m_origin;
+    CRadarSession* m_session = nullptr;
     int m_gate = 0;
     CaptureMode m_mode = CaptureMode::Record;
     std::wstring m_loadPath;  // chosen with "Load Data"; kept while the program runs

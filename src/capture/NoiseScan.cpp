@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "device/CommandMode.h"
 #include "device/Decibels.h"
 #include "realtime/ReadingLoop.h"
 
@@ -13,8 +12,9 @@ namespace {
 // no device, when replaying) still gets a usable chunk.
 constexpr int kFallbackChunkSize = 1024;
 
-size_t ChunkSize(KVEL_RADAR_HANDLE device) {
-    const int size = KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device);
+size_t ChunkSize(const CRadarSession* session) {
+    const int size = session ? session->FrameSize()
+                             : KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(nullptr);
     return static_cast<size_t>(size > 0 ? size : kFallbackChunkSize);
 }
 
@@ -122,7 +122,8 @@ int CNoiseScan::ThreadFunc(uint64_t) {
 }
 
 CaptureRunEnd CNoiseScan::Record() {
-    KVEL_RADAR_HANDLE device = m_request.device;
+    CRadarSession* session = m_request.session;
+    if (!session) return CaptureRunEnd::SourceEnded;
     RadarDataWriter writer;
     // A save folder typed in or set up on another machine need not exist yet.
     if (!m_request.folder.empty()) RecursiveCreateDirectoryW(m_request.folder.c_str());
@@ -134,16 +135,13 @@ CaptureRunEnd CNoiseScan::Record() {
     } else {
         ReportFileFailed();
     }
-    InCommandMode(device,
-                  [device] { return KVEL_Interface_RadarDevice_Protocol_SetABDMode(device); });
-    ModuleByteSource source(device);
+    session->StartReports();
+    ModuleByteSource source(session);
     const CaptureRunEnd end = ReadUntilDone(&source, &writer);
     // Whatever ended the run, what was read is in the file before the
     // module is touched again.
     if (!writer.Close() || writer.Failed()) ReportFileFailed();
-    InCommandMode(device, [device] {
-        return KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(device);
-    });
+    session->StopReports();
     return end;
 }
 
@@ -152,17 +150,17 @@ CaptureRunEnd CNoiseScan::Replay() {
     if (!source.Open(m_filePath)) return CaptureRunEnd::FileUnreadable;
     const CaptureRunEnd end = ReadUntilDone(&source, nullptr);
     source.Close();
-    KVEL_RADAR_HANDLE device = m_request.device;
-    InCommandMode(device, [device] {
-        return KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(device);
-    });
+    // A module that was connected all along is put back into data transfer
+    // mode; a replay on its own has no module to talk to.
+    CRadarSession* session = m_request.session;
+    if (session && session->IsConnected()) session->StopReports();
     return end;
 }
 
 CaptureRunEnd CNoiseScan::ReadUntilDone(IByteSource* source, IChunkTap* tap) {
     const int capacity = Capacity();
     CountingTap counting(&m_bytesRead, tap);
-    ReadingLoop loop(source, this, &m_stop, ChunkSize(m_request.device), &counting);
+    ReadingLoop loop(source, this, &m_stop, ChunkSize(m_request.session), &counting);
     const ReadingEnd end = loop.Run([this, capacity] { return m_count.load() < capacity; });
     if (m_count.load() >= capacity) return CaptureRunEnd::Finished;
     if (end == ReadingEnd::SourceEnded) return CaptureRunEnd::SourceEnded;

@@ -18,7 +18,7 @@
 
 #include "capture/RadarDataFile.h"
 #include "common/KVEL_Common.h"
-#include "device/KVEL_DataProcess.h"
+#include "connection/RadarSession.h"
 #include "device/RadarProtocol.h"
 #include "params/RadarParam.h"
 #include "realtime/ReportFrame.h"
@@ -64,9 +64,9 @@ enum class CaptureRunEnd {
 
 struct CaptureRunRequest {
     CaptureMode mode = CaptureMode::Record;
-    // Recording: the module. Replaying: asked for its frame size, and its
-    // mode is restored afterwards when it is connected. May be null.
-    KVEL_RADAR_HANDLE device = nullptr;
+    // Recording: the module's session. Replaying: asked for its frame size,
+    // and its mode is restored afterwards when it is connected. May be null.
+    CRadarSession* session = nullptr;
     std::wstring folder;     // recording: where the files go (created when missing)
     std::wstring file;       // replaying: the radar data file
     int gate = 0;            // the gate whose energy is charted

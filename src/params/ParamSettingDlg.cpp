@@ -10,7 +10,6 @@
 
 #include "common/KVEL_Common.h"
 #include "controls/DigitalEdit.h"
-#include "device/CommandMode.h"
 #include "params/RadarParamFile.h"
 #include "settings/AppConfig.h"
 #include "ui/DialogTemplate.h"
@@ -30,9 +29,6 @@ constexpr int kLoadButton = 2072;
 constexpr int kSaveButton = 2073;
 
 constexpr double kLimitTolerance = 1e-16;
-constexpr double kThresholdMin = 1.0;
-constexpr double kThresholdMax = 90.0;
-constexpr uint32_t kGateMaxLimit = 15;
 
 // Longest path the file dialogs hand on.
 constexpr int kMaxChosenPath = 259;
@@ -111,7 +107,10 @@ QString FillStrings(QString text, const QStringList& values) {
 }  // namespace
 
 CParamSettingDlg::CParamSettingDlg() : CDialogPage(kDialogId) {}
-CParamSettingDlg::~CParamSettingDlg() = default;
+
+CParamSettingDlg::~CParamSettingDlg() {
+    if (m_session) m_session->Params().RemoveListener(this);
+}
 
 QWidget* CParamSettingDlg::CreateControl(const DialogControl& control) {
     if (control.kind != "edit" || control.id.empty()) return nullptr;
@@ -150,10 +149,20 @@ void CParamSettingDlg::ConnectButtons() {
 void CParamSettingDlg::OnInitDialog() {
     ConnectFields();
     ConnectButtons();
+    SetFieldLimits();
+    if (m_session) m_session->Params().AddListener(this);
+    UpdateParamFields();
+}
+
+// The fields take what the shared table of limits allows.
+void CParamSettingDlg::SetFieldLimits() {
+    namespace limits = radar_param_limits;
     if (CDigitalEdit* gate = Field(kGateMaxField)) {
         gate->SetValueType(DIGITAL_UINT32);
-        gate->SetMinValue(DigitalCellFromUInt32(0), kLimitTolerance);
-        gate->SetMaxValue(DigitalCellFromUInt32(kGateMaxLimit), kLimitTolerance);
+        gate->SetMinValue(DigitalCellFromUInt32(static_cast<uint32_t>(limits::kGateMax.minimum)),
+                          kLimitTolerance);
+        gate->SetMaxValue(DigitalCellFromUInt32(static_cast<uint32_t>(limits::kGateMax.maximum)),
+                          kLimitTolerance);
     }
     if (CDigitalEdit* delay = Field(kDelayField)) delay->SetValueType(DIGITAL_INT32);
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
@@ -161,43 +170,51 @@ void CParamSettingDlg::OnInitDialog() {
             CDigitalEdit* threshold = Field(id);
             if (!threshold) continue;
             threshold->SetValueType(DIGITAL_DOUBLE);
-            threshold->SetMinValue(DigitalCellFromDouble(kThresholdMin), kLimitTolerance);
-            threshold->SetMaxValue(DigitalCellFromDouble(kThresholdMax), kLimitTolerance);
+            threshold->SetMinValue(DigitalCellFromDouble(limits::kThreshold.minimum),
+                                   kLimitTolerance);
+            threshold->SetMaxValue(DigitalCellFromDouble(limits::kThreshold.maximum),
+                                   kLimitTolerance);
         }
     }
-    if (m_params) LoadRadarParams(AppConfigSection(app_config::kParamSetting), m_params);
-    UpdateParamFields();
 }
 
 void CParamSettingDlg::UpdateParamFields() {
-    if (!m_params) return;
-    if (CDigitalEdit* gate = Field(kGateMaxField))
-        gate->setText(QString::number(m_params->GateMax));
+    if (!m_session) return;
+    const RadarParamSet& params = m_session->Params().Values();
+    if (CDigitalEdit* gate = Field(kGateMaxField)) gate->setText(QString::number(params.GateMax));
     if (CDigitalEdit* delay = Field(kDelayField))
-        delay->setText(QString::number(m_params->ObjectDisappearDelayTime));
+        delay->setText(QString::number(params.ObjectDisappearDelayTime));
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
-        SetDlgItemDouble(this, kFirstTriggerField + gate, m_params->TriggerThreshold[gate]);
-        SetDlgItemDouble(this, kFirstHoldField + gate, m_params->HoldThreshold[gate]);
+        SetDlgItemDouble(this, kFirstTriggerField + gate, params.TriggerThreshold[gate]);
+        SetDlgItemDouble(this, kFirstHoldField + gate, params.HoldThreshold[gate]);
     }
 }
 
+void CParamSettingDlg::OnRadarParamsChanged() {
+    if (!m_committing) UpdateParamFields();
+}
+
 void CParamSettingDlg::OnFieldCommitted(int id) {
-    if (!m_params) return;
+    if (!m_session) return;
     CDigitalEdit* field = Field(id);
     if (!field) return;
+    RadarParamSet params = m_session->Params().Values();
     if (id == kGateMaxField)
-        m_params->GateMax = ReadSignedField(field->text());
+        params.GateMax = ReadSignedField(field->text());
     else if (id == kDelayField)
-        m_params->ObjectDisappearDelayTime = ReadSignedField(field->text());
+        params.ObjectDisappearDelayTime = ReadSignedField(field->text());
     else if (IsTriggerField(id))
-        m_params->TriggerThreshold[id - kFirstTriggerField] = GetDlgItemDouble(this, id);
+        params.TriggerThreshold[id - kFirstTriggerField] = GetDlgItemDouble(this, id);
     else if (IsHoldField(id))
-        m_params->HoldThreshold[id - kFirstHoldField] = GetDlgItemDouble(this, id);
+        params.HoldThreshold[id - kFirstHoldField] = GetDlgItemDouble(this, id);
+    m_committing = true;
+    m_session->Params().Set(params);
+    m_committing = false;
 }
 
 void CParamSettingDlg::SaveSettings() {
-    if (!m_params) return;
-    StoreRadarParams(AppConfigSection(app_config::kParamSetting), m_params);
+    if (!m_session) return;
+    StoreRadarParams(AppConfigSection(app_config::kParamSetting), &m_session->Params().Values());
     SaveAppConfig();
 }
 
@@ -211,18 +228,15 @@ void CParamSettingDlg::ReportModuleResult(int result, int successText, int failu
 }
 
 void CParamSettingDlg::OnReadSensorConfig() {
-    if (!m_params) return;
-    const int result =
-        InCommandMode(m_device, [this] { return ReadRadarParams(m_device, m_params); });
+    if (!m_session) return;
+    const int result = m_session->ReadParams();
     if (result == kRadarOk) UpdateParamFields();
     ReportModuleResult(result, kStrReadOk, kStrReadFailed);
 }
 
 void CParamSettingDlg::OnSetSensorConfig() {
-    if (!m_params) return;
-    const int result =
-        InCommandMode(m_device, [this] { return WriteRadarParams(m_device, m_params); });
-    ReportModuleResult(result, kStrWriteOk, kStrWriteFailed);
+    if (!m_session) return;
+    ReportModuleResult(m_session->WriteParams(), kStrWriteOk, kStrWriteFailed);
 }
 
 QString CParamSettingDlg::ParamFileInitialPath() {
@@ -243,7 +257,7 @@ void CParamSettingDlg::RememberParamFile(const QString& path) {
 }
 
 void CParamSettingDlg::OnLoadConfigFile() {
-    if (!m_params) return;
+    if (!m_session) return;
     FileDialogRequest request;
     request.owner = this;
     request.initialPath = ParamFileInitialPath();
@@ -253,12 +267,14 @@ void CParamSettingDlg::OnLoadConfigFile() {
     if (!Prompt().GetOpenFileName(request, &chosen)) return;
     chosen.truncate(kMaxChosenPath);
     RememberParamFile(chosen);
-    LoadRadarParamFile(chosen.toStdWString().c_str(), m_params);
+    RadarParamSet params = m_session->Params().Values();
+    LoadRadarParamFile(chosen.toStdWString().c_str(), &params);
+    m_session->Params().Set(params);
     UpdateParamFields();
 }
 
 void CParamSettingDlg::OnSaveConfigFile() {
-    if (!m_params) return;
+    if (!m_session) return;
     FileDialogRequest request;
     request.owner = this;
     request.initialPath = ParamFileInitialPath();
@@ -273,7 +289,8 @@ void CParamSettingDlg::OnSaveConfigFile() {
     chosen.truncate(kMaxChosenPath);
     RememberParamFile(chosen);
     std::string error;
-    if (SaveRadarParamFile(chosen.toStdWString().c_str(), m_params, &error)) return;
+    if (SaveRadarParamFile(chosen.toStdWString().c_str(), &m_session->Params().Values(), &error))
+        return;
     // Parameters the user believes saved must not vanish without a word.
     MessageBoxRequest message;
     message.owner = this;

@@ -6,18 +6,22 @@
 
 #include <map>
 
-#include "params/RadarParam.h"
+#include "params/RadarParamModel.h"
 #include "ui/DialogPage.h"
 
 class CDigitalEdit;
 
-class CParamSettingDlg : public CDialogPage {
+class CParamSettingDlg : public CDialogPage, private IRadarParamListener {
     Q_OBJECT
 public:
     CParamSettingDlg();
     ~CParamSettingDlg() override;
 
-    // Shows the set in the fields (no change notifications).
+    // Given by the main window before Create; not owned.
+    void SetSession(IRadarParamSession* session) { m_session = session; }
+
+    // Shows the session's set in the fields (no change notifications). The
+    // page also does it whenever the set changes.
     void UpdateParamFields();
 
     // Button handlers (also reachable from tests).
@@ -34,7 +38,7 @@ public:
 
 protected:
     QWidget* CreateControl(const DialogControl& control) override;
-    // Limits, the "ParamSetting" section, the fields.
+    // Limits, then the fields; the page follows the set from then on.
     void OnInitDialog() override;
     // Stores the set in "ParamSetting" and saves the settings file.
     void SaveSettings() override;
@@ -44,9 +48,14 @@ private:
     void ConnectFields();
     void ConnectButtons();
     void OnFieldCommitted(int id);
+    void OnRadarParamsChanged() override;
+    void SetFieldLimits();
     void ReportModuleResult(int result, int successText, int failureText);
     // Stores the name part of `path` as the remembered parameter file.
     void RememberParamFile(const QString& path);
 
+    IRadarParamSession* m_session = nullptr;
     std::map<int, CDigitalEdit*> m_fields;
+    // A field's own commit changes the set: its text stays as typed.
+    bool m_committing = false;
 };

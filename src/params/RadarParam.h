@@ -10,13 +10,20 @@
 constexpr int kRadarGateCount = radar_protocol::kGateCount;
 constexpr int kRadarParamCount = radar_protocol::kParamCount;
 
+// The values a set starts with (params/RadarParamModel.h has the limits).
+constexpr int32_t kRadarDefaultGateMax = 15;
+constexpr int32_t kRadarDefaultAbsenceDelay = 10;
+constexpr double kRadarDefaultThresholdDb = 30.0;
+
 struct RadarParamSet {
-    int32_t GateMax = 15;
-    int32_t ObjectDisappearDelayTime = 10;
-    double TriggerThreshold[kRadarGateCount] = {30, 30, 30, 30, 30, 30, 30, 30,
-                                                30, 30, 30, 30, 30, 30, 30, 30};
-    double HoldThreshold[kRadarGateCount] = {30, 30, 30, 30, 30, 30, 30, 30,
-                                             30, 30, 30, 30, 30, 30, 30, 30};
+    RadarParamSet() {
+        for (double& threshold : TriggerThreshold) threshold = kRadarDefaultThresholdDb;
+        for (double& threshold : HoldThreshold) threshold = kRadarDefaultThresholdDb;
+    }
+    int32_t GateMax = kRadarDefaultGateMax;
+    int32_t ObjectDisappearDelayTime = kRadarDefaultAbsenceDelay;
+    double TriggerThreshold[kRadarGateCount];
+    double HoldThreshold[kRadarGateCount];
 };
 
 // The module's parameter IDs in the order of every read and write.

@@ -16,7 +16,6 @@
 #include "controls/ColorStatic.h"
 #include "controls/SkinButton.h"
 #include "controls/XListCtrl.h"
-#include "device/CommandMode.h"
 #include "realtime/PresenceShading.h"
 #include "settings/AppConfig.h"
 #include "ui/DialogTemplate.h"
@@ -60,15 +59,32 @@ QString FormatString(int id, Args... args) {
 
 }  // namespace
 
-CObjectInfoDlg::CObjectInfoDlg() : CDialogPage(oi::kTemplateId), m_reader(this) {
+namespace {
+
+// "Apply Thres." is done: the write's result rides along.
+class ParamWriteDoneEvent : public QEvent {
+public:
+    explicit ParamWriteDoneEvent(int result)
+        : QEvent(WindowMessageEvent(WM_PARAM_WRITE_DONE)), m_result(result) {}
+    int Result() const { return m_result; }
+
+private:
+    int m_result;
+};
+
+}  // namespace
+
+CObjectInfoDlg::CObjectInfoDlg() : CDialogPage(oi::kTemplateId), m_reader(this), m_applyJob(this) {
     m_noDataTimer.setSingleShot(true);
     m_noDataTimer.setInterval(oi::kNoDataTimeoutMs);
     connect(&m_noDataTimer, &QTimer::timeout, this, [this] { ShowNoDataNotice(true); });
 }
 
 CObjectInfoDlg::~CObjectInfoDlg() {
-    // The worker feeds the charts: it ends before they go.
+    // The workers feed the charts and post to the page: they end before it.
+    m_applyJob.Wait();
     m_reader.Stop();
+    m_reader.Calibration().SetObserver(nullptr);
 }
 
 QWidget* CObjectInfoDlg::CreateControl(const DialogControl& control) {
@@ -89,7 +105,10 @@ QWidget* CObjectInfoDlg::CreateControl(const DialogControl& control) {
 
 void CObjectInfoDlg::OnInitDialog() {
     LoadObjectInfoSettings(AppConfigSection(app_config::kObjectInfo), &m_settings);
-    m_reader.SetSensingScales(m_settings.triggerSensingScale, m_settings.holdSensingScale);
+    m_reader.Calibration().SetSensingScales(m_settings.triggerSensingScale,
+                                            m_settings.holdSensingScale);
+    m_reader.Calibration().SetObserver(this);
+
     SetButtonStates(false);
     if (m_indicator) m_indicator->SetIndicatorSkin();
     if (m_rangeText) m_rangeText->SetTextStyle(Scaled(12));
@@ -112,15 +131,22 @@ void CObjectInfoDlg::SaveSettings() {
     SaveAppConfig();
 }
 
-bool CObjectInfoDlg::IsConnected() const {
-    return m_device && KVEL_Interface_RadarDevice_IsConnected(m_device) != 0;
-}
+bool CObjectInfoDlg::IsConnected() const { return m_session && m_session->IsConnected(); }
 
 void CObjectInfoDlg::SetButtonStates(bool running) {
     if (auto* start = qobject_cast<QAbstractButton*>(Control(oi::kStartButton)))
         start->setText(LoadStringW(running ? kStrPause : kStrStart));
     if (QWidget* calc = Control(oi::kCalcThresholdButton)) calc->setEnabled(running);
     if (QWidget* apply = Control(oi::kApplyThresholdButton)) apply->setEnabled(false);
+}
+
+// While "Apply Thres." writes and waits, the page's buttons rest.
+void CObjectInfoDlg::EnableButtons(bool enabled) {
+    if (QWidget* start = Control(oi::kStartButton)) start->setEnabled(enabled);
+    if (!enabled) {
+        for (int id : {oi::kCalcThresholdButton, oi::kApplyThresholdButton})
+            if (QWidget* button = Control(id)) button->setEnabled(false);
+    }
 }
 
 // --- Acquisition -------------------------------------------------------------
@@ -137,7 +163,7 @@ void CObjectInfoDlg::StartAcquisition() {
     m_reader.ClearLastReport();
     RestartThresholdCurves();
     if (m_distanceChart) m_distanceChart->ClearWaves();
-    m_reader.Start(m_device);
+    m_reader.Start(m_session);
     UpdateIndicatorAndText();
     m_keepAwake.Start(kKeepAwakeReason);
     m_noDataTimer.start();
@@ -156,6 +182,37 @@ void CObjectInfoDlg::StopAcquisition() {
     if (m_distanceChart) m_distanceChart->MarkBackgroundDirty();
     m_keepAwake.Stop();
     DbgOutputA(2, "Stop Realtime data show.\r\n");
+}
+
+void CObjectInfoDlg::StopWork() {
+    // A threshold write in progress finishes first: the line is the
+    // session's, and the page is going.
+    m_applyJob.Wait();
+    StopAcquisition();
+}
+
+void CObjectInfoDlg::TakeConnectionThresholds() {
+    if (m_session) TakeNewThresholds(m_session->Params().Values());
+    RestartThresholdCurves();
+    if (m_distanceChart) m_distanceChart->ClearWaves();
+}
+
+void CObjectInfoDlg::ResumeAfterConnect() {
+    if (isVisible() && !m_running && IsConnected()) OnShownWhileConnected();
+}
+
+void CObjectInfoDlg::OnLineLost() {
+    if (m_collectorDlg && m_collectorDlg->isVisible()) {
+        m_reader.Calibration().Cancel();
+        m_collectorDlg->hide();
+    }
+    StopAcquisition();
+    ClearIndicatorAndText();
+}
+
+void CObjectInfoDlg::ClearIndicatorAndText() {
+    if (m_indicator) m_indicator->SetCheck(0);
+    if (m_rangeText) m_rangeText->setText(QString());
 }
 
 void CObjectInfoDlg::OnStartButton() {
@@ -181,16 +238,31 @@ void CObjectInfoDlg::OnReportTaken() {
     QCoreApplication::postEvent(this, new QEvent(WindowMessageEvent(WM_REALTIME_REPORT)));
 }
 
+void CObjectInfoDlg::OnCalibrationStep(const CalibrationProgress&) {
+    QCoreApplication::postEvent(this, new QEvent(WindowMessageEvent(WM_CALIBRATION_STEP)));
+}
+
+void CObjectInfoDlg::OnParamWriteDone(int result) {
+    QCoreApplication::postEvent(this, new ParamWriteDoneEvent(result));
+}
+
 bool CObjectInfoDlg::event(QEvent* event) {
     if (event->type() == WindowMessageEvent(WM_REALTIME_REPORT)) {
         OnRealtimeReport();
+        return true;
+    }
+    if (event->type() == WindowMessageEvent(WM_CALIBRATION_STEP)) {
+        RunCalibrationStep();
+        return true;
+    }
+    if (event->type() == WindowMessageEvent(WM_PARAM_WRITE_DONE)) {
+        FinishApplyThresholds(static_cast<ParamWriteDoneEvent*>(event)->Result());
         return true;
     }
     return CDialogPage::event(event);
 }
 
 void CObjectInfoDlg::OnRealtimeReport() {
-    RunCalibrationStep();
     UpdateIndicatorAndText();
     // Reports queued before a stop still arrive; they change nothing more.
     if (!m_running) return;
@@ -236,7 +308,7 @@ void CObjectInfoDlg::hideEvent(QHideEvent* event) {
     CDialogPage::hideEvent(event);
     if (event->spontaneous()) return;
     if (m_collectorDlg && m_collectorDlg->isVisible()) {
-        m_reader.SetCalibrationCount(CRealtimeReader::kNoCalibration);
+        m_reader.Calibration().Cancel();
         m_collectorDlg->hide();
     }
     StopAcquisition();
@@ -244,9 +316,10 @@ void CObjectInfoDlg::hideEvent(QHideEvent* event) {
 
 // Starting clears both charts and puts these thresholds on the energy chart.
 void CObjectInfoDlg::OnShownWhileConnected() {
-    if (m_params) TakeNewThresholds(*m_params);
-    m_reader.SetCalibrationCount(CRealtimeReader::kNoCalibration);
-    StartAcquisition();
+    if (m_session) TakeNewThresholds(m_session->Params().Values());
+    m_reader.Calibration().Cancel();
+    // A threshold write under way restarts reading when it is done.
+    if (!IsApplyingThresholds()) StartAcquisition();
 }
 
 void CObjectInfoDlg::TakeNewThresholds(const RadarParamSet& params) {
@@ -263,13 +336,10 @@ void CObjectInfoDlg::OnCalcThreshold() {
     if (!m_collectorDlg || !m_running) return;
     ShowPageThresholdsInCollector();
     m_collectorDlg->show();
-    m_collectorDlg->TriggerCollector().StartCollection(kRadarGateCount);
-    m_collectorDlg->HoldCollector().StartCollection(kRadarGateCount);
+    m_reader.Calibration().Start(oi::kCalibrationReports);
     m_collectorDlg->Progress()->setValue(0);
     m_collectorDlg->OkButton()->setEnabled(false);
     if (QWidget* apply = Control(oi::kApplyThresholdButton)) apply->setEnabled(false);
-    m_calibrationComplete = false;
-    m_reader.SetCalibrationCount(0);
 }
 
 // Until the first report arrives the table shows where the thresholds stand.
@@ -281,48 +351,32 @@ void CObjectInfoDlg::ShowPageThresholdsInCollector() {
     list->setUpdatesEnabled(true);
 }
 
-// One value per gate and collector for each report handled while the
-// dialog is shown, until the collection is complete.
+// The dialog shows the calibration as it stands: several reports taken
+// before this thread came round show as one step.
 void CObjectInfoDlg::RunCalibrationStep() {
     if (!m_collectorDlg || !m_collectorDlg->isVisible()) return;
-    const int count = m_reader.CalibrationCount();
-    // Before the worker has taken a report since "Calc. Thres." its
-    // candidates are an earlier run's, or none: a report event queued before
-    // the click must not put them into the averages.
-    if (count < 1) return;
-    // The worker's count stops one past the last step; when this thread fell
-    // behind and never saw the last step's count, that count still ends the
-    // collection, or OK would never be enabled.
-    if (count > oi::kCalibrationReports && m_calibrationComplete) return;
-    const CRealtimeReader::GateValues trigger = m_reader.TriggerCandidates();
-    const CRealtimeReader::GateValues hold = m_reader.HoldCandidates();
-    CRadarDataCollector& triggerAverages = m_collectorDlg->TriggerCollector();
-    CRadarDataCollector& holdAverages = m_collectorDlg->HoldCollector();
+    const CalibrationProgress progress = m_reader.Calibration().Progress();
+    if (progress.taken < 1) return;
     CXListCtrl* list = m_collectorDlg->List();
     list->setUpdatesEnabled(false);
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
-        triggerAverages.UpdateValue(gate, trigger[static_cast<size_t>(gate)]);
-        holdAverages.UpdateValue(gate, hold[static_cast<size_t>(gate)]);
-        m_collectorDlg->SetRow(gate, triggerAverages.GetCurrentAvgValue(gate),
-                               holdAverages.GetCurrentAvgValue(gate));
+        const size_t g = static_cast<size_t>(gate);
+        m_collectorDlg->SetRow(gate, progress.trigger[g], progress.hold[g]);
     }
     list->setUpdatesEnabled(true);
-    const int progress = std::min(count, oi::kCalibrationReports) * 100 / oi::kCalibrationReports;
-    m_collectorDlg->Progress()->setValue(progress);
-    if (progress >= 100) {
-        m_calibrationComplete = true;
-        m_collectorDlg->OkButton()->setEnabled(true);
-    }
+    m_collectorDlg->Progress()->setValue(progress.percent);
+    if (progress.complete) m_collectorDlg->OkButton()->setEnabled(true);
 }
 
 // The averages become the page's thresholds (the table's texts are only
 // their rounded display) and move the chart's threshold lines.
 void CObjectInfoDlg::OnSensingCollectorDlgOK(uint64_t) {
     if (!m_collectorDlg) return;
+    const CalibrationProgress progress = m_reader.Calibration().Progress();
     const int rows = std::min(m_collectorDlg->List()->topLevelItemCount(), kRadarGateCount);
     for (int gate = 0; gate < rows; ++gate) {
-        m_triggerThresholds[gate] = m_collectorDlg->TriggerCollector().GetCurrentAvgValue(gate);
-        m_holdThresholds[gate] = m_collectorDlg->HoldCollector().GetCurrentAvgValue(gate);
+        m_triggerThresholds[gate] = progress.trigger[static_cast<size_t>(gate)];
+        m_holdThresholds[gate] = progress.hold[static_cast<size_t>(gate)];
     }
     if (m_energyChart) {
         m_energyChart->m_waves[kTriggerSlot].buffer.Append(m_triggerThresholds, kRadarGateCount);
@@ -333,18 +387,25 @@ void CObjectInfoDlg::OnSensingCollectorDlgOK(uint64_t) {
 }
 
 // The reader stops for the write, since commands go out on the main
-// connection only while nothing reads from it, and starts again whatever
-// the write's result.
+// connection only while nothing reads from it. The write and the module's
+// settle time run off this thread with the page's buttons at rest; reading
+// starts again whatever the write's result.
 void CObjectInfoDlg::OnApplyThreshold() {
-    if (!m_params) return;
-    std::copy(std::begin(m_triggerThresholds), std::end(m_triggerThresholds),
-              m_params->TriggerThreshold);
-    std::copy(std::begin(m_holdThresholds), std::end(m_holdThresholds), m_params->HoldThreshold);
+    if (!m_session || IsApplyingThresholds()) return;
+    m_session->Params().SetThresholds(m_triggerThresholds, m_holdThresholds);
     StopAcquisition();
-    const int result =
-        InCommandMode(m_device, [this] { return WriteRadarParams(m_device, m_params); });
-    HQ_Sleep(oi::kApplySettleMs);
-    StartAcquisition();
+    EnableButtons(false);
+    m_applying = true;
+    if (!m_applyJob.Start(m_session, m_session->Params().Values(), oi::kApplySettleMs))
+        FinishApplyThresholds(kRadarNoAnswer);
+}
+
+void CObjectInfoDlg::FinishApplyThresholds(int result) {
+    m_applyJob.Wait();
+    m_applying = false;
+    EnableButtons(true);
+    // A page hidden meanwhile, or a line lost, has nothing to restart.
+    if (isVisible() && IsConnected()) StartAcquisition();
     ReportApplyResult(result);
 }
 
@@ -457,7 +518,7 @@ void CObjectInfoDlg::ShadePresence(QPainter& painter, const KRect& rect) {
 }
 
 void CObjectInfoDlg::ShadeInactiveGates(QPainter& painter, const KRect& rect) {
-    const int gateMax = m_params ? m_params->GateMax : kRadarGateCount - 1;
+    const int gateMax = m_session ? m_session->Params().Values().GateMax : kRadarGateCount - 1;
     const ColumnRun run = InactiveGateColumns(gateMax, kRadarGateCount, rect.left, rect.right);
     if (run.end <= run.first) return;
     painter.fillRect(QRect(run.first, rect.top, run.end - run.first, rect.Height()),

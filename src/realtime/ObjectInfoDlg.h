@@ -14,6 +14,8 @@
 #include <memory>
 
 #include "charts/WaveWnd.h"
+#include "connection/ParamWriteJob.h"
+#include "connection/RadarSession.h"
 #include "params/RadarParam.h"
 #include "realtime/ObjectInfoSettings.h"
 #include "realtime/RealtimeReader.h"
@@ -40,8 +42,8 @@ constexpr uint64_t kDistanceContext = 1;
 constexpr uint64_t kNoDataNoticeKey = 6;
 // Without a report for this long while reading, the distance chart says so.
 constexpr int kNoDataTimeoutMs = 3000;
-// A calibration averages this many reports; the worker's count stops one later.
-constexpr int kCalibrationReports = 200;
+// A calibration averages this many reports.
+constexpr int kCalibrationReports = CThresholdCalibration::kDefaultReports;
 // The module rests this long after a threshold write before it reports again.
 constexpr int kApplySettleMs = 1000;
 }  // namespace object_info
@@ -50,11 +52,16 @@ class CObjectInfoDlg : public CDialogPage,
                        public IWaveWndDrawListener,
                        public IWaveWndTooltipListener,
                        public ISensingCollectorDlgListener,
-                       private IRealtimeReportSink {
+                       private IRealtimeReportSink,
+                       private ICalibrationObserver,
+                       private IParamWriteObserver {
     Q_OBJECT
 public:
     CObjectInfoDlg();
     ~CObjectInfoDlg() override;
+
+    // Given by the main window before Create; not owned.
+    void SetSession(CRadarSession* session) { m_session = session; }
 
     // Starts reading when the module is connected (else says it is not);
     // Stop ends it and returns once the worker has ended.
@@ -66,6 +73,15 @@ public:
 
     // The thresholds just read from the module, for the energy chart.
     void TakeNewThresholds(const RadarParamSet& params);
+    // A new connection, during its sequence: the set's thresholds are
+    // taken and both charts start empty.
+    void TakeConnectionThresholds();
+    // The connection is made: a page on show starts reading as when it is
+    // shown.
+    void ResumeAfterConnect();
+    // The line went away: reading has ended, the lamp and the range text
+    // clear.
+    void OnLineLost();
     void SetScaleFactor(double scale);
     // Lays both charts out for the current scale factor. The first time it
     // clears them; later (the main window rescales on every resize) the
@@ -79,6 +95,9 @@ public:
     // as the page's thresholds and "Apply Thres." writes them to the module.
     void OnCalcThreshold();
     void OnApplyThreshold();
+    bool IsApplyingThresholds() const { return m_applyJob.IsRunning() || m_applying; }
+    // Returns once a threshold write under way has written and waited.
+    void WaitForThresholdWrite() { m_applyJob.Wait(); }
     void OnSensingCollectorDlgOK(uint64_t userValue) override;
     CSensingCollectorDlg* CollectorDialog() const { return m_collectorDlg.get(); }
 
@@ -102,7 +121,7 @@ public:
 protected:
     QWidget* CreateControl(const DialogControl& control) override;
     void OnInitDialog() override;
-    void StopWork() override { StopAcquisition(); }
+    void StopWork() override;
     void SaveSettings() override;
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -113,14 +132,21 @@ private:
     void OnEnergySweep(const double* decibels, int count) override;
     void OnDistanceSample(double metres) override;
     void OnReportTaken() override;
+    // Worker thread: one report taken by the calibration.
+    void OnCalibrationStep(const CalibrationProgress& progress) override;
+    // Write thread: "Apply Thres." has written and waited.
+    void OnParamWriteDone(int result) override;
 
     void OnRealtimeReport();
     void RunCalibrationStep();
+    void FinishApplyThresholds(int result);
+    void ClearIndicatorAndText();
     void ShowPageThresholdsInCollector();
     void ReportApplyResult(int result);
     void OnShownWhileConnected();
     bool IsConnected() const;
     void SetButtonStates(bool running);
+    void EnableButtons(bool enabled);
     void SetupEnergyChart(bool keepSamples);
     void SetupDistanceChart(bool keepSamples);
     void ListenTo(CWaveWnd& chart, uint64_t context);
@@ -131,7 +157,9 @@ private:
     // `value` times the scale factor, truncated.
     int Scaled(double value) const { return static_cast<int>(value * m_scale); }
 
+    CRadarSession* m_session = nullptr;
     CRealtimeReader m_reader;
+    CParamWriteJob m_applyJob;
     CKeepAwake m_keepAwake;
     QTimer m_noDataTimer;
     ObjectInfoSettings m_settings;
@@ -141,8 +169,8 @@ private:
     bool m_running = false;
     bool m_chartsBuilt = false;
     bool m_noDataNoticeShown = false;
-    // The running collection has reached its end (OK is enabled).
-    bool m_calibrationComplete = false;
+    // "Apply Thres." has started a write whose end is not handled yet.
+    bool m_applying = false;
     std::unique_ptr<CSensingCollectorDlg> m_collectorDlg;
 
     CASkinButton* m_indicator = nullptr;

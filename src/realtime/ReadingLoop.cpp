@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <climits>
 
+#include "connection/RadarSession.h"
+
 int ModuleByteSource::Read(uint8_t* buffer, size_t size) {
     const int wanted = static_cast<int>(std::min<size_t>(size, INT_MAX));
-    const int received =
-        KVEL_Interface_RadarDevice_ReadData(m_device, buffer, wanted, kReadTimeoutMs, 0);
-    if (received > 0) return received;
-    return KVEL_Interface_RadarDevice_IsConnected(m_device) ? 0 : -1;
+    return m_session->ReadData(buffer, wanted, kReadTimeoutMs);
 }
 
 ReadingLoop::ReadingLoop(IByteSource* source, IObjectReportListener* listener,

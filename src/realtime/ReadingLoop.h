@@ -11,8 +11,9 @@
 #include <functional>
 #include <vector>
 
-#include "device/KVEL_DataProcess.h"
 #include "realtime/ReportFrame.h"
+
+class CRadarSession;
 
 class IByteSource {
 public:
@@ -31,17 +32,18 @@ public:
     virtual bool OnChunk(const uint8_t* data, size_t size) = 0;
 };
 
-// The module's line through the device library.
+// The module's line through its session.
 class ModuleByteSource : public IByteSource {
 public:
     static constexpr int kReadTimeoutMs = 2000;
 
-    explicit ModuleByteSource(KVEL_RADAR_HANDLE device) : m_device(device) {}
-    // Ends when nothing came because the line has gone.
+    explicit ModuleByteSource(CRadarSession* session) : m_session(session) {}
+    // Ends when nothing came because the line has gone (the session then
+    // knows it is lost).
     int Read(uint8_t* buffer, size_t size) override;
 
 private:
-    KVEL_RADAR_HANDLE m_device;
+    CRadarSession* m_session;
 };
 
 enum class ReadingEnd {

@@ -3,8 +3,9 @@
 // switches back, and the state every report leaves behind for the window.
 //
 // The worker writes the state and the window reads it: integers are atomics,
-// the arrays (gate energies, calibration candidates, presence history) sit
-// behind one lock and leave it only as copies. Per report the worker hands
+// the arrays (gate energies, presence history) sit behind one lock and leave
+// it only as copies. A threshold calibration, when one runs, takes each
+// report on the worker. Per report the worker hands
 // the chart samples and one notice to a sink, which must not block: it
 // stores samples and posts, nothing more.
 #pragma once
@@ -15,9 +16,10 @@
 #include <mutex>
 
 #include "common/KVEL_Common.h"
-#include "device/KVEL_DataProcess.h"
+#include "connection/RadarSession.h"
 #include "device/RadarProtocol.h"
 #include "realtime/ReportFrame.h"
+#include "realtime/ThresholdCalibration.h"
 
 class IRealtimeReportSink {
 public:
@@ -35,22 +37,17 @@ public:
     static constexpr int kGateCount = radar_protocol::kGateCount;
     // One entry per sample of the distance chart: a minute of reports.
     static constexpr int kHistoryLength = 571;
-    static constexpr int kNoCalibration = -1;
-    // The count stops here: the calibration has seen enough reports.
-    static constexpr int kCalibrationCountLimit = 201;
-    static constexpr double kCandidateCapDb = 90.0;
     static constexpr int kThreadStackSize = 0x400000;
 
-    using GateValues = std::array<double, kGateCount>;
     using GateEnergies = std::array<uint32_t, kGateCount>;
     using History = std::array<uint8_t, kHistoryLength>;
 
     explicit CRealtimeReader(IRealtimeReportSink* sink);
     ~CRealtimeReader() override;  // stops the worker
 
-    // Starts the worker on `device`; false when it could not start (one is
-    // still running).
-    bool Start(KVEL_RADAR_HANDLE device);
+    // Starts the worker on the session's module; false when it could not
+    // start (one is still running).
+    bool Start(CRadarSession* session);
     // Returns once the worker has ended; at once when none runs. A read in
     // progress is waited out (up to the device library's read time-out).
     void Stop();
@@ -62,12 +59,8 @@ public:
     GateEnergies GateEnergy() const;
     void ClearLastReport();
 
-    // Calibration: candidates are computed while the count is >= 0.
-    void SetCalibrationCount(int count) { m_calibrationCount.store(count); }
-    int CalibrationCount() const { return m_calibrationCount.load(); }
-    GateValues TriggerCandidates() const;
-    GateValues HoldCandidates() const;
-    void SetSensingScales(double trigger, double hold);
+    // Takes every report while it runs.
+    CThresholdCalibration& Calibration() { return m_calibration; }
 
     // The states of the last kHistoryLength reports, oldest first.
     History PresenceHistory() const;
@@ -82,24 +75,18 @@ public:
 
 private:
     void ReadUntilStopped();
-    void TakeCandidates(const ObjectReport& report);
-    void CountCalibrationReport();
 
     IRealtimeReportSink* m_sink;
     CBaseThread m_thread;
-    KVEL_RADAR_HANDLE m_device = nullptr;
+    CRadarSession* m_session = nullptr;
     std::atomic<int> m_stop{0};
 
     std::atomic<int> m_targetState{0};
     std::atomic<int> m_targetDistance{0};
-    std::atomic<int> m_calibrationCount{kNoCalibration};
     std::atomic<int> m_historyChanged{0};
-    std::atomic<double> m_triggerSensingScale{5.0};
-    std::atomic<double> m_holdSensingScale{3.5};
+    CThresholdCalibration m_calibration;
 
-    mutable std::mutex m_arraysLock;  // guards the four arrays below
+    mutable std::mutex m_arraysLock;  // guards the two arrays below
     GateEnergies m_gateEnergy{};
-    GateValues m_triggerCandidate{};
-    GateValues m_holdCandidate{};
     History m_presenceHistory{};
 };

@@ -59,8 +59,6 @@ public:
     // Row `gate` shows `trigger` and `hold`, each with two decimals.
     void SetRow(int gate, double trigger, double hold);
 
-    CRadarDataCollector& TriggerCollector() { return m_triggerCollector; }
-    CRadarDataCollector& HoldCollector() { return m_holdCollector; }
     CXListCtrl* List() const { return m_list; }
     QProgressBar* Progress() const { return m_progress; }
     QPushButton* OkButton() const { return m_ok; }
@@ -83,8 +81,6 @@ private:
     QProgressBar* m_progress = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
-    CRadarDataCollector m_triggerCollector;
-    CRadarDataCollector m_holdCollector;
     ISensingCollectorDlgListener* m_listener = nullptr;
     uint64_t m_listenerValue = 0;
 };

@@ -12,11 +12,6 @@ bool IsDialogCloseKey(const QKeyEvent* event) {
 CDialogPage::CDialogPage(int templateId) : m_templateId(templateId) {}
 CDialogPage::~CDialogPage() = default;
 
-void CDialogPage::SetDevice(KVEL_RADAR_HANDLE device, RadarParamSet* params) {
-    m_device = device;
-    m_params = params;
-}
-
 bool CDialogPage::Create(QWidget* parent) {
     setParent(parent);
     if (m_templateId != 0) {

@@ -1,6 +1,5 @@
 // What every page of the main window shares: it is built from its dialog
-// template as a child of the main window, holds the device handle and the
-// parameter set it is handed (owning neither), stops its work and saves its
+// template as a child of the main window, stops its work and saves its
 // settings section once when it goes, and lets neither Enter nor Escape close
 // anything.
 #pragma once
@@ -10,11 +9,8 @@
 
 #include <QWidget>
 
-#include "device/KVEL_DataProcess.h"
-
 class QKeyEvent;
 struct DialogControl;
-struct RadarParamSet;
 
 // Enter and Escape, the keys that would close a dialog: the main window and
 // its pages swallow them, so that neither key closes anything.
@@ -27,8 +23,6 @@ public:
     explicit CDialogPage(int templateId);
     ~CDialogPage() override;
 
-    // Given by the main window before Create; neither is owned.
-    void SetDevice(KVEL_RADAR_HANDLE device, RadarParamSet* params);
     // Makes the page a child of `parent`, builds its template's controls and
     // runs its initialisation. False when the template cannot be loaded.
     bool Create(QWidget* parent);
@@ -50,9 +44,6 @@ protected:
     virtual void SaveSettings() {}
 
     void keyPressEvent(QKeyEvent* event) override;
-
-    KVEL_RADAR_HANDLE m_device = nullptr;
-    RadarParamSet* m_params = nullptr;
 
 private:
     const int m_templateId;

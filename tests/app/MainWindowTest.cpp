@@ -25,9 +25,12 @@
 #include "app/StartOptions.h"
 #include "common/KVEL_Common.h"
 #include "connection/RadarConnection.h"
+#include "controls/ColorStatic.h"
 #include "controls/DigitalEdit.h"
+#include "controls/SkinButton.h"
 #include "emulator/ModuleEmulator.h"
 #include "settings/AppConfig.h"
+#include "tests/device/PtyModule.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
 #include "ui/Strings.h"
@@ -111,10 +114,13 @@ class MainWindowTest : public QObject {
 private:
     std::unique_ptr<emulator::ModuleEmulator> m_module;
 
-    void StartModule(std::set<emulator::Fault> faults = {}) {
+    void StartModule(std::set<emulator::Fault> faults = {}, int port = 0,
+                     uint64_t hangUpAtCommand = 0) {
         emulator::Options options;
         options.realTiming = true;
         options.faults = std::move(faults);
+        options.port = port;
+        options.hangUpAtCommand = hangUpAtCommand;
         m_module = std::make_unique<emulator::ModuleEmulator>(options);
         std::string error;
         QVERIFY2(m_module->Start(&error), error.c_str());
@@ -127,6 +133,28 @@ private:
         QVERIFY2(prompts.messages.empty(),
                  qPrintable(prompts.messages.empty() ? QString() : prompts.messages.front().text));
         QVERIFY(dlg.IsConnected());
+    }
+
+    // After the line went: the panel offers Connect, no version, no
+    // message box, the realtime page's lamp and range text clear, and the
+    // log says so once.
+    void ExpectLostLineShown(CKVEL_ZorviRQ05_SB03ToolDlg& dlg, PromptRecorder& prompts,
+                             device_test::DiagnosticsRecorder& log) {
+        QAbstractButton* button = ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton);
+        QVERIFY(QTest::qWaitFor([&] { return button->text() == LoadStringW(10100); }, 10000));
+        QLabel* version = ControlAs<QLabel>(dlg, main_dlg::kVersionText);
+        QVERIFY(!version->isVisible());
+        QVERIFY(version->text().isEmpty());
+        QVERIFY(!dlg.IsConnected());
+        QVERIFY(!dlg.RealtimePage().IsRunning());
+        QVERIFY(!dlg.CapturePage().IsRunning());
+        QCOMPARE(dlg.RealtimePage().Indicator()->GetCheck(), 0);
+        QVERIFY(dlg.RealtimePage().RangeText()->text().isEmpty());
+        QVERIFY(prompts.messages.empty());
+        const std::string text = log.Text();
+        const size_t first = text.find("was lost");
+        QVERIFY2(first != std::string::npos, text.c_str());
+        QVERIFY(text.find("was lost", first + 1) == std::string::npos);
     }
 
 private slots:
@@ -204,6 +232,21 @@ private slots:
         QVERIFY(dlg.ResizeTool().IsEnabled());
         QVERIFY(!dlg.IsConnected());
         QVERIFY(QDir(QString::fromStdString(TestProgramFolder()) + "/Log").exists());
+    }
+
+    // The shared parameter set starts from the settings before any page
+    // shows it; what the section lacks keeps its default.
+    void parameterSettingsAreLoadedAtStartUp() {
+        const QByteArray settings =
+            "<?xml version=\"1.0\"?>\n<AppConfig>\n"
+            "<ParamSetting GateMax=\"9\" HoldGate2Threshold=\"44.50\"/>\n</AppConfig>\n";
+        StartWithSettings(&settings);
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        QCOMPARE(dlg.Params().GateMax, 9);
+        QCOMPARE(dlg.Params().HoldThreshold[2], 44.5);
+        QCOMPARE(dlg.Params().ObjectDisappearDelayTime, 10);
+        QCOMPARE(dlg.ParamPage().Field(2002)->text(), QString("9"));
+        QCOMPARE(dlg.ParamPage().Field(2032)->text(), QString("44.5"));
     }
 
     void portListShowsNumbersAndDevicePaths() {
@@ -384,7 +427,7 @@ private slots:
             dlg.close();
             QVERIFY(!dlg.isVisible());
             QCOMPARE(m_module->OperatingMode(), 100u);
-            QVERIFY(dlg.Device() == nullptr);
+            QVERIFY(dlg.Session().State() == SessionState::Disconnected);
         }
         // The port is free again: another handle opens it.
         KVEL_RADAR_HANDLE other = KVEL_Interface_RadarDevice_Serial_Create();
@@ -469,6 +512,85 @@ private slots:
         Connect(dlg, prompts);
         QCOMPARE(gate3->text(), QString("42.5"));
         QVERIFY(qAbs(dlg.Params().TriggerThreshold[3] - 42.5) < 0.01);
+    }
+
+    // The module goes while the realtime page reads; once it is back, one
+    // click on Connect connects again and the page reads again.
+    void lineLostWhileReadingIsShownAndConnectWorksAgain() {
+        StartModule();
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        Connect(dlg, prompts);
+        ControlAs<QAbstractButton>(dlg, main_dlg::kRealtimePageButton)->click();
+        CObjectInfoDlg& page = dlg.RealtimePage();
+        QVERIFY(QTest::qWaitFor([&] { return m_module->ReportFramesSent() > 3; }));
+        QVERIFY(page.IsRunning());
+
+        const int port = m_module->PortNumber();
+        device_test::DiagnosticsRecorder log;
+        m_module.reset();
+        ExpectLostLineShown(dlg, prompts, log);
+
+        StartModule({}, port);
+        dlg.OnConnectButton();
+        QVERIFY(prompts.messages.empty());
+        QVERIFY(dlg.IsConnected());
+        QVERIFY(page.IsRunning());
+        QVERIFY(QTest::qWaitFor([&] { return m_module->OperatingMode() == 102u; }));
+        const uint64_t sent = m_module->ReportFramesSent();
+        QVERIFY(QTest::qWaitFor([&] { return m_module->ReportFramesSent() > sent + 2; }));
+        QVERIFY(QTest::qWaitFor([&] { return !page.RangeText()->text().isEmpty(); }));
+    }
+
+    // A recording keeps every byte it read when the line goes under it.
+    void lineLostWhileRecordingKeepsTheFile() {
+        StartModule();
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        Connect(dlg, prompts);
+        ControlAs<QAbstractButton>(dlg, main_dlg::kCapturePageButton)->click();
+        CDataProcessDlg& page = dlg.CapturePage();
+        page.OnCaptureButton();
+        QVERIFY(page.IsRunning());
+        QVERIFY(QTest::qWaitFor([&] { return page.Scan().Count() > 3; }));
+
+        device_test::DiagnosticsRecorder log;
+        m_module->DisappearLine();
+        ExpectLostLineShown(dlg, prompts, log);
+        QFile file(QString::fromStdWString(page.Scan().FilePath()));
+        QVERIFY(file.exists());
+        QVERIFY(page.Scan().BytesRead() > 0);
+        QCOMPARE(quint64(file.size()), page.Scan().BytesRead());
+    }
+
+    // The line goes in the middle of the parameter page's read: the read
+    // fails as the module's absence does, and the panel shows the loss.
+    void lineLostDuringAParameterRead() {
+        // How many commands a connection takes, so that the module can hang
+        // up at the read itself.
+        StartModule();
+        uint64_t connectCommands = 0;
+        {
+            PromptRecorder prompts;
+            CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+            Connect(dlg, prompts);
+            connectCommands = m_module->CommandsAnswered();
+            dlg.close();
+        }
+        // The read's command mode, then the read, at which the line goes.
+        StartModule({}, 0, connectCommands + 2);
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        Connect(dlg, prompts);
+        device_test::DiagnosticsRecorder log;
+        dlg.ParamPage().OnReadSensorConfig();
+        QCOMPARE(prompts.messages.size(), size_t(1));
+        QCOMPARE(prompts.messages.front().text, LoadStringW(10103));  // Device Not Connected
+        prompts.messages.clear();
+        ExpectLostLineShown(dlg, prompts, log);
     }
 
     void resizingAndRestoringGivesTheLayoutBack() {
@@ -566,12 +688,12 @@ private slots:
                 box.setModal(true);
                 QTimer::singleShot(0, [] { raise(SIGTERM); });
                 box.exec();
-                deviceThereAfterTheBox = dlg.Device() != nullptr;
+                deviceThereAfterTheBox = !dlg.IsTornDown();
             });
             QTimer::singleShot(10000, &dlg, [&dlg] { dlg.QDialog::done(42); });
             dlg.exec();
             QCOMPARE(dlg.result(), int(QDialog::Rejected));
-            QVERIFY(dlg.Device() == nullptr);
+            QVERIFY(dlg.IsTornDown());
         }
         QVERIFY(deviceThereAfterTheBox);
     }

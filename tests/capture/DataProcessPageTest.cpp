@@ -67,7 +67,8 @@ private slots:
     void screenshots();
 
 private:
-    void MakePage(KVEL_RADAR_HANDLE device);
+    void MakePage(CRadarSession* session);
+    const RadarParamSet& SessionParams() const { return m_session->Params().Values(); }
     QAbstractButton* Button(int id) { return qobject_cast<QAbstractButton*>(m_page->Control(id)); }
     // Waits (handling events) until the page's run has ended.
     bool WaitForEnd(int ms = 30000) {
@@ -76,6 +77,8 @@ private:
     void SelectGate(int gate) { m_page->GateList()->setCurrentIndex(gate); }
 
     RadarParamSet m_params;
+    CRadarSession m_idleSession;  // never connected
+    CRadarSession* m_session = nullptr;
     std::unique_ptr<PromptRecorder> m_prompt;
     std::unique_ptr<ConnectedModule> m_module;
     std::unique_ptr<QWidget> m_window;
@@ -102,16 +105,17 @@ void DataProcessPageTest::cleanup() {
     m_prompt.reset();
 }
 
-void DataProcessPageTest::MakePage(KVEL_RADAR_HANDLE device) {
+void DataProcessPageTest::MakePage(CRadarSession* session) {
     m_page = new CDataProcessDlg();
-    QVERIFY(ShowPageInWindow(m_page, device, &m_params, &m_window));
+    m_session = session;
+    m_session->Params().Set(m_params);
+    QVERIFY(ShowPageInWindow(m_page, m_session, &m_window));
     QVERIFY(m_page->EnergyChart() && m_page->DistanceChart() && m_page->DurationField());
 }
 
 void DataProcessPageTest::recordReplayAndGateChanges() {
     AppConfigSection(app_config::kDataProcess).SetAttribute(app_config::kDpScanTime, "10");
-    MakePage(m_module->device);
-    m_page->SetModuleIdentity("V1.2.0.5", "ZQ05-0000-0001", 115200);
+    MakePage(&m_module->session);
     device_test::DiagnosticsRecorder log;
     Button(dp::kCaptureButton)->click();
     QVERIFY(m_page->IsRunning());
@@ -169,7 +173,7 @@ void DataProcessPageTest::recordReplayAndGateChanges() {
 // started, used to stop the new one.
 void DataProcessPageTest::lateEndOfAnEarlierRunStopsNothing() {
     AppConfigSection(app_config::kDataProcess).SetAttribute(app_config::kDpScanTime, "10");
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
     const QString empty = Folder() + "/empty.dat";
     QFile(empty).open(QIODevice::WriteOnly);
     m_prompt->openAnswers.push_back(empty);
@@ -185,7 +189,7 @@ void DataProcessPageTest::lateEndOfAnEarlierRunStopsNothing() {
 }
 
 void DataProcessPageTest::durationFiveBecomesTenAndClearsTheCharts() {
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
     QCOMPARE(m_page->Scan().Capacity(), 200);  // the default 20 s
     m_page->EnergyChart()->m_waves[0].buffer.Append(std::vector<double>(200, 7.0).data(), 200);
     CDigitalEdit* field = m_page->DurationField();
@@ -205,7 +209,7 @@ void DataProcessPageTest::durationFiveBecomesTenAndClearsTheCharts() {
 }
 
 void DataProcessPageTest::unreadableReplayFileEndsTheRunAndSaysSo() {
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
     const QString missing = Folder() + "/no-such-file.dat";
     m_prompt->openAnswers.push_back(missing);
     Button(dp::kLoadButton)->click();
@@ -219,7 +223,7 @@ void DataProcessPageTest::unreadableReplayFileEndsTheRunAndSaysSo() {
 }
 
 void DataProcessPageTest::unwritableFolderStillChartsAndSaysSoOnce() {
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
     QFile(Folder() + "/plain-file").open(QIODevice::WriteOnly);
     m_page->FolderField()->setText(Folder() + "/plain-file/scans");  // cannot be made
     Button(dp::kCaptureButton)->click();
@@ -235,7 +239,7 @@ void DataProcessPageTest::unwritableFolderStillChartsAndSaysSoOnce() {
 }
 
 void DataProcessPageTest::everyStopKeepsEveryByteRead() {
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
     CNoiseScan& scan = m_page->Scan();
     auto recordAWhile = [&] {
         Button(dp::kCaptureButton)->click();
@@ -257,8 +261,7 @@ void DataProcessPageTest::everyStopKeepsEveryByteRead() {
 }
 
 void DataProcessPageTest::tooltipsExportAndNoConnection() {
-    KVEL_RADAR_HANDLE idle = KVEL_Interface_RadarDevice_Serial_Create();
-    MakePage(idle);
+    MakePage(&m_idleSession);
     QCOMPARE(m_page->GetTooltipText(0, 125, 0, 200, 31.46, 0),
              QStringLiteral("No. 12.5s Target Energy: 31.5 dB"));
     QCOMPARE(m_page->GetTooltipText(2, 10, 0, 200, 20, 0),
@@ -287,11 +290,10 @@ void DataProcessPageTest::tooltipsExportAndNoConnection() {
     item->trigger();
     QVERIFY(m_prompt->messages.back().text.startsWith("Failed to export the data to "));
     m_page->Teardown();
-    KVEL_Interface_RadarDevice_Serial_Destroy(idle);
 }
 
 void DataProcessPageTest::settingsAtTeardownHoldTheDefaults() {
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
     QCOMPARE(m_page->FolderField()->text(), Folder() + "/SaveData");
     // "..." starts at the field's folder; a cancelled choice changes nothing.
     Button(dp::kBrowseButton)->click();
@@ -320,7 +322,7 @@ void DataProcessPageTest::screenshots() {
     if (!folder) QSKIP("KVEL_CAPTURE_SCREENSHOTS names no folder");
     if (std::getenv("KVEL_SCREENSHOT_CHINESE")) SetUiLanguage(UiLanguage::Chinese);
     AppConfigSection(app_config::kDataProcess).SetAttribute(app_config::kDpScanTime, "30");
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
     auto save = [&](const char* name) {
         QTest::qWait(200);
         QImage picture(m_window->size(), QImage::Format_RGB32);

@@ -310,7 +310,7 @@ protected:
     int StartRecording(const std::string& saveFolder) {
         CaptureRunRequest request;
         request.mode = CaptureMode::Record;
-        request.device = module->device;
+        request.session = &module->session;
         request.folder = Wide(saveFolder);
         request.gate = 4;
         request.params = params;

@@ -64,7 +64,9 @@ private slots:
     void screenshotWithBalloon();
 
 private:
-    void MakePage(KVEL_RADAR_HANDLE device = nullptr);
+    void MakePage(CRadarSession* session = nullptr);
+    // The set of the session the page was given.
+    const RadarParamSet& SessionParams() const { return m_session->Params().Values(); }
     CDigitalEdit* Field(int id) { return m_page->Field(id); }
     void Enter(int id, const QString& keys);
 
@@ -72,27 +74,32 @@ private:
     std::unique_ptr<PromptRecorder> m_prompt;
     std::unique_ptr<QWidget> m_window;
     CParamSettingDlg* m_page = nullptr;
-    KVEL_RADAR_HANDLE m_idleDevice = nullptr;
+    std::unique_ptr<CRadarSession> m_idleSession;
+    CRadarSession* m_session = nullptr;
+    std::unique_ptr<ConnectedModule> m_module;  // outlives the page (cleanup)
 };
 
 void ParamPageTest::init() {
     StartPageTestSettings();
     m_params = RadarParamSet();
     m_prompt = std::make_unique<PromptRecorder>();
-    m_idleDevice = KVEL_Interface_RadarDevice_Serial_Create();
+    m_idleSession = std::make_unique<CRadarSession>();
 }
 
 void ParamPageTest::cleanup() {
     m_window.reset();
     m_page = nullptr;
     m_prompt.reset();
-    KVEL_Interface_RadarDevice_Serial_Destroy(m_idleDevice);
-    m_idleDevice = nullptr;
+    m_session = nullptr;
+    m_idleSession.reset();
+    m_module.reset();
 }
 
-void ParamPageTest::MakePage(KVEL_RADAR_HANDLE device) {
+void ParamPageTest::MakePage(CRadarSession* session) {
     m_page = new CParamSettingDlg();
-    QVERIFY(ShowPageInWindow(m_page, device ? device : m_idleDevice, &m_params, &m_window));
+    m_session = session ? session : m_idleSession.get();
+    m_session->Params().Set(m_params);
+    QVERIFY(ShowPageInWindow(m_page, m_session, &m_window));
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     for (int id : {2002, 2003, 2010, 2025, 2030, 2045})
         QVERIFY2(Field(id), qPrintable(QString::number(id)));
@@ -112,31 +119,31 @@ void ParamPageTest::committedEntriesReachTheSet() {
     MakePage();
     Enter(2002, "16");
     QCOMPARE(Field(2002)->text(), QString("15"));
-    QCOMPARE(m_params.GateMax, 15);
+    QCOMPARE(SessionParams().GateMax, 15);
     QVERIFY(Field(2003)->hasFocus());
 
     Enter(2002, "7");
-    QCOMPARE(m_params.GateMax, 7);
+    QCOMPARE(SessionParams().GateMax, 7);
 
     Enter(2010, "");
     QCOMPARE(Field(2010)->text(), QString("1"));
-    QCOMPARE(m_params.TriggerThreshold[0], 1.0);
+    QCOMPARE(SessionParams().TriggerThreshold[0], 1.0);
 
     Enter(2045, "95.5");
     QCOMPARE(Field(2045)->text(), QString("90"));
-    QCOMPARE(m_params.HoldThreshold[15], 90.0);
+    QCOMPARE(SessionParams().HoldThreshold[15], 90.0);
 
     Enter(2031, "42.25");
-    QCOMPARE(m_params.HoldThreshold[1], 42.25);
-    QCOMPARE(m_params.TriggerThreshold[1], 30.0);
+    QCOMPARE(SessionParams().HoldThreshold[1], 42.25);
+    QCOMPARE(SessionParams().TriggerThreshold[1], 30.0);
 
     // The absence delay takes negative numbers and any 32-bit value.
     Enter(2003, "-1");
-    QCOMPARE(m_params.ObjectDisappearDelayTime, -1);
+    QCOMPARE(SessionParams().ObjectDisappearDelayTime, -1);
     Enter(2003, "4294967294");
-    QCOMPARE(m_params.ObjectDisappearDelayTime, -2);
+    QCOMPARE(SessionParams().ObjectDisappearDelayTime, -2);
     Enter(2003, "2147483647");
-    QCOMPARE(m_params.ObjectDisappearDelayTime, 2147483647);
+    QCOMPARE(SessionParams().ObjectDisappearDelayTime, 2147483647);
 
     // Enter and Escape on the page close nothing and change nothing.
     QTest::keyClick(m_page, Qt::Key_Escape);
@@ -154,8 +161,7 @@ void ParamPageTest::fieldsShowTheSetWithoutNotifying() {
     m_params.ObjectDisappearDelayTime = -5;
     m_params.TriggerThreshold[3] = 12.345;
     m_params.HoldThreshold[15] = 1.999;
-    m_page->hide();
-    m_page->show();  // every showing refreshes
+    m_session->Params().Set(m_params);  // the page follows the set
     QCOMPARE(Field(2002)->text(), QString("99"));
     QCOMPARE(Field(2003)->text(), QString("-5"));
     QCOMPARE(Field(2013)->text(), QString("12.35"));
@@ -167,20 +173,17 @@ void ParamPageTest::fieldsShowTheSetWithoutNotifying() {
     Field(2013)->setFocus();
     Field(2045)->setFocus();
     Field(2002)->setFocus();
-    QCOMPARE(m_params.GateMax, 99);
-    QCOMPARE(m_params.TriggerThreshold[3], 12.345);
-    QCOMPARE(m_params.HoldThreshold[15], 1.999);
+    QCOMPARE(SessionParams().GateMax, 99);
+    QCOMPARE(SessionParams().TriggerThreshold[3], 12.345);
+    QCOMPARE(SessionParams().HoldThreshold[15], 1.999);
     QVERIFY(m_prompt->messages.empty());
 }
 
 void ParamPageTest::settingsSectionIsLoadedAndStored() {
-    XMLNode section = AppConfigSection("ParamSetting");
-    section.SetAttribute("GateMax", "9");
-    section.SetAttribute("HoldGate2Threshold", "44.50");
+    // The main window loads the section at start-up (MainWindowTest).
+    m_params.GateMax = 9;
+    m_params.HoldThreshold[2] = 44.5;
     MakePage();
-    QCOMPARE(m_params.GateMax, 9);
-    QCOMPARE(m_params.HoldThreshold[2], 44.5);
-    QCOMPARE(m_params.ObjectDisappearDelayTime, 10);  // missing: kept
     QCOMPARE(Field(2002)->text(), QString("9"));
     QCOMPARE(Field(2032)->text(), QString("44.5"));
 
@@ -195,10 +198,11 @@ void ParamPageTest::settingsSectionIsLoadedAndStored() {
 }
 
 void ParamPageTest::writeThenReadThroughTheModule() {
-    ConnectedModule module;
+    m_module = std::make_unique<ConnectedModule>();
+    ConnectedModule& module = *m_module;
     QVERIFY(module.started);
     QVERIFY(module.opened);
-    MakePage(module.device);
+    MakePage(&module.session);
 
     Enter(2002, "7");
     Enter(2003, "25");
@@ -215,15 +219,14 @@ void ParamPageTest::writeThenReadThroughTheModule() {
     QCOMPARE(module.emulator->Parameter(0x002F), 100u);
     QVERIFY(!module.emulator->InCommandMode());
 
-    m_params = RadarParamSet();
-    m_page->UpdateParamFields();
+    m_session->Params().Set(RadarParamSet());
     QCOMPARE(Field(2002)->text(), QString("15"));
     m_page->OnReadSensorConfig();
     QCOMPARE(int(m_prompt->messages.size()), 2);
     QCOMPARE(m_prompt->messages[1].text, LoadStringW(10150));
     QCOMPARE(m_prompt->messages[1].caption, LoadStringW(10002));
-    QCOMPARE(m_params.GateMax, 7);
-    QCOMPARE(m_params.ObjectDisappearDelayTime, 25);
+    QCOMPARE(SessionParams().GateMax, 7);
+    QCOMPARE(SessionParams().ObjectDisappearDelayTime, 25);
     QCOMPARE(Field(2002)->text(), QString("7"));
     QCOMPARE(Field(2003)->text(), QString("25"));
     QCOMPARE(Field(2010)->text(), QString("40"));
@@ -249,7 +252,7 @@ void ParamPageTest::readingWhileDisconnectedChangesNothing() {
     QCOMPARE(m_prompt->messages[0].caption, LoadStringW(10000));
     QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Error);
     QCOMPARE(Field(2002)->text(), QString("4"));
-    QCOMPARE(m_params.GateMax, 4);
+    QCOMPARE(SessionParams().GateMax, 4);
 
     m_page->OnSetSensorConfig();
     QCOMPARE(int(m_prompt->messages.size()), 2);
@@ -259,9 +262,10 @@ void ParamPageTest::readingWhileDisconnectedChangesNothing() {
 }
 
 void ParamPageTest::moduleThatRefusesIsReported() {
-    ConnectedModule module({emulator::Fault::FailingStatus});
+    m_module = std::make_unique<ConnectedModule>(std::set{emulator::Fault::FailingStatus});
+    ConnectedModule& module = *m_module;
     QVERIFY(module.started);
-    MakePage(module.device);
+    MakePage(&module.session);
     m_page->OnSetSensorConfig();
     QCOMPARE(int(m_prompt->messages.size()), 1);
     QCOMPARE(m_prompt->messages[0].text, LoadStringW(10153));
@@ -313,13 +317,15 @@ void ParamPageTest::negativeDelayRoundTripsAsUnsigned() {
     m_page->OnSaveConfigFile();
     QVERIFY(ReadAll(path).contains("ObjectDisappearDelayTime=\"4294967295\""));
 
+    m_params = SessionParams();
     m_params.ObjectDisappearDelayTime = 5;
     m_params.TriggerThreshold[4] = 77.777;
+    m_session->Params().Set(m_params);
     m_prompt->openAnswers.push_back(path);
     m_page->OnLoadConfigFile();
-    QCOMPARE(m_params.ObjectDisappearDelayTime, -1);
+    QCOMPARE(SessionParams().ObjectDisappearDelayTime, -1);
     QCOMPARE(Field(2003)->text(), QString("-1"));
-    QCOMPARE(m_params.TriggerThreshold[4], 30.0);
+    QCOMPARE(SessionParams().TriggerThreshold[4], 30.0);
     QVERIFY(m_prompt->messages.empty());  // loading says nothing
     const FileDialogRequest& open = m_prompt->fileRequests.back();
     QVERIFY(open.mustExist);
@@ -330,12 +336,13 @@ void ParamPageTest::loadingKeepsWhatTheFileLacks() {
     MakePage();
     m_params.GateMax = 3;
     m_params.HoldThreshold[0] = 50;
+    m_session->Params().Set(m_params);
 
     const QString noParams = InFolder("NoParams.xml");
     WriteAll(noParams, "<?xml version=\"1.0\"?>\n<Other GateMax=\"8\"/>\n");
     m_prompt->openAnswers.push_back(noParams);
     m_page->OnLoadConfigFile();
-    QCOMPARE(m_params.GateMax, 3);
+    QCOMPARE(SessionParams().GateMax, 3);
     QCOMPARE(Field(2002)->text(), QString("3"));
 
     const QString gateOnly = InFolder("GateOnly.xml");
@@ -343,16 +350,16 @@ void ParamPageTest::loadingKeepsWhatTheFileLacks() {
              "<?xml version=\"1.0\"?>\n<radarparam gatemax=\"12\" HoldGate0Threshold=\"\"/>\n");
     m_prompt->openAnswers.push_back(gateOnly);
     m_page->OnLoadConfigFile();
-    QCOMPARE(m_params.GateMax, 12);
-    QCOMPARE(m_params.HoldThreshold[0], 50.0);
-    QCOMPARE(m_params.ObjectDisappearDelayTime, 10);
+    QCOMPARE(SessionParams().GateMax, 12);
+    QCOMPARE(SessionParams().HoldThreshold[0], 50.0);
+    QCOMPARE(SessionParams().ObjectDisappearDelayTime, 10);
     QCOMPARE(Field(2002)->text(), QString("12"));
 
     const QString broken = InFolder("Broken.xml");
     WriteAll(broken, "not xml at all <<<");
     m_prompt->openAnswers.push_back(broken);
     m_page->OnLoadConfigFile();
-    QCOMPARE(m_params.GateMax, 12);
+    QCOMPARE(SessionParams().GateMax, 12);
 
     // Cancelling changes nothing, not even the remembered name.
     m_page->OnLoadConfigFile();
@@ -385,7 +392,7 @@ void ParamPageTest::rememberedNameIsProposedInTheProgramFolder() {
     WriteAll(other, "<?xml version=\"1.0\"?>\n<RadarParam GateMax=\"2\"/>\n");
     m_prompt->openAnswers.push_back(other);
     m_page->OnLoadConfigFile();
-    QCOMPARE(m_params.GateMax, 2);
+    QCOMPARE(SessionParams().GateMax, 2);
 
     m_page->OnSaveConfigFile();  // cancelled
     QCOMPARE(m_prompt->fileRequests.back().initialPath, InFolder("Other.xml"));

@@ -112,7 +112,9 @@ private:
     // Feeds `count` reports of raw energy 100 and lets their events be handled.
     void FeedAndHandle(int count);
     CSensingCollectorDlg& Dialog() { return *m_page->CollectorDialog(); }
-    void MakePage(KVEL_RADAR_HANDLE device = nullptr);
+    void MakePage(CRadarSession* session = nullptr);
+    // The set of the session the page was given.
+    const RadarParamSet& SessionParams() const { return m_session->Params().Values(); }
     // The page against a module of constant raw energy 100; with `hold` the
     // module keeps its reports back, so that only the test's reach the page.
     void MakeCalibratingPage(bool hold);
@@ -126,14 +128,15 @@ private:
     std::unique_ptr<ConnectedModule> m_module;
     std::unique_ptr<QWidget> m_window;
     CObjectInfoDlg* m_page = nullptr;
-    KVEL_RADAR_HANDLE m_idleDevice = nullptr;
+    std::unique_ptr<CRadarSession> m_idleSession;
+    CRadarSession* m_session = nullptr;
 };
 
 void ObjectInfoPageTest::init() {
     StartPageTestSettings();
     m_params = RadarParamSet();
     m_prompt = std::make_unique<PromptRecorder>();
-    m_idleDevice = KVEL_Interface_RadarDevice_Serial_Create();
+    m_idleSession = std::make_unique<CRadarSession>();
 }
 
 void ObjectInfoPageTest::cleanup() {
@@ -142,15 +145,17 @@ void ObjectInfoPageTest::cleanup() {
     m_page = nullptr;
     m_module.reset();
     m_prompt.reset();
-    KVEL_Interface_RadarDevice_Serial_Destroy(m_idleDevice);
-    m_idleDevice = nullptr;
+    m_session = nullptr;
+    m_idleSession.reset();
 }
 
 // The page in a window of its own, shown: against a connected module it
 // starts reading at once, as when its page button is pressed.
-void ObjectInfoPageTest::MakePage(KVEL_RADAR_HANDLE device) {
+void ObjectInfoPageTest::MakePage(CRadarSession* session) {
     m_page = new CObjectInfoDlg();
-    QVERIFY(ShowPageInWindow(m_page, device ? device : m_idleDevice, &m_params, &m_window));
+    m_session = session ? session : m_idleSession.get();
+    m_session->Params().Set(m_params);
+    QVERIFY(ShowPageInWindow(m_page, m_session, &m_window));
     QVERIFY(m_page->Indicator() && m_page->RangeText());
     QVERIFY(m_page->EnergyChart() && m_page->DistanceChart());
 }
@@ -164,7 +169,7 @@ void ObjectInfoPageTest::MakeCalibratingPage(bool hold) {
     m_module = std::make_unique<ConnectedModule>(ConstantEnergy(100));
     QVERIFY(m_module->opened);
     if (hold) m_module->emulator->HoldReports(true);
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
 }
 
 void ObjectInfoPageTest::ExpectOnePrompt(const QString& text, const QString& caption,
@@ -214,7 +219,7 @@ void ObjectInfoPageTest::streamsFromTheModuleAndPauseClearsEverything() {
     QVERIFY(module.opened);
     device_test::DiagnosticsRecorder log;
     m_params.TriggerThreshold[0] = 44.0;
-    MakePage(module.device);
+    MakePage(&module.session);
 
     QVERIFY(m_page->IsRunning());
     QCOMPARE(Button(*m_page, oi::kStartButton)->text(), QStringLiteral("Pause"));
@@ -252,7 +257,7 @@ void ObjectInfoPageTest::streamsFromTheModuleAndPauseClearsEverything() {
 void ObjectInfoPageTest::silentModuleShowsTheNoticeUntilReportsReturn() {
     ConnectedModule& module = Module();
     QVERIFY(module.opened);
-    MakePage(module.device);
+    MakePage(&module.session);
     const uint64_t before = module.emulator->ReportFramesSent();
     QVERIFY(QTest::qWaitFor([&] { return module.emulator->ReportFramesSent() > before + 2; }));
     QVERIFY(!m_page->IsNoDataNoticeShown());
@@ -382,7 +387,7 @@ void ObjectInfoPageTest::screenshotWhileRunning() {
         m_params.HoldThreshold[gate] = 30.0 - gate * 0.5;
     }
     m_params.GateMax = 12;
-    MakePage(module.device);
+    MakePage(&module.session);
     // Most of the minute on the distance chart, the person standing near.
     const uint64_t first = module.emulator->ReportFramesSent();
     auto present = [&] {
@@ -422,7 +427,7 @@ void ObjectInfoPageTest::calcShowsThePageThresholdsThenCountsReportsUntilOk() {
     QCOMPARE(Dialog().Progress()->value(), 0);
     QVERIFY(!Dialog().OkButton()->isEnabled());
     QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
-    QCOMPARE(m_page->Reader().CalibrationCount(), 0);
+    QCOMPARE(m_page->Reader().Calibration().Progress().taken, 0);
     QVERIFY(!m_window->isEnabled());
     QVERIFY(Dialog().isEnabled());
 
@@ -439,15 +444,16 @@ void ObjectInfoPageTest::calcShowsThePageThresholdsThenCountsReportsUntilOk() {
     FeedAndHandle(1);
     QCOMPARE(Dialog().Progress()->value(), 100);
     QVERIFY(Dialog().OkButton()->isEnabled());
-    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 200);
+    QCOMPARE(m_page->Reader().Calibration().Progress().taken, 200);
 
     // Past the end the averages stay as they are, whatever the reports say.
     FeedAndHandle(1);
-    QCOMPARE(m_page->Reader().CalibrationCount(), CRealtimeReader::kCalibrationCountLimit);
+    QVERIFY(!m_page->Reader().Calibration().IsRunning());
     for (int i = 0; i < 20; ++i) Feed(*m_page, 0, 0, 60000);
     QCoreApplication::sendPostedEvents(m_page, 0);
-    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 200);
-    QVERIFY(Near(Dialog().TriggerCollector().GetCurrentAvgValue(7), kTriggerFrom100));
+    const CalibrationProgress progress = m_page->Reader().Calibration().Progress();
+    QCOMPARE(progress.taken, 200);
+    QVERIFY(Near(progress.trigger[7], kTriggerFrom100));
 }
 
 // The whole road against the emulator: collect, accept, apply, and the
@@ -479,20 +485,26 @@ void ObjectInfoPageTest::calibrationAgainstConstantEnergyIsAcceptedAndApplied() 
     QVERIFY(Near(yellow[0], kHoldFrom100) && Near(yellow[15], kHoldFrom100));
     QVERIFY(m_page->Control(oi::kApplyThresholdButton)->isEnabled());
 
+    // The write and the module's settle time run while the window goes on,
+    // its buttons at rest.
     Button(*m_page, oi::kApplyThresholdButton)->click();
+    QVERIFY(m_page->IsApplyingThresholds());
+    QVERIFY(!m_page->Control(oi::kStartButton)->isEnabled());
+    QVERIFY(!m_page->Control(oi::kCalcThresholdButton)->isEnabled());
+    QVERIFY(m_prompt->messages.empty());
+    QVERIFY(QTest::qWaitFor([&] { return !m_prompt->messages.empty(); }, 10000));
     ExpectOnePrompt(QStringLiteral("Succeed setting threshold"), QStringLiteral("Success"),
                     PromptIcon::Information);
     QVERIFY(m_page->IsRunning());
+    QVERIFY(m_page->Control(oi::kStartButton)->isEnabled());
     QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
-    QVERIFY(Near(m_params.TriggerThreshold[3], kTriggerFrom100));
-    QVERIFY(Near(m_params.HoldThreshold[3], kHoldFrom100));
+    QVERIFY(Near(SessionParams().TriggerThreshold[3], kTriggerFrom100));
+    QVERIFY(Near(SessionParams().HoldThreshold[3], kHoldFrom100));
 
     // Read back from the module as a fresh connection would.
     m_page->StopAcquisition();
-    RadarParamSet read;
-    QCOMPARE(
-        InCommandMode(m_module->device, [&] { return ReadRadarParams(m_module->device, &read); }),
-        kRadarOk);
+    QCOMPARE(m_module->session.ReadParams(), kRadarOk);
+    const RadarParamSet& read = SessionParams();
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
         QVERIFY2(std::fabs(read.TriggerThreshold[gate] - kTriggerFrom100) < 0.01,
                  qPrintable(QString::number(read.TriggerThreshold[gate])));
@@ -529,18 +541,18 @@ void ObjectInfoPageTest::cancelAndEscapeChangeNothing() {
     QVERIFY(!m_page->Control(oi::kApplyThresholdButton)->isEnabled());
 }
 
-// This thread fell behind: by the time it handles the events the worker's
-// count has gone past 200 and stopped at 201.
+// This thread fell behind: many reports were taken before it came round,
+// and the dialog shows them in one step.
 void ObjectInfoPageTest::collectionEndsWhenTheLastStepsCountWasMissed() {
     MakeCalibratingPage(true);
     Button(*m_page, oi::kCalcThresholdButton)->click();
     FeedAndHandle(150);
     QCOMPARE(Dialog().Progress()->value(), 75);
-    FeedAndHandle(60);
-    QCOMPARE(m_page->Reader().CalibrationCount(), CRealtimeReader::kCalibrationCountLimit);
+    for (int i = 0; i < 60; ++i) Feed(*m_page, 0, 0);
+    QCoreApplication::sendPostedEvents(m_page, 0);
     QCOMPARE(Dialog().Progress()->value(), 100);
     QVERIFY(Dialog().OkButton()->isEnabled());
-    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 151);  // one more, then none
+    QCOMPARE(m_page->Reader().Calibration().Progress().taken, 200);  // no more than wanted
 }
 
 // An earlier collection's candidates must not leak into the next one
@@ -555,28 +567,30 @@ void ObjectInfoPageTest::reportsQueuedBeforeCalcAddNothing() {
     Feed(*m_page, 0, 0, 60000);  // its event waits in the queue
     Button(*m_page, oi::kCalcThresholdButton)->click();
     QCoreApplication::sendPostedEvents(m_page, 0);
-    QCOMPARE(Dialog().TriggerCollector().GetSampleCount(0), 0);
+    QCOMPARE(m_page->Reader().Calibration().Progress().taken, 0);
     FeedAndHandle(1);
-    QVERIFY(Near(Dialog().TriggerCollector().GetCurrentAvgValue(0), kTriggerFrom100));
-    QVERIFY(Near(Dialog().HoldCollector().GetCurrentAvgValue(9), kHoldFrom100));
+    const CalibrationProgress progress = m_page->Reader().Calibration().Progress();
+    QVERIFY(Near(progress.trigger[0], kTriggerFrom100));
+    QVERIFY(Near(progress.hold[9], kHoldFrom100));
 }
 
 void ObjectInfoPageTest::applyAgainstARefusingModuleSaysSoAndReadsAgain() {
     m_module = std::make_unique<ConnectedModule>(std::set{emulator::Fault::FailingStatus});
     QVERIFY(m_module->opened);
-    MakePage(m_module->device);
+    MakePage(&m_module->session);
     Button(*m_page, oi::kCalcThresholdButton)->click();
     // Accepting is what enables Apply; the averages here are of nothing.
     m_page->OnSensingCollectorDlgOK(0);
     Dialog().hide();
     QVERIFY(m_page->Control(oi::kApplyThresholdButton)->isEnabled());
     Button(*m_page, oi::kApplyThresholdButton)->click();
+    QVERIFY(QTest::qWaitFor([&] { return !m_prompt->messages.empty(); }, 10000));
     ExpectOnePrompt(QStringLiteral("Failed to set threshold"), QStringLiteral("Error"),
                     PromptIcon::Error);
     QVERIFY(m_page->IsRunning());
     QVERIFY(m_page->Reader().IsRunning());
     // The parameter set keeps what was copied into it.
-    QCOMPARE(m_params.TriggerThreshold[0], m_page->TriggerThresholds()[0]);
+    QCOMPARE(SessionParams().TriggerThreshold[0], m_page->TriggerThresholds()[0]);
 }
 
 void ObjectInfoPageTest::hidingThePageEndsTheCollection() {
@@ -585,7 +599,7 @@ void ObjectInfoPageTest::hidingThePageEndsTheCollection() {
     QVERIFY(Dialog().isVisible());
     m_page->hide();
     QVERIFY(!Dialog().isVisible());
-    QCOMPARE(m_page->Reader().CalibrationCount(), CRealtimeReader::kNoCalibration);
+    QVERIFY(!m_page->Reader().Calibration().IsRunning());
     QVERIFY(m_window->isEnabled());
     QVERIFY(!m_page->IsRunning());
 }

@@ -100,34 +100,33 @@ TEST(RealtimeReaderTest, ReportBecomesStateSamplesAndHistory) {
     for (uint8_t entry : reader.PresenceHistory()) EXPECT_EQ(entry, 0);
 }
 
-TEST(RealtimeReaderTest, CandidatesOnlyWhileCalibratingCappedAndKeptForSilentGates) {
+TEST(RealtimeReaderTest, CalibrationAveragesCappedCandidatesAndKeepsSilentGates) {
     RecordingSink sink;
     CRealtimeReader reader(&sink);
-    reader.SetSensingScales(5.0, 3.5);
+    CThresholdCalibration& calibration = reader.Calibration();
+    calibration.SetSensingScales(5.0, 3.5);
 
-    Feed(reader, 0, 0, 65535);  // no calibration: nothing is computed
-    EXPECT_EQ(reader.CalibrationCount(), CRealtimeReader::kNoCalibration);
-    EXPECT_DOUBLE_EQ(reader.TriggerCandidates()[0], 0.0);
+    Feed(reader, 0, 0, 65535);  // no calibration: nothing is taken
+    EXPECT_EQ(calibration.Progress().taken, 0);
 
-    reader.SetCalibrationCount(0);
+    calibration.Start(4);
     Feed(reader, 0, 0, 1);  // 1 x 5 = 5
-    EXPECT_NEAR(reader.TriggerCandidates()[3], 10 * std::log10(5.0), 1e-9);
-    EXPECT_NEAR(reader.HoldCandidates()[3], 10 * std::log10(3.5), 1e-9);
+    EXPECT_NEAR(calibration.Progress().trigger[3], 10 * std::log10(5.0), 1e-9);
+    EXPECT_NEAR(calibration.Progress().hold[3], 10 * std::log10(3.5), 1e-9);
     Feed(reader, 0, 0, 0);  // 0 x 5 says nothing: the candidate stays
-    EXPECT_NEAR(reader.TriggerCandidates()[3], 6.9897, 1e-4);
+    EXPECT_NEAR(calibration.Progress().trigger[3], 6.9897, 1e-4);
     Feed(reader, 0, 0, 65535);
-    EXPECT_NEAR(reader.TriggerCandidates()[3], 55.154, 1e-3);
-    reader.SetSensingScales(1e5, 1e5);
-    Feed(reader, 0, 0, 65535);
-    EXPECT_DOUBLE_EQ(reader.TriggerCandidates()[3], 90.0);
-    EXPECT_DOUBLE_EQ(reader.HoldCandidates()[3], 90.0);
-    EXPECT_EQ(reader.CalibrationCount(), 4);
-
-    reader.SetCalibrationCount(200);
-    Feed(reader, 0, 0, 10);
-    EXPECT_EQ(reader.CalibrationCount(), 201);
-    Feed(reader, 0, 0, 10);
-    EXPECT_EQ(reader.CalibrationCount(), 201);
+    EXPECT_NEAR(calibration.Progress().trigger[3], (2 * 6.9897 + 55.154) / 3, 1e-3);
+    EXPECT_EQ(calibration.Progress().percent, 75);
+    calibration.SetSensingScales(1e5, 1e5);
+    Feed(reader, 0, 0, 65535);  // capped at 90 dB
+    const CalibrationProgress done = calibration.Progress();
+    EXPECT_NEAR(done.trigger[3], (2 * 6.9897 + 55.154 + 90.0) / 4, 1e-3);
+    EXPECT_TRUE(done.complete);
+    EXPECT_EQ(done.percent, 100);
+    Feed(reader, 0, 0, 10);  // complete: no more reports taken
+    EXPECT_EQ(calibration.Progress().taken, 4);
+    EXPECT_FALSE(calibration.IsRunning());
 }
 
 // Against the emulated module on a pseudo-terminal: report mode while the
@@ -137,15 +136,14 @@ TEST(RealtimeReaderTest, WorkerSwitchesModesReadsReportsAndStops) {
     emulator::ModuleEmulator module(options);
     std::string error;
     ASSERT_TRUE(module.Start(&error)) << error;
-    KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
-    ASSERT_TRUE(RadarConnection(device).Open(module.PortNumber(), 115200));
-    KVEL_Interface_RadarDevice_StopCmdMode(device);
+    CRadarSession session;
+    ASSERT_TRUE(session.Connect(module.PortNumber(), 115200).opened);
 
     RecordingSink sink;
     {
         CRealtimeReader reader(&sink);
-        ASSERT_TRUE(reader.Start(device));
-        EXPECT_FALSE(reader.Start(device));  // one worker at a time
+        ASSERT_TRUE(reader.Start(&session));
+        EXPECT_FALSE(reader.Start(&session));  // one worker at a time
         EXPECT_TRUE(WaitFor([&] { return sink.Reports() >= 3; }));
         EXPECT_EQ(module.OperatingMode(), radar_protocol::kModeABD);
         // The window's reads while the worker writes (ThreadSanitizer
@@ -160,13 +158,10 @@ TEST(RealtimeReaderTest, WorkerSwitchesModesReadsReportsAndStops) {
         EXPECT_EQ(module.OperatingMode(), radar_protocol::kModeDataTransfer);
         EXPECT_FALSE(module.InCommandMode());
         // Starting again after a stop works.
-        ASSERT_TRUE(reader.Start(device));
+        ASSERT_TRUE(reader.Start(&session));
         const int before = sink.Reports();
         EXPECT_TRUE(WaitFor([&] { return sink.Reports() > before; }));
     }  // the destructor stops the worker
     EXPECT_EQ(module.OperatingMode(), radar_protocol::kModeDataTransfer);
     for (const auto& sweep : sink.sweeps) EXPECT_EQ(sweep.size(), 16u);
-
-    KVEL_Interface_RadarDevice_Serial_Close(device);
-    KVEL_Interface_RadarDevice_Serial_Destroy(device);
 }

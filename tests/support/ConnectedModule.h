@@ -1,13 +1,13 @@
-// A module emulator on a virtual port, connected as the connection panel
-// leaves it: port open, command mode left again.
+// A module emulator on a virtual port, connected through a module session
+// as the connection panel leaves it: identity and parameters read, data
+// transfer mode, command mode left again.
 #pragma once
 
 #include <memory>
 #include <set>
 #include <string>
 
-#include "connection/RadarConnection.h"
-#include "device/KVEL_DataProcess.h"
+#include "connection/RadarSession.h"
 #include "emulator/ModuleEmulator.h"
 
 struct ConnectedModule {
@@ -17,14 +17,8 @@ struct ConnectedModule {
         emulator = std::make_unique<emulator::ModuleEmulator>(options);
         std::string error;
         started = emulator->Start(&error);
-        device = KVEL_Interface_RadarDevice_Serial_Create();
         if (!started) return;
-        opened = RadarConnection(device).Open(emulator->PortNumber(), 115200);
-        KVEL_Interface_RadarDevice_StopCmdMode(device);
-    }
-    ~ConnectedModule() {
-        KVEL_Interface_RadarDevice_Serial_Close(device);
-        KVEL_Interface_RadarDevice_Serial_Destroy(device);
+        opened = session.Connect(emulator->PortNumber(), options.baudRate).opened;
     }
     ConnectedModule(const ConnectedModule&) = delete;
     ConnectedModule& operator=(const ConnectedModule&) = delete;
@@ -35,8 +29,9 @@ struct ConnectedModule {
         return options;
     }
 
+    // The session closes its port before the emulator goes.
     std::unique_ptr<emulator::ModuleEmulator> emulator;
-    KVEL_RADAR_HANDLE device = nullptr;
+    CRadarSession session;
     bool started = false;
     bool opened = false;
 };

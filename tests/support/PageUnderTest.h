@@ -7,8 +7,7 @@
 #include <QTest>
 #include <QWidget>
 
-#include "device/KVEL_DataProcess.h"
-#include "params/RadarParam.h"
+#include "connection/RadarSession.h"
 #include "settings/AppConfig.h"
 #include "tests/support/ProgramFolder.h"
 #include "ui/Strings.h"
@@ -21,13 +20,12 @@ inline void StartPageTestSettings() {
     LoadAppConfigAtStartup();
 }
 
-// Hands `page` the device and the set, creates it in a new window of its
-// size and shows that. False when the page could not be created.
+// Hands `page` the session, creates it in a new window of its size and
+// shows that. False when the page could not be created.
 template <typename Page>
-bool ShowPageInWindow(Page* page, KVEL_RADAR_HANDLE device, RadarParamSet* params,
-                      std::unique_ptr<QWidget>* window) {
+bool ShowPageInWindow(Page* page, CRadarSession* session, std::unique_ptr<QWidget>* window) {
     *window = std::make_unique<QWidget>();
-    page->SetDevice(device, params);
+    page->SetSession(session);
     if (!page->Create(window->get())) return false;
     (*window)->resize(page->size());
     (*window)->show();

@@ -21,6 +21,7 @@
 #include "params/RadarParam.h"
 #include "params/RadarParamFile.h"
 #include "realtime/ReadingLoop.h"
+#include "realtime/RealtimeReader.h"
 #include "realtime/ReportFrame.h"
 
 namespace radarcli {
@@ -68,6 +69,12 @@ const char* const kUsage =
     "                            and the mean energy (dB) and the share of reports\n"
     "                            above its trigger and above its hold threshold\n"
     "                            (as CSV with --csv).\n"
+    "  calibrate [--reports N] [--apply]\n"
+    "                            measure the empty scene as the realtime page's\n"
+    "                            \"Calc. Thres.\" does: average N reports (default\n"
+    "                            200) and print the proposed trigger and hold\n"
+    "                            threshold of every gate (dB) by their parameter-file\n"
+    "                            names; --apply then writes them to the module\n"
     "  firmware query            the running firmware, the device ID and the\n"
     "                            program partitions\n"
     "  firmware flash FILE --partition App0|App1\n"
@@ -100,8 +107,17 @@ struct Options {
     std::string paramsFile;
     bool csv = false;
     bool stats = false;
+    std::optional<int> reports;  // calibrate
+    bool apply = false;
     std::vector<std::string> words;  // the command and its operands
 };
+
+// How often a wait looks at the stop flag, which an interrupt can only raise.
+constexpr std::chrono::milliseconds kStopPollInterval(100);
+// A calibration may average at most an hour of reports.
+constexpr long long kMaxCalibrationReports = 36000;
+// A calibration that hears no report for this long gives up.
+constexpr auto kCalibrationSilence = std::chrono::seconds(5);
 
 // A replay counts every report of the longest scan unless told otherwise.
 constexpr int kDefaultReplaySeconds = noise_scan::kMaxSeconds;
@@ -224,6 +240,17 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             auto text = operand("a parameter file");
             if (!text) return std::nullopt;
             options.paramsFile = *text;
+        } else if (arg == "--reports") {
+            auto text = operand("a number of reports");
+            if (!text) return std::nullopt;
+            if (!ParseInteger(*text, 1, kMaxCalibrationReports, &integer)) {
+                *error = "bad number of reports \"" + *text + "\" (1 to " +
+                         std::to_string(kMaxCalibrationReports) + ")";
+                return std::nullopt;
+            }
+            options.reports = static_cast<int>(integer);
+        } else if (arg == "--apply") {
+            options.apply = true;
         } else if (arg == "--csv") {
             options.csv = true;
         } else if (arg == "--stats") {
@@ -333,15 +360,14 @@ void PrintParams(const RadarParamSet& params, std::FILE* out) {
     }
 }
 
-class Session {
+// One command against the module, through the module session the window
+// uses too.
+class CommandRun {
 public:
-    Session(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop)
+    CommandRun(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop)
         : m_options(options), m_out(out), m_err(err), m_stop(stop) {}
-    ~Session() {
-        if (m_device) {
-            if (m_connected) m_connection.Disconnect();
-            KVEL_Interface_RadarDevice_Serial_Destroy(m_device);
-        }
+    ~CommandRun() {
+        if (m_connected) m_module.Disconnect();
     }
 
     int Ports();
@@ -354,11 +380,13 @@ public:
     int Firmware(FirmwareOperation operation, const std::string& imageFile);
     int Capture(int seconds);
     int Replay(const std::string& file);
+    int Calibrate();
 
 private:
     // The port given, or the first listed; 0 with *failure set when none.
     int ChoosePort(int* failure);
-    // The window's connect sequence: afterwards m_identity and m_params hold
+    // The window's connect sequence: afterwards m_identity and the
+    // session's parameter set hold
     // what the module said.
     int Connect();
     // Lets the module go as the window does (function mode, port closed);
@@ -383,15 +411,14 @@ private:
     std::FILE* m_out;
     std::FILE* m_err;
     const std::atomic<int>* m_stop;
-    KVEL_RADAR_HANDLE m_device = nullptr;
-    RadarConnection m_connection{nullptr};
+    const RadarParamSet& Params() const { return m_module.Params().Values(); }
+    CRadarSession m_module;
     bool m_connected = false;
     RadarConnectResult m_identity;
-    RadarParamSet m_params;
     DiagnosticTail m_diagnostics;
 };
 
-int Session::Ports() {
+int CommandRun::Ports() {
     const std::vector<SerialPortInfo> ports = ListSerialPorts();
     if (ports.empty()) std::fprintf(m_err, "radar-cli: no serial ports found\n");
     for (const SerialPortInfo& port : ports) {
@@ -400,7 +427,7 @@ int Session::Ports() {
     return kExitOk;
 }
 
-int Session::ChoosePort(int* failure) {
+int CommandRun::ChoosePort(int* failure) {
     *failure = kExitOk;
     if (m_options.port) {
         if (SerialPortDevicePath(*m_options.port).empty()) {
@@ -417,7 +444,7 @@ int Session::ChoosePort(int* failure) {
 }
 
 // The firmware commands open the port themselves, in the boot loader's form.
-int Session::Firmware(FirmwareOperation operation, const std::string& imageFile) {
+int CommandRun::Firmware(FirmwareOperation operation, const std::string& imageFile) {
     int failure = kExitOk;
     FirmwareRequest request;
     request.port = ChoosePort(&failure);
@@ -431,36 +458,33 @@ int Session::Firmware(FirmwareOperation operation, const std::string& imageFile)
                                                  : FirmwareFlash(request, m_out, m_err, m_stop);
 }
 
-int Session::Connect() {
+int CommandRun::Connect() {
     int failure = kExitOk;
     const int port = ChoosePort(&failure);
     if (failure != kExitOk) return failure;
-    m_device = KVEL_Interface_RadarDevice_Serial_Create();
-    if (!m_device) return Fail(kExitNotConnected, "cannot create a device handle");
-    m_connection = RadarConnection(m_device);
-    m_identity = m_connection.Connect(port, m_options.baud, &m_params);
+    m_identity = m_module.Connect(port, m_options.baud);
     if (!m_identity.opened)
         return Fail(kExitNotConnected, OpenFailureText(port, m_diagnostics.Last()));
-    if (!m_connection.IsConnected()) return Fail(kExitNotConnected, kLineLostText);
+    if (!m_module.IsConnected()) return Fail(kExitNotConnected, kLineLostText);
     m_connected = true;
     return kExitOk;
 }
 
-int Session::NoAnswer(const std::string& message) {
-    if (!m_connection.IsConnected()) return Fail(kExitNotConnected, kLineLostText);
+int CommandRun::NoAnswer(const std::string& message) {
+    if (!m_module.IsConnected()) return Fail(kExitNotConnected, kLineLostText);
     const std::string wrongBaud = m_diagnostics.WrongBaudLine();
     return Fail(kExitNoAnswer, wrongBaud.empty() ? message : message + " (" + wrongBaud + ")");
 }
 
-int Session::Finish(int result) {
+int CommandRun::Finish(int result) {
     if (m_connected) {
         m_connected = false;
-        m_connection.Disconnect();
+        m_module.Disconnect();
     }
     return result;
 }
 
-int Session::Info() {
+int CommandRun::Info() {
     if (int result = Connect(); result != kExitOk) return result;
     if (!m_identity.versionRead) {
         return Finish(NoAnswer("the module did not answer the version request"));
@@ -473,7 +497,7 @@ int Session::Info() {
     return Finish(kExitOk);
 }
 
-int Session::ParamsFromConnect() {
+int CommandRun::ParamsFromConnect() {
     switch (m_identity.paramsResult) {
         case kRadarOk:
             return kExitOk;
@@ -484,8 +508,8 @@ int Session::ParamsFromConnect() {
     }
 }
 
-int Session::WriteModule(const RadarParamSet& params) {
-    switch (m_connection.WriteParams(params)) {
+int CommandRun::WriteModule(const RadarParamSet& params) {
+    switch (m_module.WriteParams(params)) {
         case kRadarOk:
             return kExitOk;
         case kRadarNotConnected:
@@ -495,14 +519,14 @@ int Session::WriteModule(const RadarParamSet& params) {
     }
 }
 
-int Session::ParamsGet() {
+int CommandRun::ParamsGet() {
     if (int result = Connect(); result != kExitOk) return result;
     if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
-    PrintParams(m_params, m_out);
+    PrintParams(Params(), m_out);
     return Finish(kExitOk);
 }
 
-int Session::ParamsSet(const std::vector<std::string>& assignments) {
+int CommandRun::ParamsSet(const std::vector<std::string>& assignments) {
     if (assignments.empty()) return Fail(kExitUsage, "params set needs NAME=VALUE");
     // Every assignment is checked before the module is touched.
     RadarParamSet probe;
@@ -512,12 +536,12 @@ int Session::ParamsSet(const std::vector<std::string>& assignments) {
     }
     if (int result = Connect(); result != kExitOk) return result;
     if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
-    for (const std::string& assignment : assignments)
-        ApplyAssignment(assignment, &m_params, &error);
-    return Finish(WriteModule(m_params));
+    RadarParamSet params = Params();
+    for (const std::string& assignment : assignments) ApplyAssignment(assignment, &params, &error);
+    return Finish(WriteModule(params));
 }
 
-int Session::ParamsLoad(const std::string& file) {
+int CommandRun::ParamsLoad(const std::string& file) {
     const std::wstring path = AnsiToWide(file);
     RadarParamSet probe;
     if (!LoadRadarParamFile(path.c_str(), &probe)) {
@@ -526,17 +550,18 @@ int Session::ParamsLoad(const std::string& file) {
     if (int result = Connect(); result != kExitOk) return result;
     // What the file leaves out keeps the module's value.
     if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
-    if (!LoadRadarParamFile(path.c_str(), &m_params)) {
+    RadarParamSet params = Params();
+    if (!LoadRadarParamFile(path.c_str(), &params)) {
         return Finish(Fail(kExitFileError, "\"" + file + "\" could no longer be read"));
     }
-    return Finish(WriteModule(m_params));
+    return Finish(WriteModule(params));
 }
 
-int Session::ParamsSave(const std::string& file) {
+int CommandRun::ParamsSave(const std::string& file) {
     if (int result = Connect(); result != kExitOk) return result;
     if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
     std::string error;
-    if (!SaveRadarParamFile(AnsiToWide(file).c_str(), &m_params, &error)) {
+    if (!SaveRadarParamFile(AnsiToWide(file).c_str(), &Params(), &error)) {
         return Finish(Fail(kExitFileError, error));
     }
     return Finish(kExitOk);
@@ -581,13 +606,12 @@ private:
     int m_error = 0;
 };
 
-int Session::RunStream(std::FILE* raw) {
+int CommandRun::RunStream(std::FILE* raw) {
     std::atomic<int> loopStop{0};
     ReportPrinter printer(m_out, m_options.count, &loopStop);
     RawFileTap tap(raw);
-    ModuleByteSource source(m_device);
-    const size_t chunkSize = static_cast<size_t>(
-        std::max(1, KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(m_device)));
+    ModuleByteSource source(&m_module);
+    const size_t chunkSize = static_cast<size_t>(std::max(1, m_module.FrameSize()));
     ReadingLoop loop(&source, &printer, &loopStop, chunkSize, raw ? &tap : nullptr);
 
     const auto start = std::chrono::steady_clock::now();
@@ -609,7 +633,7 @@ int Session::RunStream(std::FILE* raw) {
     return kExitOk;
 }
 
-int Session::Stream() {
+int CommandRun::Stream() {
     std::FILE* raw = nullptr;
     if (!m_options.rawFile.empty()) {
         raw = std::fopen(m_options.rawFile.c_str(), "wb");
@@ -628,7 +652,7 @@ int Session::Stream() {
     };
 
     if (int result = Connect(); result != kExitOk) return closeRaw(result);
-    if (!m_connection.StartReports()) {
+    if (!m_module.StartReports()) {
         return closeRaw(Finish(NoAnswer("the module did not switch to report mode")));
     }
     int result = RunStream(raw);
@@ -636,7 +660,7 @@ int Session::Stream() {
 
     // Back to data transfer mode before the module is let go, as the
     // window's readers do.
-    if (m_connection.IsConnected() && !m_connection.StopReports() && result == kExitOk) {
+    if (m_module.IsConnected() && !m_module.StopReports() && result == kExitOk) {
         result = NoAnswer("the module did not return to data transfer mode");
     }
     return closeRaw(Finish(result));
@@ -721,12 +745,11 @@ void PrintReplayLine(std::FILE* out, bool csv, const CaptureSeries& series, int 
     std::fprintf(out, "%s\n", SeriesLine(series, index, csv ? ',' : ' ').c_str());
 }
 
-CaptureRunEnd Session::WaitForScan(CNoiseScan& scan, RunWatcher& watcher) {
+CaptureRunEnd CommandRun::WaitForScan(CNoiseScan& scan, RunWatcher& watcher) {
     // An interrupt can only raise the stop flag, so the wait looks at it
     // a few times a second; a recording whose file failed is not worth going on.
-    constexpr std::chrono::milliseconds kFlagCheck(100);
     for (;;) {
-        if (const std::optional<CaptureRunEnd> end = watcher.WaitForEnd(kFlagCheck)) {
+        if (const std::optional<CaptureRunEnd> end = watcher.WaitForEnd(kStopPollInterval)) {
             scan.Stop();
             return *end;
         }
@@ -734,7 +757,7 @@ CaptureRunEnd Session::WaitForScan(CNoiseScan& scan, RunWatcher& watcher) {
     }
 }
 
-int Session::Capture(int seconds) {
+int CommandRun::Capture(int seconds) {
     const std::string folder =
         m_options.folder.empty() ? std::filesystem::current_path().string() : m_options.folder;
     if (int result = Connect(); result != kExitOk) return result;
@@ -746,9 +769,9 @@ int Session::Capture(int seconds) {
     scan.ResetSeries(seconds);
     CaptureRunRequest request;
     request.mode = CaptureMode::Record;
-    request.device = m_device;
+    request.session = &m_module;
     request.folder = AnsiToWide(folder);
-    request.params = m_params;
+    request.params = Params();
     request.origin.version = m_identity.version;
     request.origin.serial = m_identity.serial;
     request.origin.baudRate = m_options.baud;
@@ -766,7 +789,7 @@ int Session::Capture(int seconds) {
     return Finish(kExitOk);
 }
 
-int Session::Replay(const std::string& file) {
+int CommandRun::Replay(const std::string& file) {
     RadarParamSet params;
     if (!m_options.paramsFile.empty() &&
         !LoadRadarParamFile(AnsiToWide(m_options.paramsFile).c_str(), &params)) {
@@ -796,6 +819,80 @@ int Session::Replay(const std::string& file) {
     if (stats) statistics.Print(m_out, csv);
     std::fflush(m_out);
     return kExitOk;
+}
+
+// Wakes the command when the calibration takes a report; the realtime
+// reader's chart samples and notices are not wanted here.
+class CalibrationWaiter : public IRealtimeReportSink, public ICalibrationObserver {
+public:
+    void OnEnergySweep(const double*, int) override {}
+    void OnDistanceSample(double) override {}
+    void OnReportTaken() override {}
+    void OnCalibrationStep(const CalibrationProgress& progress) override {
+        std::lock_guard lock(m_mutex);
+        m_progress = progress;
+        m_stepped.notify_all();
+    }
+    // The progress after the next step, or as it was when `wait` passed.
+    CalibrationProgress WaitForStep(std::chrono::milliseconds wait, bool* stepped) {
+        std::unique_lock lock(m_mutex);
+        const int before = m_progress.taken;
+        *stepped = m_stepped.wait_for(lock, wait, [&] { return m_progress.taken != before; });
+        return m_progress;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_stepped;
+    CalibrationProgress m_progress;
+};
+
+void PrintThresholds(std::FILE* out, const CalibrationProgress& progress) {
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        std::fprintf(out, kRadarParamTriggerFormat, gate);
+        std::fprintf(out, "=%.2f\n", progress.trigger[static_cast<size_t>(gate)]);
+    }
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        std::fprintf(out, kRadarParamHoldFormat, gate);
+        std::fprintf(out, "=%.2f\n", progress.hold[static_cast<size_t>(gate)]);
+    }
+}
+
+int CommandRun::Calibrate() {
+    if (int result = Connect(); result != kExitOk) return result;
+    // --apply writes the whole set: the rest must be the module's own.
+    if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
+
+    CalibrationWaiter waiter;
+    CRealtimeReader reader(&waiter);
+    reader.Calibration().SetObserver(&waiter);
+    reader.Calibration().Start(m_options.reports.value_or(CThresholdCalibration::kDefaultReports));
+    if (!reader.Start(&m_module)) return Finish(Fail(kExitNotConnected, "cannot start reading"));
+    CalibrationProgress progress;
+    auto lastStep = std::chrono::steady_clock::now();
+    while (!progress.complete && !Stopped() && reader.IsRunning()) {
+        bool stepped = false;
+        progress = waiter.WaitForStep(kStopPollInterval, &stepped);
+        const auto now = std::chrono::steady_clock::now();
+        if (stepped) lastStep = now;
+        if (now - lastStep > kCalibrationSilence) break;
+    }
+    reader.Stop();
+    progress = reader.Calibration().Progress();
+    if (!progress.complete) {
+        if (!m_module.IsConnected()) return Finish(Fail(kExitNotConnected, kLineLostText));
+        if (!Stopped()) return Finish(NoAnswer("the module sent no reports"));
+        std::fprintf(m_err, "radar-cli: stopped after %d of %d reports; nothing written\n",
+                     progress.taken, progress.wanted);
+        return Finish(kExitOk);
+    }
+    PrintThresholds(m_out, progress);
+    std::fflush(m_out);
+    if (!m_options.apply) return Finish(kExitOk);
+    RadarParamSet params = Params();
+    std::copy(progress.trigger.begin(), progress.trigger.end(), params.TriggerThreshold);
+    std::copy(progress.hold.begin(), progress.hold.end(), params.HoldThreshold);
+    return Finish(WriteModule(params));
 }
 
 int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop) {
@@ -837,12 +934,16 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
     }
     if (flash && options.partition.empty()) return usage("firmware flash needs --partition");
 
-    Session session(options, out, err, stop);
+    if (options.reports && command != "calibrate") return usage("--reports belongs to calibrate");
+    if (options.apply && command != "calibrate") return usage("--apply belongs to calibrate");
+
+    CommandRun session(options, out, err, stop);
     if (command == "ports" && words.size() == 1) return session.Ports();
     if (command == "info" && words.size() == 1) return session.Info();
     if (command == "stream" && words.size() == 1) return session.Stream();
     if (command == "capture" && words.size() == 1) return session.Capture(captureSeconds);
     if (command == "replay" && words.size() == 2) return session.Replay(words[1]);
+    if (command == "calibrate" && words.size() == 1) return session.Calibrate();
     if (command == "firmware" && words.size() == 2 && words[1] == "query") {
         return session.Firmware(FirmwareOperation::Query, "");
     }

@@ -433,6 +433,30 @@ TEST_F(RadarCliTest, BadCaptureAndReplayOptionsAreRefusedBeforeAnythingRuns) {
     EXPECT_EQ(m_module->OperatingMode(), rp::kModeFunction);
 }
 
+// The realtime page's calibration, from the command line: the proposal is
+// printed by the parameter names, and --apply leaves it in the module.
+TEST_F(RadarCliTest, CalibrateProposesAndAppliesThresholdsOfTheEmptyScene) {
+    emulator::Options options;
+    options.realTiming = false;
+    options.scene.constantEnergy = 100;
+    Start(options);
+    const Result result = Cli({"calibrate", "--reports", "20", "--apply"});
+    ASSERT_EQ(result.code, radarcli::kExitOk) << result.err;
+    EXPECT_EQ(CountLines(result.out), 2 * kRadarGateCount) << result.out;
+    EXPECT_NE(result.out.find("TriggerGate0Threshold=26.99\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("HoldGate15Threshold=25.44\n"), std::string::npos) << result.out;
+
+    const Result get = Cli({"params", "get"});
+    ASSERT_EQ(get.code, radarcli::kExitOk) << get.err;
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        const std::string g = std::to_string(gate);
+        EXPECT_NE(get.out.find("TriggerGate" + g + "Threshold=26.99\n"), std::string::npos);
+        EXPECT_NE(get.out.find("HoldGate" + g + "Threshold=25.44\n"), std::string::npos);
+    }
+    EXPECT_EQ(Cli({"params", "get", "--apply"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(Cli({"calibrate", "--reports", "0"}).code, radarcli::kExitUsage);
+}
+
 TEST_F(RadarCliTest, RefusingModuleIsReportedAsNoAnswer) {
     Start({emulator::Fault::FailingStatus});
     const Result get = Cli({"params", "get"});

@@ -1,5 +1,6 @@
-// The connection panel of the main window: the port list, the baud-rate
-// field and the button that connects to or disconnects from the module.
+// The main window's connection panel: the port list, the baud-rate field,
+// the button that connects to or disconnects from the module, and what the
+// window does when the module session finds the line gone.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -7,15 +8,17 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 
 #include "app/MainDlg.h"
 #include "common/KVEL_Common.h"
-#include "connection/RadarConnection.h"
+#include "connection/RadarSession.h"
 #include "settings/AppConfig.h"
 #include "ui/Prompt.h"
 #include "ui/Strings.h"
+#include "ui/WindowMessages.h"
 
 namespace {
 
@@ -103,11 +106,10 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::ReadBaudRateField() {
     if (QLineEdit* field = BaudRateField()) m_baudRate = SignedIntegerFromText(field->text());
 }
 
-bool CKVEL_ZorviRQ05_SB03ToolDlg::IsConnected() const {
-    return RadarConnection(m_device).IsConnected();
-}
+bool CKVEL_ZorviRQ05_SB03ToolDlg::IsConnected() { return m_session.IsConnected(); }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::StopPageWork() {
+    m_realtimePage.WaitForThresholdWrite();
     m_realtimePage.StopAcquisition();
     m_capturePage.StopRun();
 }
@@ -118,7 +120,11 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnConnectButton() {
     int failure = 0;  // string ID of the message to show, 0 for none
     bool topmost = false;
 
-    if (IsConnected()) {
+    if (m_session.State() != SessionState::Disconnected && !IsConnected()) {
+        // The line went while the panel still said "Disconn.": the click
+        // shows what is left, a module that is gone.
+        HandleLineLost();
+    } else if (IsConnected()) {
         bool ok = false;
         {
             WaitCursor wait;
@@ -158,24 +164,21 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnConnectButton() {
 
 bool CKVEL_ZorviRQ05_SB03ToolDlg::ConnectDevice(int portNumber, int baudRate, bool* ok) {
     if (ok) *ok = false;
-    if (!m_device) return false;
-    const RadarConnectResult result =
-        RadarConnection(m_device).Connect(portNumber, baudRate, &m_params, this);
+    const RadarConnectResult result = m_session.Connect(portNumber, baudRate, this);
     if (ok) *ok = result.dataTransferMode;
+    if (result.opened) m_realtimePage.ResumeAfterConnect();
     return result.opened;
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::OnIdentity(const std::string& version,
                                              const std::string& serial) {
     ShowVersionText(version, serial);
-    // Recordings name the module they came from in their side files.
-    m_capturePage.SetModuleIdentity(version, serial, m_baudRate);
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::OnParamsRead(int) {
     // On failure the set keeps its previous values, which the pages show.
     m_paramPage.UpdateParamFields();
-    m_realtimePage.TakeNewThresholds(m_params);
+    m_realtimePage.TakeConnectionThresholds();
     m_capturePage.ResetSeries();
 }
 
@@ -190,8 +193,33 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::ShowVersionText(const std::string& version,
 }
 
 bool CKVEL_ZorviRQ05_SB03ToolDlg::DisconnectDevice(bool* ok) {
-    const bool functionMode = RadarConnection(m_device).Disconnect();
+    const bool functionMode = m_session.Disconnect();
     if (QLabel* label = VersionText()) label->hide();
     if (ok) *ok = functionMode;
     return true;
 }
+
+// Any thread: the window hears of the loss on its own thread.
+void CKVEL_ZorviRQ05_SB03ToolDlg::OnSessionLineLost() {
+    QCoreApplication::postEvent(this, new QEvent(WindowMessageEvent(WM_LINE_LOST)));
+}
+
+// The panel shows what is true: no module. Work on the pages ends (a
+// recording keeps every byte it read), the lamp and the range text clear,
+// and the port is closed so that Connect can open it again.
+void CKVEL_ZorviRQ05_SB03ToolDlg::HandleLineLost() {
+    if (m_session.State() != SessionState::Lost) return;
+    StopPageWork();
+    m_session.Disconnect();
+    m_realtimePage.OnLineLost();
+    if (QLabel* label = VersionText()) {
+        label->clear();
+        label->hide();
+    }
+    if (QAbstractButton* button = ConnectButton())
+        button->setText(LoadStringW(main_dlg::kTextConnect));
+}
+
+// Nothing may be reading for the session to notice a quiet line's loss, so
+// the window looks now and then.
+void CKVEL_ZorviRQ05_SB03ToolDlg::CheckLine() { m_session.CheckLine(); }

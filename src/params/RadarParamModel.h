@@ -1,0 +1,78 @@
+// The parameter set as the program shares it: the values, the limits and
+// defaults every field obeys (one table for the parameter page, radar-cli
+// and the files), and a notice to whoever shows the values when they change.
+// Used on one thread (the user-interface thread in the window).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "params/RadarParam.h"
+
+// How a parameter's value is written and what it may hold.
+enum class RadarParamKind {
+    UnsignedInteger,  // an unsigned 32-bit cell (the largest gate used)
+    SignedInteger,    // a signed 32-bit cell (the absence delay)
+    ThresholdDb,      // a threshold in dB
+};
+
+struct RadarParamLimits {
+    RadarParamKind kind;
+    double minimum;
+    double maximum;
+    double defaultValue;
+};
+
+namespace radar_param_limits {
+constexpr RadarParamLimits kGateMax{RadarParamKind::UnsignedInteger, 0, kRadarGateCount - 1,
+                                    kRadarDefaultGateMax};
+constexpr RadarParamLimits kAbsenceDelay{RadarParamKind::SignedInteger, INT32_MIN, INT32_MAX,
+                                         kRadarDefaultAbsenceDelay};
+constexpr RadarParamLimits kThreshold{RadarParamKind::ThresholdDb, 1.0, 90.0,
+                                      kRadarDefaultThresholdDb};
+}  // namespace radar_param_limits
+
+// The limits of the parameter at position `index` in the module's order
+// (RadarParamId, RadarParamFields): 0 the largest gate, 1 the absence delay,
+// then the 32 thresholds.
+const RadarParamLimits& RadarParamLimitsAt(int index);
+
+class IRadarParamListener {
+public:
+    virtual ~IRadarParamListener() = default;
+    // The values changed; Values() holds the new ones.
+    virtual void OnRadarParamsChanged() = 0;
+};
+
+class CRadarParamModel {
+public:
+    const RadarParamSet& Values() const { return m_values; }
+    // Takes `values`; the listeners hear of it when anything differs.
+    void Set(const RadarParamSet& values);
+    // The 16 trigger and 16 hold thresholds, the rest kept.
+    void SetThresholds(const double* trigger, const double* hold);
+
+    // Listeners are not owned; one that goes removes itself first.
+    void AddListener(IRadarParamListener* listener);
+    void RemoveListener(IRadarParamListener* listener);
+
+private:
+    RadarParamSet m_values;
+    std::vector<IRadarParamListener*> m_listeners;
+};
+
+bool operator==(const RadarParamSet& a, const RadarParamSet& b);
+
+// What the parameter page needs of the module session, which implements it
+// (connection/RadarSession.h): the shared set and its exchanges with the
+// module. Results as ReadRadarParams and WriteRadarParams.
+class IRadarParamSession {
+public:
+    virtual CRadarParamModel& Params() = 0;
+    // A successful read replaces the set.
+    virtual int ReadParams() = 0;
+    virtual int WriteParams() = 0;
+
+protected:
+    ~IRadarParamSession() = default;
+};
