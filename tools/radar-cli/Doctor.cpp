@@ -154,10 +154,18 @@ bool StreamsReports(KVEL_RADAR_HANDLE device) {
 int ProbeBaudRate(int port, std::FILE* out) {
     KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
     int found = 0;
+    std::string tried, untried;
     for (const int baud : kProbeBaudRates) {
-        if (!KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, port, baud, 1, 0, 1, 0,
-                                                             kReplyTimeoutMs))
-            break;
+        // Rates the system cannot set (256000 has no termios constant) or
+        // the port refuses are named, not probed.
+        unsigned speed = 0;
+        if (!kvel_device::BaudRateToSpeed(baud, &speed) ||
+            !KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, port, baud, 1, 0, 1, 0,
+                                                             kReplyTimeoutMs)) {
+            untried += (untried.empty() ? "" : ", ") + std::to_string(baud);
+            continue;
+        }
+        tried += (tried.empty() ? "" : ", ") + std::to_string(baud);
         if (StreamsReports(device)) {
             std::fprintf(out, "  line speed: the module streams reports at %d baud\n", baud);
             found = baud;
@@ -171,13 +179,11 @@ int ProbeBaudRate(int port, std::FILE* out) {
         if (found) break;
     }
     KVEL_Interface_RadarDevice_Serial_Destroy(device);
-    if (!found) {
-        std::string rates;
-        for (const int baud : kProbeBaudRates)
-            rates += (rates.empty() ? "" : ", ") + std::to_string(baud);
+    if (!found && !untried.empty())
+        std::fprintf(out, "  line speed: the port could not be set to %s baud\n", untried.c_str());
+    if (!found && !tried.empty())
         std::fprintf(out, "  line speed: no module answered or streamed at %s baud\n",
-                     rates.c_str());
-    }
+                     tried.c_str());
     return found;
 }
 

@@ -3,12 +3,10 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
-#include "common/ProgramInfo.h"
 
 namespace {
 
@@ -31,9 +29,5 @@ void CatchInterrupts() {
 int main(int argc, char** argv) {
     CatchInterrupts();
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && args[0] == "--version") {
-        std::puts("radar-cli " KVEL_PROGRAM_VERSION);
-        return 0;
-    }
     return radarcli::Run(args, stdout, stderr, &gStop);
 }
