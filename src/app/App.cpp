@@ -36,9 +36,10 @@ std::string TruncateUtf8(const std::string& text, size_t maxChars) {
 }  // namespace
 
 void ApplyStartOptions(CKVEL_ZorviRQ05_SB03ToolDlg* window, const StartOptions& options) {
-    if (options.port != 0) window->SelectPort(options.port);
+    // A port that was named but is not there is not swapped for another.
+    const bool portChosen = options.port == 0 || window->SelectPort(options.port);
     // Connecting waits for the loop, so that its messages have a window.
-    if (options.connect)
+    if (options.connect && portChosen)
         QTimer::singleShot(0, window, [window] {
             if (!window->IsConnected()) window->OnConnectButton();
         });

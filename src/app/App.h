@@ -32,9 +32,9 @@ std::string LanguageNameFromSetting(const char* setting);
 // settings; without one (or an empty one) the system's language applies.
 void ChooseUiLanguageFromSettings();
 class CKVEL_ZorviRQ05_SB03ToolDlg;
-// The start options on a new main window: the named port selected (a port
-// that is not there leaves the choice as it was), and a connect posted for
-// when the window's loop runs.
+// The start options on a new main window: the named port selected, and a
+// connect posted for when the window's loop runs. A named port that is not
+// there leaves the choice as it was and connects nowhere.
 void ApplyStartOptions(CKVEL_ZorviRQ05_SB03ToolDlg* window, const StartOptions& options);
 // Start-up before the first window: the settings file read (and created
 // when it lacks its element), then the language chosen.

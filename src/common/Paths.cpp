@@ -7,10 +7,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-
-#include <cstdlib>
 
 #include "common/KVEL_Common.h"
 #include "common/PathText.h"

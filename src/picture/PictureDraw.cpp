@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 
@@ -19,9 +20,12 @@ namespace {
 
 // Text needs Qt's font database, which lives in a QGuiApplication. A caller
 // without a Qt application object (a plain C program) gets a private,
-// window-less one on its first text, kept until the process ends. A caller
-// whose Qt application has no fonts (QCoreApplication) cannot have a second
+// window-less one on its first text, ended when the process exits (before
+// the Qt globals it uses, which were made before it). A caller whose Qt
+// application has no fonts (QCoreApplication) cannot have a second
 // application object: its text is refused rather than aborting.
+QGuiApplication* gPrivateApplication = nullptr;
+
 bool FontsAvailable() {
     static std::once_flag started;
     std::call_once(started, [] {
@@ -31,7 +35,8 @@ bool FontsAvailable() {
         static char platform[] = "offscreen";
         static char* arguments[] = {name, platformOption, platform, nullptr};
         static int count = 3;
-        new QGuiApplication(count, arguments);
+        gPrivateApplication = new QGuiApplication(count, arguments);
+        std::atexit([] { delete gPrivateApplication; });
     });
     return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
 }
