@@ -200,12 +200,20 @@ std::string Wrapped(const std::string& text, size_t indent) {
     return result;
 }
 
+// "  name   text" in two columns, the text wrapped in its column; a name too
+// wide for its column stands on a line of its own.
+std::string Entry(const std::string& name, const std::string& text) {
+    constexpr size_t kTextColumn = 28;
+    const std::string wrapped = Wrapped(text, kTextColumn);
+    const std::string head = "  " + name;
+    if (head.size() + 2 > kTextColumn) return head + "\n" + wrapped;
+    return head + wrapped.substr(head.size());
+}
+
 std::string OptionList(const std::vector<const OptionSpec*>& options) {
     std::string text;
-    for (const OptionSpec* option : options) {
-        text += "  " + OptionSynopsis(*option) + "\n";
-        text += Wrapped(option->description, 6);
-    }
+    for (const OptionSpec* option : options)
+        text += Entry(OptionSynopsis(*option), option->description);
     return text;
 }
 
@@ -394,8 +402,7 @@ std::string GeneralHelp() {
         "\n"
         "Commands:\n";
     for (const CommandSpec& command : Commands()) {
-        text += "  " + Synopsis(command) + "\n";
-        text += Wrapped(command.summary, 6);
+        text += Entry(Synopsis(command), command.summary);
     }
     std::vector<const OptionSpec*> common;
     for (const OptionSpec& option : CommonOptions()) common.push_back(&option);
