@@ -27,6 +27,7 @@
 #include "PageBench.h"
 #include "capture/DataProcessDlg.h"
 #include "connection/RadarSession.h"
+#include "device/RadarProtocol.h"
 #include "settings/AppConfig.h"
 #include "ui/Prompt.h"
 
@@ -165,7 +166,7 @@ void RecordingCpu(benchmark::State& state) {
     const int port = StartEmulatorProcess(emulator, KVEL_EMULATOR_EXECUTABLE, state);
     if (port < 0) return;
     CRadarSession session;
-    if (session.Connect(port, 115200).opened) {
+    if (session.Connect(port, radar_protocol::kDefaultBaudRate).opened) {
         LongScanPage running(&session);
         CDataProcessDlg* page = running.page;
         page->OnCaptureButton();

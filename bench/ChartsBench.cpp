@@ -4,9 +4,13 @@
 //                         (one sample changed), with 2 and 9 frames kept
 //   BuildPointsWithBand   the polyline and min-max band of a frame over 1 000 columns
 //   PaintChart            a full paint of a 1 600 x 400 chart with 3 such curves
+//   PaintCaptureChart     the same with the capture page's curves: one such
+//                         series and two flat threshold lines, given as frames
+//                         of equal samples (samples) or as level lines (levels)
 //   ChartMemory           heap held by that chart at zoom 1 and at the smallest
 //                         zoom (counters, in MB)
 //   RevisedChartMemory    the same after each curve received 360 000 revisions
+//   CaptureChartMemory    the same for the capture page's curves (as above)
 // Runs without a display (offscreen) unless QT_QPA_PLATFORM says otherwise.
 #include <benchmark/benchmark.h>
 
@@ -93,15 +97,34 @@ void BuildPointsWithBand(benchmark::State& state) {
 }
 BENCHMARK(BuildPointsWithBand)->Unit(benchmark::kMicrosecond);
 
+// What slots 1 and 2 of the capture chart hold besides the series in slot 0.
+enum class Curves {
+    kThreeSeries,       // two more series
+    kThresholdSamples,  // a frame of equal samples each
+    kThresholdLevels,   // a level line each
+};
+
+void FeedCurves(CWaveWnd& chart, Curves curves) {
+    chart.Append(0, Series(0).data(), kFrame);
+    for (int slot = 1; slot < 3; ++slot) {
+        const double threshold = slot == 1 ? 45.0 : 35.0;
+        if (curves == Curves::kThreeSeries)
+            chart.Append(slot, Series(slot).data(), kFrame);
+        else if (curves == Curves::kThresholdSamples)
+            chart.Append(slot, std::vector<double>(kFrame, threshold).data(), kFrame);
+        else
+            chart.SetLevelLine(slot, threshold);
+    }
+}
+
 // A capture chart as the page sets it up, shown off-screen.
-std::unique_ptr<CWaveWnd> CaptureChart() {
+std::unique_ptr<CWaveWnd> CaptureChart(Curves curves = Curves::kThreeSeries) {
     auto chart = std::make_unique<CWaveWnd>();
     chart->resize(1600, 400);
-    chart->m_nWaveCount = 3;
-    chart->m_nLineWidth = 5;
-    chart->m_axes[kAxisLeft].bVisible = chart->m_axes[kAxisBottom].bVisible = true;
-    chart->m_axes[kAxisLeft].nSize = 50;
-    chart->m_axes[kAxisBottom].nSize = 24;
+    chart->SetWaveCount(3);
+    chart->SetLineWidth(5);
+    chart->SetAxisBand(kAxisLeft, true, 50);
+    chart->SetAxisBand(kAxisBottom, true, 24);
     chart->CreateWaveStorage();
     chart->SetValueRange(0, 100);
     chart->SetSampleCount(kFrame);
@@ -109,8 +132,7 @@ std::unique_ptr<CWaveWnd> CaptureChart() {
     chart->SetSampleRange(0, kFrame / 10, -1);
     chart->SetText(0, QStringLiteral("Energy Information"), 15, 0xFFFFFFFF, 1, 0);
     chart->Initialize();
-    for (int slot = 0; slot < 3; ++slot)
-        chart->m_waves[static_cast<size_t>(slot)].buffer.Append(Series(slot).data(), kFrame);
+    FeedCurves(*chart, curves);
     chart->show();
     while (!chart->isVisible()) QApplication::processEvents();
     QApplication::processEvents();
@@ -123,18 +145,28 @@ void PaintChart(benchmark::State& state) {
 }
 BENCHMARK(PaintChart)->Unit(benchmark::kMillisecond);
 
+void PaintCaptureChart(benchmark::State& state) {
+    const bool levels = state.range(0) != 0;
+    std::unique_ptr<CWaveWnd> chart =
+        CaptureChart(levels ? Curves::kThresholdLevels : Curves::kThresholdSamples);
+    state.SetLabel(levels ? "levels" : "samples");
+    for (auto _ : state) chart->repaint();
+}
+BENCHMARK(PaintCaptureChart)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // Heap held by the capture chart, with its curves fed by `feed`, at zoom 1
 // and once zoomed out as far as it goes.
-void MeasureChartMemory(benchmark::State& state, void (*feed)(CWaveWnd&)) {
+void MeasureChartMemory(benchmark::State& state, void (*feed)(CWaveWnd&),
+                        Curves curves = Curves::kThreeSeries) {
     // The bench's own series are made before the baseline: they are not the chart's.
     for (int slot = 0; slot < 3; ++slot) Series(slot);
     for (auto _ : state) {
         const double before = HeapMegabytes();
-        std::unique_ptr<CWaveWnd> chart = CaptureChart();
+        std::unique_ptr<CWaveWnd> chart = CaptureChart(curves);
         feed(*chart);
         chart->repaint();
         state.counters["MB_zoom_1"] = HeapMegabytes() - before;
-        chart->m_bSampleZoom = true;
+        chart->SetMouseSwitches({.sampleZoom = true});
         const QPointF at(800, 200);
         for (int i = 0; i < 20; ++i) {
             QWheelEvent wheel(at, chart->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
@@ -156,16 +188,23 @@ BENCHMARK(ChartMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 void ReviseEveryCurve(CWaveWnd& chart) {
     for (int slot = 0; slot < 3; ++slot) {
         std::vector<double> series = Series(slot);
-        CWaveBuffer& buffer = chart.m_waves[static_cast<size_t>(slot)].buffer;
         for (int position = 0; position < kFrame; ++position) {
             series[static_cast<size_t>(position)] += 1.0;
-            buffer.AppendRevisedFrame(series.data(), kFrame, position);
+            chart.AppendRevisedFrame(slot, series.data(), kFrame, position);
         }
     }
 }
 
 void RevisedChartMemory(benchmark::State& state) { MeasureChartMemory(state, ReviseEveryCurve); }
 BENCHMARK(RevisedChartMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void CaptureChartMemory(benchmark::State& state) {
+    const bool levels = state.range(0) != 0;
+    state.SetLabel(levels ? "levels" : "samples");
+    MeasureChartMemory(
+        state, [](CWaveWnd&) {}, levels ? Curves::kThresholdLevels : Curves::kThresholdSamples);
+}
+BENCHMARK(CaptureChartMemory)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -22,20 +22,17 @@ constexpr double kLineBytesPerSecond = kBaudRate / 10.0;
 constexpr size_t kImageBytes = 32 * 1024;
 
 // Shows nothing: the figure is the transfer's and the line's.
-struct SilentOutput : firmware::IFirmwareOutput {
-    void AppendLog(const std::string&) override {}
-    void ScrollLogToEnd() override {}
-    void SetRunningModeText(const std::string&) override {}
-    void SetDeviceIdText(const std::string&) override {}
-    void SetFileSizeText(const std::string&) override {}
-    void SetChecksumText(const std::string&) override {}
-    void SetProgressText(const std::string&) override {}
-    void SetProgressRange(uint32_t) override {}
-    void SetProgressValue(uint32_t) override {}
-    void ShowBusy(bool) override {}
-    void ReplacePartitions(const std::vector<firmware::PartitionEntry>&) override {}
-    void ShowMessage(const std::string&, const std::string&) override {}
-    void OnOperationFinished(firmware::FirmwareResult) override {}
+struct SilentObserver : firmware::IFirmwareObserver {
+    void OnLog(const std::string&) override {}
+    void OnRunningMode(std::optional<uint32_t>) override {}
+    void OnDeviceId(std::optional<uint32_t>) override {}
+    void OnPartitions(const std::vector<firmware::PartitionEntry>&) override {}
+    void OnImage(uint32_t, uint32_t) override {}
+    void OnProgress(uint32_t, uint32_t) override {}
+    void OnBusy(bool) override {}
+    void OnPortClosed() override {}
+    void OnMessage(const std::string&) override {}
+    void OnFinished(firmware::FirmwareResult) override {}
 };
 
 std::string WriteImage() {
@@ -59,9 +56,9 @@ void BM_DownloadAt115200(benchmark::State& state) {
     }
     const std::string image = WriteImage();
     const std::wstring path(image.begin(), image.end());
-    SilentOutput output;
+    SilentObserver observer;
     KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
-    firmware::CFirmwareTransfer transfer(device, output, [](int) { return std::string(); });
+    firmware::CFirmwareTransfer transfer(device, observer);
     const firmware::FirmwarePort port{true, module.PortNumber(), kBaudRate};
     transfer.Run(firmware::FirmwareOperation::Query, port, L"");  // finds the boot loader
     double seconds = 0;

@@ -23,6 +23,7 @@
 
 #include "PageBench.h"
 #include "connection/RadarSession.h"
+#include "device/RadarProtocol.h"
 #include "emulator/ModuleEmulator.h"
 #include "realtime/ObjectInfoDlg.h"
 #include "realtime/ReportFrame.h"
@@ -38,7 +39,7 @@ using Clock = std::chrono::steady_clock;
 class RunningPage {
 public:
     explicit RunningPage(int port) {
-        m_connected = m_session.Connect(port, 115200).opened;
+        m_connected = m_session.Connect(port, radar_protocol::kDefaultBaudRate).opened;
         page = new CObjectInfoDlg();
         page->SetSession(&m_session);
         page->Create(&m_window);

@@ -1,7 +1,8 @@
 # Small helpers so that every folder's CMakeLists.txt reads as a list of
 # targets: sources relative to the folder, and the targets they build on.
 
-# Keeps the sources that exist (a folder may be filled in step by step).
+# The sources as absolute paths. A file that is named but missing is a
+# configure error: a list that drops it quietly builds a program without it.
 function(_kvel_existing out)
     set(kept)
     foreach(f IN LISTS ARGN)
@@ -10,9 +11,10 @@ function(_kvel_existing out)
         else()
             set(p "${CMAKE_CURRENT_SOURCE_DIR}/${f}")
         endif()
-        if(EXISTS "${p}")
-            list(APPEND kept "${p}")
+        if(NOT EXISTS "${p}")
+            message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: source file \"${f}\" does not exist")
         endif()
+        list(APPEND kept "${p}")
     endforeach()
     set(${out} ${kept} PARENT_SCOPE)
 endfunction()
@@ -32,7 +34,7 @@ function(kvel_library name)
     endif()
 endfunction()
 
-# kvel_executable(name SOURCES ... DEPS ...): skipped until its sources exist.
+# kvel_executable(name SOURCES ... DEPS ...): one program.
 function(kvel_executable name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
     _kvel_existing(sources ${ARG_SOURCES})
@@ -43,7 +45,7 @@ function(kvel_executable name)
 endfunction()
 
 # kvel_gtest(name SOURCES ... DEPS ... [LABELS ...]): one GoogleTest program,
-# registered with ctest as a whole. Skipped until its sources exist.
+# registered with ctest as a whole.
 function(kvel_gtest name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
     _kvel_existing(sources ${ARG_SOURCES})

@@ -12,17 +12,18 @@ cd "$(dirname "$0")/.."
 ALLOWED='
 common:
 xml:
+strings:
 settings: xml common
 device: common
 params: device xml settings controls ui common
 connection: params device common
 realtime: connection params settings xml device controls picture ui charts common
 capture: connection realtime params settings xml device controls picture ui charts common
-firmware: device settings controls ui common
+firmware: device settings controls ui strings common
 charts: ui common
 controls: picture common
 picture: common
-ui: device common
+ui: strings device common
 app: connection params realtime capture firmware charts controls picture ui settings device xml common
 '
 

@@ -5,7 +5,7 @@
 # "scripts/setup.sh docs" what the user guide's screenshots are taken with.
 set -eu
 
-PACKAGES="cmake ninja-build g++ pkg-config ccache
+PACKAGES="cmake ninja-build g++ pkg-config ccache clang-format-14
 qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6opengl6-dev libgl-dev
 libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
 qt6-image-formats-plugins qt6-translations-l10n libgif-dev

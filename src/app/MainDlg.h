@@ -16,6 +16,7 @@
 #include "capture/DataProcessDlg.h"
 #include "connection/RadarSession.h"
 #include "controls/WndResizeTool.h"
+#include "device/RadarProtocol.h"
 #include "firmware/DownloadDlg.h"
 #include "params/ParamSettingDlg.h"
 #include "params/RadarParam.h"
@@ -145,7 +146,7 @@ private:
     CObjectInfoDlg m_realtimePage;
     CDataProcessDlg m_capturePage;
     CDownloadDlg m_firmwarePage;
-    int m_baudRate = app_config::kDefaultBaudRate;
+    int m_baudRate = radar_protocol::kDefaultBaudRate;
     FILE* m_logFile = nullptr;
     QTimer m_lineCheck;
 

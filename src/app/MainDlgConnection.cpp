@@ -23,7 +23,7 @@
 namespace {
 
 // String table entries of the panel.
-constexpr int kCaptionError = 10000;
+constexpr int kCaptionError = shared_text::kError;
 constexpr int kTextDisconnect = 10101;
 constexpr int kNoDeviceDetected = 10102;
 constexpr int kFailedToOpen = 10104;
@@ -93,7 +93,7 @@ bool CKVEL_ZorviRQ05_SB03ToolDlg::SelectPort(int portNumber) {
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::LoadConnectionSettings() {
     const char* text = AppConfigElement().GetAttribute(app_config::kBaudRate);
-    if (text && *text) DigtalStringToValue(text, -1, &m_baudRate, 5);
+    if (text && *text) DigtalStringToValue(text, -1, &m_baudRate, kDigitalInt32);
 }
 
 void CKVEL_ZorviRQ05_SB03ToolDlg::SaveConnectionSettings() {

@@ -27,9 +27,9 @@ namespace dp = data_process;
 namespace ac = app_config;
 
 enum StringId {
-    kStrError = 10000,
-    kStrHint = 10005,
-    kStrNotConnected = 10103,
+    kStrError = shared_text::kError,
+    kStrHint = shared_text::kChartHint,
+    kStrNotConnected = shared_text::kNotConnected,
     kStrCaptureData = 10200,
     kStrStopCapture = 10201,
     kStrEnergyTitle = 10210,
@@ -44,9 +44,6 @@ constexpr uint32_t kHintColor = 0x7FFFFFFF;
 constexpr double kLimitTolerance = 1e-16;
 constexpr int kEnergyHintKey = 6;
 constexpr int kDistanceHintKey = 3;
-// Settings' number types of DigtalStringToValue.
-constexpr int kInt32 = 5;
-constexpr int kUInt32 = 6;
 
 const QString kKeepAwakeReason = QStringLiteral("Recording or replaying radar reports");
 
@@ -83,8 +80,8 @@ QString FileName(const std::wstring& path) {
 }
 
 void SetMouseSwitches(CWaveWnd& chart) {
-    chart.m_bValueZoom = chart.m_bValueDrag = true;
-    chart.m_bSampleZoom = chart.m_bSampleDrag = true;
+    chart.SetMouseSwitches(
+        {.valueZoom = true, .valueDrag = true, .sampleZoom = true, .sampleDrag = true});
 }
 
 void LoadKey(const XMLNode& section, const char* key, void* target, int type) {
@@ -191,13 +188,13 @@ void CDataProcessDlg::LoadSettings() {
     const XMLNode section = AppConfigSection(ac::kDataProcess);
     DataProcessSettings& s = m_settings;
     if (!section.IsEmpty()) {
-        LoadKey(section, ac::kDpEnergyBkColor, &s.energyBkColor, kUInt32);
-        LoadKey(section, ac::kDpEnergyValueAutoScale, &s.energyAutoScale, kInt32);
-        LoadKey(section, ac::kDpEnergyValueDisplayMax, &s.energyDisplayMax, kInt32);
-        LoadKey(section, ac::kDpEnergyWaveLineWidth, &s.energyLineWidth, kInt32);
-        LoadKey(section, ac::kDpDistanceBkColor, &s.distanceBkColor, kUInt32);
-        LoadKey(section, ac::kDpDistanceWaveLineWidth, &s.distanceLineWidth, kInt32);
-        LoadKey(section, ac::kDpScanTime, &s.scanSeconds, kInt32);
+        LoadKey(section, ac::kDpEnergyBkColor, &s.energyBkColor, kDigitalUInt32);
+        LoadKey(section, ac::kDpEnergyValueAutoScale, &s.energyAutoScale, kDigitalInt32);
+        LoadKey(section, ac::kDpEnergyValueDisplayMax, &s.energyDisplayMax, kDigitalInt32);
+        LoadKey(section, ac::kDpEnergyWaveLineWidth, &s.energyLineWidth, kDigitalInt32);
+        LoadKey(section, ac::kDpDistanceBkColor, &s.distanceBkColor, kDigitalUInt32);
+        LoadKey(section, ac::kDpDistanceWaveLineWidth, &s.distanceLineWidth, kDigitalInt32);
+        LoadKey(section, ac::kDpScanTime, &s.scanSeconds, kDigitalInt32);
         const char* folder = section.GetAttribute(ac::kDpSaveFilePath);
         if (folder && *folder) s.saveFolder = AnsiToWide(folder);
     }
@@ -360,10 +357,9 @@ void CDataProcessDlg::OnGateChanged(int index) {
 
 void CDataProcessDlg::OnReportCounted(const CaptureSeries& series, int index, const double*) {
     const int count = series.Capacity();
-    if (m_energyChart)
-        m_energyChart->m_waves[0].buffer.AppendRevisedFrame(series.energy.data(), count, index);
+    if (m_energyChart) m_energyChart->AppendRevisedFrame(0, series.energy.data(), count, index);
     if (m_distanceChart)
-        m_distanceChart->m_waves[0].buffer.AppendRevisedFrame(series.distance.data(), count, index);
+        m_distanceChart->AppendRevisedFrame(0, series.distance.data(), count, index);
     if (!RepaintDueAfter(index, count)) return;
     if (m_energyChart) m_energyChart->RequestRepaint();
     if (m_distanceChart) m_distanceChart->RequestRepaint();
@@ -473,19 +469,17 @@ void CDataProcessDlg::ResetSeries() {
 // exactly these samples.
 void CDataProcessDlg::ShowSeries(const CaptureSeries& series) {
     const int count = series.Capacity();
-    const double seconds = static_cast<double>(count) / noise_scan::kReportsPerSecond;
+    const double seconds = static_cast<double>(count) / radar_protocol::kReportsPerSecond;
     if (m_energyChart) {
         CWaveWnd& chart = *m_energyChart;
         chart.SetSampleRange(0, seconds, -1);
         chart.SetSampleCount(count);
         chart.ClearWaves();
-        chart.m_waves[0].buffer.Append(series.energy.data(), count);
+        chart.Append(0, series.energy.data(), count);
+        // The selected gate's thresholds: flat lines across the scan.
         const int gate = std::clamp(m_gate, 0, noise_scan::kGateCount - 1);
-        const std::vector<double> trigger(static_cast<size_t>(count),
-                                          Params().TriggerThreshold[gate]);
-        const std::vector<double> hold(static_cast<size_t>(count), Params().HoldThreshold[gate]);
-        chart.m_waves[kTriggerSlot].buffer.Append(trigger.data(), count);
-        chart.m_waves[kHoldSlot].buffer.Append(hold.data(), count);
+        chart.SetLevelLine(kTriggerSlot, Params().TriggerThreshold[gate]);
+        chart.SetLevelLine(kHoldSlot, Params().HoldThreshold[gate]);
         chart.Invalidate();
     }
     if (m_distanceChart) {
@@ -493,7 +487,7 @@ void CDataProcessDlg::ShowSeries(const CaptureSeries& series) {
         chart.SetSampleRange(0, seconds, -1);
         chart.SetSampleCount(count);
         chart.ClearWaves();
-        chart.m_waves[0].buffer.Append(series.distance.data(), count);
+        chart.Append(0, series.distance.data(), count);
         chart.Invalidate();
     }
 }
@@ -521,14 +515,13 @@ void CDataProcessDlg::SetupCharts() {
 
 void CDataProcessDlg::SetupEnergyChart() {
     CWaveWnd& chart = *m_energyChart;
-    chart.m_pTooltipListener = this;
-    chart.m_tooltipContext = dp::kEnergyContext;
-    chart.m_dwMarginPixel = kMarginPixel;
+    chart.SetTooltipListener(this, dp::kEnergyContext);
+    chart.SetMarginColor(kMarginPixel);
     SetEnergyCurves(chart);
-    chart.m_crBackground = m_settings.energyBkColor;
-    chart.m_nLineWidth = Scaled(m_settings.energyLineWidth);
+    chart.SetBackgroundColor(m_settings.energyBkColor);
+    chart.SetLineWidth(Scaled(m_settings.energyLineWidth));
     chart.CreateWaveStorage();
-    chart.m_bAutoScale = m_settings.energyAutoScale != 0;
+    chart.SetAutoScale(m_settings.energyAutoScale != 0);
     chart.SetValueRange(0, m_settings.energyDisplayMax);
     chart.SetSampleCount(ScanCapacity(m_settings.scanSeconds));
     chart.SetWholeFrames(true);
@@ -543,13 +536,12 @@ void CDataProcessDlg::SetupEnergyChart() {
 
 void CDataProcessDlg::SetupDistanceChart() {
     CWaveWnd& chart = *m_distanceChart;
-    chart.m_pTooltipListener = this;
-    chart.m_tooltipContext = dp::kDistanceContext;
-    chart.m_dwMarginPixel = kMarginPixel;
-    chart.m_nWaveCount = 1;
+    chart.SetTooltipListener(this, dp::kDistanceContext);
+    chart.SetMarginColor(kMarginPixel);
+    chart.SetWaveCount(1);
     SetSlotCurve(chart, 0, kEnergyColor);
-    chart.m_crBackground = m_settings.distanceBkColor;
-    chart.m_nLineWidth = Scaled(m_settings.distanceLineWidth);
+    chart.SetBackgroundColor(m_settings.distanceBkColor);
+    chart.SetLineWidth(Scaled(m_settings.distanceLineWidth));
     chart.CreateWaveStorage();
     chart.SetValueRange(0, kDistanceMaxMetres);
     chart.SetSampleCount(ScanCapacity(m_settings.scanSeconds));
@@ -581,8 +573,8 @@ void CDataProcessDlg::UpdateProgress() {
                         (m_scan.RecordingFileFailed() || m_scan.FilePath().empty());
     const QString file = noFile ? LoadStringW(dp::kStrNoFile) : FileName(m_scan.FilePath());
     // Whole seconds: the chart repaints for its progress once a second.
-    const int elapsed = m_scan.Count() / noise_scan::kReportsPerSecond;
-    const int total = m_scan.Capacity() / noise_scan::kReportsPerSecond;
+    const int elapsed = m_scan.Count() / radar_protocol::kReportsPerSecond;
+    const int total = m_scan.Capacity() / radar_protocol::kReportsPerSecond;
     UpdateRepaintPacing();
     QString text =
         QString::asprintf(LoadStringW(dp::kStrProgress).toUtf8().constData(), elapsed, total, "%s");
@@ -604,7 +596,7 @@ void CDataProcessDlg::ClearProgress() {
 
 QString CDataProcessDlg::GetTooltipText(int slot, int samplePosition, int, int, double value,
                                         uint64_t context) {
-    const double seconds = samplePosition / 10.0;
+    const double seconds = static_cast<double>(samplePosition) / radar_protocol::kReportsPerSecond;
     if (context == dp::kEnergyContext && slot >= 0 && slot < kEnergyCurves)
         return FormatString(kStrFirstEnergyTooltip + slot, seconds, value);
     if (context == dp::kDistanceContext && slot == 0)

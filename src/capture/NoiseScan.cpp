@@ -41,7 +41,7 @@ double StrongestGateDistance(const double* gateDb, const double* triggerDb) {
         const double energy = gateDb[gate];
         if (energy > triggerDb[gate] && energy > best) {
             best = energy;
-            distance = noise_scan::kGateLengthMetres * gate;
+            distance = radar_protocol::kGateLengthMetres * gate;
         }
     }
     return distance;
@@ -52,7 +52,7 @@ std::string SeriesLine(const CaptureSeries& series, int index, char separator) {
     if (index < 0 || at >= series.energy.size()) return {};
     char line[96];
     std::snprintf(line, sizeof line, "%d%c%.1f%c%.2f%c%.1f", index, separator,
-                  static_cast<double>(index) / noise_scan::kReportsPerSecond, separator,
+                  static_cast<double>(index) / radar_protocol::kReportsPerSecond, separator,
                   series.energy[at], separator, series.distance[at]);
     return line;
 }
@@ -99,7 +99,7 @@ bool CNoiseScan::Start(const CaptureRunRequest& request) {
         request.mode == CaptureMode::Record ? MakeRadarDataPath(request.folder) : request.file;
     if (request.mode == CaptureMode::Record) {
         m_request.origin.startTime = std::time(nullptr);
-        m_request.origin.scanSeconds = Capacity() / noise_scan::kReportsPerSecond;
+        m_request.origin.scanSeconds = Capacity() / radar_protocol::kReportsPerSecond;
     }
     m_stop.store(0);
     m_count.store(0);

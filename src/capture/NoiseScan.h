@@ -24,18 +24,15 @@
 #include "realtime/ReportFrame.h"
 
 namespace noise_scan {
-// The module's report rate, which turns report counts into seconds.
-constexpr int kReportsPerSecond = 10;
 constexpr int kMinSeconds = 10;
 constexpr int kMaxSeconds = 36000;
 constexpr int kDefaultSeconds = 20;
 constexpr int kGateCount = radar_protocol::kGateCount;
-constexpr double kGateLengthMetres = 0.7;
 constexpr int kThreadStackSize = 0x400000;
 }  // namespace noise_scan
 
 // Reports a scan of `seconds` records.
-constexpr int ScanCapacity(int seconds) { return seconds * noise_scan::kReportsPerSecond; }
+constexpr int ScanCapacity(int seconds) { return seconds * radar_protocol::kReportsPerSecond; }
 
 // The distance of one report: that of the gate with the highest energy among
 // the gates above their trigger thresholds, the lower gate winning a tie;

@@ -11,13 +11,12 @@ int Scaled(double value, double scale) { return static_cast<int>(value * scale);
 }  // namespace
 
 void SetSlotCurve(CWaveWnd& chart, int slot, uint32_t color) {
-    WaveLine& line = chart.m_waves[static_cast<size_t>(slot)];
-    line.bEnabled = true;
-    line.crColor = color;
+    chart.SetWaveEnabled(slot, true);
+    chart.SetWaveColor(slot, color);
 }
 
 void SetEnergyCurves(CWaveWnd& chart) {
-    chart.m_nWaveCount = kEnergyCurves;
+    chart.SetWaveCount(kEnergyCurves);
     SetSlotCurve(chart, 0, kEnergyColor);
     SetSlotCurve(chart, kTriggerSlot, kTriggerColor);
     SetSlotCurve(chart, kHoldSlot, kHoldColor);
@@ -25,7 +24,7 @@ void SetEnergyCurves(CWaveWnd& chart) {
 
 void ForgetSamples(CWaveWnd& chart) {
     chart.ClearWaves();
-    for (WaveLine& line : chart.m_waves) line.buffer.m_nTotalFrames = 0;
+    chart.ResetTotalFrames();
 }
 
 void SetChartTitles(CWaveWnd& chart, int firstTextId, double scale) {
@@ -35,24 +34,17 @@ void SetChartTitles(CWaveWnd& chart, int firstTextId, double scale) {
 }
 
 void SetAxisBands(CWaveWnd& chart, double scale) {
-    WaveAxis& left = chart.m_axes[kAxisLeft];
-    left.bVisible = true;
-    left.nSize = Scaled(50, scale);
-    left.bRedraw = true;
-    WaveAxis& bottom = chart.m_axes[kAxisBottom];
-    bottom.bVisible = true;
-    bottom.nSize = Scaled(24, scale);
-    bottom.bRedraw = true;
+    chart.SetAxisBand(kAxisLeft, true, Scaled(50, scale));
+    chart.SetAxisBand(kAxisBottom, true, Scaled(24, scale));
     chart.SetSampleAxisFontSize(Scaled(8, scale));
     chart.SetValueAxisFontSize(Scaled(8, scale));
 }
 
 void SetLabelCounts(CWaveWnd& chart) {
-    chart.m_axes[kAxisTop].coordinate.m_nLabelCount = 7;
-    chart.m_axes[kAxisBottom].coordinate.m_nLabelCount = 7;
-    chart.m_axes[kAxisLeft].coordinate.m_nLabelCount = 5;
-    chart.m_axes[kAxisRight].coordinate.m_nLabelCount = 5;
-    for (WaveAxis& axis : chart.m_axes) axis.bRedraw = true;
+    chart.SetAxisLabelCount(kAxisTop, 7);
+    chart.SetAxisLabelCount(kAxisBottom, 7);
+    chart.SetAxisLabelCount(kAxisLeft, 5);
+    chart.SetAxisLabelCount(kAxisRight, 5);
 }
 
 void SetEnergyLegend(CWaveWnd& chart, int firstTextId, double scale) {
@@ -66,18 +58,8 @@ void SetEnergyLegend(CWaveWnd& chart, int firstTextId, double scale) {
 }
 
 void FixDistanceRange(CWaveWnd& chart) {
-    chart.m_bRangeToAxes = false;
-    chart.m_dHomeMin = 0;
-    chart.m_dHomeMax = kDistanceMaxMetres;
-    for (int axis : {kAxisLeft, kAxisRight}) {
-        chart.m_axes[axis].coordinate.m_dMin = 0;
-        chart.m_axes[axis].coordinate.m_dMax = kDistanceMaxMetres;
-        chart.m_axes[axis].bRedraw = true;
-    }
-    CCoordinate& left = chart.m_axes[kAxisLeft].coordinate;
-    left.m_dWrapLow = 0;
-    left.m_dWrapHigh = kDistanceMaxMetres;
-    left.m_dWrapPeriod = -1;
+    chart.FixValueAxes(0, kDistanceMaxMetres);
+    chart.SetAxisWrap(kAxisLeft, 0, kDistanceMaxMetres, -1);
 }
 
 }  // namespace page_chart

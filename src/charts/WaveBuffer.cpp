@@ -129,6 +129,7 @@ void CWaveBuffer::AppendLocked(const double* samples, int n) {
     if (m_frameLength <= 0 || !m_hasStorage) return;
     CountAppended(n);
     LeaveRevisions();
+    LayOutLevel();
 
     // Pending samples go first, then the new ones up to the last whole
     // frame (or all of them); only what is left over is copied to pending,
@@ -159,14 +160,49 @@ void CWaveBuffer::CountAppended(int n) {
 
 void CWaveBuffer::Clear() {
     CAutoBaseLock lock(m_lock);
+    ClearLocked();
+}
+
+void CWaveBuffer::ClearLocked() {
     m_remainder = 0;
     ForgetRevisions();
+    m_hasLevel = false;
     // Zero samples need no memory: the ring goes back to its unallocated,
     // all-zero state until the next append.
     std::vector<double>().swap(m_ring);
     m_head = 0;
     m_trailingZeros = 0;
     m_pending.clear();
+}
+
+void CWaveBuffer::SetLevelFrame(double value) {
+    CAutoBaseLock lock(m_lock);
+    ClearLocked();
+    // Where Append would drop the frame, or keep none of it.
+    if (m_frameLength <= 0 || !m_hasStorage) return;
+    CountAppended(m_frameLength);
+    const size_t length = static_cast<size_t>(m_frameLength);
+    if (m_capacity < length) return;
+    m_hasLevel = true;
+    m_level = value;
+    m_levelFirst = m_capacity - length;
+    m_levelCount = length;
+}
+
+// Before samples are appended after a level frame: its samples, laid out
+// as an append would have left them.
+void CWaveBuffer::LayOutLevel() {
+    if (!m_hasLevel) return;
+    m_hasLevel = false;
+    m_head = 0;
+    m_trailingZeros = 0;
+    try {
+        m_ring.assign(m_levelCount, m_level);
+    } catch (const std::bad_alloc&) {
+        m_ring.clear();  // no room: the level reads as zeros
+        return;
+    }
+    m_trailingZeros = m_capacity - m_levelFirst - m_levelCount;
 }
 
 void CWaveBuffer::BuildPoints(const KRect& plot, double yMin, double yMax, int offset, double zoom,
@@ -276,6 +312,12 @@ void CWaveBuffer::ResizeStorage(size_t capacity, bool keepOldest) {
         LeaveRevisions();
     else
         ForgetRevisions();
+    // The level frame stays where it is, as appended samples would, as far
+    // as the new size reaches.
+    if (m_hasLevel && keepOldest && m_levelFirst < capacity)
+        m_levelCount = std::min(m_levelCount, capacity - m_levelFirst);
+    else
+        m_hasLevel = false;
     // Only what was appended is laid out: the zeros before it stay leading
     // zeros, the zeros after it trailing zeros.
     std::vector<double> kept;
@@ -389,6 +431,9 @@ double CWaveBuffer::SampleAt(size_t logicalIndex) const {
         const int64_t stamp = m_frames[logicalIndex / length];
         return stamp == kZeroFrame ? 0.0 : RevisedValue(AgeOf(stamp), logicalIndex % length);
     }
+    if (m_hasLevel)
+        return logicalIndex >= m_levelFirst && logicalIndex - m_levelFirst < m_levelCount ? m_level
+                                                                                          : 0.0;
     const size_t zeros = LeadingZeroCount();
     if (logicalIndex < zeros || logicalIndex >= HeldEnd()) return 0.0;
     size_t physical = m_head + (logicalIndex - zeros);
@@ -430,6 +475,8 @@ void CWaveBuffer::MinMaxOf(size_t first, size_t last, double* low, double* high)
     double lo = DBL_MAX, hi = -DBL_MAX;
     if (m_revising) {
         MinMaxOfRevised(first, last, &lo, &hi);
+    } else if (m_hasLevel) {
+        MinMaxOfLevel(first, last, &lo, &hi);
     } else {
         const size_t zeros = LeadingZeroCount();
         const size_t end = HeldEnd();
@@ -458,6 +505,18 @@ void CWaveBuffer::MinMaxOfRevised(size_t first, size_t last, double* low, double
         }
         from = to + 1;
     }
+}
+
+// Widens low and high by the samples first..last (logical, inclusive) of a
+// level frame and the zeros around it.
+void CWaveBuffer::MinMaxOfLevel(size_t first, size_t last, double* low, double* high) const {
+    const size_t end = m_levelFirst + m_levelCount;
+    const auto take = [&](double value) {
+        *low = std::min(*low, value);
+        *high = std::max(*high, value);
+    };
+    if (first < m_levelFirst || last >= end) take(0.0);
+    if (first < end && last >= m_levelFirst) take(m_level);
 }
 
 // Widens low and high by the held samples first..last (logical, inclusive).

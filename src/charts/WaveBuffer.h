@@ -68,6 +68,11 @@ public:
     void AppendRevisedFrame(const double* frame, int n, int changedPosition);
     // Zeroes the samples and empties pending; total frames stays.
     void Clear();
+    // A flat line: reads exactly as Clear() followed by Append of one frame
+    // of `value` (and counts that frame), but holds no samples. Frame count
+    // changes keep it as they keep appended samples; the next append lays it
+    // out as samples first.
+    void SetLevelFrame(double value);
 
     // Appends to `points` the polyline of the visible samples in `plot`
     // (yMax at the top row, yMin at the bottom row) and reports the smallest
@@ -114,6 +119,9 @@ private:
     size_t Capacity() const;
     void ResizeStorage(size_t capacity, bool keepOldest);
     void AppendLocked(const double* samples, int n);
+    void ClearLocked();
+    void LayOutLevel();
+    void MinMaxOfLevel(size_t first, size_t last, double* low, double* high) const;
     void CountAppended(int n);
     bool Reserve(size_t count);
     bool StoreNewest(const double* samples, size_t count);
@@ -179,4 +187,13 @@ private:
     int64_t m_revisionCount = 0;
     std::vector<double> m_pending;
     int64_t m_remainder = 0;
+
+    // The level frame (SetLevelFrame). While m_hasLevel the storage reads as
+    // zeros but for m_levelCount samples of m_level from logical index
+    // m_levelFirst on, and holds nothing: m_ring is empty and no revision
+    // form is in use.
+    bool m_hasLevel = false;
+    double m_level = 0.0;
+    size_t m_levelFirst = 0;
+    size_t m_levelCount = 0;
 };

@@ -207,6 +207,126 @@ void CWaveWnd::ClearWaves() {
     Invalidate();
 }
 
+// --- Curve slots ---------------------------------------------------------------
+
+WaveLine* CWaveWnd::Slot(int slot) {
+    return slot >= 0 && slot < kMaxWaves ? &m_waves[static_cast<size_t>(slot)] : nullptr;
+}
+
+void CWaveWnd::SetWaveCount(int count) {
+    m_nWaveCount = std::clamp(count, 0, kMaxWaves);
+    Invalidate();
+}
+
+void CWaveWnd::SetWaveColor(int slot, uint32_t colorref) {
+    if (WaveLine* line = Slot(slot)) line->crColor = colorref;
+    Invalidate();
+}
+
+void CWaveWnd::SetWaveEnabled(int slot, bool enabled) {
+    if (WaveLine* line = Slot(slot)) line->bEnabled = enabled;
+    Invalidate();
+}
+
+void CWaveWnd::Append(int slot, const double* samples, int n) {
+    if (WaveLine* line = Slot(slot)) line->buffer.Append(samples, n);
+}
+
+void CWaveWnd::AppendRevisedFrame(int slot, const double* frame, int n, int changedPosition) {
+    if (WaveLine* line = Slot(slot)) line->buffer.AppendRevisedFrame(frame, n, changedPosition);
+}
+
+void CWaveWnd::SetLevelLine(int slot, double value) {
+    if (WaveLine* line = Slot(slot)) line->buffer.SetLevelFrame(value);
+}
+
+void CWaveWnd::ResetTotalFrames() {
+    for (WaveLine& line : m_waves) line.buffer.m_nTotalFrames = 0;
+}
+
+// --- Drawing settings ----------------------------------------------------------
+
+void CWaveWnd::SetLineWidth(int pixels) {
+    m_nLineWidth = pixels;
+    Invalidate();
+}
+
+void CWaveWnd::SetBackgroundColor(uint32_t colorref) {
+    m_crBackground = colorref;
+    MarkBackgroundDirty();
+}
+
+void CWaveWnd::SetMarginColor(uint32_t rgb) { m_dwMarginPixel = rgb; }
+
+void CWaveWnd::SetAutoScale(bool on) {
+    m_bAutoScale = on;
+    Invalidate();
+}
+
+void CWaveWnd::FixValueAxes(double minimum, double maximum) {
+    m_bRangeToAxes = false;
+    m_dHomeMin = minimum;
+    m_dHomeMax = maximum;
+    SetValueAxes(minimum, maximum);
+    Invalidate();
+}
+
+// --- Axis bands ------------------------------------------------------------------
+
+WaveAxis* CWaveWnd::AxisAt(WaveAxisIndex axis) {
+    return axis >= kAxisLeft && axis <= kAxisBottom ? &m_axes[axis] : nullptr;
+}
+
+void CWaveWnd::SetAxisBand(WaveAxisIndex axis, bool visible, int size) {
+    WaveAxis* band = AxisAt(axis);
+    if (!band) return;
+    band->bVisible = visible;
+    band->nSize = size;
+    band->bRedraw = true;
+    Invalidate();
+}
+
+void CWaveWnd::SetAxisLabelCount(WaveAxisIndex axis, int count) {
+    WaveAxis* band = AxisAt(axis);
+    if (!band) return;
+    band->coordinate.m_nLabelCount = count;
+    band->bRedraw = true;
+    Invalidate();
+}
+
+void CWaveWnd::SetAxisCustomLabels(WaveAxisIndex axis, const std::vector<CoordinateLabel>* labels) {
+    WaveAxis* band = AxisAt(axis);
+    if (!band) return;
+    band->coordinate.SetCustomLabels(labels);
+    band->bRedraw = true;
+    Invalidate();
+}
+
+void CWaveWnd::SetAxisWrap(WaveAxisIndex axis, double low, double high, double period) {
+    WaveAxis* band = AxisAt(axis);
+    if (!band) return;
+    band->coordinate.m_dWrapLow = low;
+    band->coordinate.m_dWrapHigh = high;
+    band->coordinate.m_dWrapPeriod = period;
+    band->bRedraw = true;
+    Invalidate();
+}
+
+// --- Listeners and mouse -----------------------------------------------------------
+
+void CWaveWnd::SetDrawListener(IWaveWndDrawListener* listener, uint64_t context) {
+    m_pDrawListener = listener;
+    m_drawContext = context;
+    MarkBackgroundDirty();
+}
+
+void CWaveWnd::SetTooltipListener(IWaveWndTooltipListener* listener, uint64_t context) {
+    m_pTooltipListener = listener;
+    m_tooltipContext = context;
+}
+
+void CWaveWnd::SetMouseSwitches(const WaveMouseSwitches& switches) { m_mouse = switches; }
+
 void CWaveWnd::SetText(uint64_t key, const QString& text, double points, uint32_t argb,
                        int horizontalAlignment, int verticalAlignment, const KRect* rect) {
     {
@@ -326,8 +446,7 @@ void CWaveWnd::RedrawBackground() {
     DrawColorOnBuffer(bits, pitch, h, KRect{0, 0, w, h}, PixelOf(m_crBackground));
     QPainter painter(&m_backgroundImage);
     if (m_pDrawListener)
-        m_pDrawListener->OnDrawBackground(painter, &m_backgroundImage, bits, w, h, pitch,
-                                          KRect{0, 0, w, h}, m_drawContext);
+        m_pDrawListener->OnDrawBackground(DrawingOn(painter, m_backgroundImage, KRect{0, 0, w, h}));
     DrawAnnotations(painter);
 }
 
@@ -393,9 +512,8 @@ void CWaveWnd::DrawCurves(QPainter& painter) {
         const WaveLine& line = m_waves[static_cast<size_t>(i)];
         if (!line.bEnabled) continue;
         if (m_pDrawListener &&
-            m_pDrawListener->OnDrawWave(painter, &m_windowImage, bits, m_nClientWidth,
-                                        m_nClientHeight, pitch, m_rcPlot, i, line.points,
-                                        m_nLineWidth, line.crColor, 0, m_drawContext))
+            m_pDrawListener->OnDrawWave({DrawingOn(painter, m_windowImage, m_rcPlot), i,
+                                         line.points, m_nLineWidth, line.crColor, 0}))
             continue;
         const uint32_t rgb = ColorOf(line.crColor).rgb() & 0x00FFFFFF;
         // Every sample a column covers, so spikes between the samples the
@@ -412,8 +530,13 @@ void CWaveWnd::DrawCurves(QPainter& painter) {
     }
     painter.setClipping(false);
     if (m_pDrawListener)
-        m_pDrawListener->OnDrawForeground(painter, &m_windowImage, bits, m_nClientWidth,
-                                          m_nClientHeight, pitch, m_rcPlot, m_drawContext);
+        m_pDrawListener->OnDrawForeground(DrawingOn(painter, m_windowImage, m_rcPlot));
+}
+
+WaveDrawing CWaveWnd::DrawingOn(QPainter& painter, QImage& image, const KRect& rect) const {
+    return {painter,       image,          PixelsOf(image),
+            image.width(), image.height(), static_cast<int>(image.bytesPerLine()),
+            rect,          m_drawContext};
 }
 
 void CWaveWnd::StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points,
@@ -484,7 +607,7 @@ double CWaveWnd::SampleAxisUnit() const {
 }
 
 bool CWaveWnd::AnyInteraction() const {
-    return m_bValueZoom || m_bValueDrag || m_bSampleZoom || m_bSampleDrag;
+    return m_mouse.valueZoom || m_mouse.valueDrag || m_mouse.sampleZoom || m_mouse.sampleDrag;
 }
 
 bool CWaveWnd::HasEnabledCurve() const {
@@ -550,14 +673,14 @@ void CWaveWnd::leaveEvent(QEvent* event) {
 void CWaveWnd::wheelEvent(QWheelEvent* event) {
     const QPoint point = event->position().toPoint();
     const int delta = event->angleDelta().y();
-    if (!(m_bValueZoom || m_bSampleZoom) || delta == 0 || !PlotContains(point) ||
+    if (!(m_mouse.valueZoom || m_mouse.sampleZoom) || delta == 0 || !PlotContains(point) ||
         !HasEnabledCurve()) {
         QWidget::wheelEvent(event);  // left to the parent
         return;
     }
-    if (m_bSampleZoom && (event->modifiers() & Qt::ControlModifier)) {
+    if (m_mouse.sampleZoom && (event->modifiers() & Qt::ControlModifier)) {
         ZoomSamples(point.x(), delta > 0);
-    } else if (m_bValueZoom) {
+    } else if (m_mouse.valueZoom) {
         ZoomValues(point.y(), delta > 0);
     }
     event->accept();
@@ -565,7 +688,7 @@ void CWaveWnd::wheelEvent(QWheelEvent* event) {
 
 void CWaveWnd::DragTo(const QPoint& point) {
     const int dy = point.y() - m_dragStart.y();
-    if (m_bValueDrag && std::abs(dy) > (m_bFirstStepY ? kFirstDragStep : kNextDragStep) &&
+    if (m_mouse.valueDrag && std::abs(dy) > (m_bFirstStepY ? kFirstDragStep : kNextDragStep) &&
         m_rcPlot.Height() > 0) {
         m_bFirstStepY = false;
         m_dragStart.setY(point.y());
@@ -576,7 +699,7 @@ void CWaveWnd::DragTo(const QPoint& point) {
         Invalidate();
     }
     const int dx = point.x() - m_dragStart.x();
-    if (m_bSampleDrag && std::abs(dx) > (m_bFirstStepX ? kFirstDragStep : kNextDragStep) &&
+    if (m_mouse.sampleDrag && std::abs(dx) > (m_bFirstStepX ? kFirstDragStep : kNextDragStep) &&
         width() > 0) {
         const double visible = std::trunc(m_nSampleCount / m_dZoom);
         const int64_t samples = static_cast<int64_t>(std::trunc(dx * visible / width()));
@@ -744,5 +867,6 @@ void CWaveWnd::SavePicture() {
     if (!Prompt().GetSaveFileName(request, &path)) return;
     const QImage picture = m_windowImage.copy();
     if (picture.isNull() || !picture.save(path, "PNG"))
-        ShowStringMessageBox(this, kSavePictureFailedTextId, 10000, PromptIcon::Error);
+        ShowStringMessageBox(this, kSavePictureFailedTextId, shared_text::kError,
+                             PromptIcon::Error);
 }

@@ -8,8 +8,8 @@
 // (plot only, redrawn only when it changes). Every paint draws the curves
 // into the window image and copies it to the screen in one go.
 //
-// Acquisition threads append to a slot's `buffer` and call RequestRepaint;
-// everything else runs on the user-interface thread.
+// Acquisition threads append samples (Append, AppendRevisedFrame) and call
+// RequestRepaint; everything else runs on the user-interface thread.
 #pragma once
 
 #include <QElapsedTimer>
@@ -35,28 +35,40 @@ class QLabel;
 class QMenu;
 class QPainter;
 
-// A page's additions to the chart's drawing. `painter` is open on the image
-// passed beside it; `bits` is that image's first pixel, rows `pitch` bytes.
+// What a draw listener draws on. `painter` is open on `image`; `bits` is
+// that image's first pixel, rows `pitch` bytes apart.
+struct WaveDrawing {
+    QPainter& painter;
+    QImage& image;
+    uint32_t* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    int pitch = 0;
+    // OnDrawBackground: (0, 0, width, height) of the background image;
+    // otherwise the plot, in window image coordinates.
+    KRect rect;
+    uint64_t context = 0;  // the chart's draw context
+};
+
+// One curve for OnDrawWave, on the window image.
+struct WaveCurveDrawing : WaveDrawing {
+    int slot = 0;
+    const std::vector<WavePoint>& points;  // the polyline of this paint
+    int lineWidth = 0;
+    uint32_t color = 0;  // 0x00BBGGRR
+    int style = 0;       // always 0
+};
+
+// A page's additions to the chart's drawing.
 class IWaveWndDrawListener {
 public:
     virtual ~IWaveWndDrawListener() = default;
-    // After the background fill, before the annotations; `rect` is
-    // (0, 0, width, height) of the background image.
-    virtual void OnDrawBackground(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
-                                  int /*width*/, int /*height*/, int /*pitch*/,
-                                  const KRect& /*rect*/, uint64_t /*context*/) {}
-    // Non-zero: the page has drawn curve `slot` and the chart skips it.
-    virtual int OnDrawWave(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
-                           int /*width*/, int /*height*/, int /*pitch*/, const KRect& /*plot*/,
-                           int /*slot*/, const std::vector<WavePoint>& /*points*/,
-                           int /*lineWidth*/, uint32_t /*color*/, int /*style*/,
-                           uint64_t /*context*/) {
-        return 0;
-    }
+    // After the background fill, before the annotations.
+    virtual void OnDrawBackground(const WaveDrawing& /*drawing*/) {}
+    // Non-zero: the page has drawn the curve and the chart skips it.
+    virtual int OnDrawWave(const WaveCurveDrawing& /*curve*/) { return 0; }
     // After all curves, on the window image.
-    virtual void OnDrawForeground(QPainter& /*painter*/, QImage* /*image*/, uint32_t* /*bits*/,
-                                  int /*width*/, int /*height*/, int /*pitch*/,
-                                  const KRect& /*plot*/, uint64_t /*context*/) {}
+    virtual void OnDrawForeground(const WaveDrawing& /*drawing*/) {}
 };
 
 // A page's text for the tooltip of curve `slot` at `samplePosition`.
@@ -67,18 +79,18 @@ public:
                                    double value, uint64_t context) = 0;
 };
 
-// One curve slot.
+// One curve slot (read through CWaveWnd::Wave).
 struct WaveLine {
     bool bEnabled = true;           // computed and drawn
     uint32_t crColor = 0;           // 0x00BBGGRR
-    CWaveBuffer buffer;             // the samples
+    CWaveBuffer buffer;             // the samples, under their own lock
     std::vector<WavePoint> points;  // the polyline of the last paint
     std::vector<WaveColumn> band;   // its min-max band (many samples per column)
     bool bTooltip = true;           // takes part in tooltips
     QString strTooltipFormat;       // printf format of the sample position and value
 };
 
-// One axis band around the plot.
+// One axis band around the plot (read through CWaveWnd::Axis).
 struct WaveAxis {
     bool bVisible = false;   // a hidden band gets size 0 at the next layout
     int nSize = 0;           // width (left, right) or height (top, bottom)
@@ -88,6 +100,14 @@ struct WaveAxis {
 };
 
 enum WaveAxisIndex { kAxisLeft = 0, kAxisRight = 1, kAxisTop = 2, kAxisBottom = 3 };
+
+// What the mouse may do to the view (all off: the realtime page).
+struct WaveMouseSwitches {
+    bool valueZoom = false;   // wheel zooms the value view
+    bool valueDrag = false;   // vertical drag moves it
+    bool sampleZoom = false;  // Ctrl+wheel zooms the sample view
+    bool sampleDrag = false;  // horizontal drag scrolls it
+};
 
 class CWaveWnd : public QWidget {
     Q_OBJECT
@@ -154,29 +174,71 @@ public:
     QString AnnotationText(uint64_t key) const;
     double AnnotationPointSize(uint64_t key) const;
 
-    // --- Settings the pages write directly ---------------------------------
-    int m_nWaveCount = 1;  // slots in use, from slot 0 (0..256)
-    std::array<WaveLine, kMaxWaves> m_waves;
-    int m_nLineWidth = 3;
-    uint32_t m_crBackground = 0;   // plot background, 0x00BBGGRR
-    uint32_t m_dwMarginPixel = 0;  // axis bands, 0x00RRGGBB (the button face colour)
-    bool m_bAutoScale = false;
-    bool m_bAutoSampleRange = true;
-    bool m_bRangeToAxes = true;
-    double m_dHomeMin = -32767.0, m_dHomeMax = 32767.0;
-    double m_dRangeMin = -32767.0, m_dRangeMax = 32767.0;
-    double m_dViewMin = -32767.0, m_dViewMax = 32767.0;
-    double m_dSampleMin = 0.0, m_dSampleMax = 63.0;
-    std::array<WaveAxis, 4> m_axes;  // WaveAxisIndex order
-    IWaveWndDrawListener* m_pDrawListener = nullptr;
-    uint64_t m_drawContext = 0;
-    IWaveWndTooltipListener* m_pTooltipListener = nullptr;
-    uint64_t m_tooltipContext = 0;
-    // Mouse interaction switches (all off: the realtime page).
-    bool m_bValueZoom = false;   // wheel zooms the value view
-    bool m_bValueDrag = false;   // vertical drag moves it
-    bool m_bSampleZoom = false;  // Ctrl+wheel zooms the sample view
-    bool m_bSampleDrag = false;  // horizontal drag scrolls it
+    // --- Curve slots (setters ignore slots outside 0..kMaxWaves - 1) -------
+    // Slots in use, from slot 0 (held to 0..kMaxWaves).
+    void SetWaveCount(int count);
+    int WaveCount() const { return m_nWaveCount; }
+    void SetWaveColor(int slot, uint32_t colorref);
+    // A disabled curve is neither computed nor drawn.
+    void SetWaveEnabled(int slot, bool enabled);
+    // Slot `slot` (0..kMaxWaves - 1) as it stands: settings, samples and
+    // (user-interface thread) the polyline of the last paint.
+    const WaveLine& Wave(int slot) const { return m_waves.at(static_cast<size_t>(slot)); }
+
+    // Samples for the slot, from any thread, under its buffer's lock
+    // (CWaveBuffer::Append and AppendRevisedFrame). They show at the next
+    // paint: the caller asks for one (RequestRepaint, or Invalidate).
+    void Append(int slot, const double* samples, int n);
+    void AppendRevisedFrame(int slot, const double* frame, int n, int changedPosition);
+    // A horizontal line at `value` in the slot's colour: the slot reads as
+    // though one frame of `value` had been appended to cleared samples, so
+    // it looks, scales and answers tooltips as such a frame would, without
+    // holding it (CWaveBuffer::SetLevelFrame). Any thread.
+    void SetLevelLine(int slot, double value);
+    // Zeroes every frame count the slots keep of what was appended.
+    void ResetTotalFrames();
+
+    // --- Drawing settings -------------------------------------------------------
+    // Curve pen width in pixels.
+    void SetLineWidth(int pixels);
+    int LineWidth() const { return m_nLineWidth; }
+    // Plot background, 0x00BBGGRR.
+    void SetBackgroundColor(uint32_t colorref);
+    uint32_t BackgroundColor() const { return m_crBackground; }
+    // Axis bands and the rest around the plot, 0x00RRGGBB; takes effect at
+    // the next Initialize.
+    void SetMarginColor(uint32_t rgb);
+    uint32_t MarginColor() const { return m_dwMarginPixel; }
+    // Fits the value view to the data on every paint.
+    void SetAutoScale(bool on);
+    bool IsAutoScale() const { return m_bAutoScale; }
+
+    // --- Value and sample ranges -------------------------------------------------
+    // The value axes show minimum..maximum and come back there on reset,
+    // whatever the view: SetValueRange then moves only the view.
+    void FixValueAxes(double minimum, double maximum);
+    // The value range mapped to the plot's bottom and top.
+    double ViewMin() const { return m_dViewMin; }
+    double ViewMax() const { return m_dViewMax; }
+    // The range the sample axes show at zoom 1.
+    double SampleMin() const { return m_dSampleMin; }
+    double SampleMax() const { return m_dSampleMax; }
+
+    // --- Axis bands ----------------------------------------------------------------
+    // Each marks the band for redrawing; sizes take effect at the next
+    // Initialize (a hidden band gets size 0 there).
+    void SetAxisBand(WaveAxisIndex axis, bool visible, int size);
+    void SetAxisLabelCount(WaveAxisIndex axis, int count);
+    void SetAxisCustomLabels(WaveAxisIndex axis, const std::vector<CoordinateLabel>* labels);
+    void SetAxisWrap(WaveAxisIndex axis, double low, double high, double period);
+    const WaveAxis& Axis(WaveAxisIndex axis) const { return m_axes.at(axis); }
+
+    // --- Listeners and mouse -------------------------------------------------------
+    // nullptr: none. `context` is passed back with every call.
+    void SetDrawListener(IWaveWndDrawListener* listener, uint64_t context);
+    void SetTooltipListener(IWaveWndTooltipListener* listener, uint64_t context);
+    void SetMouseSwitches(const WaveMouseSwitches& switches);
+    const WaveMouseSwitches& MouseSwitches() const { return m_mouse; }
 
 signals:
     // A context menu was built; connected pages may add items to it.
@@ -216,11 +278,15 @@ private:
     void BuildCurves(double* gmin, double* gmax);
     void AutoScale(double gmin, double gmax);
     void DrawCurves(QPainter& painter);
+    // What a draw listener gets for `image`, which `painter` is open on.
+    WaveDrawing DrawingOn(QPainter& painter, QImage& image, const KRect& rect) const;
     void StrokeCurve(QPainter& painter, const std::vector<WavePoint>& points,
                      const QColor& color) const;
     void DrawMarkedAxes(QPainter& painter);
 
     void SetValueAxes(double minimum, double maximum);
+    WaveLine* Slot(int slot);
+    WaveAxis* AxisAt(WaveAxisIndex axis);
     void MarkAxes(WaveAxisIndex first, WaveAxisIndex second);
     void SetFrameCountOfAll(int frameCount);
     double SampleAxisUnit() const;
@@ -236,6 +302,25 @@ private:
     void ResetView();
     void UpdateTooltip();
     void HideTooltip();
+
+    int m_nWaveCount = 1;
+    std::array<WaveLine, kMaxWaves> m_waves;
+    int m_nLineWidth = 3;
+    uint32_t m_crBackground = 0;   // 0x00BBGGRR
+    uint32_t m_dwMarginPixel = 0;  // 0x00RRGGBB (the button face colour)
+    bool m_bAutoScale = false;
+    bool m_bAutoSampleRange = true;  // SetSampleCount also labels the sample axes
+    bool m_bRangeToAxes = true;      // SetValueRange also sets home range and value axes
+    double m_dHomeMin = -32767.0, m_dHomeMax = 32767.0;
+    double m_dRangeMin = -32767.0, m_dRangeMax = 32767.0;
+    double m_dViewMin = -32767.0, m_dViewMax = 32767.0;
+    double m_dSampleMin = 0.0, m_dSampleMax = 63.0;
+    std::array<WaveAxis, 4> m_axes;  // WaveAxisIndex order
+    IWaveWndDrawListener* m_pDrawListener = nullptr;
+    uint64_t m_drawContext = 0;
+    IWaveWndTooltipListener* m_pTooltipListener = nullptr;
+    uint64_t m_tooltipContext = 0;
+    WaveMouseSwitches m_mouse;
 
     int m_nClientWidth = 0, m_nClientHeight = 0;
     QImage m_windowImage;

@@ -93,6 +93,10 @@ void ReleaseFileData(uint8_t* data);
 // ("-1" -> 4294967295), which is what files written from signed fields hold.
 bool DigtalStringToValue(const char* text, int length, void* target, int type);
 bool DigtalStringToValue(const wchar_t* text, int length, void* target, int type);
+// The types above by name.
+constexpr int kDigitalInt32 = 5;
+constexpr int kDigitalUInt32 = 6;
+constexpr int kDigitalDouble = 10;
 
 // ---------------------------------------------------------------------------
 // Diagnostics. A line is formatted, decorated (tag, time stamp, PID/TID as

@@ -116,4 +116,9 @@ constexpr int kBasicReportPayload = 3;    // data transfer mode
 constexpr int kObjectReportPayload = 35;  // ABD mode
 constexpr int kReportsPerSecond = 10;
 
+// The module's range gates are this long; gate g begins at g times it.
+constexpr double kGateLengthMetres = 0.7;
+// The line speed a module listens at unless told otherwise.
+constexpr int kDefaultBaudRate = 115200;
+
 }  // namespace radar_protocol

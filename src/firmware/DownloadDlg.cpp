@@ -15,14 +15,13 @@
 #include <climits>
 
 #include "common/KVEL_Common.h"
+#include "firmware/FirmwareTexts.h"
 #include "settings/AppConfig.h"
 #include "ui/Prompt.h"
 #include "ui/Strings.h"
 
 namespace {
 
-constexpr int kTextNote = 10001;
-constexpr int kTextNoImageFile = 10402;
 constexpr const char* kImageFilter = "Download Files (*.bin)|*.bin|All Files (*.*)|*.*||";
 // The connection panel of the main window, by the names of its controls.
 constexpr const char* kPortListName = "1101";
@@ -56,16 +55,12 @@ CDownloadDlg::CDownloadDlg() : CDialogPage(0) {}
 
 CDownloadDlg::~CDownloadDlg() {
     StopWork();
-    m_transfer.reset();
-    KVEL_Interface_RadarDevice_Serial_Close(m_ownDevice);
-    KVEL_Interface_RadarDevice_Serial_Destroy(m_ownDevice);
+    m_transfer.reset();  // closes the page's own port
 }
 
 void CDownloadDlg::OnInitDialog() {
-    m_ownDevice = KVEL_Interface_RadarDevice_Serial_Create();
-    firmware::IFirmwareOutput& output = *this;
-    m_transfer = std::make_unique<firmware::CFirmwareTransfer>(
-        m_ownDevice, output, [](int id) { return LoadStringW(id).toStdString(); });
+    firmware::IFirmwareObserver& observer = *this;
+    m_transfer = std::make_unique<firmware::CFirmwareTransfer>(observer);
     if (!LoadLayout()) {
         DbgOutputA(2, "Firmware page: no layout in %s/%s\r\n",
                    DownloadSkinFolder().toUtf8().constData(), kDownloadLayoutFile);
@@ -172,7 +167,8 @@ void CDownloadDlg::OnUpdateFwInfoButton() { StartOperation(firmware::FirmwareOpe
 
 void CDownloadDlg::OnDownloadButton() {
     if (!IsFileExistW(m_imagePath.toStdWString().c_str())) {
-        ShowStringMessageBox(this, kTextNoImageFile, kTextNote, PromptIcon::Error, true);
+        ShowStringMessageBox(this, firmware::kTextNoImageFile, firmware::kTextNote,
+                             PromptIcon::Error, true);
         return;
     }
     StartOperation(firmware::FirmwareOperation::Download);
@@ -265,7 +261,7 @@ void CDownloadDlg::EnableMainWindow() {
     m_disabledByUs.clear();
 }
 
-// --- outputs (transfer thread) -----------------------------------------------
+// --- the transfer's events (transfer thread) ---------------------------------
 
 template <typename Action>
 void CDownloadDlg::OnUiThread(Action action) {
@@ -279,7 +275,7 @@ void CDownloadDlg::SetLabelLater(QLabel* CDownloadDlg::*label, const std::string
     });
 }
 
-void CDownloadDlg::AppendLog(const std::string& text) {
+void CDownloadDlg::OnLog(const std::string& text) {
     QString line = QString::fromStdString(text);
     line.remove('\r');
     OnUiThread([this, line] {
@@ -291,53 +287,15 @@ void CDownloadDlg::AppendLog(const std::string& text) {
     });
 }
 
-void CDownloadDlg::ScrollLogToEnd() {
-    OnUiThread([this] {
-        if (m_log) m_log->verticalScrollBar()->setValue(m_log->verticalScrollBar()->maximum());
-    });
+void CDownloadDlg::OnRunningMode(std::optional<uint32_t> mode) {
+    SetLabelLater(&CDownloadDlg::m_runningMode, firmware::RunningModeText(mode));
 }
 
-void CDownloadDlg::SetRunningModeText(const std::string& text) {
-    SetLabelLater(&CDownloadDlg::m_runningMode, text);
+void CDownloadDlg::OnDeviceId(std::optional<uint32_t> id) {
+    SetLabelLater(&CDownloadDlg::m_deviceId, firmware::DeviceIdText(id));
 }
 
-void CDownloadDlg::SetDeviceIdText(const std::string& text) {
-    SetLabelLater(&CDownloadDlg::m_deviceId, text);
-}
-
-void CDownloadDlg::SetFileSizeText(const std::string& text) {
-    SetLabelLater(&CDownloadDlg::m_fileSize, text);
-}
-
-void CDownloadDlg::SetChecksumText(const std::string& text) {
-    SetLabelLater(&CDownloadDlg::m_checksum, text);
-}
-
-void CDownloadDlg::SetProgressText(const std::string& text) {
-    SetLabelLater(&CDownloadDlg::m_progressText, text);
-}
-
-void CDownloadDlg::SetProgressRange(uint32_t maximum) {
-    OnUiThread([this, maximum] {
-        m_progressShift = 0;
-        while ((maximum >> m_progressShift) > static_cast<uint32_t>(INT_MAX)) ++m_progressShift;
-        if (m_progress) m_progress->setRange(0, static_cast<int>(maximum >> m_progressShift));
-    });
-}
-
-void CDownloadDlg::SetProgressValue(uint32_t value) {
-    OnUiThread([this, value] {
-        if (m_progress) m_progress->setValue(static_cast<int>(value >> m_progressShift));
-    });
-}
-
-void CDownloadDlg::ShowBusy(bool busy) {
-    OnUiThread([this, busy] {
-        if (m_busy) m_busy->setVisible(busy);
-    });
-}
-
-void CDownloadDlg::ReplacePartitions(const std::vector<firmware::PartitionEntry>& entries) {
+void CDownloadDlg::OnPartitions(const std::vector<firmware::PartitionEntry>& entries) {
     OnUiThread([this, entries] {
         if (!m_partitionList) return;
         m_partitionList->clear();
@@ -347,28 +305,57 @@ void CDownloadDlg::ReplacePartitions(const std::vector<firmware::PartitionEntry>
     });
 }
 
+void CDownloadDlg::OnImage(uint32_t bytes, uint32_t checksum) {
+    SetLabelLater(&CDownloadDlg::m_fileSize, firmware::FileSizeText(bytes));
+    SetLabelLater(&CDownloadDlg::m_checksum, firmware::ChecksumText(checksum));
+}
+
+void CDownloadDlg::OnProgress(uint32_t sent, uint32_t total) {
+    SetLabelLater(&CDownloadDlg::m_progressText, firmware::ProgressText(sent, total));
+    OnUiThread([this, sent, total] {
+        if (!m_progress) return;
+        m_progressShift = 0;
+        while ((total >> m_progressShift) > static_cast<uint32_t>(INT_MAX)) ++m_progressShift;
+        m_progress->setRange(0, static_cast<int>(total >> m_progressShift));
+        m_progress->setValue(static_cast<int>(sent >> m_progressShift));
+    });
+}
+
+void CDownloadDlg::OnBusy(bool busy) {
+    OnUiThread([this, busy] {
+        if (m_busy) m_busy->setVisible(busy);
+    });
+}
+
+// The exchange is over: the log shows its end.
+void CDownloadDlg::OnPortClosed() {
+    OnUiThread([this] {
+        if (m_log) m_log->verticalScrollBar()->setValue(m_log->verticalScrollBar()->maximum());
+    });
+}
+
 // The transfer goes on only once the message is answered; a window that
 // goes meanwhile releases it.
-void CDownloadDlg::ShowMessage(const std::string& text, const std::string& caption) {
+void CDownloadDlg::OnMessage(const std::string& text) {
     uint64_t ticket = 0;
     {
         std::lock_guard lock(m_promptMutex);
         ticket = ++m_promptsAsked;
     }
-    OnUiThread(
-        [this, text = QString::fromStdString(text), caption = QString::fromStdString(caption)] {
-            Prompt().ShowMessageBox({this, text, caption, PromptIcon::Information, true});
-            {
-                std::lock_guard lock(m_promptMutex);
-                ++m_promptsAnswered;
-            }
-            m_promptAnswered.notify_all();
-        });
+    OnUiThread([this, text = QString::fromStdString(text),
+                caption = QString::fromStdString(firmware::FirmwareText(firmware::kTextNote))] {
+        Prompt().ShowMessageBox({this, text, caption, PromptIcon::Information, true});
+        {
+            std::lock_guard lock(m_promptMutex);
+            ++m_promptsAnswered;
+        }
+        m_promptAnswered.notify_all();
+    });
     std::unique_lock lock(m_promptMutex);
     m_promptAnswered.wait(lock, [&] { return m_closing || m_promptsAnswered >= ticket; });
 }
 
-void CDownloadDlg::OnOperationFinished(firmware::FirmwareResult) {
+void CDownloadDlg::OnFinished(firmware::FirmwareResult) {
     OnUiThread([this] {
         m_busyOperation = false;
         EnableMainWindow();

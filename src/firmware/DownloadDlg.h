@@ -1,10 +1,10 @@
 // The firmware update window: queries the module's boot loader and writes a
-// firmware image. It owns a device handle of its own and opens the port only
-// while an operation runs; its layout comes from a skin file read at run
+// firmware image. Its transfer owns a device handle of its own and opens the
+// port only while an operation runs; its layout comes from a skin file read at run
 // time ("Download/Download_FW.xml" in "Skin/ENG" or "Skin/CHS" beside the
 // program) rather than a dialog template. The work itself is the firmware
-// transfer; this window shows what the transfer tells it, on the
-// user-interface thread and in the order it was told.
+// transfer; this window shows the transfer's events in its controls, on the
+// user-interface thread and in the order they came.
 #pragma once
 
 #include <condition_variable>
@@ -33,7 +33,7 @@ constexpr const char* kDownloadLayoutFile = "Download/Download_FW.xml";
 // The image path holds at most this many characters.
 constexpr int kMaxImagePathChars = 259;
 
-class CDownloadDlg : public CDialogPage, private firmware::IFirmwareOutput {
+class CDownloadDlg : public CDialogPage, private firmware::IFirmwareObserver {
     Q_OBJECT
 public:
     CDownloadDlg();
@@ -81,21 +81,18 @@ private:
     void DisableMainWindow();
     void EnableMainWindow();
 
-    // IFirmwareOutput, called on the transfer's thread: each hands its
+    // IFirmwareObserver, called on the transfer's thread: each hands its
     // values to the user-interface thread.
-    void AppendLog(const std::string& text) override;
-    void ScrollLogToEnd() override;
-    void SetRunningModeText(const std::string& text) override;
-    void SetDeviceIdText(const std::string& text) override;
-    void SetFileSizeText(const std::string& text) override;
-    void SetChecksumText(const std::string& text) override;
-    void SetProgressText(const std::string& text) override;
-    void SetProgressRange(uint32_t maximum) override;
-    void SetProgressValue(uint32_t value) override;
-    void ShowBusy(bool busy) override;
-    void ReplacePartitions(const std::vector<firmware::PartitionEntry>& entries) override;
-    void ShowMessage(const std::string& text, const std::string& caption) override;
-    void OnOperationFinished(firmware::FirmwareResult result) override;
+    void OnLog(const std::string& text) override;
+    void OnRunningMode(std::optional<uint32_t> mode) override;
+    void OnDeviceId(std::optional<uint32_t> id) override;
+    void OnPartitions(const std::vector<firmware::PartitionEntry>& entries) override;
+    void OnImage(uint32_t bytes, uint32_t checksum) override;
+    void OnProgress(uint32_t sent, uint32_t total) override;
+    void OnBusy(bool busy) override;
+    void OnPortClosed() override;
+    void OnMessage(const std::string& text) override;
+    void OnFinished(firmware::FirmwareResult result) override;
     template <typename Action>
     void OnUiThread(Action action);
     void SetLabelLater(QLabel* CDownloadDlg::*label, const std::string& text);
@@ -112,7 +109,6 @@ private:
     QLineEdit* m_pathField = nullptr;
     std::vector<QWidget*> m_buttons;  // the controls that start something
 
-    KVEL_RADAR_HANDLE m_ownDevice = nullptr;
     std::unique_ptr<firmware::CFirmwareTransfer> m_transfer;
     QString m_imagePath;
     int m_progressShift = 0;  // a progress bar counts in int: large images in coarser steps

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "device/RadarProtocol.h"
+#include "firmware/FirmwareTexts.h"
 #include "firmware/TextFormat.h"
 
 namespace firmware {
@@ -10,32 +11,6 @@ namespace firmware {
 namespace rp = radar_protocol;
 
 namespace {
-
-// String-table identifiers of the transfer's texts.
-enum TextId : int {
-    kTextNote = 10001,
-    kTextNoPort = 10403,
-    kTextOpenFailed = 10404,
-    kTextQueryStart = 10405,
-    kTextCommandModeFailed = 10406,
-    kTextModeFailed = 10407,
-    kTextDeviceIdFailed = 10408,
-    kTextPartitionsFailed = 10409,
-    kTextBadImage = 10410,
-    kTextNoPartition = 10411,
-    kTextResetFailed = 10412,
-    kTextImageInfoFailed = 10413,
-    kTextPacketFailed = 10414,
-    kTextDownloading = 10415,
-    kTextDownloaded = 10416,
-    kTextFileSize = 10417,
-    kTextChecksum = 10418,
-    kTextProgress = 10419,
-    kTextPacketTooSmall = 10420,
-    kTextDeviceId = 10421,
-    kTextRunningMode = 10422,
-    kTextDeviceIdUnknown = 10423,
-};
 
 // Arguments of the port open and of command mode for the boot loader: two
 // tries, no handshake on opening, 50 ms for each reply.
@@ -45,19 +20,6 @@ constexpr int kQueryTimeoutMs = 3500;
 constexpr int kImageInfoTimeoutMs = 10000;
 constexpr int kPacketTimeoutMs = 3500;
 constexpr uint32_t kPacketSizeMask = 0xFFFF;
-
-const char* RunningModeName(uint32_t mode) {
-    switch (mode) {
-        case rp::kRunningModeBootLoader:
-            return "BootLoader";
-        case rp::kRunningModeApp0:
-            return "App0";
-        case rp::kRunningModeApp1:
-            return "App1";
-        default:
-            return "Unknown";
-    }
-}
 
 void PutU32(std::vector<uint8_t>* out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)
@@ -117,11 +79,19 @@ struct CFirmwareTransfer::Image {
     size_t size = 0;
 };
 
-CFirmwareTransfer::CFirmwareTransfer(KVEL_RADAR_HANDLE device, IFirmwareOutput& output,
-                                     FirmwareTexts texts)
-    : m_device(device), m_output(output), m_texts(std::move(texts)) {}
+CFirmwareTransfer::CFirmwareTransfer(KVEL_RADAR_HANDLE device, IFirmwareObserver& observer)
+    : m_device(device), m_observer(observer) {}
 
-CFirmwareTransfer::~CFirmwareTransfer() { Stop(); }
+CFirmwareTransfer::CFirmwareTransfer(IFirmwareObserver& observer)
+    : m_ownedDevice(KVEL_Interface_RadarDevice_Serial_Create()),
+      m_device(m_ownedDevice),
+      m_observer(observer) {}
+
+CFirmwareTransfer::~CFirmwareTransfer() {
+    Stop();
+    // Destroying closes the port too.
+    KVEL_Interface_RadarDevice_Serial_Destroy(m_ownedDevice);
+}
 
 bool CFirmwareTransfer::Start(FirmwareOperation operation, const FirmwarePort& port,
                               std::wstring imagePath) {
@@ -180,11 +150,9 @@ FirmwareResult CFirmwareTransfer::Run(FirmwareOperation operation, const Firmwar
     }
     // Told last: whoever hears it may start the next operation at once.
     m_ended.store(true);
-    m_output.OnOperationFinished(result);
+    m_observer.OnFinished(result);
     return result;
 }
-
-std::string CFirmwareTransfer::Text(int id) const { return m_texts ? m_texts(id) : std::string(); }
 
 // The failure in words, without the line end the log gives it.
 void CFirmwareTransfer::Fail(const std::string& text) {
@@ -196,12 +164,12 @@ void CFirmwareTransfer::Fail(const std::string& text) {
 }
 
 void CFirmwareTransfer::Message(int id) {
-    const std::string text = Text(id);
+    const std::string text = FirmwareText(id);
     Fail(text);
-    m_output.ShowMessage(text, Text(kTextNote));
+    m_observer.OnMessage(text);
 }
 
-void CFirmwareTransfer::Log(const std::string& text) { m_output.AppendLog(text); }
+void CFirmwareTransfer::Log(const std::string& text) { m_observer.OnLog(text); }
 
 void CFirmwareTransfer::LogFailure(const std::string& text) {
     Fail(text);
@@ -224,10 +192,10 @@ uint16_t CFirmwareTransfer::Send(uint8_t code, const std::vector<uint8_t>& paylo
 // --- query -----------------------------------------------------------------
 
 FirmwareResult CFirmwareTransfer::Query() {
-    Log(Text(kTextQueryStart));
+    Log(FirmwareText(kTextQueryStart));
     if (KVEL_Interface_RadarDevice_StartCmdMode(m_device, kOpenAttempts, kHandshakeTimeoutMs) ==
         0) {
-        Log(Text(kTextCommandModeFailed));
+        Log(FirmwareText(kTextCommandModeFailed));
     }
     uint32_t ack = 0;
     FirmwareResult result = QueryRunningMode(&ack);
@@ -236,45 +204,43 @@ FirmwareResult CFirmwareTransfer::Query() {
     // The boot loader is left in command mode: it is where the download
     // that follows begins.
     if (m_bootLoaderFlag.load() == 0) KVEL_Interface_RadarDevice_StopCmdMode(m_device);
-    m_output.ScrollLogToEnd();
     KVEL_Interface_RadarDevice_Serial_Close(m_device);
+    m_observer.OnPortClosed();
     return result;
 }
 
 FirmwareResult CFirmwareTransfer::QueryRunningMode(uint32_t* ack) {
     *ack = 0;
-    const std::string format = Text(kTextRunningMode);
     if (Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs) != 0) {
-        LogFailure(Text(kTextModeFailed));
-        m_output.SetRunningModeText(FormatText(format, {std::string("Unknown")}));
+        LogFailure(FirmwareText(kTextModeFailed));
+        m_observer.OnRunningMode(std::nullopt);
         return FirmwareResult::NoAnswer;
     }
     m_bootLoaderFlag.store(*ack == rp::kRunningModeBootLoader ? 1 : 0);
-    m_output.SetRunningModeText(FormatText(format, {std::string(RunningModeName(*ack))}));
+    m_observer.OnRunningMode(*ack);
     return FirmwareResult::Done;
 }
 
 FirmwareResult CFirmwareTransfer::QueryDeviceId(uint32_t* ack) {
     *ack = 0;
     if (Send(rp::kCmdBootDeviceId, {}, ack, kQueryTimeoutMs) != 0) {
-        LogFailure(Text(kTextDeviceIdFailed));
-        m_output.SetDeviceIdText(Text(kTextDeviceIdUnknown));
+        LogFailure(FirmwareText(kTextDeviceIdFailed));
+        m_observer.OnDeviceId(std::nullopt);
         return FirmwareResult::NoAnswer;
     }
-    const std::string text = FormatText(Text(kTextDeviceId), {static_cast<int64_t>(*ack)});
-    Log(text);
-    m_output.SetDeviceIdText(text);
+    Log(DeviceIdText(*ack));
+    m_observer.OnDeviceId(*ack);
     return FirmwareResult::Done;
 }
 
 FirmwareResult CFirmwareTransfer::QueryPartitions(uint32_t* ack) {
     if (Send(rp::kCmdBootPartitions, {}, ack, kQueryTimeoutMs) != 0) {
-        LogFailure(Text(kTextPartitionsFailed));
+        LogFailure(FirmwareText(kTextPartitionsFailed));
         return FirmwareResult::NoAnswer;
     }
     m_partitionMask.store(*ack);
     const std::vector<PartitionEntry> entries = PartitionsFromMask(*ack);
-    m_output.ReplacePartitions(entries);
+    m_observer.OnPartitions(entries);
     m_selectedPartition.store(entries.empty() ? 0 : entries.front().bit);
     return FirmwareResult::Done;
 }
@@ -300,10 +266,10 @@ FirmwareResult CFirmwareTransfer::Download(const FirmwarePort& port,
     }
     if (result == FirmwareResult::Done) result = SendImageInformation(*image, &ack);
     // Clean-up, whichever way the download ended.
-    m_output.ScrollLogToEnd();
     image.reset();
     KVEL_Interface_RadarDevice_Serial_Close(m_device);
-    m_output.ShowBusy(false);
+    m_observer.OnPortClosed();
+    m_observer.OnBusy(false);
     return result;
 }
 
@@ -317,7 +283,7 @@ FirmwareResult CFirmwareTransfer::ResetIntoBootLoader(const FirmwarePort& port, 
     const bool reopened = OpenPort(port);
     if (!reopened || Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs) != 0 ||
         *ack != rp::kRunningModeBootLoader) {
-        LogFailure(Text(kTextResetFailed));
+        LogFailure(FirmwareText(kTextResetFailed));
         return FirmwareResult::NoAnswer;
     }
     return FirmwareResult::Done;
@@ -333,29 +299,26 @@ bool CFirmwareTransfer::WaitUnlessStopped(std::chrono::milliseconds wait) {
 FirmwareResult CFirmwareTransfer::SendImageInformation(const Image& image, uint32_t* ack) {
     const uint32_t size = static_cast<uint32_t>(image.size);
     const uint32_t checksum = ImageChecksum(image.bytes, image.size);
-    m_output.SetFileSizeText(FormatText(Text(kTextFileSize), {static_cast<int64_t>(size)}));
-    m_output.SetChecksumText(FormatText(Text(kTextChecksum), {static_cast<int64_t>(checksum)}));
-    m_output.SetProgressText(FormatText(Text(kTextProgress), {0.0}));
-    m_output.SetProgressRange(size);
-    m_output.SetProgressValue(0);
     m_imageBytes.store(size);
     m_bytesSent.store(0);
-    m_output.ShowBusy(true);
+    m_observer.OnImage(size, checksum);
+    m_observer.OnProgress(0, size);
+    m_observer.OnBusy(true);
 
     std::vector<uint8_t> information;
     PutU32(&information, m_selectedPartition.load());
     PutU32(&information, size);
     PutU32(&information, checksum);
     if (Send(rp::kCmdBootImageInfo, information, ack, kImageInfoTimeoutMs) != 0) {
-        LogFailure(FormatText(Text(kTextImageInfoFailed), {static_cast<int64_t>(*ack)}));
+        LogFailure(FormatText(FirmwareText(kTextImageInfoFailed), {static_cast<int64_t>(*ack)}));
         return FirmwareResult::NoAnswer;
     }
     const int packetSize = static_cast<int>(*ack & kPacketSizeMask);
     if (packetSize <= rp::kBootPacketOverhead) {
-        LogFailure(Text(kTextPacketTooSmall));
+        LogFailure(FirmwareText(kTextPacketTooSmall));
         return FirmwareResult::NoAnswer;
     }
-    Log(Text(kTextDownloading));
+    Log(FirmwareText(kTextDownloading));
     return SendPackets(image, packetSize - rp::kBootPacketOverhead, ack);
 }
 
@@ -384,22 +347,17 @@ FirmwareResult CFirmwareTransfer::SendPackets(const Image& image, int chunk, uin
         SetU32(&packet[4], ByteSum(image.bytes + position, count) +
                                rp::kBootPadByte * static_cast<uint32_t>(pad));
         if (Send(rp::kCmdBootImagePacket, packet, ack, kPacketTimeoutMs) != 0) {
-            LogFailure(FormatText(Text(kTextPacketFailed),
+            LogFailure(FormatText(FirmwareText(kTextPacketFailed),
                                   {static_cast<int64_t>(index), static_cast<int64_t>(*ack)}));
             return FirmwareResult::NoAnswer;
         }
         position += count;
-        ShowProgress(position, size);
+        m_bytesSent.store(position);
+        m_observer.OnProgress(position, size);
         if (remaining == 0) break;
     }
-    Log(Text(kTextDownloaded));
+    Log(FirmwareText(kTextDownloaded));
     return FirmwareResult::Done;
-}
-
-void CFirmwareTransfer::ShowProgress(uint32_t position, uint32_t size) {
-    m_bytesSent.store(position);
-    m_output.SetProgressText(FormatText(Text(kTextProgress), {position * 100.0 / size}));
-    m_output.SetProgressValue(position);
 }
 
 }  // namespace firmware

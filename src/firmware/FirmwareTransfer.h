@@ -1,16 +1,16 @@
 // The firmware transfer: asks the module's boot loader for its state, or
 // writes a firmware image into one of its program partitions. It runs as a
 // job on its own thread ("Download") over a device handle that it is given
-// and opens only while an operation runs; everything it shows goes through
-// IFirmwareOutput, so the firmware window, radar-cli and the tests share it.
+// and opens only while an operation runs. It tells what it does to an
+// IFirmwareObserver, so the firmware window, radar-cli and the tests share it.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,34 +43,38 @@ struct PartitionEntry {
     uint32_t bit = 0;
 };
 
-// Where the transfer shows what it does. Texts are UTF-8 and carry their own
-// line ends. Calls come from the transfer's thread, in the order they are
-// to be shown.
-class IFirmwareOutput {
+// What the transfer does, told as it happens: calls come from the
+// transfer's thread, in order. Texts are UTF-8 in the interface language and
+// carry their own line ends; firmware/FirmwareTexts.h words the values.
+class IFirmwareObserver {
 public:
-    virtual ~IFirmwareOutput() = default;
-    virtual void AppendLog(const std::string& text) = 0;
-    virtual void ScrollLogToEnd() = 0;
-    virtual void SetRunningModeText(const std::string& text) = 0;
-    virtual void SetDeviceIdText(const std::string& text) = 0;
-    virtual void SetFileSizeText(const std::string& text) = 0;
-    virtual void SetChecksumText(const std::string& text) = 0;
-    virtual void SetProgressText(const std::string& text) = 0;
-    virtual void SetProgressRange(uint32_t maximum) = 0;
-    virtual void SetProgressValue(uint32_t value) = 0;
-    virtual void ShowBusy(bool busy) = 0;
-    // Clears the partition list, adds the entries and selects the first.
-    virtual void ReplacePartitions(const std::vector<PartitionEntry>& entries) = 0;
-    // A message box with the information icon; returns once it is answered.
-    virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
-    // The operation has ended (on the transfer's thread, after all else).
-    // The next one may be started as soon as this is heard, though not from
-    // within this call: it runs on the thread that Start waits for.
-    virtual void OnOperationFinished(FirmwareResult result) = 0;
+    virtual ~IFirmwareObserver() = default;
+    // A line for the operation's log.
+    virtual void OnLog(const std::string& text) = 0;
+    // The running mode a query found; none when the module did not tell it.
+    virtual void OnRunningMode(std::optional<uint32_t> mode) = 0;
+    // The device ID a query found; none when the module did not tell it.
+    virtual void OnDeviceId(std::optional<uint32_t> id) = 0;
+    // The partitions a query found, from bit 0 upwards; the first is now the
+    // one to download into.
+    virtual void OnPartitions(const std::vector<PartitionEntry>& entries) = 0;
+    // The image a download is about to send.
+    virtual void OnImage(uint32_t bytes, uint32_t checksum) = 0;
+    // Image bytes the module has taken: none before the first packet, then
+    // after each packet.
+    virtual void OnProgress(uint32_t sent, uint32_t total) = 0;
+    // A download is sending (on, before the image information goes out) or
+    // has ended (off, whether or not it got that far).
+    virtual void OnBusy(bool busy) = 0;
+    // The port is closed again: the exchange with the module is over.
+    virtual void OnPortClosed() = 0;
+    // A message the user must acknowledge; returns once it is acknowledged.
+    virtual void OnMessage(const std::string& text) = 0;
+    // The operation has ended (after all else). The next one may be started
+    // as soon as this is heard, though not from within this call: it runs on
+    // the thread that Start waits for.
+    virtual void OnFinished(FirmwareResult result) = 0;
 };
-
-// The text of a string-table identifier, UTF-8, in the interface language.
-using FirmwareTexts = std::function<std::string(int id)>;
 
 // What the parser of boot-loader replies answers to a reply that is not
 // exactly six bytes long.
@@ -93,7 +97,11 @@ std::vector<PartitionEntry> PartitionsFromMask(uint32_t mask);
 
 class CFirmwareTransfer : private IThreadFuncInterface {
 public:
-    CFirmwareTransfer(KVEL_RADAR_HANDLE device, IFirmwareOutput& output, FirmwareTexts texts);
+    // Over a device handle of the caller's, which must outlive the transfer.
+    CFirmwareTransfer(KVEL_RADAR_HANDLE device, IFirmwareObserver& observer);
+    // Over a device handle of its own (the firmware page's), closed and
+    // freed with the transfer.
+    explicit CFirmwareTransfer(IFirmwareObserver& observer);
     ~CFirmwareTransfer() override;  // stops a running operation
     CFirmwareTransfer(const CFirmwareTransfer&) = delete;
     CFirmwareTransfer& operator=(const CFirmwareTransfer&) = delete;
@@ -129,7 +137,6 @@ public:
 private:
     struct Image;
     int ThreadFunc(uint64_t param) override;
-    std::string Text(int id) const;
     void Fail(const std::string& text);
     void Message(int id);
     void Log(const std::string& text);
@@ -144,13 +151,12 @@ private:
     FirmwareResult ResetIntoBootLoader(const FirmwarePort& port, uint32_t* ack);
     FirmwareResult SendImageInformation(const Image& image, uint32_t* ack);
     FirmwareResult SendPackets(const Image& image, int chunk, uint32_t* ack);
-    void ShowProgress(uint32_t position, uint32_t size);
     uint16_t Send(uint8_t code, const std::vector<uint8_t>& payload, uint32_t* ack, int timeoutMs);
     bool WaitUnlessStopped(std::chrono::milliseconds wait);
 
+    KVEL_RADAR_HANDLE m_ownedDevice = nullptr;  // before m_device, which may be it
     KVEL_RADAR_HANDLE m_device;
-    IFirmwareOutput& m_output;
-    FirmwareTexts m_texts;
+    IFirmwareObserver& m_observer;
     CBaseThread m_thread;
 
     std::atomic<uint32_t> m_bootLoaderFlag{0};

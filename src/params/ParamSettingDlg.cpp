@@ -37,9 +37,9 @@ const char* const kParamFileFilter =
     "Radar Parameter Config File(*.xml)|*.xml|All Files (*.*)|*.*||";
 
 enum StringId {
-    kStrError = 10000,
-    kStrSuccess = 10002,
-    kStrNotConnected = 10103,
+    kStrError = shared_text::kError,
+    kStrSuccess = shared_text::kSuccess,
+    kStrNotConnected = shared_text::kNotConnected,
     kStrReadOk = 10150,
     kStrReadFailed = 10151,
     kStrWriteOk = 10152,

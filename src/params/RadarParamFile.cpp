@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr int kUnsigned32 = 6;
-constexpr int kDouble = 10;
-
 std::string GateAttributeName(const char* format, int gate) {
     char name[64];
     std::snprintf(name, sizeof name, format, gate);
@@ -27,14 +24,14 @@ void LoadInteger(const XMLNode& element, const char* name, int32_t* field) {
     uint32_t value = 0;
     // Files hold the field's 32 bits as an unsigned number: -1 is stored as
     // 4294967295 and comes back as -1.
-    if (DigtalStringToValue(text, -1, &value, kUnsigned32)) *field = static_cast<int32_t>(value);
+    if (DigtalStringToValue(text, -1, &value, kDigitalUInt32)) *field = static_cast<int32_t>(value);
 }
 
 void LoadDouble(const XMLNode& element, const std::string& name, double* field) {
     const char* text = element.GetAttribute(name.c_str());
     if (!HasText(text)) return;
     double value = 0.0;
-    if (DigtalStringToValue(text, -1, &value, kDouble)) *field = value;
+    if (DigtalStringToValue(text, -1, &value, kDigitalDouble)) *field = value;
 }
 
 // "%.2f" of a large value runs to hundreds of digits (1e100 has 101), all of

@@ -28,11 +28,11 @@ namespace {
 namespace oi = object_info;
 
 enum StringId {
-    kStrError = 10000,
-    kStrSuccess = 10002,
-    kStrStart = 10003,
-    kStrPause = 10004,
-    kStrNotConnected = 10103,
+    kStrError = shared_text::kError,
+    kStrSuccess = shared_text::kSuccess,
+    kStrStart = shared_text::kStart,
+    kStrPause = shared_text::kPause,
+    kStrNotConnected = shared_text::kNotConnected,
     kStrTargetRange = 10300,
     kStrThresholdSet = 10301,
     kStrThresholdNotSet = 10302,
@@ -224,13 +224,13 @@ void CObjectInfoDlg::OnStartButton() {
 
 void CObjectInfoDlg::OnEnergySweep(const double* decibels, int count) {
     if (!m_energyChart) return;
-    m_energyChart->m_waves[0].buffer.Append(decibels, count);
+    m_energyChart->Append(0, decibels, count);
     m_energyChart->RequestRepaint();
 }
 
 void CObjectInfoDlg::OnDistanceSample(double metres) {
     if (!m_distanceChart) return;
-    m_distanceChart->m_waves[0].buffer.Append(&metres, 1);
+    m_distanceChart->Append(0, &metres, 1);
     m_distanceChart->RequestRepaint();
 }
 
@@ -379,8 +379,8 @@ void CObjectInfoDlg::OnSensingCollectorDlgOK(uint64_t) {
         m_holdThresholds[gate] = progress.hold[static_cast<size_t>(gate)];
     }
     if (m_energyChart) {
-        m_energyChart->m_waves[kTriggerSlot].buffer.Append(m_triggerThresholds, kRadarGateCount);
-        m_energyChart->m_waves[kHoldSlot].buffer.Append(m_holdThresholds, kRadarGateCount);
+        m_energyChart->Append(kTriggerSlot, m_triggerThresholds, kRadarGateCount);
+        m_energyChart->Append(kHoldSlot, m_holdThresholds, kRadarGateCount);
         m_energyChart->Invalidate();
     }
     if (QWidget* apply = Control(oi::kApplyThresholdButton)) apply->setEnabled(true);
@@ -435,10 +435,10 @@ void CObjectInfoDlg::SetupEnergyChart(bool keepSamples) {
     CWaveWnd& chart = *m_energyChart;
     ListenTo(chart, oi::kEnergyContext);
     SetEnergyCurves(chart);
-    chart.m_crBackground = m_settings.energyActiveColor;
-    chart.m_nLineWidth = Scaled(m_settings.energyLineWidth);
+    chart.SetBackgroundColor(m_settings.energyActiveColor);
+    chart.SetLineWidth(Scaled(m_settings.energyLineWidth));
     chart.CreateWaveStorage();
-    chart.m_bAutoScale = m_settings.energyAutoScale != 0;
+    chart.SetAutoScale(m_settings.energyAutoScale != 0);
     chart.SetValueRange(0, m_settings.energyDisplayMax);
     chart.SetSampleCount(kRadarGateCount);
     chart.SetWholeFrames(true);
@@ -456,10 +456,10 @@ void CObjectInfoDlg::SetupEnergyChart(bool keepSamples) {
 void CObjectInfoDlg::SetupDistanceChart(bool keepSamples) {
     CWaveWnd& chart = *m_distanceChart;
     ListenTo(chart, oi::kDistanceContext);
-    chart.m_nWaveCount = 1;
+    chart.SetWaveCount(1);
     SetSlotCurve(chart, 0, kEnergyColor);
-    chart.m_crBackground = m_settings.distanceInactiveColor;
-    chart.m_nLineWidth = Scaled(m_settings.distanceLineWidth);
+    chart.SetBackgroundColor(m_settings.distanceInactiveColor);
+    chart.SetLineWidth(Scaled(m_settings.distanceLineWidth));
     chart.CreateWaveStorage();
     chart.SetValueRange(0, kDistanceMaxMetres);
     chart.SetSampleCount(kHistoryLength);
@@ -473,7 +473,7 @@ void CObjectInfoDlg::SetupDistanceChart(bool keepSamples) {
     std::vector<CoordinateLabel> labels;
     for (int i = 0; i < 6; ++i) labels.push_back({i, L"T0-" + std::to_wstring(60 - 10 * i)});
     labels.push_back({6, L"T0"});
-    for (int axis : {kAxisTop, kAxisBottom}) chart.m_axes[axis].coordinate.SetCustomLabels(&labels);
+    for (WaveAxisIndex axis : {kAxisTop, kAxisBottom}) chart.SetAxisCustomLabels(axis, &labels);
     FixDistanceRange(chart);
     chart.Initialize();
     if (!keepSamples) chart.ClearWaves();
@@ -482,11 +482,9 @@ void CObjectInfoDlg::SetupDistanceChart(bool keepSamples) {
 // The page draws the chart's shading and names its tooltips; `context`
 // tells the charts apart. The margin is the page's own dark colour.
 void CObjectInfoDlg::ListenTo(CWaveWnd& chart, uint64_t context) {
-    chart.m_pTooltipListener = this;
-    chart.m_tooltipContext = context;
-    chart.m_pDrawListener = this;
-    chart.m_drawContext = context;
-    chart.m_dwMarginPixel = kMarginPixel;
+    chart.SetTooltipListener(this, context);
+    chart.SetDrawListener(this, context);
+    chart.SetMarginColor(kMarginPixel);
 }
 
 // The energy chart starts from the page's thresholds, without a sweep.
@@ -494,17 +492,16 @@ void CObjectInfoDlg::RestartThresholdCurves() {
     if (!m_energyChart) return;
     CWaveWnd& chart = *m_energyChart;
     chart.ClearWaves();
-    chart.m_waves[kTriggerSlot].buffer.Append(m_triggerThresholds, kRadarGateCount);
-    chart.m_waves[kHoldSlot].buffer.Append(m_holdThresholds, kRadarGateCount);
+    chart.Append(kTriggerSlot, m_triggerThresholds, kRadarGateCount);
+    chart.Append(kHoldSlot, m_holdThresholds, kRadarGateCount);
     chart.Invalidate();
 }
 
-void CObjectInfoDlg::OnDrawBackground(QPainter& painter, QImage*, uint32_t*, int, int, int,
-                                      const KRect& rect, uint64_t context) {
-    if (context == oi::kDistanceContext)
-        ShadePresence(painter, rect);
-    else if (context == oi::kEnergyContext)
-        ShadeInactiveGates(painter, rect);
+void CObjectInfoDlg::OnDrawBackground(const WaveDrawing& drawing) {
+    if (drawing.context == oi::kDistanceContext)
+        ShadePresence(drawing.painter, drawing.rect);
+    else if (drawing.context == oi::kEnergyContext)
+        ShadeInactiveGates(drawing.painter, drawing.rect);
 }
 
 // Every background rebuild shades from the history as it stands, so that a

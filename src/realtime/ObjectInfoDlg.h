@@ -113,8 +113,7 @@ public:
     bool IsNoDataNoticeShown() const { return m_noDataNoticeShown; }
 
     // Chart listeners (user-interface thread).
-    void OnDrawBackground(QPainter& painter, QImage* image, uint32_t* bits, int width, int height,
-                          int pitch, const KRect& rect, uint64_t context) override;
+    void OnDrawBackground(const WaveDrawing& drawing) override;
     QString GetTooltipText(int slot, int samplePosition, int scrollOffset, int sampleCount,
                            double value, uint64_t context) override;
 

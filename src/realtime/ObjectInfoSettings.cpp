@@ -8,11 +8,6 @@ namespace {
 
 namespace ac = app_config;
 
-// Number types of DigtalStringToValue.
-constexpr int kInt32 = 5;
-constexpr int kUInt32 = 6;
-constexpr int kDouble = 10;
-
 void LoadKey(const XMLNode& section, const char* key, void* target, int type) {
     const char* text = section.GetAttribute(key);
     if (text && *text) DigtalStringToValue(text, -1, target, type);
@@ -28,16 +23,16 @@ void StoreDouble(const XMLNode& section, const char* key, double value) {
 
 void LoadObjectInfoSettings(const XMLNode& section, ObjectInfoSettings* s) {
     if (section.IsEmpty()) return;
-    LoadKey(section, ac::kOiEnergyActiveColor, &s->energyActiveColor, kUInt32);
-    LoadKey(section, ac::kOiEnergyInactiveColor, &s->energyInactiveColor, kUInt32);
-    LoadKey(section, ac::kOiEnergyValueAutoScale, &s->energyAutoScale, kInt32);
-    LoadKey(section, ac::kOiEnergyValueDisplayMax, &s->energyDisplayMax, kInt32);
-    LoadKey(section, ac::kOiEnergyWaveLineWidth, &s->energyLineWidth, kInt32);
-    LoadKey(section, ac::kOiDistanceActiveColor, &s->distanceActiveColor, kUInt32);
-    LoadKey(section, ac::kOiDistanceInactiveColor, &s->distanceInactiveColor, kUInt32);
-    LoadKey(section, ac::kOiDistanceWaveLineWidth, &s->distanceLineWidth, kInt32);
-    LoadKey(section, ac::kOiTriggerSensingScale, &s->triggerSensingScale, kDouble);
-    LoadKey(section, ac::kOiHoldSensingScale, &s->holdSensingScale, kDouble);
+    LoadKey(section, ac::kOiEnergyActiveColor, &s->energyActiveColor, kDigitalUInt32);
+    LoadKey(section, ac::kOiEnergyInactiveColor, &s->energyInactiveColor, kDigitalUInt32);
+    LoadKey(section, ac::kOiEnergyValueAutoScale, &s->energyAutoScale, kDigitalInt32);
+    LoadKey(section, ac::kOiEnergyValueDisplayMax, &s->energyDisplayMax, kDigitalInt32);
+    LoadKey(section, ac::kOiEnergyWaveLineWidth, &s->energyLineWidth, kDigitalInt32);
+    LoadKey(section, ac::kOiDistanceActiveColor, &s->distanceActiveColor, kDigitalUInt32);
+    LoadKey(section, ac::kOiDistanceInactiveColor, &s->distanceInactiveColor, kDigitalUInt32);
+    LoadKey(section, ac::kOiDistanceWaveLineWidth, &s->distanceLineWidth, kDigitalInt32);
+    LoadKey(section, ac::kOiTriggerSensingScale, &s->triggerSensingScale, kDigitalDouble);
+    LoadKey(section, ac::kOiHoldSensingScale, &s->holdSensingScale, kDigitalDouble);
 }
 
 void StoreObjectInfoSettings(const XMLNode& section, const ObjectInfoSettings& s) {

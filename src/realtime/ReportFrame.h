@@ -11,7 +11,6 @@
 #include "device/RadarProtocol.h"
 
 constexpr int kObjectReportSize = radar_protocol::kObjectReportPayload;
-constexpr double kRangeGateMetres = 0.7;
 
 struct ObjectReport {
     uint8_t TargetState = 0;      // 0 no target, 1 present, others as sent

@@ -39,7 +39,6 @@ constexpr const char* kRootElement = "AppConfig";
 constexpr const char* kLanguage = "Language";
 constexpr const char* kBaudRate = "BaudRate";
 constexpr const char* kRadarConfigFile = "RadarConfigFile";
-constexpr int kDefaultBaudRate = 115200;
 constexpr const char* kDefaultRadarConfigFile = "RadarParamConfig.xml";
 
 // Section "ParamSetting": the attributes of a parameter file's "RadarParam".

@@ -466,7 +466,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return m_module->ReportFramesSent() > sent + 3; }));
         // The module's noise reaches the energy curve.
         QVERIFY(QTest::qWaitFor(
-            [&] { return page.EnergyChart()->m_waves[0].buffer.CopySamples().back() > 0; }));
+            [&] { return page.EnergyChart()->Wave(0).buffer.CopySamples().back() > 0; }));
 
         ControlAs<QAbstractButton>(dlg, main_dlg::kParamPageButton)->click();
         QVERIFY(!page.IsRunning());

@@ -44,7 +44,7 @@ bool AllZero(const std::vector<double>& samples) {
 
 // The newest frame of a chart slot: what the chart shows.
 std::vector<double> Shown(const CWaveWnd* chart, int slot, int count) {
-    const std::vector<double> all = chart->m_waves[size_t(slot)].buffer.CopySamples();
+    const std::vector<double> all = chart->Wave(slot).buffer.CopySamples();
     return std::vector<double>(all.end() - count, all.end());
 }
 
@@ -191,7 +191,7 @@ void DataProcessPageTest::lateEndOfAnEarlierRunStopsNothing() {
 void DataProcessPageTest::durationFiveBecomesTenAndClearsTheCharts() {
     MakePage(&m_module->session);
     QCOMPARE(m_page->Scan().Capacity(), 200);  // the default 20 s
-    m_page->EnergyChart()->m_waves[0].buffer.Append(std::vector<double>(200, 7.0).data(), 200);
+    m_page->EnergyChart()->Append(0, std::vector<double>(200, 7.0).data(), 200);
     CDigitalEdit* field = m_page->DurationField();
     field->setFocus();
     field->selectAll();
@@ -203,7 +203,7 @@ void DataProcessPageTest::durationFiveBecomesTenAndClearsTheCharts() {
     QCOMPARE(m_page->Scan().Capacity(), 100);
     for (CWaveWnd* chart : {m_page->EnergyChart(), m_page->DistanceChart()}) {
         QCOMPARE(chart->SampleCount(), 100);
-        QCOMPARE(chart->m_dSampleMax, 10.0);
+        QCOMPARE(chart->SampleMax(), 10.0);
         QVERIFY(AllZero(Shown(chart, 0, 100)));
     }
 }

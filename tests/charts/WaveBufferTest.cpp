@@ -344,7 +344,9 @@ TEST(WaveBuffer, ConcurrentAppendsAndReadsStayConsistent) {
 // A capture appends its whole series after every report with one sample
 // changed. A revision must read exactly as that literal append, whatever
 // comes before or after it.
-TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends) {
+// Revisions, and level frames (which stand for a cleared buffer and one
+// frame of equal samples), read as the literal appends they stand for.
+TEST(WaveBuffer, RevisedAndLevelFramesReadExactlyAsTheirLiteralAppends) {
     std::mt19937 random(20261209);
     const auto below = [&](int bound) {
         return static_cast<int>(random() % static_cast<unsigned>(bound));
@@ -386,10 +388,17 @@ TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends) {
                     buffer->Append(chunk.data(), static_cast<int>(chunk.size()));
                 seriesWasLast = false;
                 name = "append " + std::to_string(chunk.size());
-            } else if (dice < 92) {
+            } else if (dice < 91) {
                 for (CWaveBuffer* buffer : both) buffer->Append(series.data(), length);
                 seriesWasLast = true;
                 name = "append series";
+            } else if (dice < 93) {
+                series.assign(static_cast<size_t>(length), below(61) - 30);
+                literal.Clear();
+                literal.Append(series.data(), length);
+                revised.SetLevelFrame(series[0]);
+                seriesWasLast = true;
+                name = "level " + std::to_string(series[0]);
             } else if (dice < 94) {
                 for (CWaveBuffer* buffer : both) buffer->Clear();
                 name = "clear";
@@ -411,6 +420,28 @@ TEST(WaveBuffer, RevisedFramesReadExactlyAsTheirLiteralAppends) {
             if (HasFatalFailure()) return;
         }
     }
+}
+
+// Frame counts move a level frame as they move appended samples: a
+// storage too short for it loses it for good, and an append lays out what
+// is left.
+TEST(WaveBuffer, LevelFrameGoesWhereAnAppendedFrameGoes) {
+    CWaveBuffer literal, level;
+    for (CWaveBuffer* buffer : {&literal, &level}) Prepare(*buffer, 8);
+    const std::vector<double> frame(8, 4.5);
+    literal.Append(frame.data(), 8);
+    level.SetLevelFrame(4.5);
+    EXPECT_EQ(level.AllocatedBytes(), 0u);
+    for (int frames : {5, 2, 1, 3}) {
+        for (CWaveBuffer* buffer : {&literal, &level}) buffer->SetFrameCount(frames);
+        ExpectSameReadings(literal, level, "frames " + std::to_string(frames));
+    }
+    level.SetLevelFrame(4.5);
+    literal.Clear();
+    literal.Append(frame.data(), 8);
+    const std::vector<double> more = Ramp(3);
+    for (CWaveBuffer* buffer : {&literal, &level}) buffer->Append(more.data(), 3);
+    ExpectSameReadings(literal, level, "appended after it");
 }
 
 TEST(WaveBuffer, RevisionsAndZoomingOutHoldAboutTheAppendedFrames) {

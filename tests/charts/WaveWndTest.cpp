@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
@@ -34,7 +35,7 @@ std::unique_ptr<CWaveWnd> ShownChart(int width, int height, int sampleCount) {
 
 void Fill(CWaveWnd& chart, int slot, double value, int count) {
     const std::vector<double> samples(static_cast<size_t>(count), value);
-    chart.m_waves[static_cast<size_t>(slot)].buffer.Append(samples.data(), count);
+    chart.Append(slot, samples.data(), count);
 }
 
 void Mouse(CWaveWnd& chart, QEvent::Type type, QPoint at, Qt::MouseButtons buttons = Qt::NoButton) {
@@ -73,6 +74,21 @@ public:
     std::vector<qint64> times;
 };
 
+constexpr QRgb kOverpaint = 0xFFFF00FF;
+
+class OverpaintingListener : public IWaveWndDrawListener {
+public:
+    void OnDrawForeground(const WaveDrawing& drawing) override {
+        drewOnItsImage =
+            drawing.painter.device() == &drawing.image &&
+            drawing.bits == reinterpret_cast<const uint32_t*>(drawing.image.constBits()) &&
+            drawing.width == drawing.image.width();
+        drawing.painter.fillRect(QRect(0, 0, drawing.width, drawing.height),
+                                 QColor::fromRgba(kOverpaint));
+    }
+    bool drewOnItsImage = false;
+};
+
 class NamingListener : public IWaveWndTooltipListener {
 public:
     QString GetTooltipText(int slot, int position, int, int count, double value,
@@ -95,39 +111,38 @@ private slots:
 
     void startsWithItsSettingsAndCostsNothingPerIdleSlot() {
         CWaveWnd chart;
-        QCOMPARE(chart.m_nWaveCount, 1);
-        QCOMPARE(chart.m_axes[kAxisTop].coordinate.m_nLabelCount, 22);
-        QCOMPARE(chart.m_axes[kAxisTop].coordinate.m_dWrapPeriod, 63.0);
-        QVERIFY(!chart.m_axes[kAxisLeft].bVisible);
+        QCOMPARE(chart.WaveCount(), 1);
+        QCOMPARE(chart.Axis(kAxisTop).coordinate.m_nLabelCount, 22);
+        QCOMPARE(chart.Axis(kAxisTop).coordinate.m_dWrapPeriod, 63.0);
+        QVERIFY(!chart.Axis(kAxisLeft).bVisible);
 
         // The capture page's set-up: 3 of 256 slots fed at 360 000 samples a frame.
         chart.CreateWaveStorage();
         chart.SetSampleCount(360000);
         for (int slot = 0; slot < 3; ++slot) Fill(chart, slot, slot, 360000);
         size_t bytes = 0;
-        for (const WaveLine& line : chart.m_waves) bytes += line.buffer.AllocatedBytes();
+        for (int slot = 0; slot < CWaveWnd::kMaxWaves; ++slot)
+            bytes += chart.Wave(slot).buffer.AllocatedBytes();
         QCOMPARE(bytes, size_t{3} * 360000 * sizeof(double));
     }
 
     void layoutGivesHiddenBandsNoRoom() {
         CWaveWnd chart;
         chart.resize(300, 200);
-        chart.m_axes[kAxisLeft].bVisible = true;
-        chart.m_axes[kAxisBottom].bVisible = true;
+        chart.SetAxisBand(kAxisLeft, true, 40);
+        chart.SetAxisBand(kAxisBottom, true, 20);
         chart.Initialize();
         QCOMPARE(chart.PlotRect().left, 40);
         QCOMPARE(chart.PlotRect().bottom, 180);
-        QCOMPARE(chart.m_axes[kAxisBottom].coordinate.m_rcArea.left, 40);
+        QCOMPARE(chart.Axis(kAxisBottom).coordinate.m_rcArea.left, 40);
         QCOMPARE(chart.WindowImage().format(), QImage::Format_ARGB32);
         QCOMPARE(chart.BackgroundImage().size(), QSize(260, 180));
 
-        chart.m_axes[kAxisLeft].bVisible = false;
+        chart.SetAxisBand(kAxisLeft, false, 40);
         chart.Initialize();
         QCOMPARE(chart.PlotRect().left, 0);
-        chart.m_axes[kAxisLeft].bVisible = true;  // the layout zeroed its size
-        chart.Initialize();
-        QCOMPARE(chart.PlotRect().left, 0);
-        chart.m_axes[kAxisLeft].nSize = 40;
+        QCOMPARE(chart.Axis(kAxisLeft).nSize, 0);
+        chart.SetAxisBand(kAxisLeft, true, 40);
         chart.Initialize();
         QCOMPARE(chart.PlotRect().left, 40);
     }
@@ -135,34 +150,33 @@ private slots:
     void drawsTheUsedEnabledSlotsInTheirColours() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
-        chart->m_nWaveCount = 2;
-        chart->m_crBackground = 0x00102030;
-        chart->Initialize();
+        chart->SetWaveCount(2);
+        chart->SetBackgroundColor(0x00102030);
         Fill(*chart, 0, 0.0, 128);
         Fill(*chart, 1, 50.0, 128);
-        Fill(*chart, 2, -50.0, 128);  // beyond m_nWaveCount: neither computed nor drawn
+        Fill(*chart, 2, -50.0, 128);  // beyond the wave count: neither computed nor drawn
         chart->repaint();
         const QImage& image = chart->WindowImage();
-        QCOMPARE(image.pixel(100, 50), RgbOf(chart->m_waves[0].crColor));
-        QCOMPARE(image.pixel(100, 25), RgbOf(chart->m_waves[1].crColor));
+        QCOMPARE(image.pixel(100, 50), RgbOf(chart->Wave(0).crColor));
+        QCOMPARE(image.pixel(100, 25), RgbOf(chart->Wave(1).crColor));
         QCOMPARE(image.pixel(100, 75), RgbOf(0x00102030));
-        QVERIFY(chart->m_waves[2].points.empty());
+        QVERIFY(chart->Wave(2).points.empty());
         QCOMPARE(qAlpha(image.pixel(5, 5)), 255);  // opaque, as copied to the screen
     }
 
     void bandShowsASpikeThePolylineSkips() {
         auto chart = ShownChart(100, 100, 6400);
         QVERIFY(chart);
-        chart->m_nLineWidth = 1;
+        chart->SetLineWidth(1);
         std::vector<double> samples(6400, 0.0);
         samples[3233] = 90.0;  // between the samples columns 50 and 51 read
-        chart->m_waves[0].buffer.Append(samples.data(), 6400);
+        chart->Append(0, samples.data(), 6400);
         chart->repaint();
         const QImage& image = chart->WindowImage();
         bool seen = false;
         for (int x = 48; x <= 53; ++x) seen = seen || image.pixel(x, 10) != image.pixel(10, 10);
         QVERIFY(seen);
-        for (const WavePoint& p : chart->m_waves[0].points) QCOMPARE(p.y, 50);
+        for (const WavePoint& p : chart->Wave(0).points) QCOMPARE(p.y, 50);
     }
 
     void degeneratePlotsPaintWithoutFaults() {
@@ -175,17 +189,17 @@ private slots:
         chart->Initialize();
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        chart->m_bSampleZoom = chart->m_bValueZoom = true;
+        chart->SetMouseSwitches({.valueZoom = true, .sampleZoom = true});
         Fill(*chart, 0, 5.0, 64);
         chart->repaint();
-        QCOMPARE(chart->m_waves[0].points.size(), size_t{1});
+        QCOMPARE(chart->Wave(0).points.size(), size_t{1});
         Wheel(*chart, QPoint(0, 10), 120, Qt::ControlModifier);
         QCOMPARE(chart->Zoom(), 1.0);
 
         chart->resize(50, 20);
         chart->SetValueRange(3, 3);  // an empty value span: a flat line
         chart->repaint();
-        for (const WavePoint& p : chart->m_waves[0].points) QCOMPARE(p.y, 9);
+        for (const WavePoint& p : chart->Wave(0).points) QCOMPARE(p.y, 9);
 
         chart->resize(0, 0);
         QVERIFY(chart->WindowImage().isNull());
@@ -193,20 +207,20 @@ private slots:
         chart->SetSampleCount(1);  // one sample per frame: a flat line
         chart->resize(50, 20);
         chart->repaint();
-        QCOMPARE(chart->m_waves[0].points.size(), size_t{2});
+        QCOMPARE(chart->Wave(0).points.size(), size_t{2});
     }
 
     void autoScaleFitsTheDataOnceAndSettles() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
-        chart->m_bAutoScale = true;
+        chart->SetAutoScale(true);
         std::vector<double> samples(64);
         for (int i = 0; i < 64; ++i) samples[static_cast<size_t>(i)] = 10.0 + (i % 11);
-        chart->m_waves[0].buffer.Append(samples.data(), 64);
+        chart->Append(0, samples.data(), 64);
         chart->repaint();
-        QCOMPARE(chart->m_dViewMin, -5.0);
-        QCOMPARE(chart->m_dViewMax, 25.0);
-        QCOMPARE(chart->m_axes[kAxisLeft].coordinate.m_dMax, 25.0);
+        QCOMPARE(chart->ViewMin(), -5.0);
+        QCOMPARE(chart->ViewMax(), 25.0);
+        QCOMPARE(chart->Axis(kAxisLeft).coordinate.m_dMax, 25.0);
         const int invalidations = chart->InvalidateCount();
         chart->repaint();
         chart->repaint();
@@ -214,32 +228,76 @@ private slots:
 
         chart->ClearWaves();
         chart->repaint();
-        QCOMPARE(chart->m_dViewMax, 25.0);  // all zeros: no span, view kept
+        QCOMPARE(chart->ViewMax(), 25.0);  // all zeros: no span, view kept
     }
 
-    void axisBandsAreRedrawnOnlyWhenMarked() {
+    // A foreground listener paints over the whole window image; only a
+    // band whose settings changed is drawn again over that.
+    // The capture page's threshold lines: drawn and named by the tooltip as a
+    // frame of equal samples is, also zoomed out and scrolled past its start,
+    // both where the curves are stroked (fewer samples than columns) and
+    // where they are drawn column by column with a band.
+    void levelLinesLookAndAnswerLikeFramesOfEqualSamples() {
+        for (int sampleCount : {64, 3000}) {
+            std::unique_ptr<CWaveWnd> charts[] = {ShownChart(300, 120, sampleCount),
+                                                  ShownChart(300, 120, sampleCount)};
+            for (auto& chart : charts) {
+                QVERIFY(chart);
+                chart->SetWaveCount(3);
+                chart->SetWholeFrames(true);
+                chart->SetMouseSwitches({.sampleZoom = true, .sampleDrag = true});
+                Fill(*chart, 0, 10.0, sampleCount);
+            }
+            Fill(*charts[0], 1, 40.0, sampleCount);
+            Fill(*charts[0], 2, -30.5, sampleCount);
+            charts[1]->SetLevelLine(1, 40.0);
+            charts[1]->SetLevelLine(2, -30.5);
+            const auto alike = [&](const char* view) {
+                for (auto& chart : charts) {
+                    chart->repaint();
+                    Mouse(*chart, QEvent::MouseMove, QPoint(150, 37));
+                }
+                QVERIFY2(charts[0]->WindowImage() == charts[1]->WindowImage(), view);
+                QCOMPARE(charts[1]->TooltipText(), charts[0]->TooltipText());
+            };
+            alike("whole frame");
+            for (auto& chart : charts)
+                for (int i = 0; i < 3; ++i)
+                    Wheel(*chart, QPoint(150, 60), -120, Qt::ControlModifier);
+            alike("zoomed out");
+            for (auto& chart : charts) {
+                for (int i = 0; i < 6; ++i) Wheel(*chart, QPoint(30, 60), 120, Qt::ControlModifier);
+                Drag(*chart, QPoint(20, 60), {QPoint(200, 60)});
+            }
+            alike("zoomed in, scrolled past the start");
+        }
+    }
+
+    void axisBandsAreRedrawnOnlyWhenChanged() {
         auto chart = ShownChart(300, 200, 64);
         QVERIFY(chart);
-        WaveAxis& left = chart->m_axes[kAxisLeft];
-        left.bVisible = true;
-        left.nSize = 40;
+        OverpaintingListener listener;
+        chart->SetDrawListener(&listener, 0);
+        chart->SetAxisBand(kAxisLeft, true, 40);
         chart->SetValueAxisFontSize(10);
         chart->Initialize();
         chart->repaint();
-        const QImage before = chart->WindowImage().copy(0, 0, 40, 200);
-        left.coordinate.m_dMax = 12345.0;  // not marked: stays as drawn
+        const QImage fiveLabels = chart->WindowImage().copy(0, 0, 40, 200);
+        QVERIFY(fiveLabels.pixel(1, 100) != kOverpaint);
         chart->repaint();
-        QCOMPARE(chart->WindowImage().copy(0, 0, 40, 200), before);
-        left.bRedraw = true;
+        QCOMPARE(chart->WindowImage().pixel(1, 100), kOverpaint);
+        chart->SetAxisLabelCount(kAxisLeft, 3);
         chart->repaint();
-        QVERIFY(chart->WindowImage().copy(0, 0, 40, 200) != before);
+        const QImage threeLabels = chart->WindowImage().copy(0, 0, 40, 200);
+        QVERIFY(threeLabels.pixel(1, 100) != kOverpaint);
+        QVERIFY(threeLabels != fiveLabels);
+        QVERIFY(listener.drewOnItsImage);
     }
 
     void annotationsReplaceByKeyAndStayInsideThePlot() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
-        chart->m_axes[kAxisTop].bVisible = true;
-        chart->m_axes[kAxisTop].nSize = 20;
+        chart->SetAxisBand(kAxisTop, true, 20);
         chart->Initialize();
         const KRect box{150, 0, 400, 60};  // reaches outside the plot
         chart->SetText(7, QStringLiteral("MMMM"), 20, 0xFFFF0000, 0, 0, &box);
@@ -276,7 +334,7 @@ private slots:
                 // Taken before the request: a paint that starts after it may
                 // come before the worker runs again.
                 lastRequestAt = clock.clock.elapsed();
-                chart->m_waves[0].buffer.Append(&v, 1);
+                chart->Append(0, &v, 1);
                 chart->RequestRepaint();
                 ++requests;
             }
@@ -308,20 +366,19 @@ private slots:
         QTest::mouseDClick(chart.get(), Qt::LeftButton, Qt::NoModifier, middle);
         QCOMPARE(chart->Zoom(), 1.0);
         QCOMPARE(chart->ScrollOffset(), 0);
-        QCOMPARE(chart->m_dViewMax, 100.0);
+        QCOMPARE(chart->ViewMax(), 100.0);
 
         // The wheel zooms values around the pointer.
-        chart->m_bValueZoom = true;
+        chart->SetMouseSwitches({.valueZoom = true});
         Wheel(*chart, middle, 120);
-        QCOMPARE(chart->m_dViewMin, -80.0);
-        QCOMPARE(chart->m_dViewMax, 80.0);
-        QCOMPARE(chart->m_axes[kAxisRight].coordinate.m_dMin, -80.0);
+        QCOMPARE(chart->ViewMin(), -80.0);
+        QCOMPARE(chart->ViewMax(), 80.0);
+        QCOMPARE(chart->Axis(kAxisRight).coordinate.m_dMin, -80.0);
         Wheel(*chart, middle, -120);
-        QCOMPARE(chart->m_dViewMax, 100.0);
-        chart->m_bValueZoom = false;
+        QCOMPARE(chart->ViewMax(), 100.0);
 
         // Ctrl+wheel zooms samples.
-        chart->m_bSampleZoom = true;
+        chart->SetMouseSwitches({.sampleZoom = true});
         Wheel(*chart, middle, 120, Qt::ControlModifier);
         QCOMPARE(chart->Zoom(), 1.25);
         Wheel(*chart, middle, 120, Qt::ControlModifier);
@@ -332,8 +389,8 @@ private slots:
         chart->SetSampleCount(64);
         Wheel(*chart, middle, -120, Qt::ControlModifier);
         QCOMPARE(chart->Zoom(), 0.8);
-        QCOMPARE(chart->m_waves[0].buffer.GetFrameCount(), 3);
-        QCOMPARE(chart->m_waves[255].buffer.GetFrameCount(), 3);
+        QCOMPARE(chart->Wave(0).buffer.GetFrameCount(), 3);
+        QCOMPARE(chart->Wave(255).buffer.GetFrameCount(), 3);
         for (int i = 0; i < 20; ++i) Wheel(*chart, middle, -120, Qt::ControlModifier);
         QVERIFY(chart->Zoom() >= 0.125 && chart->Zoom() * 0.8 < 0.125);
         QVERIFY(chart->ScrollOffset() >= 0 && chart->ScrollOffset() < 64);
@@ -346,18 +403,18 @@ private slots:
     void zoomingACaptureShowsItsFrameInItsOwnUnits() {
         auto chart = ShownChart(200, 100, 640);
         QVERIFY(chart);
-        chart->m_bSampleZoom = true;
+        chart->SetMouseSwitches({.sampleZoom = true});
         chart->SetSampleRange(0, 63.9, -1);
         chart->SetValueRange(0, 100);
         std::vector<double> capture(640);
         for (int i = 0; i < 640; ++i) capture[static_cast<size_t>(i)] = 10.0 + i % 50;
-        chart->m_waves[0].buffer.Append(capture.data(), 640);
+        chart->Append(0, capture.data(), 640);
 
         for (int i = 0; i < 3; ++i) Wheel(*chart, QPoint(100, 50), 120, Qt::ControlModifier);
         chart->repaint();
-        for (const WavePoint& p : chart->m_waves[0].points)
+        for (const WavePoint& p : chart->Wave(0).points)
             QVERIFY(p.y < 95);  // no zeros from before the capture
-        const CCoordinate& axis = chart->m_axes[kAxisBottom].coordinate;
+        const CCoordinate& axis = chart->Axis(kAxisBottom).coordinate;
         QVERIFY2(axis.m_dMin > 10.0 && axis.m_dMin < 20.0,
                  qPrintable(QString::number(axis.m_dMin)));
         QVERIFY(axis.m_dMax > 40.0 && axis.m_dMax < 50.0);
@@ -371,22 +428,22 @@ private slots:
     void dragsWaitForTenPixelsThenFollowEveryPixel() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
-        chart->m_bSampleDrag = chart->m_bValueDrag = true;
+        chart->SetMouseSwitches({.valueDrag = true, .sampleDrag = true});
         Mouse(*chart, QEvent::MouseButtonPress, QPoint(50, 50), Qt::LeftButton);
         Mouse(*chart, QEvent::MouseMove, QPoint(55, 55), Qt::LeftButton);
         QCOMPARE(chart->ScrollOffset(), 0);
-        QCOMPARE(chart->m_dViewMax, 100.0);
+        QCOMPARE(chart->ViewMax(), 100.0);
         Mouse(*chart, QEvent::MouseMove, QPoint(61, 61), Qt::LeftButton);
         QCOMPARE(chart->ScrollOffset(), 3);  // trunc(11 * 64 / 200)
-        QCOMPARE(chart->m_axes[kAxisBottom].coordinate.m_dMin, -3.0);
-        QCOMPARE(chart->m_dViewMax, 122.0);  // 11 rows of 2
+        QCOMPARE(chart->Axis(kAxisBottom).coordinate.m_dMin, -3.0);
+        QCOMPARE(chart->ViewMax(), 122.0);  // 11 rows of 2
         Mouse(*chart, QEvent::MouseMove, QPoint(65, 63), Qt::LeftButton);
         QCOMPARE(chart->ScrollOffset(), 4);
-        QCOMPARE(chart->m_dViewMax, 126.0);
+        QCOMPARE(chart->ViewMax(), 126.0);
         Mouse(*chart, QEvent::MouseButtonRelease, QPoint(65, 63));
 
         // Zoomed far out, a long drag to the left keeps the offset in range.
-        chart->m_bSampleZoom = true;
+        chart->SetMouseSwitches({.valueDrag = true, .sampleZoom = true, .sampleDrag = true});
         for (int i = 0; i < 9; ++i) Wheel(*chart, QPoint(100, 50), -120, Qt::ControlModifier);
         Drag(*chart, QPoint(190, 50), {QPoint(2, 50)});
         QVERIFY(chart->ScrollOffset() >= 0 && chart->ScrollOffset() < 64);
@@ -396,8 +453,8 @@ private slots:
     void doubleClickRestoresTheView() {
         auto chart = ShownChart(200, 100, 64);
         QVERIFY(chart);
-        chart->m_bSampleZoom = chart->m_bValueZoom = chart->m_bSampleDrag = true;
-        chart->m_dHomeMin = -50;  // the value axes return to the home range
+        chart->SetMouseSwitches({.valueZoom = true, .sampleZoom = true, .sampleDrag = true});
+        chart->FixValueAxes(-50, 100);  // the value axes return there, the view to -100..100
         Wheel(*chart, QPoint(30, 50), -120, Qt::ControlModifier);
         Wheel(*chart, QPoint(30, 20), 120);
         Drag(*chart, QPoint(50, 50), {QPoint(80, 50)});
@@ -406,19 +463,18 @@ private slots:
         QTest::mouseDClick(chart.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
         QCOMPARE(chart->Zoom(), 1.0);
         QCOMPARE(chart->ScrollOffset(), 0);
-        QCOMPARE(chart->m_waves[3].buffer.GetFrameCount(), 2);
-        QCOMPARE(chart->m_dViewMin, -100.0);
-        QCOMPARE(chart->m_axes[kAxisLeft].coordinate.m_dMin, -50.0);
-        QCOMPARE(chart->m_axes[kAxisTop].coordinate.m_dMin, 0.0);
-        QCOMPARE(chart->m_axes[kAxisTop].coordinate.m_dMax, 63.0);
+        QCOMPARE(chart->Wave(3).buffer.GetFrameCount(), 2);
+        QCOMPARE(chart->ViewMin(), -100.0);
+        QCOMPARE(chart->Axis(kAxisLeft).coordinate.m_dMin, -50.0);
+        QCOMPARE(chart->Axis(kAxisTop).coordinate.m_dMin, 0.0);
+        QCOMPARE(chart->Axis(kAxisTop).coordinate.m_dMax, 63.0);
     }
 
     void tooltipFollowsTheNearestCurveAndLiveData() {
         auto chart = ShownChart(200, 200, 64);
         QVERIFY(chart);
-        chart->m_nWaveCount = 3;
-        chart->m_axes[kAxisBottom].bVisible = true;
-        chart->m_axes[kAxisBottom].nSize = 20;
+        chart->SetWaveCount(3);
+        chart->SetAxisBand(kAxisBottom, true, 20);
         chart->Initialize();
         Fill(*chart, 0, 50, 128);
         Fill(*chart, 1, 0, 128);
@@ -434,8 +490,7 @@ private slots:
         QCOMPARE(chart->TooltipText(), QStringLiteral("Wave:2, Sample:32, Value:-40.0"));
 
         NamingListener listener;
-        chart->m_pTooltipListener = &listener;
-        chart->m_tooltipContext = 9;
+        chart->SetTooltipListener(&listener, 9);
         Mouse(*chart, QEvent::MouseMove, QPoint(100, 50));
         QCOMPARE(chart->TooltipText(), QStringLiteral("slot 0 at 32/64 = 50 (9)"));
 

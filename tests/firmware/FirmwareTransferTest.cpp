@@ -11,11 +11,11 @@
 #include "device/RadarProtocol.h"
 #include "emulator/BootLoader.h"
 #include "emulator/ModuleEmulator.h"
+#include "firmware/FirmwareTexts.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/TextFormat.h"
 #include "tests/common/TempFolder.h"
-#include "tests/firmware/FirmwareOutputRecorder.h"
-#include "ui/Strings.h"
+#include "tests/firmware/FirmwareEventRecorder.h"
 
 namespace {
 
@@ -24,8 +24,7 @@ using firmware::CFirmwareTransfer;
 using firmware::FirmwareOperation;
 using firmware::FirmwarePort;
 using firmware::FirmwareResult;
-
-std::string English(int id) { return LoadStringW(id).toStdString(); }
+using firmware::FirmwareText;
 
 std::vector<uint8_t> RandomImage(size_t size, uint32_t seed) {
     std::mt19937 random(seed);
@@ -99,7 +98,7 @@ protected:
         std::string error;
         EXPECT_TRUE(modules.back()->Start(&error)) << error;
         if (!transfer) {
-            transfer = std::make_unique<CFirmwareTransfer>(device, output, English);
+            transfer = std::make_unique<CFirmwareTransfer>(device, output);
             transfer->SetResetWait(std::chrono::milliseconds(200));
         }
         return *modules.back();
@@ -122,11 +121,9 @@ protected:
         WriteFile(path, image);
         return transfer->Run(FirmwareOperation::Download, PortOf(module), Wide(path));
     }
-    std::string Note(int id) const { return English(10001) + ": " + English(id); }
-
     TempFolder folder;
     KVEL_RADAR_HANDLE device = nullptr;
-    FirmwareOutputRecorder output;
+    FirmwareEventRecorder output;
     std::vector<std::unique_ptr<emulator::ModuleEmulator>> modules;
     std::unique_ptr<CFirmwareTransfer> transfer;
 };
@@ -137,7 +134,8 @@ TEST_F(FirmwareTransferTest, WithoutAUsablePortNothingIsSent) {
     EXPECT_EQ(transfer->Run(FirmwareOperation::Query, FirmwarePort{}, L""), FirmwareResult::NoPort);
     EXPECT_EQ(transfer->Run(FirmwareOperation::Download, FirmwarePort{}, L""),
               FirmwareResult::NoPort);
-    EXPECT_EQ(output.Texts("message"), (std::vector<std::string>{Note(10403), Note(10403)}));
+    const std::string noPort = FirmwareText(firmware::kTextNoPort);
+    EXPECT_EQ(output.Texts("message"), (std::vector<std::string>{noPort, noPort}));
     EXPECT_EQ(output.Texts("log").size(), 0u);
     EXPECT_EQ(module.CommandsAnswered(), 0u);
     EXPECT_EQ(KVEL_Interface_RadarDevice_IsConnected(device), 0);
@@ -146,19 +144,19 @@ TEST_F(FirmwareTransferTest, WithoutAUsablePortNothingIsSent) {
     EXPECT_EQ(transfer->Run(FirmwareOperation::Query, FirmwarePort{true, 9999, 115200}, L""),
               FirmwareResult::OpenFailed);
     EXPECT_EQ(output.Texts("message"),
-              (std::vector<std::string>{Note(10403), Note(10403), Note(10404)}));
+              (std::vector<std::string>{noPort, noPort, FirmwareText(firmware::kTextOpenFailed)}));
 }
 
 TEST_F(FirmwareTransferTest, DownloadChecksPartitionAndImageBeforeSendingAnything) {
     emulator::ModuleEmulator& module = StartModule(Fast());
     // Never queried: no partition.
     EXPECT_EQ(Download(module, RandomImage(10, 1)), FirmwareResult::NoPartition);
-    EXPECT_EQ(output.LastText("message"), Note(10411));
+    EXPECT_EQ(output.LastText("message"), FirmwareText(firmware::kTextNoPartition));
     EXPECT_EQ(KVEL_Interface_RadarDevice_IsConnected(device), 0);
 
     transfer->SetSelectedPartition(rp::kPartitionApp0);
     EXPECT_EQ(Download(module, {}), FirmwareResult::BadImage);
-    EXPECT_EQ(output.LastText("message"), Note(10410));
+    EXPECT_EQ(output.LastText("message"), FirmwareText(firmware::kTextBadImage));
     EXPECT_EQ(transfer->Run(FirmwareOperation::Download, PortOf(module), Wide(folder.File("none"))),
               FirmwareResult::BadImage);
     EXPECT_EQ(module.CommandsAnswered(), 0u);
@@ -207,8 +205,7 @@ TEST_F(FirmwareTransferTest, QueryInTheBootLoaderThenDownloadsWithoutReset) {
     EXPECT_EQ(progress.front(), "Download Progress: 0.00%\r\n");
     EXPECT_EQ(progress[1], "Download Progress: 9.99%\r\n");
     EXPECT_EQ(progress.back(), "Download Progress: 100.00%\r\n");
-    EXPECT_EQ(output.LastText("value"), "1001");
-    EXPECT_EQ(output.Texts("range"), std::vector<std::string>{"1001"});
+    EXPECT_EQ(output.LastText("sent"), "1001/1001");
     EXPECT_EQ(output.Texts("busy"), (std::vector<std::string>{"1", "0"}));
     EXPECT_EQ(output.LastText("log"), "Download successful! \r\n");
     EXPECT_EQ(transfer->ErrorText(), "");
@@ -286,7 +283,7 @@ TEST_F(FirmwareTransferTest, RefusedPacketReportsItsIndexAndTheRepliesValue) {
                                           std::to_string(emulator::kRefusedOnPurpose) + "\r\n");
     EXPECT_EQ(module.LatestDownload().packetBytes.size(), 3u);
     EXPECT_TRUE(module.BootImage(rp::kPartitionApp0).empty());
-    EXPECT_EQ(output.LastText("value"), "300");
+    EXPECT_EQ(output.LastText("sent"), "300/1001");
 }
 
 TEST_F(FirmwareTransferTest, PartitionMasksFillOrEmptyTheList) {
@@ -360,8 +357,8 @@ TEST_F(FirmwareTransferTest, StopEndsADownloadBetweenPackets) {
     const std::string path = folder.File("big.bin");
     WriteFile(path, RandomImage(200 * 1000, 11));
     ASSERT_TRUE(transfer->Start(FirmwareOperation::Download, PortOf(module), Wide(path)));
-    // Progress value 0, then the first packet's.
-    ASSERT_TRUE(output.WaitFor("value", 2, 10000));
+    // Progress 0, then the first packet's.
+    ASSERT_TRUE(output.WaitFor("sent", 2, 10000));
     transfer->Stop();
     EXPECT_FALSE(transfer->IsRunning());
     EXPECT_EQ(transfer->ErrorText(), "stopped");

@@ -1,10 +1,10 @@
 #!/bin/sh
 # Installs the build into a temporary DESTDIR as the package lays it out
 # (prefix /usr) and runs the installed programs from there: radar-cli
-# --version, and the tool offscreen for two seconds, first with its program
-# folder writable (settings and log beside the program, as in the build
-# tree), then read-only to its user (settings and log in the XDG folders,
-# the same first-run settings file).
+# --version, and the tool offscreen for two seconds once it is up (its log
+# written), first with its program folder writable (settings and log beside
+# the program, as in the build tree), then read-only to its user (settings
+# and log in the XDG folders, the same first-run settings file).
 #
 # Usage: install-test.sh CMAKE BUILD_DIR
 set -eu
@@ -13,7 +13,8 @@ build="$2"
 program=KVEL_ZorviRQ05_SB03Tool
 
 root="$(mktemp -d)"
-trap 'chmod -R u+w "$root"; [ -n "${KEEP:-}" ] || rm -rf "$root"' EXIT
+tool=""
+trap '[ -z "$tool" ] || kill "$tool" 2>/dev/null; chmod -R u+w "$root"; [ -n "${KEEP:-}" ] || rm -rf "$root"' EXIT
 chmod 755 "$root"
 fail() {
     echo "install-test: $*" >&2
@@ -38,19 +39,33 @@ case "$version" in
 esac
 
 # Runs the installed tool (through its link on PATH) as it starts from a
-# desktop, for two seconds; it must still run then and close on SIGTERM.
+# desktop: once its log exists in the folder given, it must run two seconds
+# more and then close cleanly on SIGTERM.
 run_tool() {
-    status=0
+    logs="$1"
+    shift
     env -i HOME="$root/home" XDG_CONFIG_HOME="$root/config" PATH=/usr/bin:/bin \
-        QT_QPA_PLATFORM=offscreen "$@" timeout --preserve-status -s TERM 2 "$usr/bin/$program" \
-        >"$root/tool.out" 2>&1 || status=$?
+        QT_QPA_PLATFORM=offscreen "$@" "$usr/bin/$program" >"$root/tool.out" 2>&1 &
+    tool=$!
+    waited=0
+    until ls "$logs/"*.log >/dev/null 2>&1; do
+        kill -0 "$tool" 2>/dev/null || { cat "$root/tool.out" >&2; fail "the installed tool did not start"; }
+        waited=$((waited + 1))
+        [ "$waited" -le 600 ] || fail "the installed tool wrote no log within a minute"
+        sleep 0.1
+    done
+    sleep 2
+    kill -0 "$tool" 2>/dev/null || { cat "$root/tool.out" >&2; fail "the installed tool ended early"; }
+    kill -TERM "$tool"
+    status=0
+    wait "$tool" || status=$?
+    tool=""
     [ "$status" -eq 0 ] || { cat "$root/tool.out" >&2; fail "the installed tool ended with $status"; }
 }
 
 mkdir -p "$root/home" "$root/config"
-run_tool
+run_tool "$folder/Log"
 [ -f "$folder/appConfig.xml" ] || fail "a writable program folder did not get appConfig.xml"
-ls "$folder/Log/"*.log >/dev/null 2>&1 || fail "a writable program folder did not get the log"
 [ ! -e "$root/config/$program" ] || fail "a writable program folder's settings went to XDG"
 mv "$folder/appConfig.xml" "$root/first-run.xml"
 rm -rf "$folder/Log"
@@ -58,10 +73,10 @@ rm -rf "$folder/Log"
 # Read-only to the user: root may write anywhere, so root runs it as nobody.
 if [ "$(id -u)" -eq 0 ]; then
     chown -R nobody "$root/home" "$root/config"
-    run_tool setpriv --reuid=nobody --regid=nogroup --clear-groups
+    run_tool "$root/home/.local/state/$program/Log" setpriv --reuid=nobody --regid=nogroup --clear-groups
 else
     chmod -R a-w "$folder"
-    run_tool
+    run_tool "$root/home/.local/state/$program/Log"
 fi
 [ ! -e "$folder/appConfig.xml" ] || fail "a read-only program folder got appConfig.xml"
 # The same settings, the capture page's save folder in the XDG data folder.
@@ -69,6 +84,4 @@ sed "s|$folder/|DATA/|" "$root/first-run.xml" >"$root/expected.xml"
 sed "s|$root/home/.local/share/$program/|DATA/|" "$root/config/$program/appConfig.xml" >"$root/got.xml"
 cmp "$root/expected.xml" "$root/got.xml" ||
     fail "the XDG settings file differs from the program folder's first-run file"
-ls "$root/home/.local/state/$program/Log/"*.log >/dev/null 2>&1 ||
-    fail "the log did not go to the XDG state folder"
 echo "install-test: installed, ran, settings and log where they belong"

@@ -69,8 +69,7 @@ bool Near(double a, double b) { return std::fabs(a - b) < 1e-9; }
 
 // The newest frame of an energy chart slot.
 std::vector<double> NewestFrame(const CWaveWnd& chart, int slot) {
-    const std::vector<double> samples =
-        chart.m_waves[static_cast<size_t>(slot)].buffer.CopySamples();
+    const std::vector<double> samples = chart.Wave(slot).buffer.CopySamples();
     if (samples.size() < size_t(kRadarGateCount)) return {};
     return std::vector<double>(samples.end() - kRadarGateCount, samples.end());
 }
@@ -230,8 +229,8 @@ void ObjectInfoPageTest::streamsFromTheModuleAndPauseClearsEverything() {
         [&] { return module.emulator->OperatingMode() == radar_protocol::kModeABD; }));
     // The module's noise reaches the energy curve; the thresholds stand beside it.
     CWaveWnd& energy = *m_page->EnergyChart();
-    QVERIFY(QTest::qWaitFor([&] { return energy.m_waves[0].buffer.CopySamples().back() > 5.0; }));
-    const std::vector<double> trigger = energy.m_waves[1].buffer.CopySamples();
+    QVERIFY(QTest::qWaitFor([&] { return energy.Wave(0).buffer.CopySamples().back() > 5.0; }));
+    const std::vector<double> trigger = energy.Wave(1).buffer.CopySamples();
     QCOMPARE(trigger[trigger.size() - kRadarGateCount], 44.0);  // gate 0 of the newest frame
 
     // A target for a while (reports from the test beside the module's).
@@ -280,7 +279,7 @@ void ObjectInfoPageTest::presenceShadingFollowsTheHistoryAtAnyWidth() {
     for (int i = 0; i < CRealtimeReader::kHistoryLength; ++i) Feed(*m_page, i % 2 == 0, 100);
 
     for (int plotWidth : {571, 1142}) {
-        chart.resize(plotWidth + chart.m_axes[kAxisLeft].nSize, chart.height());
+        chart.resize(plotWidth + chart.Axis(kAxisLeft).nSize, chart.height());
         QVERIFY(QTest::qWaitFor([&] {
             return chart.BackgroundImage().width() == plotWidth && ShadedColumns(chart) > 0;
         }));
@@ -337,11 +336,11 @@ void ObjectInfoPageTest::scaleFactorScalesTextsFontsAndBands() {
     for (CWaveWnd* chart : {m_page->EnergyChart(), m_page->DistanceChart()}) {
         QCOMPARE(chart->AnnotationPointSize(0), 22.0);  // 15 x 1.5, truncated
         QCOMPARE(chart->AnnotationPointSize(1), 15.0);
-        QCOMPARE(chart->m_axes[kAxisLeft].nSize, 75);
-        QCOMPARE(chart->m_axes[kAxisBottom].nSize, 36);
-        QCOMPARE(chart->m_axes[kAxisLeft].coordinate.m_nFontPoints, 12);
-        QCOMPARE(chart->m_axes[kAxisBottom].coordinate.m_nFontPoints, 12);
-        QCOMPARE(chart->m_nLineWidth, 7);
+        QCOMPARE(chart->Axis(kAxisLeft).nSize, 75);
+        QCOMPARE(chart->Axis(kAxisBottom).nSize, 36);
+        QCOMPARE(chart->Axis(kAxisLeft).coordinate.m_nFontPoints, 12);
+        QCOMPARE(chart->Axis(kAxisBottom).coordinate.m_nFontPoints, 12);
+        QCOMPARE(chart->LineWidth(), 7);
         QCOMPARE(chart->PlotRect().left, 75);
     }
     // Rescaling keeps the trace: the minute on screen stays.
@@ -349,7 +348,7 @@ void ObjectInfoPageTest::scaleFactorScalesTextsFontsAndBands() {
     QVERIFY(QTest::qWaitFor([&] { return m_page->Indicator()->GetCheck() == 1; }));
     m_page->SetScaleFactor(1.0);
     m_page->SetupCharts();
-    QCOMPARE(m_page->DistanceChart()->m_waves[0].buffer.CopySamples().back(), 3.21);
+    QCOMPARE(m_page->DistanceChart()->Wave(0).buffer.CopySamples().back(), 3.21);
 }
 
 void ObjectInfoPageTest::settingsSetTheEnergyAxisAndAreSavedAtTeardown() {
@@ -357,9 +356,9 @@ void ObjectInfoPageTest::settingsSetTheEnergyAxisAndAreSavedAtTeardown() {
         .SetAttribute(app_config::kOiEnergyValueDisplayMax, "60");
     MakePage();
     const CWaveWnd& energy = *m_page->EnergyChart();
-    QCOMPARE(energy.m_dViewMax, 60.0);
-    QCOMPARE(energy.m_dViewMin, 0.0);
-    QCOMPARE(energy.m_axes[kAxisLeft].coordinate.m_dMax, 60.0);
+    QCOMPARE(energy.ViewMax(), 60.0);
+    QCOMPARE(energy.ViewMin(), 0.0);
+    QCOMPARE(energy.Axis(kAxisLeft).coordinate.m_dMax, 60.0);
     QCOMPARE(m_page->Settings().energyDisplayMax, 60);
 
     m_page->Teardown();

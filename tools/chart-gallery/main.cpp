@@ -27,8 +27,7 @@ constexpr uint32_t kMarginPixel = 0x2A323C;
 constexpr uint32_t kWhite = 0xFFFFFFFF;
 
 void Append(CWaveWnd& chart, int slot, const std::vector<double>& samples) {
-    chart.m_waves[static_cast<size_t>(slot)].buffer.Append(samples.data(),
-                                                           static_cast<int>(samples.size()));
+    chart.Append(slot, samples.data(), static_cast<int>(samples.size()));
 }
 
 // How a page lays out one of its charts.
@@ -44,15 +43,15 @@ struct ChartSetUp {
 // The steps every page chart goes through, in the pages' order: colours,
 // storage and ranges, titles, the left and bottom axis bands, their fonts.
 void SetUpChart(CWaveWnd& chart, const ChartSetUp& setUp) {
-    chart.m_dwMarginPixel = kMarginPixel;
-    chart.m_nWaveCount = setUp.curves;
+    chart.SetMarginColor(kMarginPixel);
+    chart.SetWaveCount(setUp.curves);
     const uint32_t colours[] = {0x00FF00, 0x0000FF, 0x00FFFF};
     for (int i = 0; i < setUp.curves; ++i) {
-        chart.m_waves[static_cast<size_t>(i)].bEnabled = true;
-        chart.m_waves[static_cast<size_t>(i)].crColor = colours[i];
+        chart.SetWaveEnabled(i, true);
+        chart.SetWaveColor(i, colours[i]);
     }
-    chart.m_crBackground = 0;
-    chart.m_nLineWidth = setUp.curves == 3 ? 5 : 3;
+    chart.SetBackgroundColor(0);
+    chart.SetLineWidth(setUp.curves == 3 ? 5 : 3);
     chart.CreateWaveStorage();
     chart.SetValueRange(0, setUp.valueMaximum);
     chart.SetSampleCount(setUp.sampleCount);
@@ -61,21 +60,18 @@ void SetUpChart(CWaveWnd& chart, const ChartSetUp& setUp) {
     chart.SetText(0, LoadStringW(setUp.titleId), 15, kWhite, 1, 0);
     chart.SetText(1, LoadStringW(setUp.valueTitleId), 10, kWhite, 0, 0);
     chart.SetText(2, LoadStringW(setUp.sampleTitleId), 10, kWhite, 2, 2);
-    chart.m_axes[kAxisLeft].bVisible = true;
-    chart.m_axes[kAxisLeft].nSize = 50;
-    chart.m_axes[kAxisBottom].bVisible = true;
-    chart.m_axes[kAxisBottom].nSize = 24;
+    chart.SetAxisBand(kAxisLeft, true, 50);
+    chart.SetAxisBand(kAxisBottom, true, 24);
     chart.SetSampleAxisFontSize(8);
     chart.SetValueAxisFontSize(8);
     chart.SetSampleRange(setUp.sampleFrom, setUp.sampleTo, -1);
 }
 
 void SetLabelCounts(CWaveWnd& chart, int sampleLabels, int valueLabels) {
-    chart.m_axes[kAxisTop].coordinate.m_nLabelCount = sampleLabels;
-    chart.m_axes[kAxisBottom].coordinate.m_nLabelCount = sampleLabels;
-    chart.m_axes[kAxisLeft].coordinate.m_nLabelCount = valueLabels;
-    chart.m_axes[kAxisRight].coordinate.m_nLabelCount = valueLabels;
-    for (WaveAxis& axis : chart.m_axes) axis.bRedraw = true;
+    chart.SetAxisLabelCount(kAxisTop, sampleLabels);
+    chart.SetAxisLabelCount(kAxisBottom, sampleLabels);
+    chart.SetAxisLabelCount(kAxisLeft, valueLabels);
+    chart.SetAxisLabelCount(kAxisRight, valueLabels);
 }
 
 // The legend, right-aligned below the top of the plot, 20 pixels apart.
@@ -110,11 +106,9 @@ void SetUpRealtimeDistance(CWaveWnd& chart) {
     std::vector<CoordinateLabel> labels;
     for (int i = 0; i < 6; ++i) labels.push_back({i, L"T0-" + std::to_wstring(60 - 10 * i)});
     labels.push_back({6, L"T0"});
-    chart.m_axes[kAxisTop].coordinate.SetCustomLabels(&labels);
-    chart.m_axes[kAxisBottom].coordinate.SetCustomLabels(&labels);
-    chart.m_bRangeToAxes = false;
-    chart.m_dHomeMin = 0;
-    chart.m_dHomeMax = 11.2;
+    chart.SetAxisCustomLabels(kAxisTop, &labels);
+    chart.SetAxisCustomLabels(kAxisBottom, &labels);
+    chart.FixValueAxes(0, 11.2);
     chart.Initialize();
     chart.ClearWaves();
 
@@ -126,7 +120,7 @@ void SetUpRealtimeDistance(CWaveWnd& chart) {
                         : t < 0.75 ? 2.0 + 0.1 * std::sin(i / 7.0)
                                    : 2.0 + (t - 0.75) * 20.0;
         if (metres > 8.0) metres = 0.0;
-        chart.m_waves[0].buffer.Append(&metres, 1);  // one report at a time, as the reader does
+        chart.Append(0, &metres, 1);  // one report at a time, as the reader does
     }
 }
 
@@ -138,7 +132,8 @@ void SetUpCaptureEnergy(CWaveWnd& chart, int spikeAt) {
     SetLabelCounts(chart, 7, 5);
     chart.Initialize();
     SetLegend(chart, 10213);
-    chart.m_bValueZoom = chart.m_bValueDrag = chart.m_bSampleZoom = chart.m_bSampleDrag = true;
+    chart.SetMouseSwitches(
+        {.valueZoom = true, .valueDrag = true, .sampleZoom = true, .sampleDrag = true});
     chart.SetText(6, LoadStringW(10005), 10, 0x7FFFFFFF, 1, 2);
 
     std::mt19937 random(5);
@@ -148,8 +143,8 @@ void SetUpCaptureEnergy(CWaveWnd& chart, int spikeAt) {
         energy[static_cast<size_t>(i)] = 22.0 + 6.0 * std::sin(i / 9000.0) + noise(random);
     energy[static_cast<size_t>(spikeAt)] = 78.0;
     Append(chart, 0, energy);
-    Append(chart, 1, std::vector<double>(kSamples, 45.0));
-    Append(chart, 2, std::vector<double>(kSamples, 35.0));
+    chart.SetLevelLine(1, 45.0);  // the thresholds, as the capture page draws them
+    chart.SetLevelLine(2, 35.0);
 }
 
 void Wheel(CWaveWnd& chart, QPoint at, int delta, Qt::KeyboardModifiers modifiers) {

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "device/RadarProtocol.h"
+
 namespace radarcli {
 
-constexpr int kDefaultBaud = 115200;
+constexpr int kDefaultBaud = radar_protocol::kDefaultBaudRate;
 // A calibration may average at most an hour of reports.
 constexpr long long kMaxCalibrationReports = 36000;
 

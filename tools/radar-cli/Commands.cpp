@@ -21,6 +21,7 @@
 #include "common/ProgramInfo.h"
 #include "connection/RadarConnection.h"
 #include "device/KVEL_DataProcess.h"
+#include "device/RadarProtocol.h"
 #include "params/RadarParam.h"
 #include "params/RadarParamFile.h"
 #include "realtime/ReadingLoop.h"

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "device/RadarProtocol.h"
+
 namespace radarcli {
 
 // The line speeds the probe tries, the module's default first.
-inline const std::vector<int> kProbeBaudRates = {115200, 256000, 230400, 460800, 921600,
-                                                 57600,  38400,  19200,  9600};
+inline const std::vector<int> kProbeBaudRates = {
+    radar_protocol::kDefaultBaudRate, 256000, 230400, 460800, 921600, 57600, 38400, 19200, 9600};
 
 // Looks at port `port` (every port when none is named) and prints what it
 // finds. Exit 0 when a module answered or streamed, 1 when there is no such

@@ -10,8 +10,9 @@
 #include "Commands.h"
 #include "common/KVEL_Common.h"
 #include "device/RadarProtocol.h"
+#include "firmware/FirmwareTexts.h"
 #include "firmware/FirmwareTransfer.h"
-#include "ui/Strings.h"
+#include "strings/StringTable.h"
 
 namespace radarcli {
 namespace {
@@ -28,36 +29,41 @@ std::string WithoutCarriageReturns(std::string text) {
     return text;
 }
 
-// The transfer's outputs on a terminal: the log and the labels as lines on
-// standard output, messages on standard error, the progress as a bar on
-// standard error when it is a terminal.
-class TerminalOutput : public firmware::IFirmwareOutput {
+// The transfer's events on a terminal: the log and the page's labels as
+// lines on standard output, messages on standard error, the progress as a
+// bar on standard error when it is a terminal.
+class TerminalObserver : public firmware::IFirmwareObserver {
 public:
-    TerminalOutput(std::FILE* out, std::FILE* err)
+    TerminalObserver(std::FILE* out, std::FILE* err)
         : m_out(out), m_err(err), m_bar(isatty(fileno(err)) != 0) {}
 
-    void AppendLog(const std::string& text) override { Line(text); }
-    void ScrollLogToEnd() override {}
-    void SetRunningModeText(const std::string& text) override { Line(text + "\n"); }
-    void SetDeviceIdText(const std::string&) override {}  // the log has it too
-    void SetFileSizeText(const std::string& text) override { Line(text); }
-    void SetChecksumText(const std::string& text) override { Line(text); }
-    void SetProgressText(const std::string&) override {}
-    void SetProgressRange(uint32_t maximum) override { m_maximum = maximum; }
-    void SetProgressValue(uint32_t value) override { DrawBar(value); }
-    void ShowBusy(bool busy) override {
-        if (!busy && m_drawn) std::fputc('\n', m_err);
-        m_drawn = false;
+    void OnLog(const std::string& text) override { Line(text); }
+    void OnRunningMode(std::optional<uint32_t> mode) override {
+        Line(firmware::RunningModeText(mode) + "\n");
     }
-    void ReplacePartitions(const std::vector<firmware::PartitionEntry>& entries) override {
+    void OnDeviceId(std::optional<uint32_t>) override {}  // the log has it too
+    void OnPartitions(const std::vector<firmware::PartitionEntry>& entries) override {
         std::string line = "Partitions:";
         for (const auto& entry : entries) line += " " + entry.text;
         Line(line + (entries.empty() ? " none\n" : "\n"));
     }
-    void ShowMessage(const std::string& text, const std::string&) override {
+    void OnImage(uint32_t bytes, uint32_t checksum) override {
+        Line(firmware::FileSizeText(bytes));
+        Line(firmware::ChecksumText(checksum));
+    }
+    void OnProgress(uint32_t sent, uint32_t total) override {
+        m_maximum = total;
+        DrawBar(sent);
+    }
+    void OnBusy(bool busy) override {
+        if (!busy && m_drawn) std::fputc('\n', m_err);
+        m_drawn = false;
+    }
+    void OnPortClosed() override {}
+    void OnMessage(const std::string& text) override {
         std::fprintf(m_err, "radar-cli: %s\n", WithoutCarriageReturns(text).c_str());
     }
-    void OnOperationFinished(FirmwareResult result) override {
+    void OnFinished(FirmwareResult result) override {
         {
             std::lock_guard lock(m_mutex);
             m_result = result;
@@ -131,9 +137,9 @@ int ExitCode(FirmwareResult result) {
 class FirmwareSession {
 public:
     FirmwareSession(std::FILE* out, std::FILE* err)
-        : m_output(out, err),
+        : m_observer(out, err),
           m_device(KVEL_Interface_RadarDevice_Serial_Create()),
-          m_transfer(m_device, m_output, [](int id) { return LoadStringW(id).toStdString(); }) {
+          m_transfer(m_device, m_observer) {
         SetUiLanguage(SystemUiLanguage());
     }
     ~FirmwareSession() { KVEL_Interface_RadarDevice_Serial_Destroy(m_device); }
@@ -143,12 +149,12 @@ public:
         const firmware::FirmwarePort port{true, request.port, request.baud};
         if (!m_transfer.Start(operation, port, AnsiToWide(request.imageFile)))
             return FirmwareResult::Stopped;
-        return m_output.Wait(m_transfer, stop);
+        return m_observer.Wait(m_transfer, stop);
     }
     firmware::CFirmwareTransfer& Transfer() { return m_transfer; }
 
 private:
-    TerminalOutput m_output;
+    TerminalObserver m_observer;
     KVEL_RADAR_HANDLE m_device;
     firmware::CFirmwareTransfer m_transfer;
 };

@@ -1,6 +1,6 @@
 // The string tables are XML files compiled in as Qt resources
 // (":/strings/<language>.xml"), parsed once on first use.
-#include "ui/Strings.h"
+#include "strings/StringTable.h"
 
 #include <atomic>
 #include <cctype>

@@ -1,5 +1,5 @@
-// An IFirmwareOutput that writes down every call, for the transfer's tests
-// and radar-cli's.
+// An IFirmwareObserver that writes down every event, with the texts the
+// firmware page shows for it, for the transfer's tests.
 #pragma once
 
 #include <chrono>
@@ -8,34 +8,39 @@
 #include <string>
 #include <vector>
 
+#include "firmware/FirmwareTexts.h"
 #include "firmware/FirmwareTransfer.h"
 
-struct FirmwareOutputRecorder : firmware::IFirmwareOutput {
+struct FirmwareEventRecorder : firmware::IFirmwareObserver {
     struct Event {
         std::string kind;
         std::string text;
     };
 
-    void AppendLog(const std::string& text) override { Add("log", text); }
-    void ScrollLogToEnd() override { Add("scroll", ""); }
-    void SetRunningModeText(const std::string& text) override { Add("mode", text); }
-    void SetDeviceIdText(const std::string& text) override { Add("id", text); }
-    void SetFileSizeText(const std::string& text) override { Add("size", text); }
-    void SetChecksumText(const std::string& text) override { Add("checksum", text); }
-    void SetProgressText(const std::string& text) override { Add("progress", text); }
-    void SetProgressRange(uint32_t maximum) override { Add("range", std::to_string(maximum)); }
-    void SetProgressValue(uint32_t value) override { Add("value", std::to_string(value)); }
-    void ShowBusy(bool busy) override { Add("busy", busy ? "1" : "0"); }
-    void ReplacePartitions(const std::vector<firmware::PartitionEntry>& entries) override {
+    void OnLog(const std::string& text) override { Add("log", text); }
+    void OnRunningMode(std::optional<uint32_t> mode) override {
+        Add("mode", firmware::RunningModeText(mode));
+    }
+    void OnDeviceId(std::optional<uint32_t> id) override { Add("id", firmware::DeviceIdText(id)); }
+    void OnPartitions(const std::vector<firmware::PartitionEntry>& entries) override {
         std::string text;
         for (const auto& entry : entries)
             text += entry.text + "=" + std::to_string(entry.bit) + ";";
         Add("partitions", text);
     }
-    void ShowMessage(const std::string& text, const std::string& caption) override {
-        Add("message", caption + ": " + text);
+    void OnImage(uint32_t bytes, uint32_t checksum) override {
+        Add("size", firmware::FileSizeText(bytes));
+        Add("checksum", firmware::ChecksumText(checksum));
     }
-    void OnOperationFinished(firmware::FirmwareResult) override { Add("finished", ""); }
+    // "progress": the text; "sent": "bytes/total".
+    void OnProgress(uint32_t sent, uint32_t total) override {
+        Add("progress", firmware::ProgressText(sent, total));
+        Add("sent", std::to_string(sent) + "/" + std::to_string(total));
+    }
+    void OnBusy(bool busy) override { Add("busy", busy ? "1" : "0"); }
+    void OnPortClosed() override { Add("closed", ""); }
+    void OnMessage(const std::string& text) override { Add("message", text); }
+    void OnFinished(firmware::FirmwareResult) override { Add("finished", ""); }
 
     // The texts of every event of `kind`, in order.
     std::vector<std::string> Texts(const std::string& kind) const {
