@@ -9,6 +9,7 @@ CRadarSession::~CRadarSession() { KVEL_Interface_RadarDevice_Serial_Destroy(m_de
 
 RadarConnectResult CRadarSession::Connect(int portNumber, int baudRate,
                                           IRadarConnectListener* listener) {
+    std::lock_guard exchange(m_exchangeLock);
     m_version.clear();
     m_serial.clear();
     m_mode.store(ModuleMode::Unknown);
@@ -44,6 +45,7 @@ RadarConnectResult CRadarSession::Connect(int portNumber, int baudRate,
 }
 
 bool CRadarSession::Disconnect() {
+    std::lock_guard exchange(m_exchangeLock);
     const SessionState state = m_state.exchange(SessionState::Disconnected);
     m_version.clear();
     m_serial.clear();
@@ -78,6 +80,7 @@ void CRadarSession::MarkLost() {
 }
 
 int CRadarSession::ReadParams() {
+    std::lock_guard exchange(m_exchangeLock);
     RadarParamSet values = m_params.Values();
     const int result = ResultAfterExchange(m_connection.ReadParams(&values));
     if (result == kRadarOk) m_params.Set(values);
@@ -87,6 +90,7 @@ int CRadarSession::ReadParams() {
 int CRadarSession::WriteParams() { return WriteParams(m_params.Values()); }
 
 int CRadarSession::WriteParams(const RadarParamSet& values) {
+    std::lock_guard exchange(m_exchangeLock);
     return ResultAfterExchange(m_connection.WriteParams(values));
 }
 
@@ -99,6 +103,7 @@ int CRadarSession::ResultAfterExchange(int result) {
 }
 
 bool CRadarSession::StartReports() {
+    std::lock_guard exchange(m_exchangeLock);
     const bool ok = m_connection.StartReports();
     CheckLine();
     if (ok) m_mode.store(ModuleMode::Reports);
@@ -106,6 +111,7 @@ bool CRadarSession::StartReports() {
 }
 
 bool CRadarSession::StopReports() {
+    std::lock_guard exchange(m_exchangeLock);
     const bool ok = m_connection.StopReports();
     CheckLine();
     if (ok) m_mode.store(ModuleMode::DataTransfer);

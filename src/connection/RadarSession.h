@@ -102,6 +102,9 @@ private:
 
     KVEL_RADAR_HANDLE m_device = nullptr;
     RadarConnection m_connection;
+    // One command-mode exchange at a time: a threshold write on its own
+    // thread and a click on the window never interleave on the line.
+    std::mutex m_exchangeLock;
     std::atomic<SessionState> m_state{SessionState::Disconnected};
     std::atomic<ModuleMode> m_mode{ModuleMode::Unknown};
     ISessionListener* m_listener = nullptr;

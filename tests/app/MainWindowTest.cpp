@@ -1,6 +1,8 @@
 // The main window against the module emulator on a pseudo-terminal: start-up
 // and language, the connection panel, page switching, resizing, keys that
 // must close nothing, tear-down and the program stopped by a signal.
+#include <unistd.h>
+
 #include <csignal>
 #include <map>
 #include <memory>
@@ -36,6 +38,10 @@
 #include "ui/Strings.h"
 
 namespace {
+
+// Ports for a module that goes away and comes back on the same number.
+constexpr int kComebackPortBase = 150;
+constexpr int kComebackPorts = 50;
 
 QString SettingsPath() {
     return QDir(QString::fromStdString(TestProgramFolder())).filePath("appConfig.xml");
@@ -472,6 +478,15 @@ private slots:
         QVERIFY(!page.IsRunning());
         QCOMPARE(m_module->OperatingMode(), 101u);
         QVERIFY(prompts.messages.empty());
+
+        // Connecting again starts both charts afresh (the page is not on
+        // show, so nothing reads meanwhile).
+        dlg.OnConnectButton();
+        Connect(dlg, prompts);
+        for (double sample : page.EnergyChart()->Wave(0).buffer.CopySamples())
+            QCOMPARE(sample, 0.0);
+        for (double sample : page.DistanceChart()->Wave(0).buffer.CopySamples())
+            QCOMPARE(sample, 0.0);
     }
 
     // A user's whole round: connect, type a threshold, write it, reconnect
@@ -517,7 +532,9 @@ private slots:
     // The module goes while the realtime page reads; once it is back, one
     // click on Connect connects again and the page reads again.
     void lineLostWhileReadingIsShownAndConnectWorksAgain() {
-        StartModule();
+        // The module comes back on its port: one far from the first free
+        // ones, which tests running beside this one take meanwhile.
+        StartModule({}, kComebackPortBase + static_cast<int>(getpid() % kComebackPorts));
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
         dlg.show();
@@ -752,6 +769,19 @@ private slots:
             QVERIFY(dlg.grab().save(QDir(folder).filePath(name)));
             dlg.close();
         }
+        // The realtime page after the module went away under it.
+        SetUiLanguage(UiLanguage::English);
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        Connect(dlg, prompts);
+        ControlAs<QAbstractButton>(dlg, main_dlg::kRealtimePageButton)->click();
+        QVERIFY(QTest::qWaitFor([&] { return m_module->ReportFramesSent() > 30; }));
+        m_module.reset();
+        QVERIFY(QTest::qWaitFor([&] { return !dlg.RealtimePage().IsRunning(); }, 10000));
+        QTest::qWait(300);
+        QVERIFY(dlg.grab().save(QDir(folder).filePath("main-line-lost-en.png")));
     }
 };
 
