@@ -64,7 +64,6 @@ std::string Trimmed(const std::string& text) {
 // ---------------------------------------------------------------------------
 // The module's behaviour constants.
 
-constexpr auto kReportPeriod = std::chrono::milliseconds(1000 / rp::kReportsPerSecond);
 constexpr int kPollSliceMs = 10;
 constexpr int kWriteStallMs = 200;
 constexpr auto kStaleInput = std::chrono::milliseconds(500);
@@ -386,7 +385,7 @@ DetectionSettings ModuleEmulator::Impl::CurrentSettings() const {
 
 void ModuleEmulator::Impl::Serve() {
     const Clock::time_point start = Clock::now();
-    Clock::time_point nextTick = start + kReportPeriod;
+    Clock::time_point nextTick = start + options.reportPeriod;
     std::array<uint8_t, 512> chunk{};
     while (!stop.load()) {
         const Clock::time_point now = Clock::now();
@@ -419,7 +418,7 @@ void ModuleEmulator::Impl::Serve() {
         SceneReport report;
         while (Clock::now() >= nextTick) {
             report = scene.Step(CurrentSettings());
-            nextTick += kReportPeriod;
+            nextTick += options.reportPeriod;
             due = true;
         }
         if (due) StreamReport(report);
@@ -833,6 +832,10 @@ bool ModuleEmulator::Start(std::string* error) {
         impl.options.maxFrameSize > static_cast<int>(kLargestCommandFrame)) {
         *error = "maximum frame size must be between " + std::to_string(rp::kMinMaxFrameSize) +
                  " and " + std::to_string(kLargestCommandFrame) + " bytes";
+        return false;
+    }
+    if (impl.options.reportPeriod < std::chrono::milliseconds(1)) {
+        *error = "the report period must be at least 1 ms";
         return false;
     }
     if (!IsRunningMode(impl.options.runningMode)) {

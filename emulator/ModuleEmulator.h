@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Scene.h"
+#include "device/RadarProtocol.h"
 
 namespace emulator {
 
@@ -38,6 +39,9 @@ enum class Fault {
 bool ParseFaultList(const std::string& list, std::set<Fault>* faults, std::string* error);
 const char* FaultName(Fault fault);
 
+// The module's own report period.
+constexpr std::chrono::milliseconds kModuleReportPeriod{1000 / radar_protocol::kReportsPerSecond};
+
 struct Options {
     int port = 0;           // virtual port number; 0 = the first free one
     int baudRate = 115200;  // the line speed the module listens at
@@ -48,6 +52,10 @@ struct Options {
     std::string version = "V1.2.0.5";
     std::string serialNumber = "ZQ05-0000-0001";
     bool realTiming = true;  // pace bytes at the baud rate
+    // Time from one report (and step of the scene) to the next. Tests that
+    // do not depend on the module's rate set it shorter; the scene counts
+    // periods, so its person and the absence delay then run faster too.
+    std::chrono::milliseconds reportPeriod = kModuleReportPeriod;
     // Called on the emulator's thread as each report starts down the line,
     // with its payload (measurements of the host's reaction time).
     std::function<void(const uint8_t* payload, size_t size)> onReportSent;

@@ -119,6 +119,12 @@ const std::vector<OptionSpec>& Specs() {
              if (!emulator::ParseFaultList(value, &options->faults, &error))
                  throw UsageError{error};
          }},
+        {"report-period", "MS",
+         "time from one report (and step of the scene) to the next (default 100)",
+         [](const std::string& option, const std::string& value, O* options) {
+             options->reportPeriod =
+                 std::chrono::milliseconds(ParseNumber(option, value, 1, kLongestDelayMs));
+         }},
         {"late-delay", "MS", "how late late-replies sends a reply (default 2500)",
          Milliseconds(&O::lateReplyDelay)},
         {"flash-delay", "MS",

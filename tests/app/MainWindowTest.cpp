@@ -1,8 +1,6 @@
 // The main window against the module emulator on a pseudo-terminal: start-up
 // and language, the connection panel, page switching, resizing, keys that
 // must close nothing, tear-down and the program stopped by a signal.
-#include <unistd.h>
-
 #include <csignal>
 #include <map>
 #include <memory>
@@ -35,13 +33,10 @@
 #include "tests/device/PtyModule.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
+#include "tests/support/QtTestShards.h"
 #include "ui/Strings.h"
 
 namespace {
-
-// Ports for a module that goes away and comes back on the same number.
-constexpr int kComebackPortBase = 150;
-constexpr int kComebackPorts = 50;
 
 QString SettingsPath() {
     return QDir(QString::fromStdString(TestProgramFolder())).filePath("appConfig.xml");
@@ -532,9 +527,7 @@ private slots:
     // The module goes while the realtime page reads; once it is back, one
     // click on Connect connects again and the page reads again.
     void lineLostWhileReadingIsShownAndConnectWorksAgain() {
-        // The module comes back on its port: one far from the first free
-        // ones, which tests running beside this one take meanwhile.
-        StartModule({}, kComebackPortBase + static_cast<int>(getpid() % kComebackPorts));
+        StartModule();
         PromptRecorder prompts;
         CKVEL_ZorviRQ05_SB03ToolDlg dlg;
         dlg.show();
@@ -791,7 +784,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
+    return RunQtTestShard(&test, argc, argv);
 }
 
 #include "MainWindowTest.moc"

@@ -181,7 +181,7 @@ void DataProcessPageTest::lateEndOfAnEarlierRunStopsNothing() {
     // The replay ends at once; its end waits in the queue.
     while (m_page->Scan().IsRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     m_page->StopRun();
-    m_page->OnCaptureButton();  // a recording: runs ten seconds
+    m_page->OnCaptureButton();  // a recording: runs for 100 reports
     QCoreApplication::sendPostedEvents(m_page, 0);
     QVERIFY(m_page->IsRunning());
     QVERIFY(m_page->Scan().IsRunning());

@@ -288,7 +288,7 @@ namespace {
 class NoiseScanRecordingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        emulator::Options options;
+        emulator::Options options = test_support::QuickReports();
         options.realTiming = false;
         options.onReportSent = [this](const uint8_t* payload, size_t size) {
             if (size != static_cast<size_t>(kObjectReportSize)) return;

@@ -44,9 +44,11 @@ protected:
         o.faults = std::move(faults);
         return o;
     }
-    bool Connect(int baud = 115200) {
+    // The handshake replies get `replyTimeoutMs` each; the default leaves
+    // room for a machine busy with other tests.
+    bool Connect(int baud = 115200, int replyTimeoutMs = 500) {
         return KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, emulator->PortNumber(), baud,
-                                                               2, 1, 1, 1, 150) != 0;
+                                                               2, 1, 1, 1, replyTimeoutMs) != 0;
     }
     bool OpenForFirmware(int baud = 115200) {
         return KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, emulator->PortNumber(), baud,

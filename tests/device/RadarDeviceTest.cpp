@@ -204,7 +204,7 @@ TEST_F(EmulatedModule, ModuleAtAnotherBaudRateDoesNotAnswerAndTheLogSaysWhy) {
     ASSERT_TRUE(KVEL_Interface_RadarDevice_StopCmdMode(device));
 
     DiagnosticsRecorder log;
-    ASSERT_TRUE(Connect(115200));  // the line opens; the module hears garbage
+    ASSERT_TRUE(Connect(115200, 150));  // the line opens; the module hears garbage
     EXPECT_FALSE(emulator->InCommandMode());
     const auto start = Clock::now();
     EXPECT_FALSE(KVEL_Interface_RadarDevice_StartCmdMode(device, 2, 150));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/KVEL_Common.h"
+#include "tests/support/QuickReports.h"
 
 namespace {
 
@@ -100,6 +101,8 @@ ReportStream ParseReports(const Bytes& in) {
 // The host's side of the line, written for these tests only.
 class TestHost {
 public:
+    static constexpr int kReplyTime = 2000;  // ms
+
     ~TestHost() { Close(); }
 
     bool Open(const std::string& path, speed_t speed = B115200) {
@@ -148,7 +151,11 @@ public:
     Bytes TakeHeard() { return std::exchange(m_heard, {}); }
 
     // Waits for the reply to the last command sent (code and sequence match).
-    Reply Await(uint8_t code, int timeoutMs = 500) { return AwaitFor(code, m_sequence, timeoutMs); }
+    // A reply that should come gets time to spare on a machine busy with
+    // other tests; cases expecting none give their own, shorter time.
+    Reply Await(uint8_t code, int timeoutMs = kReplyTime) {
+        return AwaitFor(code, m_sequence, timeoutMs);
+    }
     Reply AwaitFor(uint8_t code, uint8_t sequence, int timeoutMs) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (true) {
@@ -158,7 +165,7 @@ public:
             if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return Reply{};
         }
     }
-    Reply Ask(uint8_t code, const Bytes& payload = {}, int timeoutMs = 500) {
+    Reply Ask(uint8_t code, const Bytes& payload = {}, int timeoutMs = kReplyTime) {
         Send(code, payload);
         return Await(code, timeoutMs);
     }
@@ -491,8 +498,18 @@ TEST_F(EmulatorTest, OperatingModeAndReportStreams) {
     EXPECT_TRUE(ParseReports(m_host.Collect(300)).frames.empty());
 }
 
+TEST_F(EmulatorTest, ReportPeriodSetsTheRate) {
+    Options options = Fast();
+    options.reportPeriod = std::chrono::milliseconds(20);
+    Serve(options);
+    const ReportStream abd = StreamFor(kABD, 650);
+    EXPECT_GE(abd.frames.size(), 12u);  // ten a second would give at most 7
+}
+
 TEST_F(EmulatorTest, WrittenThresholdsChangeWhatIsReported) {
-    Serve(Fast());
+    Options options = Fast();
+    options.reportPeriod = test_support::kQuickReportPeriod;
+    Serve(options);
     EnterCommandMode();
     SetAllThresholds(1);
     ReportStream present = StreamFor(kABD, 350);

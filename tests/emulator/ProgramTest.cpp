@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/KVEL_Common.h"
+#include "tests/common/TempFolder.h"
 
 namespace {
 
@@ -90,11 +91,25 @@ private:
     bool m_reaped = false;
 };
 
-TEST(ProgramTest, PrintsItsPortAndStopsCleanlyOnEitherSignal) {
+// On a port registry of its own (the program inherits the setting): in the
+// common one, a module of a test running meanwhile may take the number as
+// soon as it is withdrawn.
+class ProgramOnItsOwnRegistry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("KVEL_SERIAL_PORT_REGISTRY", m_registry.File("registry").c_str(), 1);
+    }
+    void TearDown() override { unsetenv("KVEL_SERIAL_PORT_REGISTRY"); }
+
+private:
+    TempFolder m_registry;
+};
+
+TEST_F(ProgramOnItsOwnRegistry, PrintsItsPortAndStopsCleanlyOnEitherSignal) {
     for (int signal : {SIGINT, SIGTERM}) {
         Program program({"--seed", "3", "--fault", "stray-bytes,tag-noise", "--late-delay=100",
                          "--flash-delay", "200", "--line-lifetime", "60000", "--hang-up-at", "0",
-                         "--scene", "constant:100"});
+                         "--scene", "constant:100", "--report-period", "50"});
         const std::string line = program.FirstLine(5000);
         std::smatch match;
         ASSERT_TRUE(std::regex_match(line, match, std::regex("COM([0-9]+) (/dev/\\S+)\n"))) << line;
@@ -115,6 +130,7 @@ TEST(ProgramTest, BadArgumentsGiveUsageAndExitCode2) {
         {"--colour", "red"},
         {"--late-delay", "-1"},
         {"--flash-delay", "soon"},
+        {"--report-period", "0"},
         {"--scene", "constant:70000"},
     };
     for (const auto& args : cases) {

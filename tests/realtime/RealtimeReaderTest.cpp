@@ -14,6 +14,7 @@
 #include "connection/RadarConnection.h"
 #include "device/RadarProtocol.h"
 #include "emulator/ModuleEmulator.h"
+#include "tests/support/QuickReports.h"
 
 namespace {
 
@@ -132,8 +133,7 @@ TEST(RealtimeReaderTest, CalibrationAveragesCappedCandidatesAndKeepsSilentGates)
 // Against the emulated module on a pseudo-terminal: report mode while the
 // worker runs, data transfer mode again once it has stopped.
 TEST(RealtimeReaderTest, WorkerSwitchesModesReadsReportsAndStops) {
-    emulator::Options options;
-    emulator::ModuleEmulator module(options);
+    emulator::ModuleEmulator module(test_support::QuickReports());
     std::string error;
     ASSERT_TRUE(module.Start(&error)) << error;
     CRadarSession session;

@@ -1,6 +1,7 @@
 // A module emulator on a virtual port, connected through a module session
 // as the connection panel leaves it: identity and parameters read, data
-// transfer mode, command mode left again.
+// transfer mode, command mode left again. Given faults only, its reports
+// come quickly (tests/support/QuickReports.h); given options, as they say.
 #pragma once
 
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "connection/RadarSession.h"
 #include "emulator/ModuleEmulator.h"
+#include "tests/support/QuickReports.h"
 
 struct ConnectedModule {
     explicit ConnectedModule(std::set<emulator::Fault> faults = {})
@@ -24,7 +26,7 @@ struct ConnectedModule {
     ConnectedModule& operator=(const ConnectedModule&) = delete;
 
     static emulator::Options WithFaults(std::set<emulator::Fault> faults) {
-        emulator::Options options;
+        emulator::Options options = test_support::QuickReports();
         options.faults = std::move(faults);
         return options;
     }

@@ -112,10 +112,22 @@ public:
     SignalForwarding(const SignalForwarding&) = delete;
     SignalForwarding& operator=(const SignalForwarding&) = delete;
 
+    // Between the fork and the moment the copy's ID is known, a signal
+    // would find no copy to pass it on to and be lost: it is held back
+    // meanwhile and delivered on Release.
+    void Hold() {
+        sigset_t forwarded;
+        sigemptyset(&forwarded);
+        for (int signalNumber : kSignals) sigaddset(&forwarded, signalNumber);
+        sigprocmask(SIG_BLOCK, &forwarded, &m_previousMask);
+    }
+    void Release() { sigprocmask(SIG_SETMASK, &m_previousMask, nullptr); }
+
 private:
     static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     static constexpr size_t kCount = sizeof kSignals / sizeof kSignals[0];
     struct sigaction m_previous[kCount] {};
+    sigset_t m_previousMask{};
 };
 
 int ExitCodeOf(int status) {
@@ -138,17 +150,21 @@ int RunCopy(const fs::path& program, int argc, char** argv, const std::string& c
 
     std::fflush(nullptr);  // nothing buffered may be written twice
     SignalForwarding forwarding;
+    forwarding.Hold();
     const pid_t child = fork();
     if (child < 0) {
+        forwarding.Release();
         std::perror("ProgramFolder: fork");
         return 1;
     }
     if (child == 0) {
+        forwarding.Release();  // the mask would outlive the exec
         execve(program.c_str(), argList.data(), envList.data());
         std::perror("ProgramFolder: execve");
         _exit(127);
     }
     gChildPid = child;
+    forwarding.Release();
     int status = 0;
     pid_t waited;
     do {

@@ -21,6 +21,7 @@
 #include "params/RadarParam.h"
 #include "params/RadarParamFile.h"
 #include "realtime/ReportFrame.h"
+#include "tests/support/QuickReports.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ protected:
     void SetUp() override { Start(std::set<emulator::Fault>{}); }
 
     void Start(std::set<emulator::Fault> faults) {
-        emulator::Options options;
+        emulator::Options options = test_support::QuickReports();
         options.realTiming = false;
         options.faults = std::move(faults);
         Start(options);
@@ -334,7 +335,7 @@ TEST_F(RadarCliTest, CapturesAScanThatReplayPrintsWithThePagesNumbers) {
 // Ctrl+C ends a capture with its bytes kept; on a constant room every gate
 // is known, and so are the statistics.
 TEST_F(RadarCliTest, InterruptedCaptureKeepsItsReportsForTheStatistics) {
-    emulator::Options options;
+    emulator::Options options = test_support::QuickReports();
     options.realTiming = false;
     options.scene.constantEnergy = 1000;  // 30 dB in every gate
     Start(options);
@@ -436,7 +437,7 @@ TEST_F(RadarCliTest, BadCaptureAndReplayOptionsAreRefusedBeforeAnythingRuns) {
 // The realtime page's calibration, from the command line: the proposal is
 // printed by the parameter names, and --apply leaves it in the module.
 TEST_F(RadarCliTest, CalibrateProposesAndAppliesThresholdsOfTheEmptyScene) {
-    emulator::Options options;
+    emulator::Options options = test_support::QuickReports();
     options.realTiming = false;
     options.scene.constantEnergy = 100;
     Start(options);
