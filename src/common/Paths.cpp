@@ -64,8 +64,8 @@ std::wstring LocalStamp(int64_t milliseconds) {
     return AnsiToWide(text);
 }
 
-// An XDG base folder: the variable when it holds an absolute path (the
-// specification ignores relative ones), else its default under $HOME.
+// An XDG base folder: the variable when it holds an absolute path (XDG
+// says relative ones are to be ignored), else its default under $HOME.
 std::string XdgBaseFolder(const char* variable, const char* defaultUnderHome) {
     const char* set = std::getenv(variable);
     if (set && set[0] == '/') return set;
