@@ -1,18 +1,22 @@
 // radar-emulator: serves one emulated module on a virtual serial port until
 // it is told to stop (SIGINT or SIGTERM).
 #include <pthread.h>
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "ModuleEmulator.h"
 #include "PtyLine.h"
+#include "common/ProgramInfo.h"
 #include "device/RadarProtocol.h"
 
 namespace {
@@ -20,40 +24,9 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
 
-const char kUsage[] =
-    "Usage: radar-emulator [options]\n"
+constexpr const char* kDescription =
     "Serves an emulated radar module on a virtual serial port until SIGINT or SIGTERM.\n"
-    "The first line of output is \"COM<n> <device path>\".\n"
-    "\n"
-    "Options:\n"
-    "  --port N            virtual port number (default: the first free one)\n"
-    "  --baud B            line speed the module listens at (default 115200)\n"
-    "  --max-frame BYTES   largest command frame, at least 16 (default 64)\n"
-    "  --seed S            seed of the scene and the faults (default 1)\n"
-    "  --scene NAME        walk (a person comes and goes, the default) or constant:N\n"
-    "                      (nobody there, raw energy N in every gate)\n"
-    "  --fault NAME,...    faults to show: stray-bytes, tag-noise, broken-tailers,\n"
-    "                      other-lengths, drop-replies, late-replies, corrupt-replies,\n"
-    "                      truncated-replies, dropped-bytes, slow-flash, failing-status,\n"
-    "                      stop-answering, line-disappears, short-boot-replies,\n"
-    "                      silent-boot-loader, small-packets (may be given more than once)\n"
-    "  --report-period MS  time from one report (and step of the scene) to the next\n"
-    "                      (default 100)\n"
-    "  --late-delay MS     how late late-replies sends a reply (default 2500)\n"
-    "  --flash-delay MS    how long slow-flash takes to answer a parameter write\n"
-    "                      (default 1500)\n"
-    "  --line-lifetime MS  how long the line lives under line-disappears (default 3000)\n"
-    "  --hang-up-at N      hang the line up when command N arrives (default: never)\n"
-    "  --running-mode M    BootLoader, App0 or App1: what the module runs at start (default App0)\n"
-    "  --partitions MASK   the boot loader's program partitions, one bit each (default 3)\n"
-    "  --device-id ID      the device ID (default 0x5A0105)\n"
-    "  --packet-size BYTES packet size the boot loader names, 21 to 4096 (default 1024)\n"
-    "  --reset-delay MS    how long a software reset takes (default 500)\n"
-    "  --refuse-packet K   refuse image packet K (default: none)\n"
-    "  --image-folder DIR  write each complete image there as App0.bin, App1.bin, ...\n"
-    "  --version TEXT      the module's version text\n"
-    "  --serial TEXT       the module's serial number text\n"
-    "  --help              show this help\n";
+    "The first line of output is \"COM<n> <device path>\".";
 
 struct UsageError {
     std::string message;
@@ -78,119 +51,174 @@ uint32_t ParseRunningMode(const std::string& text) {
     throw UsageError{"--running-mode needs BootLoader, App0 or App1, not \"" + text + "\""};
 }
 
-// Accepts "--name value" and "--name=value".
-class Arguments {
-public:
-    Arguments(int argc, char** argv) : m_items(argv + 1, argv + argc) {}
-
-    bool Next(std::string* name, std::string* value, bool* hasValue) {
-        if (m_at >= m_items.size()) return false;
-        const std::string item = m_items[m_at++];
-        const size_t equals = item.find('=');
-        *hasValue = item.rfind("--", 0) == 0 && equals != std::string::npos;
-        *name = *hasValue ? item.substr(0, equals) : item;
-        if (*hasValue) *value = item.substr(equals + 1);
-        return true;
-    }
-    std::string Value(const std::string& name, std::string* inline_, bool hasValue) {
-        if (hasValue) return *inline_;
-        if (m_at >= m_items.size()) throw UsageError{name + " needs a value"};
-        return m_items[m_at++];
-    }
-
-private:
-    std::vector<std::string> m_items;
-    size_t m_at = 0;
-};
-
-const std::string kValueOptions[] = {
-    "--port",          "--baud",        "--max-frame",     "--seed",         "--scene",
-    "--fault",         "--version",     "--serial",        "--late-delay",   "--flash-delay",
-    "--line-lifetime", "--hang-up-at",  "--running-mode",  "--partitions",   "--device-id",
-    "--packet-size",   "--reset-delay", "--refuse-packet", "--image-folder", "--report-period"};
-
 constexpr long long kLongestDelayMs = 24LL * 3600 * 1000;
 
 std::chrono::milliseconds ParseMilliseconds(const std::string& option, const std::string& text) {
     return std::chrono::milliseconds(ParseNumber(option, text, 0, kLongestDelayMs));
 }
 
-// Returns false when only the help was asked for.
-bool ParseOptions(int argc, char** argv, emulator::Options* options) {
-    Arguments args(argc, argv);
-    std::string name, value;
-    bool hasValue = false;
-    while (args.Next(&name, &value, &hasValue)) {
-        if (name == "--help" || name == "-h") return false;
-        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) ==
-            std::end(kValueOptions)) {
-            throw UsageError{"unknown option \"" + name + "\""};
+// One option: its name, the name of its value, its help, and how a value
+// is put into the module's options (throwing UsageError when it is bad).
+struct OptionSpec {
+    const char* name;
+    const char* valueName;
+    const char* description;
+    std::function<void(const std::string& option, const std::string& value, emulator::Options*)>
+        apply;
+};
+
+template <typename Field>
+auto Number(Field emulator::Options::*field, long long low, long long high) {
+    return [=](const std::string& option, const std::string& value, emulator::Options* options) {
+        options->*field = static_cast<Field>(ParseNumber(option, value, low, high));
+    };
+}
+
+auto Milliseconds(std::chrono::milliseconds emulator::Options::*field) {
+    return [=](const std::string& option, const std::string& value, emulator::Options* options) {
+        options->*field = ParseMilliseconds(option, value);
+    };
+}
+
+auto Text(std::string emulator::Options::*field) {
+    return [=](const std::string&, const std::string& value, emulator::Options* options) {
+        options->*field = value;
+    };
+}
+
+const std::vector<OptionSpec>& Specs() {
+    using O = emulator::Options;
+    static const std::vector<OptionSpec> specs = {
+        {"port", "N", "virtual port number (default: the first free one)",
+         Number(&O::port, 0, 9999)},
+        {"baud", "B", "line speed the module listens at (default 115200)",
+         [](const std::string& option, const std::string& value, O* options) {
+             options->baudRate = static_cast<int>(ParseNumber(option, value, 1, 4000000));
+             if (!emulator::PtyLine::IsSupportedRate(options->baudRate))
+                 throw UsageError{"--baud " + value + " is not a standard line speed"};
+         }},
+        {"max-frame", "BYTES", "largest command frame, at least 16 (default 64)",
+         Number(&O::maxFrameSize, 16, 4096)},
+        {"seed", "S", "seed of the scene and the faults (default 1)",
+         Number(&O::seed, 0, 4294967295LL)},
+        {"scene", "NAME",
+         "walk (a person comes and goes, the default) or constant:N (nobody there, raw energy "
+         "N in every gate)",
+         [](const std::string&, const std::string& value, O* options) {
+             std::string error;
+             if (!emulator::ParseSceneChoice(value, &options->scene, &error))
+                 throw UsageError{error};
+         }},
+        {"fault", "NAME,...",
+         "faults to show: stray-bytes, tag-noise, broken-tailers, other-lengths, drop-replies, "
+         "late-replies, corrupt-replies, truncated-replies, dropped-bytes, slow-flash, "
+         "failing-status, stop-answering, line-disappears, short-boot-replies, "
+         "silent-boot-loader, small-packets (may be given more than once)",
+         [](const std::string&, const std::string& value, O* options) {
+             std::string error;
+             if (!emulator::ParseFaultList(value, &options->faults, &error))
+                 throw UsageError{error};
+         }},
+        {"report-period", "MS",
+         "time from one report (and step of the scene) to the next (default 100)",
+         [](const std::string& option, const std::string& value, O* options) {
+             options->reportPeriod =
+                 std::chrono::milliseconds(ParseNumber(option, value, 1, kLongestDelayMs));
+         }},
+        {"late-delay", "MS", "how late late-replies sends a reply (default 2500)",
+         Milliseconds(&O::lateReplyDelay)},
+        {"flash-delay", "MS",
+         "how long slow-flash takes to answer a parameter write (default 1500)",
+         Milliseconds(&O::flashWriteDelay)},
+        {"line-lifetime", "MS", "how long the line lives under line-disappears (default 3000)",
+         Milliseconds(&O::lineLifetime)},
+        {"hang-up-at", "N", "hang the line up when command N arrives (default: never)",
+         Number(&O::hangUpAtCommand, 0, INT64_MAX)},
+        {"running-mode", "MODE",
+         "BootLoader, App0 or App1: what the module runs at start (default App0)",
+         [](const std::string&, const std::string& value, O* options) {
+             options->runningMode = ParseRunningMode(value);
+         }},
+        {"partitions", "MASK", "the boot loader's program partitions, one bit each (default 3)",
+         Number(&O::partitionMask, 0, 0xFFFFFFFFLL)},
+        {"device-id", "ID", "the device ID (default 0x5A0105)",
+         Number(&O::deviceId, 0, 0xFFFFFFFFLL)},
+        {"packet-size", "BYTES", "packet size the boot loader names, 21 to 4096 (default 1024)",
+         Number(&O::packetSize, 21, 4096)},
+        {"reset-delay", "MS", "how long a software reset takes (default 500)",
+         Milliseconds(&O::resetDelay)},
+        {"refuse-packet", "K", "refuse image packet K (default: none)",
+         Number(&O::refusedPacket, 0, 0xFFFFFFFFLL)},
+        {"image-folder", "DIR", "write each complete image there as App0.bin, App1.bin, ...",
+         Text(&O::imageFolder)},
+        {"module-version", "TEXT", "the module's version text", Text(&O::version)},
+        {"serial", "TEXT", "the module's serial number text", Text(&O::serialNumber)},
+    };
+    return specs;
+}
+
+// What main does after reading the command line.
+enum class Outcome { Serve, Done, Wrong };
+
+void Print(std::FILE* stream, QString text) {
+    // Without an application object Qt cannot name the program itself.
+    text.replace(QLatin1String("<executable_name>"), QLatin1String("radar-emulator"));
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+Outcome ReadCommandLine(int argc, char** argv, emulator::Options* options) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("show this help"));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("show the program's version"));
+    parser.addOptions({help, version});
+    for (const OptionSpec& spec : Specs())
+        parser.addOption(QCommandLineOption(QString::fromLatin1(spec.name),
+                                            QString::fromLatin1(spec.description),
+                                            QString::fromLatin1(spec.valueName)));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    try {
+        if (!parser.parse(arguments)) throw UsageError{parser.errorText().toStdString()};
+        if (parser.isSet(help)) {
+            Print(stdout, parser.helpText());
+            return Outcome::Done;
         }
-        const std::string text = args.Value(name, &value, hasValue);
-        if (name == "--port") {
-            options->port = static_cast<int>(ParseNumber(name, text, 0, 9999));
-        } else if (name == "--baud") {
-            options->baudRate = static_cast<int>(ParseNumber(name, text, 1, 4000000));
-            if (!emulator::PtyLine::IsSupportedRate(options->baudRate)) {
-                throw UsageError{"--baud " + text + " is not a standard line speed"};
-            }
-        } else if (name == "--max-frame") {
-            options->maxFrameSize = static_cast<int>(ParseNumber(name, text, 16, 4096));
-        } else if (name == "--seed") {
-            options->seed = static_cast<uint32_t>(ParseNumber(name, text, 0, 4294967295LL));
-        } else if (name == "--scene") {
-            std::string error;
-            if (!emulator::ParseSceneChoice(text, &options->scene, &error)) throw UsageError{error};
-        } else if (name == "--fault") {
-            std::string error;
-            if (!emulator::ParseFaultList(text, &options->faults, &error)) throw UsageError{error};
-        } else if (name == "--report-period") {
-            options->reportPeriod =
-                std::chrono::milliseconds(ParseNumber(name, text, 1, kLongestDelayMs));
-        } else if (name == "--late-delay") {
-            options->lateReplyDelay = ParseMilliseconds(name, text);
-        } else if (name == "--flash-delay") {
-            options->flashWriteDelay = ParseMilliseconds(name, text);
-        } else if (name == "--line-lifetime") {
-            options->lineLifetime = ParseMilliseconds(name, text);
-        } else if (name == "--hang-up-at") {
-            options->hangUpAtCommand = static_cast<uint64_t>(ParseNumber(name, text, 0, INT64_MAX));
-        } else if (name == "--running-mode") {
-            options->runningMode = ParseRunningMode(text);
-        } else if (name == "--partitions") {
-            options->partitionMask =
-                static_cast<uint32_t>(ParseNumber(name, text, 0, 0xFFFFFFFFLL));
-        } else if (name == "--device-id") {
-            options->deviceId = static_cast<uint32_t>(ParseNumber(name, text, 0, 0xFFFFFFFFLL));
-        } else if (name == "--packet-size") {
-            options->packetSize = static_cast<int>(ParseNumber(name, text, 21, 4096));
-        } else if (name == "--reset-delay") {
-            options->resetDelay = ParseMilliseconds(name, text);
-        } else if (name == "--refuse-packet") {
-            options->refusedPacket = ParseNumber(name, text, 0, 0xFFFFFFFFLL);
-        } else if (name == "--image-folder") {
-            options->imageFolder = text;
-        } else if (name == "--version") {
-            options->version = text;
-        } else {  // --serial
-            options->serialNumber = text;
+        if (!parser.positionalArguments().isEmpty()) {
+            // "--version TEXT" set the module's version before it named the program's.
+            const std::string hint =
+                parser.isSet(version) ? " (the module's version text: --module-version TEXT)" : "";
+            throw UsageError{"unexpected argument \"" +
+                             parser.positionalArguments().first().toStdString() + "\"" + hint};
         }
+        if (parser.isSet(version)) {
+            std::puts("radar-emulator " KVEL_PROGRAM_VERSION);
+            return Outcome::Done;
+        }
+        for (const OptionSpec& spec : Specs())
+            for (const QString& value : parser.values(QString::fromLatin1(spec.name)))
+                spec.apply(std::string("--") + spec.name, value.toStdString(), options);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "radar-emulator: %s\n\n", error.message.c_str());
+        Print(stderr, parser.helpText());
+        return Outcome::Wrong;
     }
-    return true;
+    return Outcome::Serve;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     emulator::Options options;
-    try {
-        if (!ParseOptions(argc, argv, &options)) {
-            std::fputs(kUsage, stdout);
+    switch (ReadCommandLine(argc, argv, &options)) {
+        case Outcome::Done:
             return 0;
-        }
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "radar-emulator: %s\n\n%s", error.message.c_str(), kUsage);
-        return kExitUsage;
+        case Outcome::Wrong:
+            return kExitUsage;
+        case Outcome::Serve:
+            break;
     }
 
     // Block the stop signals in every thread; the main thread takes them

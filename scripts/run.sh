@@ -56,8 +56,8 @@ done
 port="${line%% *}"
 path="${line#* }"
 echo "run: the module emulator listens on $port ($path) at 115200 baud unless told otherwise."
-echo "run: choose $port in \"Port No.\" and press Connect."
+echo "run: the tool starts with $port chosen in \"Port No.\": press Connect."
 
 status=0
-"$BIN/KVEL_ZorviRQ05_SB03Tool" || status=$?
+"$BIN/KVEL_ZorviRQ05_SB03Tool" --port "$port" || status=$?
 exit "$status"

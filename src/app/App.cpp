@@ -1,6 +1,7 @@
 #include "app/App.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include "app/MainDlg.h"
 #include "app/SignalClose.h"
@@ -34,6 +35,16 @@ std::string TruncateUtf8(const std::string& text, size_t maxChars) {
 
 }  // namespace
 
+void ApplyStartOptions(CKVEL_ZorviRQ05_SB03ToolDlg* window, const StartOptions& options) {
+    // A port that was named but is not there is not swapped for another.
+    const bool portChosen = options.port == 0 || window->SelectPort(options.port);
+    // Connecting waits for the loop, so that its messages have a window.
+    if (options.connect && portChosen)
+        QTimer::singleShot(0, window, [window] {
+            if (!window->IsConnected()) window->OnConnectButton();
+        });
+}
+
 std::string LanguageNameFromSetting(const char* setting) {
     if (!setting || !*setting) return std::string();
     const std::string text(setting);
@@ -54,8 +65,9 @@ void ReadSettingsAndChooseLanguage() {
     ChooseUiLanguageFromSettings();
 }
 
-CKVEL_ZorviRQ05_SB03ToolApp::CKVEL_ZorviRQ05_SB03ToolApp(int& argc, char** argv)
-    : m_argc(argc), m_argv(argv) {}
+CKVEL_ZorviRQ05_SB03ToolApp::CKVEL_ZorviRQ05_SB03ToolApp(int& argc, char** argv,
+                                                         const StartOptions& options)
+    : m_argc(argc), m_argv(argv), m_options(options) {}
 
 bool CKVEL_ZorviRQ05_SB03ToolApp::InitInstance() {
     ReadSettingsAndChooseLanguage();
@@ -64,9 +76,11 @@ bool CKVEL_ZorviRQ05_SB03ToolApp::InitInstance() {
     // it is made after the settings are read, before the first window, and
     // outlives the main window.
     QApplication application(m_argc, m_argv);
+    InstallQtTranslations();
     {
         CKVEL_ZorviRQ05_SB03ToolDlg mainWindow;
         CSignalClose closeOnSignal(&mainWindow);
+        ApplyStartOptions(&mainWindow, m_options);
         mainWindow.exec();
     }
     return false;

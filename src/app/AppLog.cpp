@@ -18,7 +18,7 @@ std::wstring MakeLogFilePath() {
     wchar_t folder[KVEL_MAX_PATH] = {};
     wchar_t name[KVEL_MAX_PATH] = {};
     wchar_t path[KVEL_MAX_PATH] = {};
-    if (!GetOwnProgramPathW(folder)) return {};
+    if (!GetUserFileFolderW(UserFileKind::kLogs, folder)) return {};
     if (!CombinePathNameW(folder, folder, kLogFolderName)) return {};
     if (!RecursiveCreateDirectoryW(folder)) return {};
     if (!GetFileNameByDateW(name, kLogExtension, kLogPrefix, L"", 0, 1, 0)) return {};

@@ -67,6 +67,9 @@ public:
 
     // Connection panel.
     void RefreshPorts();
+    // Selects the port with this number in the port list; false when the
+    // list does not have it.
+    bool SelectPort(int portNumber);
     void LoadConnectionSettings();
     void SaveConnectionSettings();
     // True when the port opened; *ok = the module took data transfer mode.

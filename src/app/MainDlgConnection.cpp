@@ -83,6 +83,14 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::RefreshPorts() {
     list->setCurrentIndex(list->count() > 0 ? 0 : -1);
 }
 
+bool CKVEL_ZorviRQ05_SB03ToolDlg::SelectPort(int portNumber) {
+    QComboBox* list = PortList();
+    const int index = list ? list->findData(portNumber) : -1;
+    if (index < 0) return false;
+    list->setCurrentIndex(index);
+    return true;
+}
+
 void CKVEL_ZorviRQ05_SB03ToolDlg::LoadConnectionSettings() {
     const char* text = AppConfigElement().GetAttribute(app_config::kBaudRate);
     if (text && *text) DigtalStringToValue(text, -1, &m_baudRate, kDigitalInt32);

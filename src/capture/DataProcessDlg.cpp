@@ -92,7 +92,7 @@ void LoadKey(const XMLNode& section, const char* key, void* target, int type) {
 std::wstring DefaultSaveFolder() {
     wchar_t program[KVEL_MAX_PATH] = {};
     wchar_t folder[KVEL_MAX_PATH] = {};
-    GetOwnProgramPathW(program);
+    GetUserFileFolderW(UserFileKind::kData, program);
     CombinePathNameW(folder, program, AnsiToWide(ac::kDefaultDpSaveFolderName).c_str());
     return folder;
 }

@@ -65,7 +65,7 @@ struct DataProcessSettings {
     uint32_t distanceBkColor;
     int32_t distanceLineWidth;
     int32_t scanSeconds;
-    std::wstring saveFolder;  // empty: the program's folder + "SaveData"
+    std::wstring saveFolder;  // empty: the data folder + "SaveData"
     DataProcessSettings();
 };
 

@@ -33,6 +33,19 @@ std::string WideToAnsi(std::wstring_view text);
 bool GetProgramPathW(uint32_t pid, wchar_t* out);
 // The folder of this program: GetProgramPathW for the running process.
 bool GetOwnProgramPathW(wchar_t* out);
+// The kinds of file the program writes for its user.
+enum class UserFileKind {
+    kSettings,  // appConfig.xml
+    kLogs,      // the run logs (the caller adds "Log")
+    kData,      // what the user saves: scans, parameter files
+};
+// The folder for a kind of file. The program's own folder while this user
+// may write there, as in the build tree or a portable copy. An installed
+// program folder is read-only to its users: then the user's XDG base folder
+// for the kind ($XDG_CONFIG_HOME, $XDG_STATE_HOME, $XDG_DATA_HOME, or their
+// defaults under $HOME) with a folder named after the program, created when
+// missing. False when neither can be had.
+bool GetUserFileFolderW(UserFileKind kind, wchar_t* out);
 // folder + "/" + name. `out` may be the same buffer as `folder` or `name`.
 // A result that does not fit leaves `out` empty and returns false.
 bool CombinePathNameW(wchar_t* out, const wchar_t* folder, const wchar_t* name);

@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "common/KVEL_Common.h"
 #include "common/PathText.h"
+#include "common/ProgramInfo.h"
 
 using namespace kvel_common_detail;
 
@@ -62,7 +64,40 @@ std::wstring LocalStamp(int64_t milliseconds) {
     return AnsiToWide(text);
 }
 
+// An XDG base folder: the variable when it holds an absolute path (XDG
+// says relative ones are to be ignored), else its default under $HOME.
+std::string XdgBaseFolder(const char* variable, const char* defaultUnderHome) {
+    const char* set = std::getenv(variable);
+    if (set && set[0] == '/') return set;
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') return {};
+    return std::string(home) + "/" + defaultUnderHome;
+}
+
+std::string XdgBaseFolderFor(UserFileKind kind) {
+    switch (kind) {
+        case UserFileKind::kSettings:
+            return XdgBaseFolder("XDG_CONFIG_HOME", ".config");
+        case UserFileKind::kLogs:
+            return XdgBaseFolder("XDG_STATE_HOME", ".local/state");
+        case UserFileKind::kData:
+            break;
+    }
+    return XdgBaseFolder("XDG_DATA_HOME", ".local/share");
+}
+
 }  // namespace
+
+bool GetUserFileFolderW(UserFileKind kind, wchar_t* out) {
+    if (!out) return false;
+    if (GetOwnProgramPathW(out) && access(NarrowPath(out).c_str(), W_OK) == 0) return true;
+    out[0] = L'\0';
+    const std::string base = XdgBaseFolderFor(kind);
+    if (base.empty()) return false;
+    const std::wstring folder = AnsiToWide(base + "/" + KVEL_PROGRAM_NAME);
+    if (!RecursiveCreateDirectoryW(folder.c_str())) return false;
+    return CopyBounded(out, KVEL_MAX_PATH, folder);
+}
 
 bool GetProgramPathW(uint32_t pid, wchar_t* out) {
     if (!out) return false;

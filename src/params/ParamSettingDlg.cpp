@@ -76,9 +76,11 @@ int32_t ReadSignedField(const QString& text) {
     return std::numeric_limits<int32_t>::max();
 }
 
-QString ProgramFolder() {
+// Where parameter files are offered first: the program's folder, or the
+// user's data folder when the program folder is read-only.
+QString ParamFileFolder() {
     wchar_t folder[KVEL_MAX_PATH] = {};
-    if (!GetOwnProgramPathW(folder)) return {};
+    if (!GetUserFileFolderW(UserFileKind::kData, folder)) return {};
     return QString::fromWCharArray(folder);
 }
 
@@ -238,7 +240,7 @@ void CParamSettingDlg::OnSetSensorConfig() {
 }
 
 QString CParamSettingDlg::ParamFileInitialPath() {
-    const QString folder = ProgramFolder();
+    const QString folder = ParamFileFolder();
     const char* remembered = AppConfigRoot().GetAttribute(app_config::kRadarConfigFile);
     const QString name = remembered ? QString::fromStdWString(AnsiToWide(remembered))
                                     : QString::fromLatin1(app_config::kDefaultRadarConfigFile);

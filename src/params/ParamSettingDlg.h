@@ -32,7 +32,7 @@ public:
 
     // The numeric field `id` (2002, 2003, 2010-2025, 2030-2045), or nullptr.
     CDigitalEdit* Field(int id) const;
-    // The file both parameter file dialogs propose: the program's folder
+    // The file both parameter file dialogs propose: the data folder
     // joined with the remembered name, or with "RadarParamConfig.xml".
     static QString ParamFileInitialPath();
 

@@ -58,8 +58,8 @@ KVEL_PICTURE_API KvelPicture* Gdiplus_CopyBitmap(KvelPicture* picture);
  * small for a row of `width` pixels, or a format not listed above. */
 KVEL_PICTURE_API KvelPicture* Gdiplus_LoadBitmapFromImageBits(void* bits, int width, int height,
                                                               int stride, int pixelFormat);
-/* Decodes a picture file image held in memory (PNG, BMP, JPEG, GIF and the
- * other formats the imaging library reads). The picture is decoded in full:
+/* Decodes a picture file image held in memory (PNG, BMP, JPEG, GIF, TIFF and
+ * the other formats the imaging library reads). The picture is decoded in full:
  * it does not need the bytes after the call. Null for no data or bytes that
  * are no picture. */
 KVEL_PICTURE_API KvelPicture* Gdiplus_LoadBitmapFromData(const void* data, size_t size);
@@ -87,9 +87,13 @@ KVEL_PICTURE_API void Gdiplus_DeleteBitmap(KvelPicture* picture);
 /* ------------------------------------------------------------------------
  * Conversion, resizing, drawing, regions and saving. */
 
-/* Rectangles and points in pixels; rectangles start at (x, y) and span
- * width x height pixels. Functions that take a rectangle pointer "or the
- * whole picture" use the whole picture for null. */
+/* Rectangles and points in pixels. A rectangle is x, y, width, height: it
+ * starts at (x, y) and spans width x height pixels. It is not left, top,
+ * right, bottom: a caller who passes the far corner as width and height
+ * names a larger area than it means, and a buffer sized for the area it
+ * meant is overrun. Every function below that takes a rectangle repeats
+ * this layout. Functions that take a rectangle pointer "or the whole
+ * picture" use the whole picture for null. */
 typedef struct KvelPictureRect {
     int x;
     int y;
@@ -137,7 +141,10 @@ KVEL_PICTURE_API int Gdiplus_GetEncoderClsidByFormatTypeW(const wchar_t* mimeTyp
 KVEL_PICTURE_API int Gdiplus_GetEncoderClsidByFormatTypeA(const char* mimeType,
                                                           KvelPictureEncoder* encoder);
 /* The writer for "image/jpeg" (1), "image/gif" (2), "image/tiff" (3),
- * "image/png" (4) or "image/bmp" (any other type); 0 when none is installed. */
+ * "image/png" (4) or "image/bmp" (any other type); 0 when none is installed.
+ * GIF is written with the picture's palette: 8-bit pictures as they are,
+ * others quantised to 256 colours, the first mostly transparent colour as
+ * the transparent one. TIFF needs Qt's image-format plugins. */
 KVEL_PICTURE_API int Gdiplus_GetEncoderClsidByPictureType(int pictureType,
                                                           KvelPictureEncoder* encoder);
 /* The picture type of a file name by its extension, without regard to case:
@@ -172,7 +179,7 @@ KVEL_PICTURE_API KvelBitmapHandle Gdiplus_GetHBitmap(KvelPicture* picture, unsig
                                                      int topDown);
 KVEL_PICTURE_API void Gdiplus_DeleteHBitmap(KvelBitmapHandle bitmap);
 
-/* Copies `rect` (or the whole picture), clipped to the picture, in
+/* Copies `rect` (x, y, width, height; or the whole picture), clipped to the picture, in
  * `pixelFormat` into `buffer`: one row every `stride` bytes, each row
  * width x bits per pixel rounded up to whole 32-bit words. 1 on success; 0
  * when nothing is left after clipping, for an unknown format, or for a
@@ -198,7 +205,8 @@ KVEL_PICTURE_API KvelPicture* Gdiplus_ResizeBitmap(KvelPicture* picture, int wid
 KVEL_PICTURE_API KvelPicture* Gdiplus_DisposeBitmapByMode(KvelPicture* picture, int width,
                                                           int height, int mode, unsigned argb);
 /* A new 32-bit ARGB picture of `targetSize` (or width x height for null)
- * with the source area scaled into it. Null for a size that is not positive. */
+ * with the source area (x, y, width, height; `rect` in the same layout)
+ * scaled into it. Null for a size that is not positive. */
 KVEL_PICTURE_API KvelPicture* Gdiplus_GetBitmapFromBitmap(KvelPicture* picture, int x, int y,
                                                           int width, int height,
                                                           const KvelPictureSize* targetSize);
@@ -217,14 +225,14 @@ typedef struct KvelPictureRegion KvelPictureRegion;
  * of one-pixel-high runs. Null for null. */
 KVEL_PICTURE_API KvelPictureRegion* Gdiplus_CreateRgnFromBitmap(KvelPicture* picture,
                                                                 int alphaThreshold);
-/* The region's rectangles, in rows from the top: at most `capacity` of them
- * into `rects`; returns how many the region has (0 for an empty region or
+/* The region's rectangles (x, y, width, height), in rows from the top: at
+ * most `capacity` of them into `rects`; returns how many the region has (0 for an empty region or
  * null). */
 KVEL_PICTURE_API int Gdiplus_GetRegionRects(const KvelPictureRegion* region, KvelPictureRect* rects,
                                             int capacity);
 /* Frees the region; null is ignored. */
 KVEL_PICTURE_API void Gdiplus_DeleteRegion(KvelPictureRegion* region);
-/* Every pixel of `rect` (or the whole picture) whose alpha lies between
+/* Every pixel of `rect` (x, y, width, height; or the whole picture) whose alpha lies between
  * `lowest` and `highest`, both included, gets `alpha`; colours stay. Only
  * 32-bit ARGB pictures have an alpha to change. */
 KVEL_PICTURE_API void Gdiplus_SetBitmapAlpha(KvelPicture* picture, const KvelPictureRect* rect,
@@ -253,14 +261,19 @@ typedef struct KvelPictureFont {
     float pointSize;
     int style; /* PICTURE_FONT_BOLD and PICTURE_FONT_ITALIC */
 } KvelPictureFont;
-/* Draws `text` in `layout`, wrapped at its width, with a solid brush of
- * `argb` and anti-aliased text. Nothing for a null or empty text. Text
- * needs the program's fonts: without the program's Qt application object
- * the surface records PICTURE_GENERIC_ERROR and nothing is drawn. */
+/* Draws `text` in `layout` (x, y, width, height), wrapped at its width,
+ * with a solid brush of `argb` and anti-aliased text. Nothing for a null or
+ * empty text. Works in any caller: a program without a Qt application
+ * object (a plain C program) gets a private, window-less one for the fonts
+ * on its first text, kept until it ends; such a program must not make a Qt
+ * application object of its own afterwards. A program whose Qt application
+ * object is a QCoreApplication has no fonts: the surface records
+ * PICTURE_GENERIC_ERROR and nothing is drawn. */
 KVEL_PICTURE_API void Gdiplus_DrawText(KvelPictureGraphics* graphics, const wchar_t* text,
                                        const KvelPictureRectF* layout, unsigned argb,
                                        int stringFormat, const KvelPictureFont* font);
-/* Draws `source` (or the whole picture) into `destination` by `mode`:
+/* Draws `source` (or the whole picture) into `destination`, both x, y,
+ * width, height, by `mode`:
  * 0 the centre of the source cut to the destination's aspect, covering it;
  * 1 the whole source, aspect kept, centred inside the destination; 2 the
  * source tiled from the destination's top-left corner, cut at its edges;
@@ -270,20 +283,21 @@ KVEL_PICTURE_API void Gdiplus_DrawText(KvelPictureGraphics* graphics, const wcha
 KVEL_PICTURE_API void Gdiplus_DrawBitmap(KvelPictureGraphics* graphics,
                                          const KvelPictureRect* destination, KvelPicture* picture,
                                          const KvelPictureRect* source, int mode);
-/* Draws with the picture's alpha multiplied by alpha / 256: with `stretch`
+/* Draws `source` (or the whole picture) into `destination`, both x, y,
+ * width, height, with the picture's alpha multiplied by alpha / 256: with `stretch`
  * the source scaled into the destination, without it the overlap of both
  * sizes unscaled and centred in the destination. */
 KVEL_PICTURE_API void Gdiplus_DrawAlphaBitmap(KvelPictureGraphics* graphics,
                                               const KvelPictureRect* destination,
                                               KvelPicture* picture, const KvelPictureRect* source,
                                               int stretch, int alpha);
-/* Fills with a solid brush of `argb` (0xAARRGGBB). */
+/* Fills `rect` (x, y, width, height) with a solid brush of `argb` (0xAARRGGBB). */
 KVEL_PICTURE_API void Gdiplus_FillRect(KvelPictureGraphics* graphics, const KvelPictureRect* rect,
                                        unsigned argb);
 /* Fills the polygon of `count` points with the alternate (even-odd) rule. */
 KVEL_PICTURE_API void Gdiplus_FillPolygon(KvelPictureGraphics* graphics,
                                           const KvelPicturePoint* points, int count, unsigned argb);
-/* Outlines the rectangle with a pen of `penWidth`, its width and height
+/* Outlines `rect` (x, y, width, height) with a pen of `penWidth`, its width and height
  * reduced by the pen width so that the outline stays inside. */
 KVEL_PICTURE_API void Gdiplus_DrawRect(KvelPictureGraphics* graphics, const KvelPictureRect* rect,
                                        unsigned argb, int penWidth);

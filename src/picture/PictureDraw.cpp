@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <mutex>
 #include <new>
 
 #include "picture/PictureInternal.h"
@@ -15,6 +17,29 @@ struct KvelPictureGraphics {
 };
 
 namespace {
+
+// Text needs Qt's font database, which lives in a QGuiApplication. A caller
+// without a Qt application object (a plain C program) gets a private,
+// window-less one on its first text, ended when the process exits (before
+// the Qt globals it uses, which were made before it). A caller whose Qt
+// application has no fonts (QCoreApplication) cannot have a second
+// application object: its text is refused rather than aborting.
+QGuiApplication* gPrivateApplication = nullptr;
+
+bool FontsAvailable() {
+    static std::once_flag started;
+    std::call_once(started, [] {
+        if (QCoreApplication::instance()) return;
+        static char name[] = "kvel_picture";
+        static char platformOption[] = "-platform";
+        static char platform[] = "offscreen";
+        static char* arguments[] = {name, platformOption, platform, nullptr};
+        static int count = 3;
+        gPrivateApplication = new QGuiApplication(count, arguments);
+        std::atexit([] { delete gPrivateApplication; });
+    });
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 // The rectangle as Qt's; empty when its far edge would lie beyond the int
 // range, where Qt's own sums would overflow.
@@ -153,9 +178,7 @@ void Gdiplus_DrawText(KvelPictureGraphics* graphics, const wchar_t* text,
                       const KvelPictureFont* font) {
     if (!graphics || !text || !*text) return;
     if (!Usable(graphics, layout) || !Usable(graphics, font)) return;
-    // Fonts come from the application's font database; without the
-    // application object Qt would abort rather than fail.
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    if (!FontsAvailable()) {
         graphics->lastStatus = PICTURE_GENERIC_ERROR;
         return;
     }

@@ -59,8 +59,17 @@ const wchar_t* ExtensionOf(int pictureType) {
 // Writes the image with the writer named by `encoder`; the writer's own
 // error is the reason a write fails, which the caller records.
 bool WriteImage(const QImage& image, const std::wstring& path, const KvelPictureEncoder& encoder) {
+    if (std::strcmp(encoder.format, kGifWriterFormat) == 0)
+        return WriteGif(image, QString::fromStdWString(path));
     QImageWriter writer(QString::fromStdWString(path), QByteArray(encoder.format));
     return writer.write(image);
+}
+
+bool SetEncoder(KvelPictureEncoder* encoder, const QByteArray& format) {
+    if (format.isEmpty() || format.size() >= qsizetype(sizeof encoder->format)) return false;
+    std::memset(encoder->format, 0, sizeof encoder->format);
+    std::memcpy(encoder->format, format.constData(), size_t(format.size()));
+    return true;
 }
 
 }  // namespace
@@ -73,14 +82,11 @@ void Gdiplus_DeInit(KvelPictureLibrary* library) { delete library; }
 
 int Gdiplus_GetEncoderClsidByFormatTypeW(const wchar_t* mimeType, KvelPictureEncoder* encoder) {
     if (!mimeType || !encoder) return 0;
+    if (EqualIgnoringCase(mimeType, L"image/gif")) return SetEncoder(encoder, kGifWriterFormat);
     for (const QByteArray& supported : QImageWriter::supportedMimeTypes()) {
         if (!EqualIgnoringCase(QString::fromLatin1(supported).toStdWString(), mimeType)) continue;
         const QList<QByteArray> formats = QImageWriter::imageFormatsForMimeType(supported);
-        if (formats.isEmpty() || formats.first().size() >= qsizetype(sizeof encoder->format))
-            continue;
-        std::memset(encoder->format, 0, sizeof encoder->format);
-        std::memcpy(encoder->format, formats.first().constData(), size_t(formats.first().size()));
-        return 1;
+        if (!formats.isEmpty() && SetEncoder(encoder, formats.first())) return 1;
     }
     return 0;
 }

@@ -26,3 +26,8 @@ QRect ClippedArea(const KvelPictureRect* rect, const QImage& image);
 // A narrow text as wide text, as long as it fits the 260-character path
 // buffers of the wide functions.
 bool NarrowToWide(const char* text, std::wstring* wide);
+// Writes the picture as a GIF file: 8-bit pictures with their own palette,
+// others quantised to 256 colours. False when the file was not written.
+bool WriteGif(const QImage& image, const QString& path);
+// The format name of the GIF writer among the image writers.
+constexpr const char* kGifWriterFormat = "gif";

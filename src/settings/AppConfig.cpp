@@ -13,7 +13,7 @@ namespace {
 std::wstring SettingsFilePath() {
     wchar_t folder[KVEL_MAX_PATH] = {};
     wchar_t path[KVEL_MAX_PATH] = {};
-    if (!GetOwnProgramPathW(folder)) return {};
+    if (!GetUserFileFolderW(UserFileKind::kSettings, folder)) return {};
     if (!CombinePathNameW(path, folder, AnsiToWide(app_config::kFileName).c_str())) return {};
     return path;
 }

@@ -1,5 +1,6 @@
 // The settings document: one "AppConfig" element in appConfig.xml next to
-// the program, read once at start, shared by every window, written whole.
+// the program (or in the user's settings folder when the program's folder is
+// read-only, see GetUserFileFolderW), read once at start, shared by every window, written whole.
 #pragma once
 
 #include <string>
@@ -8,7 +9,7 @@
 
 extern XMLParser gAppConfig;
 
-// Writes gAppConfig to appConfig.xml in the program's folder. The new content
+// Writes gAppConfig to appConfig.xml in the settings folder. The new content
 // goes to a file beside it that then replaces the old one in one step, so a
 // failed or interrupted save leaves the previous file as it was; in a folder
 // that takes no new file, the file is written in place. A file the program
@@ -17,7 +18,7 @@ extern XMLParser gAppConfig;
 bool SaveAppConfig();
 // The same for an explicit path (used by SaveAppConfig and by tests).
 bool SaveAppConfigTo(const std::wstring& path);
-// Start-up steps 1-3: read appConfig.xml from the program's folder into
+// Start-up steps 1-3: read appConfig.xml from the settings folder into
 // gAppConfig, ensure the top-level "AppConfig" element and, when it was
 // missing, write the file at once. Leftovers of saves killed half-way are
 // removed first.
@@ -83,7 +84,7 @@ constexpr int kDefaultDpEnergyWaveLineWidth = 5;
 constexpr unsigned kDefaultDpDistanceBkColor = 0x00000000u;
 constexpr int kDefaultDpDistanceWaveLineWidth = 5;
 constexpr int kDefaultDpScanTime = 20;
-constexpr const char* kDefaultDpSaveFolderName = "SaveData";  // joined to the program's folder
+constexpr const char* kDefaultDpSaveFolderName = "SaveData";  // joined to the data folder
 
 // Section "Download" (firmware update window).
 constexpr const char* kDownload = "Download";

@@ -9,7 +9,12 @@
 #include <unordered_map>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPointer>
+#include <QTranslator>
 #include <QtGlobal>
 
 #include <pugixml.hpp>
@@ -131,6 +136,25 @@ std::string PrimaryLanguageTag(std::string_view name) {
 void SetUiLanguage(UiLanguage language) { g_language.store(language); }
 
 UiLanguage CurrentUiLanguage() { return g_language.load(); }
+
+bool InstallQtTranslations() {
+    // Owned by the application object; gone with it.
+    static QPointer<QTranslator> installed;
+    if (installed) QCoreApplication::removeTranslator(installed);
+    delete installed;
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application || CurrentUiLanguage() != UiLanguage::Chinese) return false;
+    auto* translator = new QTranslator(application);
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                          QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+    return true;
+}
 
 bool SetPreferredUiLanguageName(std::string_view languageName) {
     // Only a language the program has texts for can be chosen; any other

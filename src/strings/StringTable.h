@@ -21,6 +21,13 @@ bool SetPreferredUiLanguageName(std::string_view languageName);
 // The language the system asks for through its locale (LC_ALL, LC_MESSAGES,
 // LANG), used when the settings name none.
 UiLanguage SystemUiLanguage();
+// Installs Qt's own translations for the current language on the running
+// application object, so that what Qt draws itself (the message boxes'
+// buttons, the file dialogs) speaks the same language as the program's
+// tables; a translation installed by an earlier call is removed first.
+// False for English, without an application object, or when the system has
+// no Qt translations for the language (Debian: qt6-translations-l10n).
+bool InstallQtTranslations();
 
 // Entries several windows share; each window names its other entries itself.
 namespace shared_text {

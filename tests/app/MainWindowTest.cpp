@@ -22,6 +22,7 @@
 #include "app/App.h"
 #include "app/MainDlg.h"
 #include "app/SignalClose.h"
+#include "app/StartOptions.h"
 #include "common/KVEL_Common.h"
 #include "connection/RadarConnection.h"
 #include "controls/ColorStatic.h"
@@ -305,6 +306,32 @@ private slots:
         QVERIFY(!version->isVisible());
         QCOMPARE(ControlAs<QAbstractButton>(dlg, main_dlg::kConnectButton)->text(),
                  LoadStringW(10100));
+    }
+
+    void startOptionsChooseThePortAndConnect() {
+        const StartCommandLine wrong = ReadStartCommandLine({"tool", "--port", "x"});
+        QVERIFY(!wrong.run);
+        QCOMPARE(wrong.exitCode, 64);
+        QVERIFY(!ReadStartCommandLine({"tool", "--version"}).run);
+
+        // Two modules: the second is chosen, not merely the first listed.
+        emulator::ModuleEmulator other{emulator::Options{}};
+        std::string error;
+        QVERIFY2(other.Start(&error), error.c_str());
+        StartModule();
+        const QString name = QString("COM%1").arg(m_module->PortNumber());
+        const StartCommandLine line = ReadStartCommandLine({"tool", "--port", name, "--connect"});
+        QVERIFY(line.run);
+        QCOMPARE(line.options.port, m_module->PortNumber());
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        ApplyStartOptions(&dlg, line.options);
+        QCOMPARE(ControlAs<QComboBox>(dlg, main_dlg::kPortList)->currentData().toInt(),
+                 m_module->PortNumber());
+        QTRY_VERIFY(dlg.IsConnected());
+        QCOMPARE(m_module->OperatingMode(), 101u);
+        QVERIFY(prompts.messages.empty());
     }
 
     void refusedModesAreReportedAndTheStateStillFollows() {

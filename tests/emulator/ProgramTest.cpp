@@ -140,4 +140,14 @@ TEST(ProgramTest, BadArgumentsGiveUsageAndExitCode2) {
     }
 }
 
+TEST(ProgramTest, VersionNamesTheProgramAndTheModulesTextHasItsOwnOption) {
+    Program version({"--version"});
+    EXPECT_EQ(version.FirstLine(3000).rfind("radar-emulator ", 0), 0u);
+    EXPECT_EQ(version.Wait(3000), 0);
+    // The module's version text was once given as "--version TEXT".
+    Program old({"--version", "V1.0"});
+    EXPECT_EQ(old.Wait(3000), 2);
+    EXPECT_NE(old.ErrorText().find("--module-version"), std::string::npos);
+}
+
 }  // namespace

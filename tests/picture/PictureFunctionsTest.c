@@ -388,21 +388,81 @@ static void AlphaDrawingScalesTheAlpha(void) {
     Delete(2, red, canvas);
 }
 
-static void TextNeedsTheApplicationsFonts(void) {
+/* Pixels of `area` that are not black, and of the rest that are not. */
+static void CountLit(KvelPicture* picture, KvelPictureRect area, int* inside, int* outside) {
+    *inside = *outside = 0;
+    for (int y = 0; y < HeightOf(picture); ++y)
+        for (int x = 0; x < WidthOf(picture); ++x) {
+            const int in =
+                x >= area.x && x < area.x + area.width && y >= area.y && y < area.y + area.height;
+            if ((PixelAt(picture, x, y) & 0x00FFFFFFu) != 0) ++*(in ? inside : outside);
+        }
+}
+
+static void TextIsDrawnWithoutAnApplication(void) {
     CHECK(Gdiplus_GetStringFormat(0x00010401u) == 1);
     CHECK(Gdiplus_GetStringFormat(1037) == 1);
     CHECK(Gdiplus_GetStringFormat(1033) == 0);
-    KvelPicture* canvas = Gdiplus_CreateColorBmp(40, 20, 0xFF000000u);
+    KvelPicture* canvas = Gdiplus_CreateColorBmp(80, 40, 0xFF000000u);
     KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(canvas);
-    KvelPictureRectF layout = {0, 0, 40, 20};
-    KvelPictureFont font = {L"Sans", 9.0f, 0};
-    /* A plain C program has no application object: a clean failure. */
+    const KvelPictureRect area = {10, 8, 60, 24};
+    KvelPictureRectF layout = {10, 8, 60, 24};
+    KvelPictureFont font = {L"Sans", 12.0f, PICTURE_FONT_BOLD};
     Gdiplus_DrawText(graphics, L"Hi", &layout, 0xFFFFFFFFu, 0, &font);
-    CHECK(Gdiplus_GraphicsLastError(graphics) == PICTURE_GENERIC_ERROR);
+    CHECK(Gdiplus_GraphicsLastError(graphics) == PICTURE_OK);
     Gdiplus_DrawText(graphics, L"", &layout, 0xFFFFFFFFu, 0, &font);
     CHECK(Gdiplus_GraphicsLastError(graphics) == PICTURE_OK);
     Gdiplus_DeleteGraphics(graphics);
+    int inside = 0, outside = 0;
+    CountLit(canvas, area, &inside, &outside);
+    CHECK(inside > 20);
+    CHECK(outside == 0);
     Gdiplus_DeleteBitmap(canvas);
+}
+
+/* Saves as `name` in `folder`, loads it back; 1 when both ARGB buffers match. */
+static int RoundTrips(KvelPicture* picture, const char* folder, const char* name) {
+    char path[512];
+    snprintf(path, sizeof path, "%s/%s", folder, name);
+    KvelPicture* loaded = NULL;
+    unsigned before[24], after[24];
+    const int same =
+        Gdiplus_SaveBitmapToFileA(picture, path) == 1 &&
+        (loaded = Gdiplus_LoadBitmapFromFileA(path)) != NULL &&
+        Gdiplus_GetBitmapBuffer(picture, NULL, PICTURE_FORMAT_32BPP_ARGB, before, 24) &&
+        Gdiplus_GetBitmapBuffer(loaded, NULL, PICTURE_FORMAT_32BPP_ARGB, after, 24) &&
+        memcmp(before, after, sizeof before) == 0;
+    Gdiplus_DeleteBitmap(loaded);
+    remove(path);
+    return same;
+}
+
+static void GifAndTiffRoundTrip(const char* folder) {
+    KvelPictureEncoder encoder;
+    CHECK(Gdiplus_GetEncoderClsidByFormatTypeA("image/gif", &encoder) == 1);
+    CHECK(Gdiplus_GetEncoderClsidByFormatTypeA("image/TIFF", &encoder) == 1);
+    /* An 8-bit picture is written with its own palette. */
+    unsigned char indices[24];
+    for (int i = 0; i < 24; ++i) indices[i] = (unsigned char)(i * 11);
+    KvelPicture* indexed =
+        Gdiplus_LoadBitmapFromImageBits(indices, 6, 4, 6, PICTURE_FORMAT_8BPP_INDEXED);
+    CHECK(RoundTrips(indexed, folder, "indexed.gif"));
+    /* A 32-bit picture of a few colours keeps them; TIFF keeps alpha too. */
+    KvelPicture* colours = Gdiplus_CreateColorBmp(6, 4, 0xFF2040C0u);
+    KvelPictureGraphics* graphics = Gdiplus_CreateGraphics(colours);
+    const KvelPictureRect part = {1, 1, 3, 2};
+    Gdiplus_FillRect(graphics, &part, 0xFFE01008u);
+    Gdiplus_DeleteGraphics(graphics);
+    CHECK(RoundTrips(colours, folder, "colours.gif"));
+    CHECK(RoundTrips(colours, folder, "colours.TIFF"));
+    Gdiplus_SetBitmapAlpha(colours, &part, 0x40, 0, 255);
+    char path[512];
+    snprintf(path, sizeof path, "%s/translucent.tiff", folder);
+    CHECK(Gdiplus_SaveBitmapToFileA(colours, path) == 1);
+    KvelPicture* translucent = Gdiplus_LoadBitmapFromFileA(path);
+    CHECK(PixelAt(translucent, 2, 2) >> 24 == 0x40 && PixelAt(translucent, 0, 0) == 0xFF2040C0u);
+    remove(path);
+    Delete(3, indexed, colours, translucent);
 }
 
 int main(void) {
@@ -426,7 +486,8 @@ int main(void) {
     ShapesFillAndOutline();
     PicturesDrawByMode();
     AlphaDrawingScalesTheAlpha();
-    TextNeedsTheApplicationsFonts();
+    GifAndTiffRoundTrip(folder);
+    TextIsDrawnWithoutAnApplication();
 
     Gdiplus_DeInit(library);
     /* The files the checks wrote, then the folder. */

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -252,6 +253,17 @@ private slots:
         QCOMPARE(recorder.messages[0].caption, QStringLiteral("错误"));
         QCOMPARE(recorder.messages[0].icon, PromptIcon::Error);
         QVERIFY(recorder.messages[0].topmost);
+    }
+
+    void qtsOwnButtonsFollowTheLanguage() {
+        SetUiLanguage(UiLanguage::Chinese);
+        QVERIFY(InstallQtTranslations());
+        QMessageBox chinese(QMessageBox::Information, QString(), QString(), QMessageBox::Ok);
+        QCOMPARE(chinese.button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
+        SetUiLanguage(UiLanguage::English);
+        QVERIFY(!InstallQtTranslations());
+        QMessageBox english(QMessageBox::Information, QString(), QString(), QMessageBox::Ok);
+        QCOMPARE(english.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')), QString("OK"));
     }
 
     void picturesAreCompiledIn() {

@@ -1,4 +1,6 @@
 #include "Commands.h"
+#include "CommandLine.h"
+#include "Doctor.h"
 #include "FirmwareCommands.h"
 
 #include <strings.h>
@@ -16,6 +18,7 @@
 
 #include "capture/NoiseScan.h"
 #include "common/KVEL_Common.h"
+#include "common/ProgramInfo.h"
 #include "connection/RadarConnection.h"
 #include "device/KVEL_DataProcess.h"
 #include "device/RadarProtocol.h"
@@ -33,241 +36,13 @@ class RunWatcher;
 
 constexpr const char* kLineLostText = "not connected: the line to the module went away";
 
-const char* const kUsage =
-    "Usage: radar-cli [--port N] [--baud B] [--verbose] COMMAND\n"
-    "\n"
-    "Commands:\n"
-    "  ports                     list the serial ports: number, name, device path\n"
-    "  info                      the module's version and serial number\n"
-    "  params get                all parameters, by their parameter-file names\n"
-    "  params set NAME=VALUE...  change parameters (names as in the parameter file,\n"
-    "                            any letter case; thresholds in dB)\n"
-    "  params load FILE          write the parameters of a parameter file to the module\n"
-    "  params save FILE          save the module's parameters to a parameter file\n"
-    "  stream [--count N] [--seconds S] [--raw FILE]\n"
-    "                            one line per object report: state, distance (m) and\n"
-    "                            the 16 gate energies (dB); --raw keeps the bytes as\n"
-    "                            received in a radar data file. Ctrl+C ends it.\n"
-    "  capture [--seconds S] [--folder DIR]\n"
-    "                            record a noise scan of S seconds (10 to 36000,\n"
-    "                            default 20) into a radar data file\n"
-    "                            \"RadarData_<stamp>.dat\" beside its parameter file\n"
-    "                            \"RadarData_<stamp>.xml\" in DIR (default: the current\n"
-    "                            folder; created when missing). Prints the data\n"
-    "                            file's path, then the number of reports counted.\n"
-    "                            Ctrl+C ends it early, keeping every byte read.\n"
-    "  replay FILE [--gate G] [--scan-seconds S] [--params XML] [--csv] [--stats]\n"
-    "                            replay a radar data file as the capture page does;\n"
-    "                            no module needed. One line per counted report:\n"
-    "                            index, time (s), the energy of gate G (dB; G 0 to\n"
-    "                            15, default 0) and the distance of the strongest\n"
-    "                            gate above its trigger threshold (m). Thresholds\n"
-    "                            from the parameter file XML, else the defaults.\n"
-    "                            Counts at most S seconds of reports (10 to 36000,\n"
-    "                            default 36000). --csv: the same as CSV with a\n"
-    "                            header line. --stats: instead, per gate the highest\n"
-    "                            and the mean energy (dB) and the share of reports\n"
-    "                            above its trigger and above its hold threshold\n"
-    "                            (as CSV with --csv).\n"
-    "  calibrate [--reports N] [--apply]\n"
-    "                            measure the empty scene as the realtime page's\n"
-    "                            \"Calc. Thres.\" does: average N reports (default\n"
-    "                            200) and print the proposed trigger and hold\n"
-    "                            threshold of every gate (dB) by their parameter-file\n"
-    "                            names; --apply then writes them to the module\n"
-    "  firmware query            the running firmware, the device ID and the\n"
-    "                            program partitions\n"
-    "  firmware flash FILE --partition App0|App1\n"
-    "                            write a firmware image into a program partition,\n"
-    "                            resetting the module into its boot loader first\n"
-    "                            (--reset-wait MS: the time it gets for that, 2000)\n"
-    "\n"
-    "Options:\n"
-    "  --port N      serial port number (default: the first listed)\n"
-    "  --baud B      line speed (default 115200)\n"
-    "  --verbose     also print the libraries' diagnostic lines\n"
-    "  --help        this text\n"
-    "\n"
-    "Exit codes: 0 success, 1 not connected or no such port, 2 the module did not\n"
-    "answer, 3 a file could not be read or written, 64 wrong usage.\n";
-
-struct Options {
-    std::optional<int> port;
-    int baud = radar_protocol::kDefaultBaudRate;
-    bool verbose = false;
-    bool help = false;
-    std::optional<long long> count;
-    std::optional<double> seconds;
-    std::string rawFile;
-    std::string partition;
-    std::optional<int> resetWaitMs;
-    std::string folder;       // capture
-    std::optional<int> gate;  // replay, and what follows
-    std::optional<int> scanSeconds;
-    std::string paramsFile;
-    bool csv = false;
-    bool stats = false;
-    std::optional<int> reports;  // calibrate
-    bool apply = false;
-    std::vector<std::string> words;  // the command and its operands
-};
-
 // How often a wait looks at the stop flag, which an interrupt can only raise.
 constexpr std::chrono::milliseconds kStopPollInterval(100);
-// A calibration may average at most an hour of reports.
-constexpr long long kMaxCalibrationReports = 36000;
 // A calibration that hears no report for this long gives up.
 constexpr auto kCalibrationSilence = std::chrono::seconds(5);
 
 // A replay counts every report of the longest scan unless told otherwise.
 constexpr int kDefaultReplaySeconds = noise_scan::kMaxSeconds;
-
-struct UsageError {
-    std::string message;
-};
-
-bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long parsed = std::strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || end == text.c_str() || *end != '\0') return false;
-    if (parsed < low || parsed > high) return false;
-    *value = parsed;
-    return true;
-}
-
-bool ParseNumber(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(parsed)) return false;
-    *value = parsed;
-    return true;
-}
-
-std::string ScanLengthError(const std::string& text) {
-    return "bad scan length \"" + text + "\" (whole seconds, " +
-           std::to_string(noise_scan::kMinSeconds) + " to " +
-           std::to_string(noise_scan::kMaxSeconds) + ")";
-}
-
-// Options may stand anywhere on the line; everything else is the command.
-std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error) {
-    Options options;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto operand = [&](const char* what) -> std::optional<std::string> {
-            if (i + 1 >= args.size()) {
-                *error = arg + " needs " + what;
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        long long integer = 0;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--verbose") {
-            options.verbose = true;
-        } else if (arg == "--port") {
-            auto text = operand("a port number");
-            if (!text) return std::nullopt;
-            if (!ParseInteger(*text, 0, 1 << 20, &integer)) {
-                *error = "bad port number \"" + *text + "\"";
-                return std::nullopt;
-            }
-            options.port = static_cast<int>(integer);
-        } else if (arg == "--baud") {
-            auto text = operand("a line speed");
-            if (!text) return std::nullopt;
-            if (!ParseInteger(*text, 1, 100000000, &integer)) {
-                *error = "bad line speed \"" + *text + "\"";
-                return std::nullopt;
-            }
-            options.baud = static_cast<int>(integer);
-        } else if (arg == "--count") {
-            auto text = operand("a number of reports");
-            if (!text) return std::nullopt;
-            if (!ParseInteger(*text, 1, INT64_MAX, &integer)) {
-                *error = "bad report count \"" + *text + "\"";
-                return std::nullopt;
-            }
-            options.count = integer;
-        } else if (arg == "--seconds") {
-            auto text = operand("a number of seconds");
-            if (!text) return std::nullopt;
-            double seconds = 0;
-            if (!ParseNumber(*text, &seconds) || seconds <= 0) {
-                *error = "bad number of seconds \"" + *text + "\"";
-                return std::nullopt;
-            }
-            options.seconds = seconds;
-        } else if (arg == "--raw") {
-            auto text = operand("a file name");
-            if (!text) return std::nullopt;
-            options.rawFile = *text;
-        } else if (arg == "--reset-wait") {
-            auto text = operand("a number of milliseconds");
-            if (!text) return std::nullopt;
-            if (!ParseInteger(*text, 0, 600000, &integer)) {
-                *error = "bad reset wait \"" + *text + "\"";
-                return std::nullopt;
-            }
-            options.resetWaitMs = static_cast<int>(integer);
-        } else if (arg == "--folder") {
-            auto text = operand("a folder");
-            if (!text) return std::nullopt;
-            options.folder = *text;
-        } else if (arg == "--gate") {
-            auto text = operand("a range gate");
-            if (!text) return std::nullopt;
-            if (!ParseInteger(*text, 0, noise_scan::kGateCount - 1, &integer)) {
-                *error = "bad range gate \"" + *text + "\" (0 to " +
-                         std::to_string(noise_scan::kGateCount - 1) + ")";
-                return std::nullopt;
-            }
-            options.gate = static_cast<int>(integer);
-        } else if (arg == "--scan-seconds") {
-            auto text = operand("a number of seconds");
-            if (!text) return std::nullopt;
-            if (!ParseInteger(*text, noise_scan::kMinSeconds, noise_scan::kMaxSeconds, &integer)) {
-                *error = ScanLengthError(*text);
-                return std::nullopt;
-            }
-            options.scanSeconds = static_cast<int>(integer);
-        } else if (arg == "--params") {
-            auto text = operand("a parameter file");
-            if (!text) return std::nullopt;
-            options.paramsFile = *text;
-        } else if (arg == "--reports") {
-            auto text = operand("a number of reports");
-            if (!text) return std::nullopt;
-            if (!ParseInteger(*text, 1, kMaxCalibrationReports, &integer)) {
-                *error = "bad number of reports \"" + *text + "\" (1 to " +
-                         std::to_string(kMaxCalibrationReports) + ")";
-                return std::nullopt;
-            }
-            options.reports = static_cast<int>(integer);
-        } else if (arg == "--apply") {
-            options.apply = true;
-        } else if (arg == "--csv") {
-            options.csv = true;
-        } else if (arg == "--stats") {
-            options.stats = true;
-        } else if (arg == "--partition") {
-            auto text = operand("a partition");
-            if (!text) return std::nullopt;
-            options.partition = *text;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            *error = "unknown option " + arg;
-            return std::nullopt;
-        } else {
-            options.words.push_back(arg);
-        }
-    }
-    return options;
-}
 
 // The libraries report why a port could not be opened, or why the module's
 // replies could not be read, only as diagnostic lines; the ones that explain
@@ -895,27 +670,45 @@ int CommandRun::Calibrate() {
     return Finish(WriteModule(params));
 }
 
+std::string JoinedWords(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) line += (line.empty() ? "" : " ") + word;
+    return line;
+}
+
+// The words of a line that does not parse: those before the first option.
+std::vector<std::string> CommandWords(const std::vector<std::string>& args) {
+    std::vector<std::string> words;
+    for (const std::string& arg : args) {
+        if (!arg.empty() && arg[0] == '-') break;
+        words.push_back(arg);
+    }
+    return words;
+}
+
+int PrintHelp(const std::string& text, std::FILE* out) {
+    std::fputs(text.c_str(), out);
+    return kExitOk;
+}
+
+// The reason, then the help of the command the words name, or the general
+// help when they name none.
+int UsageFailure(const std::string& message, const std::vector<std::string>& words,
+                 std::FILE* err) {
+    std::optional<std::string> help;
+    for (size_t n = words.size(); n > 0 && !help; --n)
+        help = CommandHelp(std::vector<std::string>(words.begin(), words.begin() + long(n)));
+    std::fprintf(err, "radar-cli: %s\n%s", message.c_str(), help.value_or(GeneralHelp()).c_str());
+    return kExitUsage;
+}
+
 int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop) {
     const std::vector<std::string>& words = options.words;
-    auto usage = [err](const std::string& message) {
-        std::fprintf(err, "radar-cli: %s\n%s", message.c_str(), kUsage);
-        return kExitUsage;
+    auto usage = [err, &words](const std::string& message) {
+        return UsageFailure(message, words, err);
     };
     if (words.empty()) return usage("no command given");
     const std::string& command = words[0];
-    if ((options.count || !options.rawFile.empty()) && command != "stream") {
-        return usage("--count and --raw belong to stream");
-    }
-    if (options.seconds && command != "stream" && command != "capture") {
-        return usage("--seconds belongs to stream and capture");
-    }
-    if (!options.folder.empty() && command != "capture")
-        return usage("--folder belongs to capture");
-    const bool replayOptions = options.gate || options.scanSeconds || !options.paramsFile.empty() ||
-                               options.csv || options.stats;
-    if (replayOptions && command != "replay") {
-        return usage("--gate, --scan-seconds, --params, --csv and --stats belong to replay");
-    }
     // A scan is as long as the page allows, in whole seconds.
     int captureSeconds = noise_scan::kDefaultSeconds;
     if (command == "capture" && options.seconds) {
@@ -929,16 +722,11 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
         captureSeconds = static_cast<int>(seconds);
     }
     const bool flash = command == "firmware" && words.size() == 3 && words[1] == "flash";
-    if ((!options.partition.empty() || options.resetWaitMs) && !flash) {
-        return usage("--partition and --reset-wait belong to firmware flash");
-    }
     if (flash && options.partition.empty()) return usage("firmware flash needs --partition");
-
-    if (options.reports && command != "calibrate") return usage("--reports belongs to calibrate");
-    if (options.apply && command != "calibrate") return usage("--apply belongs to calibrate");
 
     CommandRun session(options, out, err, stop);
     if (command == "ports" && words.size() == 1) return session.Ports();
+    if (command == "doctor" && words.size() == 1) return RunDoctor(options.port, out);
     if (command == "info" && words.size() == 1) return session.Info();
     if (command == "stream" && words.size() == 1) return session.Stream();
     if (command == "capture" && words.size() == 1) return session.Capture(captureSeconds);
@@ -958,9 +746,7 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
         if (sub == "save" && words.size() == 3) return session.ParamsSave(words[2]);
     }
     if (command == "replay") return usage("replay needs one radar data file");
-    std::string line;
-    for (const std::string& word : words) line += (line.empty() ? "" : " ") + word;
-    return usage("unknown command \"" + line + "\"");
+    return usage("unknown command \"" + JoinedWords(words) + "\"");
 }
 
 }  // namespace
@@ -968,14 +754,20 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
 int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
         const std::atomic<int>* stop) {
     std::string error;
-    const std::optional<Options> options = ParseOptions(args, &error);
-    if (!options) {
-        std::fprintf(err, "radar-cli: %s\n%s", error.c_str(), kUsage);
-        return kExitUsage;
-    }
-    if (options->help) {
-        std::fputs(kUsage, out);
+    const std::optional<Options> options = ReadCommandLine(args, &error);
+    if (!options) return UsageFailure(error, CommandWords(args), err);
+    if (options->version) {
+        std::fputs("radar-cli " KVEL_PROGRAM_VERSION "\n", out);
         return kExitOk;
+    }
+    // "help COMMAND" and "COMMAND --help" say the same.
+    const bool helpWord = !options->words.empty() && options->words.front() == "help";
+    if (options->help || helpWord) {
+        std::vector<std::string> asked(options->words.begin() + (helpWord ? 1 : 0),
+                                       options->words.end());
+        if (asked.empty()) return PrintHelp(GeneralHelp(), out);
+        if (const auto text = CommandHelp(asked)) return PrintHelp(*text, out);
+        return UsageFailure("no command \"" + JoinedWords(asked) + "\"", {}, err);
     }
     DbgOutputSetStderr(options->verbose);
     return Dispatch(*options, out, err, stop);

@@ -545,3 +545,36 @@ TEST_F(RadarCliFirmwareTest, FlashFailuresHaveTheirExitCodes) {
 }
 
 }  // namespace
+
+TEST_F(RadarCliTest, HelpDescribesOneCommandEitherWayAndEveryProgramHasAVersion) {
+    const Result asked = RunCli({"help", "stream"});
+    EXPECT_EQ(asked.code, radarcli::kExitOk);
+    EXPECT_NE(asked.out.find("--count N"), std::string::npos) << asked.out;
+    EXPECT_EQ(asked.out.find("--folder"), std::string::npos) << asked.out;
+    EXPECT_EQ(RunCli({"stream", "--help"}).out, asked.out);
+    EXPECT_EQ(RunCli({"help", "nonsense"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(RunCli({"--version"}).out.rfind("radar-cli ", 0), 0u);
+    // A misplaced option names the command it belongs to, and that command's help.
+    const Result misplaced = RunCli({"info", "--reports=5"});
+    EXPECT_EQ(misplaced.code, radarcli::kExitUsage);
+    EXPECT_NE(misplaced.err.find("--reports belongs to calibrate"), std::string::npos);
+}
+
+TEST_F(RadarCliTest, DoctorNamesThePortItsAccessAndTheModulesLineSpeed) {
+    emulator::Options options;
+    options.realTiming = false;
+    options.baudRate = 57600;
+    Start(options);
+    const Result doctor = Cli({"doctor"});
+    EXPECT_EQ(doctor.code, radarcli::kExitOk) << doctor.out << doctor.err;
+    EXPECT_NE(doctor.out.find("COM" + std::to_string(m_module->PortNumber()) + " " +
+                              m_module->DevicePath()),
+              std::string::npos)
+        << doctor.out;
+    EXPECT_NE(doctor.out.find("you may open it"), std::string::npos) << doctor.out;
+    EXPECT_NE(doctor.out.find(" at 57600 baud"), std::string::npos) << doctor.out;
+    EXPECT_FALSE(m_module->InCommandMode());
+
+    m_module.reset();  // the port is gone
+    EXPECT_EQ(RunCli({"doctor", "--port", "250"}).code, radarcli::kExitNotConnected);
+}
