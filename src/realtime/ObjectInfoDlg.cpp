@@ -57,10 +57,6 @@ QString FormatString(int id, Args... args) {
     return QString::asprintf(LoadStringW(id).toUtf8().constData(), args...);
 }
 
-}  // namespace
-
-namespace {
-
 // "Apply Thres." is done: the write's result rides along.
 class ParamWriteDoneEvent : public QEvent {
 public:
