@@ -416,6 +416,9 @@ int CommandRun::Stream() {
             return Fail(kExitFileError,
                         "cannot create \"" + m_options.rawFile + "\": " + std::strerror(errno));
         }
+        // Each chunk goes to the file as it is read, as a recording's does:
+        // a stream that is killed keeps every byte it had read.
+        std::setvbuf(raw, nullptr, _IONBF, 0);
     }
     auto closeRaw = [&raw, this](int result) {
         if (raw && std::fclose(raw) != 0 && result == kExitOk) {

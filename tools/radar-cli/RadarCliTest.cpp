@@ -240,6 +240,48 @@ TEST_F(RadarCliTest, StreamsReportsKeepsTheRawBytesAndLetsTheModuleGo) {
     EXPECT_GE(counter.reports, 3);
 }
 
+// Every report printed was read before it was parsed, so the raw file holds
+// its bytes at that moment, while the stream still runs: a kill then loses
+// nothing already read.
+TEST_F(RadarCliTest, StreamWritesTheRawBytesThroughAsTheyAreRead) {
+    const fs::path raw = m_folder / "through.dat";
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    std::atomic<int> stop{0};
+    std::atomic<int> code{-1};
+    std::thread stream([&] {
+        code = radarcli::Run(
+            {"--port", std::to_string(m_module->PortNumber()), "stream", "--raw", raw.string()},
+            out, err, &stop);
+    });
+    auto countReports = [](const std::string& bytes) {
+        Counter counter;
+        ReportFrameParser parser(&counter, nullptr);
+        parser.Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        return counter.reports;
+    };
+    int printed = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (printed < 2 && code == -1 && std::chrono::steady_clock::now() < deadline) {
+        char block[4096];
+        std::string text;
+        for (ssize_t n; (n = pread(fileno(out), block, sizeof block, text.size())) > 0;)
+            text.append(block, static_cast<size_t>(n));
+        printed = CountLines(text);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // poll, not wait out
+    }
+    const int inFile = countReports(Read(raw));
+    const bool stillRunning = code == -1;
+    stop = 1;
+    stream.join();
+    Drain(out);
+    const std::string errors = Drain(err);
+    EXPECT_EQ(code, radarcli::kExitOk) << errors;
+    ASSERT_TRUE(stillRunning);
+    ASSERT_GE(printed, 2);
+    EXPECT_GE(inFile, printed);
+}
+
 TEST_F(RadarCliTest, StopFlagEndsAStreamCleanly) {
     std::atomic<int> stop{0};
     std::thread interrupter([&stop] {
