@@ -4,6 +4,7 @@
 #include "FirmwareCommands.h"
 
 #include <strings.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -535,9 +536,26 @@ CaptureRunEnd CommandRun::WaitForScan(CNoiseScan& scan, RunWatcher& watcher) {
     }
 }
 
+// Makes the recording's folder, which must then take new files; the reason
+// when it cannot.
+std::optional<std::string> FolderRefusal(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error && !std::filesystem::is_directory(folder, error))
+        error = std::make_error_code(std::errc::not_a_directory);
+    if (!error && access(folder.c_str(), W_OK | X_OK) != 0)
+        error = std::error_code(errno, std::generic_category());
+    if (!error) return std::nullopt;
+    return error.message();
+}
+
 int CommandRun::Capture(int seconds) {
     const std::string folder =
         m_options.folder.empty() ? std::filesystem::current_path().string() : m_options.folder;
+    // Before the module is touched: a recording with nowhere to go names no
+    // file and counts no report.
+    if (const std::optional<std::string> refusal = FolderRefusal(folder))
+        return Fail(kExitFileError, "cannot write to \"" + folder + "\": " + *refusal);
     if (int result = Connect(); result != kExitOk) return result;
     // The thresholds go into the recording's parameter file: they must be the module's.
     if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
@@ -594,7 +612,13 @@ int CommandRun::Replay(const std::string& file) {
     if (!scan.Start(request)) return Fail(kExitFileError, "cannot start the replay");
     if (WaitForScan(scan, watcher) == CaptureRunEnd::FileUnreadable)
         return Fail(kExitFileError, "cannot read \"" + file + "\"");
-    if (stats) statistics.Print(m_out, csv);
+    // A file that holds no report (empty, or not a recording) is said so,
+    // on stderr, so that stdout stays the report lines or the table.
+    if (scan.Count() == 0) {
+        std::fprintf(m_err, "radar-cli: 0 reports in \"%s\"\n", file.c_str());
+    } else if (stats) {
+        statistics.Print(m_out, csv);
+    }
     std::fflush(m_out);
     return kExitOk;
 }

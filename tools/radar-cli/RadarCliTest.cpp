@@ -463,9 +463,18 @@ TEST_F(RadarCliTest, BadCaptureAndReplayOptionsAreRefusedBeforeAnythingRuns) {
                       (m_folder / "none.xml").string()})
                   .code,
               radarcli::kExitFileError);
-    const Result empty = RunCli({"replay", (m_folder / "empty.dat").string()});
-    EXPECT_EQ(empty.code, radarcli::kExitOk);
-    EXPECT_TRUE(empty.out.empty());
+    std::ofstream(m_folder / "noise.dat") << "not a recording \x01\xfd\xfc\xfb\xfa";
+    for (const char* file : {"empty.dat", "noise.dat"}) {
+        for (const std::vector<std::string>& mode : {std::vector<std::string>{"--stats", "--csv"},
+                                                     std::vector<std::string>{"--gate", "3"}}) {
+            std::vector<std::string> args = {"replay", (m_folder / file).string()};
+            args.insert(args.end(), mode.begin(), mode.end());
+            const Result empty = RunCli(args);
+            EXPECT_EQ(empty.code, radarcli::kExitOk);
+            EXPECT_TRUE(empty.out.empty()) << empty.out;  // no table of zeros either
+            EXPECT_NE(empty.err.find("0 reports"), std::string::npos) << file << mode[0];
+        }
+    }
     EXPECT_EQ(RunCli({"replay", m_folder.string()}).code, radarcli::kExitFileError);
 
     // A recording with nowhere to go is given up at once.
@@ -473,6 +482,12 @@ TEST_F(RadarCliTest, BadCaptureAndReplayOptionsAreRefusedBeforeAnythingRuns) {
         Cli({"capture", "--seconds", "36000", "--folder", (m_folder / "empty.dat" / "x").string()});
     EXPECT_EQ(nowhere.code, radarcli::kExitFileError);
     EXPECT_NE(nowhere.err.find("cannot write"), std::string::npos) << nowhere.err;
+    EXPECT_TRUE(nowhere.out.empty()) << nowhere.out;  // no path it never made, no count
+    const Result proc = Cli({"capture", "--folder", "/proc/nope"});
+    EXPECT_EQ(proc.code, radarcli::kExitFileError);
+    EXPECT_NE(proc.err.find("/proc/nope\": "), std::string::npos) << proc.err;
+    EXPECT_TRUE(proc.out.empty()) << proc.out;
+    EXPECT_EQ(m_module->CommandsAnswered(), before);
     EXPECT_EQ(m_module->OperatingMode(), rp::kModeFunction);
 }
 
