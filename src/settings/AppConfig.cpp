@@ -1,5 +1,7 @@
 #include "settings/AppConfig.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
@@ -22,9 +24,21 @@ std::wstring SettingsFilePath() {
 // it holds is unknown, so no save may replace it with this run's values.
 std::wstring gUnreadableAtStart;
 
-// False when the file exists but cannot be read; a missing file is simply
-// a first start.
+// A file too large for the settings is not read at all, so reading it
+// cannot claim memory in proportion to its size.
+bool IsTooLarge(const std::wstring& path) {
+    struct stat info {};
+    return stat(WideToAnsi(path).c_str(), &info) == 0 &&
+           static_cast<uintmax_t>(info.st_size) > XMLParser::kMaxDocumentSize;
+}
+
+// False when the file exists but cannot be read (or is too large to be a
+// settings file); a missing file is simply a first start.
 bool ReadSettingsFile(const std::wstring& path) {
+    if (IsTooLarge(path)) {
+        DbgOutputA(2, "Settings file not read: %s\r\n", XMLParser::TooLargeText().c_str());
+        return false;
+    }
     uint8_t* data = nullptr;
     const size_t size = ReadFileDataW(path.c_str(), &data);
     if (data == nullptr) return !IsFileExistW(path.c_str());

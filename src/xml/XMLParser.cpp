@@ -1,5 +1,6 @@
 #include "xml/XMLParser.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 
@@ -37,6 +38,31 @@ constexpr const char* kPlainDeclaration = "<?xml version=\"1.0\"?>\n";
 
 // Large enough for any 64-bit decimal number and for the "0x%08x" form.
 constexpr size_t kNumberTextSize = 32;
+
+// Deeper than any file the program writes (the settings go two levels
+// down); beyond it, indentation would cost more than the document.
+constexpr int kMaxIndentedDepth = 64;
+
+// The depth of the deepest node below `root`, walked without recursion so
+// that a hostile nesting cannot exhaust the stack.
+int DepthBelow(pugi::xml_node root) {
+    int depth = 0;
+    int deepest = 0;
+    pugi::xml_node node = root.first_child();
+    while (node && node != root) {
+        if (node.first_child()) {
+            node = node.first_child();
+            deepest = std::max(deepest, ++depth);
+            continue;
+        }
+        while (node != root && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node != root) node = node.next_sibling();
+    }
+    return deepest;
+}
 
 }  // namespace
 
@@ -92,11 +118,19 @@ void XMLNode::SetAttributeHex(const char* name, uint32_t value) const {
     SetAttribute(name, text);
 }
 
+std::string XMLParser::TooLargeText() {
+    return "the file is larger than " + std::to_string(kMaxDocumentSize >> 20) +
+           " MiB, more than any file of this program holds";
+}
+
 pugi::xml_parse_result XMLParser::LoadFromMemory(const void* data, size_t size) {
-    if (data == nullptr && size != 0) {
+    m_loadError.clear();
+    if ((data == nullptr && size != 0) || size > kMaxDocumentSize) {
         m_document.reset();
         pugi::xml_parse_result result;
-        result.status = pugi::status_io_error;
+        result.status =
+            size > kMaxDocumentSize ? pugi::status_out_of_memory : pugi::status_io_error;
+        m_loadError = size > kMaxDocumentSize ? TooLargeText() : result.description();
         return result;
     }
     // Declarations, comments and processing instructions are kept so that a
@@ -104,7 +138,12 @@ pugi::xml_parse_result XMLParser::LoadFromMemory(const void* data, size_t size) 
     // values the program changed.
     const unsigned options =
         pugi::parse_default | pugi::parse_declaration | pugi::parse_comments | pugi::parse_pi;
-    return m_document.load_buffer(data, size, options);
+    const pugi::xml_parse_result result = m_document.load_buffer(data, size, options);
+    if (!result) {
+        m_loadError = std::string(result.description()) + " at byte " +
+                      std::to_string(static_cast<long long>(result.offset));
+    }
+    return result;
 }
 
 bool XMLParser::SaveToFile(FILE* stream) {
@@ -115,9 +154,10 @@ bool XMLParser::SaveToFile(FILE* stream) {
     // end it early when the file is read again.
     std::fputs(kPlainDeclaration, stream);
     pugi::xml_writer_file writer(stream);
+    const char* const indent = DepthBelow(m_document) > kMaxIndentedDepth ? "" : "\t";
     for (pugi::xml_node node : m_document.children()) {
         if (node.type() != pugi::node_declaration) {
-            node.print(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+            node.print(writer, indent, pugi::format_default, pugi::encoding_utf8);
         }
     }
     // A full disk may show only when the buffer is flushed on close, so both

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include <pugixml.hpp>
 
@@ -50,17 +51,33 @@ public:
     XMLParser(const XMLParser&) = delete;
     XMLParser& operator=(const XMLParser&) = delete;
 
+    // The largest document loaded. The settings and parameter files hold a
+    // few kilobytes; a parsed document takes up to about sixteen times its
+    // size (a node for every four bytes of "<a/>"), so this bounds the
+    // memory a hostile file can claim to some 70 MB.
+    static constexpr size_t kMaxDocumentSize = size_t{4} << 20;  // 4 MiB
+    // Why a larger file is not read, for a message.
+    static std::string TooLargeText();
+
     // Discards the content and parses a copy of the bytes (encoding found
-    // from a byte-order mark or the first bytes).
+    // from a byte-order mark or the first bytes). More than
+    // kMaxDocumentSize bytes are refused unparsed (status_out_of_memory).
     pugi::xml_parse_result LoadFromMemory(const void* data, size_t size);
+    // Why the last load failed, for a message; empty after a good one.
+    const std::string& LoadError() const { return m_loadError; }
     // Writes the document as UTF-8 to an open stream under the wrapper's own
     // plain declaration, <?xml version="1.0"?> and a line feed, whatever
     // declaration was loaded; then closes the stream in every case. True
-    // when no stream error occurred.
+    // when no stream error occurred. Elements are indented by depth with
+    // tabs, except in a document nested deeper than any the program writes:
+    // there each node gets a line of its own without indentation, so the
+    // file stays as long as the document instead of growing with the
+    // square of its depth.
     bool SaveToFile(FILE* stream);
     XMLNode GetRoot() const { return XMLNode(m_document); }
     void Clear() { m_document.reset(); }
 
 private:
     pugi::xml_document m_document;
+    std::string m_loadError;
 };

@@ -263,6 +263,18 @@ TEST_F(SettingsFile, AFileTheProgramMayNotWriteOrCouldNotReadIsLeftUntouched) {
     EXPECT_EQ(NamesIn(own.Path()).size(), 2u) << "something was left beside";
 }
 
+// Too large to be settings: not read, so it costs no memory, and never
+// replaced by this run's values.
+TEST_F(SettingsFile, AFileTooLargeForSettingsIsLeftUntouched) {
+    const std::string huge = "<AppConfig BaudRate=\"9600\">" +
+                             std::string(XMLParser::kMaxDocumentSize, ' ') + "</AppConfig>";
+    LoadFrom(huge);
+    EXPECT_FALSE(AppConfigElement().GetAttribute(app_config::kBaudRate));
+    AppConfigSection("Window").SetAttribute("Shown", "yes");
+    EXPECT_FALSE(SaveAppConfig());
+    EXPECT_EQ(ReadText(path), huge);
+}
+
 TEST_F(SettingsFile, InAReadOnlyFolderAWritableFileIsStillSaved) {
     TempFolder own;
     const std::string file = own.File(app_config::kFileName);

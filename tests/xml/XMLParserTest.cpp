@@ -219,6 +219,22 @@ TEST(XMLParserSave, ReportsMissingAndFailingStreams) {
     EXPECT_FALSE(parser.SaveToFile(readOnly));
 }
 
+// Indentation by depth would make a deep document's file grow with the
+// square of the depth; the saved file stays a small multiple of the document.
+TEST(XMLParserSave, DeepNestingSavesLinearlyAndReadsBack) {
+    constexpr int kDepth = 20000;
+    std::string text;
+    for (int level = 0; level < kDepth; ++level) text += "<a>";
+    for (int level = 0; level < kDepth; ++level) text += "</a>";
+    XMLParser parser;
+    ASSERT_TRUE(parser.LoadFromMemory(text.data(), text.size()));
+    const std::string saved = SaveToText(parser);
+    EXPECT_LT(saved.size(), 2 * text.size());
+    XMLParser reread;
+    ASSERT_TRUE(reread.LoadFromMemory(saved.data(), saved.size())) << reread.LoadError();
+    EXPECT_EQ(SaveToText(reread), saved);
+}
+
 TEST(XMLParserLoad, ReadsUtf16WithByteOrderMark) {
     // "<AppConfig Name="é"/>" in UTF-16 little-endian with a BOM.
     const std::u16string text = u"\uFEFF<AppConfig Name=\"\u00e9\"/>";
@@ -245,6 +261,15 @@ TEST(XMLParserLoad, DiscardsThePreviousDocumentAndSurvivesBadInput) {
     EXPECT_FALSE(parser.GetRoot().FindChild("AppConfig"));
     Load(parser, "<AppConfig BaudRate=\"9600\"><ParamSetting");
     EXPECT_STREQ(parser.GetRoot().FindChild("AppConfig").GetAttribute("BaudRate"), "9600");
+    EXPECT_NE(parser.LoadError().find("at byte"), std::string::npos) << parser.LoadError();
+
+    // Too large to parse within bounded memory: refused, with the limit.
+    std::string huge = "<AppConfig>";
+    huge.resize(XMLParser::kMaxDocumentSize + 1, ' ');
+    EXPECT_FALSE(parser.LoadFromMemory(huge.data(), huge.size()));
+    EXPECT_NE(parser.LoadError().find("larger than 4 MiB"), std::string::npos);
+    Load(parser, "<AppConfig/>");
+    EXPECT_EQ(parser.LoadError(), "");
 
     parser.Clear();
     EXPECT_FALSE(parser.GetRoot().FindChild("AppConfig"));
