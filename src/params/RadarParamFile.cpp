@@ -127,8 +127,7 @@ RadarParamFileCheck CheckRadarParamFile(const wchar_t* path) {
     const pugi::xml_parse_result parsed = parser.LoadFromMemory(data, size);
     ReleaseFileData(data);
     if (!parsed) {
-        check.error = std::string("is not well-formed XML: ") + parsed.description() + " at byte " +
-                      std::to_string(parsed.offset);
+        check.error = parser.LoadError();
         return check;
     }
     const XMLNode element = parser.GetRoot().FindChild(kRadarParamElement);

@@ -36,7 +36,8 @@ bool IsTooLarge(const std::wstring& path) {
 // settings file); a missing file is simply a first start.
 bool ReadSettingsFile(const std::wstring& path) {
     if (IsTooLarge(path)) {
-        DbgOutputA(2, "Settings file not read: %s\r\n", XMLParser::TooLargeText().c_str());
+        DbgOutputA(2, "Settings file \"%s\" not read: it %s\r\n", WideToAnsi(path).c_str(),
+                   XMLParser::TooLargeText().c_str());
         return false;
     }
     uint8_t* data = nullptr;

@@ -119,18 +119,19 @@ void XMLNode::SetAttributeHex(const char* name, uint32_t value) const {
 }
 
 std::string XMLParser::TooLargeText() {
-    return "the file is larger than " + std::to_string(kMaxDocumentSize >> 20) +
+    return "is larger than " + std::to_string(kMaxDocumentSize >> 20) +
            " MiB, more than any file of this program holds";
 }
 
 pugi::xml_parse_result XMLParser::LoadFromMemory(const void* data, size_t size) {
     m_loadError.clear();
-    if ((data == nullptr && size != 0) || size > kMaxDocumentSize) {
+    const bool tooLarge = size > kMaxDocumentSize;
+    if (tooLarge || (data == nullptr && size != 0)) {
+        // Refused unparsed: a parse would claim many times the file's size.
         m_document.reset();
+        m_loadError = tooLarge ? TooLargeText() : "cannot be read";
         pugi::xml_parse_result result;
-        result.status =
-            size > kMaxDocumentSize ? pugi::status_out_of_memory : pugi::status_io_error;
-        m_loadError = size > kMaxDocumentSize ? TooLargeText() : result.description();
+        result.status = tooLarge ? pugi::status_out_of_memory : pugi::status_io_error;
         return result;
     }
     // Declarations, comments and processing instructions are kept so that a
@@ -140,7 +141,7 @@ pugi::xml_parse_result XMLParser::LoadFromMemory(const void* data, size_t size) 
         pugi::parse_default | pugi::parse_declaration | pugi::parse_comments | pugi::parse_pi;
     const pugi::xml_parse_result result = m_document.load_buffer(data, size, options);
     if (!result) {
-        m_loadError = std::string(result.description()) + " at byte " +
+        m_loadError = std::string("is not well-formed XML: ") + result.description() + " at byte " +
                       std::to_string(static_cast<long long>(result.offset));
     }
     return result;

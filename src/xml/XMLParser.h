@@ -56,14 +56,15 @@ public:
     // size (a node for every four bytes of "<a/>"), so this bounds the
     // memory a hostile file can claim to some 70 MB.
     static constexpr size_t kMaxDocumentSize = size_t{4} << 20;  // 4 MiB
-    // Why a larger file is not read, for a message.
+    // Why a larger file is not read, worded as LoadError.
     static std::string TooLargeText();
 
     // Discards the content and parses a copy of the bytes (encoding found
     // from a byte-order mark or the first bytes). More than
     // kMaxDocumentSize bytes are refused unparsed (status_out_of_memory).
     pugi::xml_parse_result LoadFromMemory(const void* data, size_t size);
-    // Why the last load failed, for a message; empty after a good one.
+    // Why the last load failed, worded to follow the file's name in a
+    // message ("is not well-formed XML: ... at byte N"); empty after a good one.
     const std::string& LoadError() const { return m_loadError; }
     // Writes the document as UTF-8 to an open stream under the wrapper's own
     // plain declaration, <?xml version="1.0"?> and a line feed, whatever
