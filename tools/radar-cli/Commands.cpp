@@ -278,6 +278,8 @@ int CommandRun::ParamsFromConnect() {
             return kExitOk;
         case kRadarNotConnected:
             return Fail(kExitNotConnected, "the module is not connected");
+        case kRadarRefused:
+            return Fail(kExitRefused, "the module refused the parameter read");
         default:
             return NoAnswer("the module did not answer the parameter read");
     }
@@ -289,6 +291,8 @@ int CommandRun::WriteModule(const RadarParamSet& params) {
             return kExitOk;
         case kRadarNotConnected:
             return Fail(kExitNotConnected, "the module is not connected");
+        case kRadarRefused:
+            return Fail(kExitRefused, "the module refused the parameters");
         default:
             return NoAnswer("the module did not accept the parameters");
     }

@@ -520,10 +520,12 @@ TEST_F(RadarCliTest, CalibrateProposesAndAppliesThresholdsOfTheEmptyScene) {
     EXPECT_EQ(Cli({"calibrate", "--reports", "0"}).code, radarcli::kExitUsage);
 }
 
-TEST_F(RadarCliTest, RefusingModuleIsReportedAsNoAnswer) {
+// A module that answers "no" is told apart from one that does not answer.
+TEST_F(RadarCliTest, RefusingModuleIsReportedAsRefused) {
     Start({emulator::Fault::FailingStatus});
     const Result get = Cli({"params", "get"});
-    EXPECT_EQ(get.code, radarcli::kExitNoAnswer);
+    EXPECT_EQ(get.code, radarcli::kExitRefused);
+    EXPECT_NE(get.err.find("refused the parameter read"), std::string::npos) << get.err;
     EXPECT_TRUE(get.out.empty());
     EXPECT_EQ(Cli({"stream", "--count", "1"}).code, radarcli::kExitNoAnswer);
 }
