@@ -49,6 +49,7 @@ void StoreDouble(const XMLNode& element, const std::string& name, double value) 
 // Reads the file into `parser`; false when it cannot be read at all. What
 // pugixml recovers from a damaged document is kept.
 bool ReadDocument(const wchar_t* path, XMLParser* parser) {
+    if (XMLParser::IsFileTooLarge(path)) return false;
     uint8_t* data = nullptr;
     const size_t size = ReadFileDataW(path, &data);
     if (data == nullptr) return false;
@@ -117,6 +118,10 @@ bool LoadsAsNumber(const char* text, bool integer) {
 
 RadarParamFileCheck CheckRadarParamFile(const wchar_t* path) {
     RadarParamFileCheck check;
+    if (path && XMLParser::IsFileTooLarge(path)) {
+        check.error = XMLParser::TooLargeText();
+        return check;
+    }
     uint8_t* data = nullptr;
     const size_t size = path ? ReadFileDataW(path, &data) : 0;
     if (data == nullptr) {

@@ -24,18 +24,10 @@ std::wstring SettingsFilePath() {
 // it holds is unknown, so no save may replace it with this run's values.
 std::wstring gUnreadableAtStart;
 
-// A file too large for the settings is not read at all, so reading it
-// cannot claim memory in proportion to its size.
-bool IsTooLarge(const std::wstring& path) {
-    struct stat info {};
-    return stat(WideToAnsi(path).c_str(), &info) == 0 &&
-           static_cast<uintmax_t>(info.st_size) > XMLParser::kMaxDocumentSize;
-}
-
 // False when the file exists but cannot be read (or is too large to be a
 // settings file); a missing file is simply a first start.
 bool ReadSettingsFile(const std::wstring& path) {
-    if (IsTooLarge(path)) {
+    if (XMLParser::IsFileTooLarge(path)) {
         DbgOutputA(2, "Settings file \"%s\" not read: it %s\r\n", WideToAnsi(path).c_str(),
                    XMLParser::TooLargeText().c_str());
         return false;

@@ -1,5 +1,7 @@
 #include "xml/XMLParser.h"
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstring>
@@ -116,6 +118,12 @@ void XMLNode::SetAttributeHex(const char* name, uint32_t value) const {
     char text[kNumberTextSize];
     std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
     SetAttribute(name, text);
+}
+
+bool XMLParser::IsFileTooLarge(const std::wstring& path) {
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(std::filesystem::path(path), error);
+    return !error && size > kMaxDocumentSize;
 }
 
 std::string XMLParser::TooLargeText() {

@@ -58,6 +58,9 @@ public:
     static constexpr size_t kMaxDocumentSize = size_t{4} << 20;  // 4 MiB
     // Why a larger file is not read, worded as LoadError.
     static std::string TooLargeText();
+    // True when the file at `path` is larger than that: not to be read at
+    // all, so that reading it cannot claim memory in proportion to its size.
+    static bool IsFileTooLarge(const std::wstring& path);
 
     // Discards the content and parses a copy of the bytes (encoding found
     // from a byte-order mark or the first bytes). More than
