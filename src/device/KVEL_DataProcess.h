@@ -30,6 +30,9 @@ int KVEL_Interface_RadarDevice_Serial_OpenByPortNum(KVEL_RADAR_HANDLE device, in
 void KVEL_Interface_RadarDevice_Serial_Close(KVEL_RADAR_HANDLE device);
 // Nonzero while the port is open and its device is still there.
 int KVEL_Interface_RadarDevice_IsConnected(KVEL_RADAR_HANDLE device);
+// Nonzero when the last command's reply came but carried a failing status:
+// the module refused it, rather than not answering.
+int KVEL_Interface_RadarDevice_LastReplyRefused(KVEL_RADAR_HANDLE device);
 
 // Enters command mode: up to `attempts` tries, `replyTimeoutMs` each.
 int KVEL_Interface_RadarDevice_StartCmdMode(KVEL_RADAR_HANDLE device, int attempts,

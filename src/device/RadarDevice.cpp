@@ -1,6 +1,7 @@
 // The handle functions of the radar device library: one serial line, one
 // command channel, and one lock that keeps exchanges and reads apart.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -23,6 +24,8 @@ struct KvelRadarDevice {
     std::mutex io;
     SerialLine line;
     CommandChannel channel{line};
+    // The last exchange's reply came with a failing status.
+    std::atomic<bool> lastRefused{false};
 };
 
 namespace {
@@ -64,6 +67,7 @@ bool ExchangeOk(KvelRadarDevice* device, uint8_t code, const uint8_t* payload, i
                 int timeoutMs, Reply* reply, ExchangeResult* result = nullptr) {
     const ExchangeResult r = device->channel.Exchange(code, payload, length, timeoutMs, reply);
     if (result) *result = r;
+    device->lastRefused.store(r == ExchangeResult::Done && reply->status != rp::kStatusOk);
     if (r != ExchangeResult::Done) {
         DbgOutputA(2, "Radar command 0x%02X failed: %s\r\n", code, ResultText(r));
         return false;
@@ -259,6 +263,10 @@ void KVEL_Interface_RadarDevice_Serial_Close(KVEL_RADAR_HANDLE device) {
     std::lock_guard lock(device->io);
     device->line.Close();
     device->channel.Leftover().clear();
+}
+
+int KVEL_Interface_RadarDevice_LastReplyRefused(KVEL_RADAR_HANDLE device) {
+    return device && device->lastRefused.load() ? 1 : 0;
 }
 
 int KVEL_Interface_RadarDevice_IsConnected(KVEL_RADAR_HANDLE device) {

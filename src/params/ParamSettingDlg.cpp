@@ -164,7 +164,17 @@ void CParamSettingDlg::SetFieldLimits() {
         gate->SetMaxValue(DigitalCellFromUInt32(static_cast<uint32_t>(limits::kGateMax.maximum)),
                           kLimitTolerance);
     }
-    if (CDigitalEdit* delay = Field(kDelayField)) delay->SetValueType(DIGITAL_INT32);
+    if (CDigitalEdit* delay = Field(kDelayField)) {
+        // Signed, or the unsigned form of the same 32-bit cell: wider than
+        // either, so that a number beyond both is refused with the limits.
+        delay->SetValueType(DIGITAL_INT64);
+        delay->SetMinValue(
+            DigitalCellFromInt64(static_cast<int64_t>(limits::kAbsenceDelay.minimum)),
+            kLimitTolerance);
+        delay->SetMaxValue(
+            DigitalCellFromInt64(static_cast<int64_t>(limits::kAbsenceDelay.maximum)),
+            kLimitTolerance);
+    }
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
         for (int id : {kFirstTriggerField + gate, kFirstHoldField + gate}) {
             CDigitalEdit* threshold = Field(id);

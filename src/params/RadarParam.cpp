@@ -54,6 +54,11 @@ bool SendInBatches(int batch, Send send) {
     return true;
 }
 
+// A failed exchange: refused by the module, or not answered.
+int FailureResult(KVEL_RADAR_HANDLE device) {
+    return KVEL_Interface_RadarDevice_LastReplyRefused(device) ? kRadarRefused : kRadarNoAnswer;
+}
+
 }  // namespace
 
 const uint16_t* const RadarParamId = kParamIds.data();
@@ -82,7 +87,7 @@ int ReadRadarParams(KVEL_RADAR_HANDLE device, RadarParamSet* params) {
     });
     if (!ok) {
         DbgOutputA(2, "%s, result: Failed.\r\n", kReadLogName);
-        return kRadarNoAnswer;
+        return FailureResult(device);
     }
 
     params->GateMax = static_cast<int32_t>(values[0]);
@@ -114,5 +119,5 @@ int WriteRadarParams(KVEL_RADAR_HANDLE device, const RadarParamSet* params) {
                    kParamTimeoutMs) != 0;
     });
     DbgOutputA(2, "%s, result: %s\r\n", kWriteLogName, ok ? "Success" : "Failed");
-    return ok ? kRadarOk : kRadarNoAnswer;
+    return ok ? kRadarOk : FailureResult(device);
 }

@@ -33,6 +33,8 @@ extern const uint16_t* const RadarParamId;
 constexpr int kRadarOk = 0;
 constexpr int kRadarNotConnected = 1;
 constexpr int kRadarNoAnswer = 2;
+// The module answered with a failing status.
+constexpr int kRadarRefused = 3;
 
 // module -> dB is the decibel rule of device/Decibels.h (EnergyToDb).
 // dB -> module: round(10^(d / 10)) with halves away from zero for d > 0,

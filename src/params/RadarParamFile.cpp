@@ -6,6 +6,7 @@
 
 #include "common/KVEL_Common.h"
 #include "common/ReplaceFile.h"
+#include "params/RadarParamModel.h"
 
 namespace {
 
@@ -100,6 +101,55 @@ bool LoadRadarParamFile(const wchar_t* path, RadarParamSet* params) {
     if (element.IsEmpty()) return false;
     LoadRadarParams(element, params);
     return true;
+}
+
+namespace {
+
+// Whether loading takes the attribute's text at all (LoadInteger, LoadDouble).
+bool LoadsAsNumber(const char* text, bool integer) {
+    uint32_t cell = 0;
+    double value = 0.0;
+    return integer ? DigtalStringToValue(text, -1, &cell, kDigitalUInt32)
+                   : DigtalStringToValue(text, -1, &value, kDigitalDouble);
+}
+
+}  // namespace
+
+RadarParamFileCheck CheckRadarParamFile(const wchar_t* path) {
+    RadarParamFileCheck check;
+    uint8_t* data = nullptr;
+    const size_t size = path ? ReadFileDataW(path, &data) : 0;
+    if (data == nullptr) {
+        check.error = "cannot be read";
+        return check;
+    }
+    XMLParser parser;
+    const pugi::xml_parse_result parsed = parser.LoadFromMemory(data, size);
+    ReleaseFileData(data);
+    if (!parsed) {
+        check.error = std::string("is not well-formed XML: ") + parsed.description() + " at byte " +
+                      std::to_string(parsed.offset);
+        return check;
+    }
+    const XMLNode element = parser.GetRoot().FindChild(kRadarParamElement);
+    if (element.IsEmpty()) {
+        check.error = std::string("holds no \"") + kRadarParamElement + "\"";
+        return check;
+    }
+    RadarParamSet probe;
+    const std::vector<RadarParamField> fields = RadarParamFields(&probe);
+    for (size_t index = 0; index < fields.size(); ++index) {
+        const RadarParamField& field = fields[index];
+        const char* text = element.GetAttribute(field.name.c_str());
+        if (!HasText(text)) continue;
+        double value = 0.0;
+        std::string why;
+        if (!LoadsAsNumber(text, field.integer != nullptr))
+            check.unreadable.push_back(field.name + "=\"" + text + "\"");
+        else if (!ParseRadarParamValue(static_cast<int>(index), text, &value, &why))
+            check.outsideLimits.push_back(field.name + "=" + text + ": " + why);
+    }
+    return check;
 }
 
 bool SaveRadarParamFile(const wchar_t* path, const RadarParamSet* params, std::string* error) {

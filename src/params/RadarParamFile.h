@@ -33,4 +33,18 @@ void StoreRadarParams(const XMLNode& element, const RadarParamSet* params);
 // a file the program may not write untouched; false (with a reason in
 // *error) when it was not written.
 bool LoadRadarParamFile(const wchar_t* path, RadarParamSet* params);
+
+// What a parameter file holds that loading passes over in silence.
+struct RadarParamFileCheck {
+    // Why the file cannot be used at all: unreadable, not well-formed XML
+    // (the parser's message and the byte where it stopped), or no
+    // "RadarParam". Empty when it can be loaded.
+    std::string error;
+    // Attributes whose text is no number: loading skips them ("NAME=\"abc\"").
+    std::vector<std::string> unreadable;
+    // Values loading takes though the parameter page's fields would not
+    // ("NAME=200: outside its limits, 1.00 to 90.00").
+    std::vector<std::string> outsideLimits;
+};
+RadarParamFileCheck CheckRadarParamFile(const wchar_t* path);
 bool SaveRadarParamFile(const wchar_t* path, const RadarParamSet* params, std::string* error);

@@ -1,12 +1,51 @@
 #include "params/RadarParamModel.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 const RadarParamLimits& RadarParamLimitsAt(int index) {
     if (index == 0) return radar_param_limits::kGateMax;
     if (index == 1) return radar_param_limits::kAbsenceDelay;
     return radar_param_limits::kThreshold;
+}
+
+std::string RadarParamLimitsText(const RadarParamLimits& limits) {
+    char text[96];
+    if (limits.kind == RadarParamKind::ThresholdDb)
+        std::snprintf(text, sizeof text, "%.2f to %.2f", limits.minimum, limits.maximum);
+    else
+        std::snprintf(text, sizeof text, "%.0f to %.0f", limits.minimum, limits.maximum);
+    return text;
+}
+
+bool ParseRadarParamValue(int index, const std::string& text, double* value, std::string* error) {
+    const RadarParamLimits& limits = RadarParamLimitsAt(index);
+    const bool integer = limits.kind != RadarParamKind::ThresholdDb;
+    // Decimal only: "010" is ten, as a parameter file reads it, not octal.
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double parsed =
+        integer ? static_cast<double>(std::strtoll(begin, &end, 10)) : std::strtod(begin, &end);
+    const bool whole = !text.empty() && end != begin && *end == '\0' &&
+                       !std::isspace(static_cast<unsigned char>(text[0]));
+    if (!whole || !std::isfinite(parsed)) {
+        *error = integer ? "not a whole decimal number" : "not a number of dB";
+        return false;
+    }
+    if (errno == ERANGE || parsed < limits.minimum || parsed > limits.maximum) {
+        *error = "outside its limits, " + RadarParamLimitsText(limits);
+        return false;
+    }
+    *value = integer ? static_cast<double>(static_cast<int32_t>(
+                           static_cast<uint32_t>(static_cast<int64_t>(parsed))))
+                     : parsed;
+    return true;
 }
 
 bool operator==(const RadarParamSet& a, const RadarParamSet& b) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "params/RadarParam.h"
@@ -26,7 +27,9 @@ struct RadarParamLimits {
 namespace radar_param_limits {
 constexpr RadarParamLimits kGateMax{RadarParamKind::UnsignedInteger, 0, kRadarGateCount - 1,
                                     kRadarDefaultGateMax};
-constexpr RadarParamLimits kAbsenceDelay{RadarParamKind::SignedInteger, INT32_MIN, INT32_MAX,
+// The delay's cell is 32 bits: the unsigned form files hold (4294967295
+// for -1) is the same value.
+constexpr RadarParamLimits kAbsenceDelay{RadarParamKind::SignedInteger, INT32_MIN, UINT32_MAX,
                                          kRadarDefaultAbsenceDelay};
 constexpr RadarParamLimits kThreshold{RadarParamKind::ThresholdDb, 1.0, 90.0,
                                       kRadarDefaultThresholdDb};
@@ -36,6 +39,15 @@ constexpr RadarParamLimits kThreshold{RadarParamKind::ThresholdDb, 1.0, 90.0,
 // (RadarParamId, RadarParamFields): 0 the largest gate, 1 the absence delay,
 // then the 32 thresholds.
 const RadarParamLimits& RadarParamLimitsAt(int index);
+
+// `text` read as the value of the parameter at `index`, as the parameter
+// page's field takes it: a decimal number (a whole one for the integers),
+// finite, inside the limits. False with the reason in *error, which names
+// the limits when the number lies outside them. An integer comes back in
+// its 32-bit cell's form (4294967295 gives -1 for the delay).
+bool ParseRadarParamValue(int index, const std::string& text, double* value, std::string* error);
+// The limits as text: "0 to 15", "1.00 to 90.00".
+std::string RadarParamLimitsText(const RadarParamLimits& limits);
 
 class IRadarParamListener {
 public:

@@ -144,6 +144,11 @@ void ParamPageTest::committedEntriesReachTheSet() {
     QCOMPARE(SessionParams().ObjectDisappearDelayTime, -2);
     Enter(2003, "2147483647");
     QCOMPARE(SessionParams().ObjectDisappearDelayTime, 2147483647);
+    // Beyond every 32-bit form: the limits' report, as the other fields give.
+    Enter(2003, "99999999999");
+    QVERIFY(Field(2003)->Balloon() && Field(2003)->Balloon()->isVisible());
+    QCOMPARE(Field(2003)->text(), QString("4294967295"));
+    QCOMPARE(SessionParams().ObjectDisappearDelayTime, -1);
 
     // Enter and Escape on the page close nothing and change nothing.
     QTest::keyClick(m_page, Qt::Key_Escape);

@@ -187,12 +187,12 @@ TEST(RadarParamDeviceTest, RefusedCommandsLeaveTheSetUnchanged) {
     ASSERT_TRUE(connection.Started());
     LogCapture log;
     RadarParamSet params = Distinct();
-    EXPECT_EQ(ReadRadarParams(connection.Device(), &params), kRadarNoAnswer);
+    EXPECT_EQ(ReadRadarParams(connection.Device(), &params), kRadarRefused);
     EXPECT_TRUE(SameSet(params, Distinct()));
     EXPECT_EQ(log.Count(std::string(kReadName) + ", result: Failed.\r\n"), 1);
 
     const uint64_t before = SettledAnswers(connection.Module());
-    EXPECT_EQ(WriteRadarParams(connection.Device(), &params), kRadarNoAnswer);
+    EXPECT_EQ(WriteRadarParams(connection.Device(), &params), kRadarRefused);
     EXPECT_EQ(SettledAnswers(connection.Module()) - before, 1u);  // stops at the first batch
     EXPECT_EQ(log.Count(std::string(kWriteName) + ", result: Failed\r\n"), 1);
 }

@@ -225,7 +225,8 @@ std::string Sentence(std::string text) {
 
 const char* const kExitCodes =
     "Exit codes: 0 success, 1 not connected or no such port, 2 the module did not\n"
-    "answer, 3 a file could not be read or written, 64 wrong usage.\n";
+    "answer, 3 a file could not be read or written, 4 the module refused the\n"
+    "command, 64 wrong usage.\n";
 
 std::string Joined(const std::vector<std::string>& words, const std::string& separator) {
     std::string text;

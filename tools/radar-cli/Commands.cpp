@@ -24,6 +24,7 @@
 #include "device/RadarProtocol.h"
 #include "params/RadarParam.h"
 #include "params/RadarParamFile.h"
+#include "params/RadarParamModel.h"
 #include "realtime/ReadingLoop.h"
 #include "realtime/RealtimeReader.h"
 #include "realtime/ReportFrame.h"
@@ -96,24 +97,22 @@ bool ApplyAssignment(const std::string& assignment, RadarParamSet* params, std::
     }
     const std::string name = assignment.substr(0, equals);
     const std::string value = assignment.substr(equals + 1);
-    for (RadarParamField& field : RadarParamFields(params)) {
+    std::vector<RadarParamField> fields = RadarParamFields(params);
+    for (size_t index = 0; index < fields.size(); ++index) {
+        RadarParamField& field = fields[index];
         if (strcasecmp(field.name.c_str(), name.c_str()) != 0) continue;
-        if (field.integer) {
-            long long number = 0;
-            // Signed values and the unsigned 32-bit form files use are both taken.
-            if (!ParseInteger(value, INT32_MIN, UINT32_MAX, &number)) {
-                *error = "bad value \"" + value + "\" for " + field.name + " (a whole number)";
-                return false;
-            }
-            *field.integer = static_cast<int32_t>(static_cast<uint32_t>(number));
-        } else {
-            double number = 0;
-            if (!ParseNumber(value, &number)) {
-                *error = "bad value \"" + value + "\" for " + field.name + " (a number of dB)";
-                return false;
-            }
-            *field.threshold = number;
+        // The parameter page's limits hold here too: a value is taken as
+        // given or refused, never changed on its way to the module.
+        double number = 0;
+        std::string why;
+        if (!ParseRadarParamValue(static_cast<int>(index), value, &number, &why)) {
+            *error = "bad value \"" + value + "\" for " + field.name + ": " + why;
+            return false;
         }
+        if (field.integer)
+            *field.integer = static_cast<int32_t>(number);
+        else
+            *field.threshold = number;
         return true;
     }
     *error = "unknown parameter \"" + name + "\"";
@@ -278,6 +277,8 @@ int CommandRun::ParamsFromConnect() {
             return kExitOk;
         case kRadarNotConnected:
             return Fail(kExitNotConnected, "the module is not connected");
+        case kRadarRefused:
+            return Fail(kExitRefused, "the module refused the parameter read");
         default:
             return NoAnswer("the module did not answer the parameter read");
     }
@@ -289,6 +290,8 @@ int CommandRun::WriteModule(const RadarParamSet& params) {
             return kExitOk;
         case kRadarNotConnected:
             return Fail(kExitNotConnected, "the module is not connected");
+        case kRadarRefused:
+            return Fail(kExitRefused, "the module refused the parameters");
         default:
             return NoAnswer("the module did not accept the parameters");
     }
@@ -318,9 +321,17 @@ int CommandRun::ParamsSet(const std::vector<std::string>& assignments) {
 
 int CommandRun::ParamsLoad(const std::string& file) {
     const std::wstring path = AnsiToWide(file);
-    RadarParamSet probe;
-    if (!LoadRadarParamFile(path.c_str(), &probe)) {
-        return Fail(kExitFileError, UnreadableParamFileText(file));
+    // A file that is not what it seems is refused, and what loading would
+    // pass over is named, before the module is touched.
+    const RadarParamFileCheck check = CheckRadarParamFile(path.c_str());
+    if (!check.error.empty()) return Fail(kExitFileError, "\"" + file + "\" " + check.error);
+    for (const std::string& attribute : check.unreadable) {
+        std::fprintf(m_err, "radar-cli: %s: %s is no number: skipped, the module keeps its value\n",
+                     file.c_str(), attribute.c_str());
+    }
+    for (const std::string& attribute : check.outsideLimits) {
+        std::fprintf(m_err, "radar-cli: warning: %s: %s; written as the file holds it\n",
+                     file.c_str(), attribute.c_str());
     }
     if (int result = Connect(); result != kExitOk) return result;
     // What the file leaves out keeps the module's value.

@@ -131,12 +131,26 @@ TEST_F(RadarCliTest, SetsParametersByFileNamesInAnyCaseAndGetsThemBack) {
 TEST_F(RadarCliTest, BadAssignmentsAreRefusedBeforeTheModuleIsTouched) {
     const uint64_t before = m_module->CommandsAnswered();
     for (const char* bad : {"Nonsense=1", "GateMax=abc", "GateMax", "TriggerGate0Threshold=nan",
-                            "GateMax=99999999999", "TriggerGate16Threshold=3"}) {
+                            "GateMax=99999999999", "TriggerGate16Threshold=3", "GateMax=0x3"}) {
         const Result result = Cli({"params", "set", "GateMax=3", bad});
         EXPECT_EQ(result.code, radarcli::kExitUsage) << bad;
         EXPECT_FALSE(result.err.empty()) << bad;
     }
+    // Outside the parameter page's limits: refused with the limits named,
+    // never changed on the way (1e100 once became 96.33, -1 a gate of 2^32-1).
+    for (const char* outside :
+         {"TriggerGate1Threshold=1e100", "TriggerGate1Threshold=200", "HoldGate1Threshold=-50",
+          "GateMax=16", "GateMax=-1", "GateMax=4294967295"}) {
+        const Result result = Cli({"params", "set", outside});
+        EXPECT_EQ(result.code, radarcli::kExitUsage) << outside;
+        EXPECT_NE(result.err.find("limits"), std::string::npos) << result.err;
+    }
     EXPECT_EQ(m_module->CommandsAnswered(), before);
+    // Numbers are decimal, as a parameter file reads them.
+    ASSERT_EQ(Cli({"params", "set", "GateMax=010"}).code, radarcli::kExitOk);
+    EXPECT_EQ(m_module->Parameter(0x0001), 10u);
+    ASSERT_EQ(Cli({"params", "set", "GateMax=08"}).code, radarcli::kExitOk);
+    EXPECT_EQ(m_module->Parameter(0x0001), 8u);
     EXPECT_EQ(Cli({"params", "set"}).code, radarcli::kExitUsage);
     EXPECT_EQ(RunCli({"frobnicate"}).code, radarcli::kExitUsage);
     EXPECT_EQ(RunCli({"info", "--count", "3"}).code, radarcli::kExitUsage);
@@ -157,6 +171,27 @@ TEST_F(RadarCliTest, SavesAndLoadsParameterFiles) {
 
     EXPECT_EQ(Cli({"params", "load", (m_folder / "missing.xml").string()}).code,
               radarcli::kExitFileError);
+    // Not well-formed: refused with the parser's word, nothing written.
+    std::ofstream(m_folder / "unquoted.xml") << "<RadarParam GateMax=5 HoldGate0Threshold=40/>";
+    const uint64_t before = m_module->CommandsAnswered();
+    const Result unquoted = Cli({"params", "load", (m_folder / "unquoted.xml").string()});
+    EXPECT_EQ(unquoted.code, radarcli::kExitFileError);
+    EXPECT_NE(unquoted.err.find("not well-formed"), std::string::npos) << unquoted.err;
+    EXPECT_EQ(m_module->CommandsAnswered(), before);
+    // What loading passes over is named; values beyond the page's limits
+    // load as the file holds them, with a warning.
+    std::ofstream(m_folder / "odd.xml") << "<RadarParam GateMax=\"abc\" HoldGate3Threshold=\"nan\" "
+                                           "TriggerGate4Threshold=\"95\" GateMax2=\"1\"/>";
+    const Result odd = Cli({"params", "load", (m_folder / "odd.xml").string()});
+    ASSERT_EQ(odd.code, radarcli::kExitOk) << odd.err;
+    EXPECT_NE(odd.err.find("GateMax=\"abc\" is no number"), std::string::npos) << odd.err;
+    EXPECT_NE(odd.err.find("HoldGate3Threshold=\"nan\" is no number"), std::string::npos);
+    EXPECT_NE(odd.err.find("warning: " + (m_folder / "odd.xml").string() +
+                           ": TriggerGate4Threshold=95: outside its limits, 1.00 to 90.00"),
+              std::string::npos)
+        << odd.err;
+    EXPECT_EQ(m_module->Parameter(0x0014), 3162277660u);  // round(10^9.5)
+    EXPECT_EQ(m_module->Parameter(0x0001), 8u);
     const Result unwritable = Cli({"params", "save", (m_folder / "no" / "x.xml").string()});
     EXPECT_EQ(unwritable.code, radarcli::kExitFileError);
     EXPECT_NE(unwritable.err.find("No such file or directory"), std::string::npos)
@@ -167,8 +202,11 @@ TEST_F(RadarCliTest, SavesAndLoadsParameterFiles) {
 // in pieces, it hid the real reply and no read or connect worked again.
 TEST_F(RadarCliTest, ValuesThatLookLikeAFrameAreWrittenAndReadBack) {
     Start(emulator::Options{});  // paced: replies arrive in pieces
-    const Result set = Cli({"params", "set", "GateMax=3275531610", "ObjectDisappearDelayTime=0",
-                            "TriggerGate0Threshold=91.82065945501978"});
+    // Beyond the page's limits, so through a file, which loads them as they stand.
+    std::ofstream(m_folder / "frame.xml")
+        << "<RadarParam GateMax=\"3275531610\" ObjectDisappearDelayTime=\"0\" "
+           "TriggerGate0Threshold=\"91.82065945501978\"/>";
+    const Result set = Cli({"params", "load", (m_folder / "frame.xml").string()});
     ASSERT_EQ(set.code, radarcli::kExitOk) << set.err;
     EXPECT_EQ(m_module->Parameter(0x0001), 3275531610u);
     const Result get = Cli({"params", "get"});
@@ -458,10 +496,12 @@ TEST_F(RadarCliTest, CalibrateProposesAndAppliesThresholdsOfTheEmptyScene) {
     EXPECT_EQ(Cli({"calibrate", "--reports", "0"}).code, radarcli::kExitUsage);
 }
 
-TEST_F(RadarCliTest, RefusingModuleIsReportedAsNoAnswer) {
+// A module that answers "no" is told apart from one that does not answer.
+TEST_F(RadarCliTest, RefusingModuleIsReportedAsRefused) {
     Start({emulator::Fault::FailingStatus});
     const Result get = Cli({"params", "get"});
-    EXPECT_EQ(get.code, radarcli::kExitNoAnswer);
+    EXPECT_EQ(get.code, radarcli::kExitRefused);
+    EXPECT_NE(get.err.find("refused the parameter read"), std::string::npos) << get.err;
     EXPECT_TRUE(get.out.empty());
     EXPECT_EQ(Cli({"stream", "--count", "1"}).code, radarcli::kExitNoAnswer);
 }
