@@ -45,7 +45,7 @@ constexpr std::chrono::milliseconds kModuleReportPeriod{1000 / radar_protocol::k
 struct Options {
     int port = 0;                                     // virtual port number; 0 = the first free one
     int baudRate = radar_protocol::kDefaultBaudRate;  // the line speed the module listens at
-    int maxFrameSize = 64;                            // bytes, at least 16
+    int maxFrameSize = 64;                            // bytes, at least 18
     uint32_t seed = 1;                                // scene and fault randomness
     SceneChoice scene;                                // what the room holds
     std::set<Fault> faults;

@@ -97,8 +97,8 @@ const std::vector<OptionSpec>& Specs() {
              if (!emulator::PtyLine::IsSupportedRate(options->baudRate))
                  throw UsageError{"--baud " + value + " is not a standard line speed"};
          }},
-        {"max-frame", "BYTES", "largest command frame, at least 16 (default 64)",
-         Number(&O::maxFrameSize, 16, 4096)},
+        {"max-frame", "BYTES", "largest command frame, at least 18 (default 64)",
+         Number(&O::maxFrameSize, radar_protocol::kMinMaxFrameSize, 4096)},
         {"seed", "S", "seed of the scene and the faults (default 1)",
          Number(&O::seed, 0, 4294967295LL)},
         {"scene", "NAME",

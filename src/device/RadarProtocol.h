@@ -23,7 +23,11 @@ constexpr int kFramingBytes =
 constexpr uint16_t kChecksumPolynomial = 0x1021;
 constexpr uint16_t kChecksumInitial = 0xFFFF;
 constexpr int kDefaultMaxFrameSize = 64;
-constexpr int kMinMaxFrameSize = 16;
+// A parameter write entry: u16 ID, u32 value.
+constexpr int kParamWriteEntryBytes = 6;
+// The smallest maximum frame size a module may name: a frame must carry one
+// parameter write, or nothing could be configured.
+constexpr int kMinMaxFrameSize = kFramingBytes + kParamWriteEntryBytes;
 constexpr int kSequenceCount = 16;
 
 // Command word fields.

@@ -70,13 +70,15 @@ TEST_F(EmulatedModule, SmallestFrameSizeLimitsTheBatches) {
     o.maxFrameSize = rp::kMinMaxFrameSize;
     Start(o);
     ASSERT_TRUE(Connect());
-    ASSERT_EQ(KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device), 16);
+    ASSERT_EQ(KVEL_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device),
+              rp::kMinMaxFrameSize);
     const uint16_t ids[2] = {rp::kParamGateMax, rp::kParamAbsenceDelay};
     uint32_t values[2] = {};
     EXPECT_TRUE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 1, ids, values, 2000));
     EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_GetParameter(device, 8, 2, ids, values, 2000));
-    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 1, ids, values, 2000));
-    EXPECT_EQ(emulator->CommandsAnswered(), 3u);  // enter, frame size, one read
+    EXPECT_TRUE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 1, ids, values, 2000));
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_Protocol_SetParameter(device, 7, 2, ids, values, 2000));
+    EXPECT_EQ(emulator->CommandsAnswered(), 4u);  // enter, frame size, one read, one write
 }
 
 TEST_F(EmulatedModule, ValuesHoldingWholeLookAlikeFramesAtAnyOffsetRoundTrip) {
@@ -110,7 +112,7 @@ TEST_F(EmulatedModule, ValuesHoldingWholeLookAlikeFramesAtAnyOffsetRoundTrip) {
 
 TEST_F(EmulatedModule, TextsLongerThanAFrameComeWholeAndOverlongOnesAreCutWithALogLine) {
     emulator::Options o = Fast();
-    o.maxFrameSize = rp::kMinMaxFrameSize;  // two text bytes a reply
+    o.maxFrameSize = rp::kMinMaxFrameSize;  // four text bytes a reply
     o.version = "V1.2.0.5";
     o.serialNumber = std::string(300, 'S');
     Start(o);

@@ -378,23 +378,30 @@ TEST_F(EmulatorTest, CommandModeAndIdentity) {
     EXPECT_EQ(m_module->CommandsAnswered(), 10u);
 }
 
-TEST_F(EmulatorTest, TextsLongerThanAFrameComeInPagesFromAnOffset) {
+TEST_F(EmulatorTest, SmallestFrameSizeCarriesOneWriteAndTextsInPagesFromAnOffset) {
+    Options tooSmall = Fast();
+    tooSmall.maxFrameSize = 17;  // no room for one parameter write
+    std::string error;
+    EXPECT_FALSE(ModuleEmulator(tooSmall).Start(&error));
+    EXPECT_NE(error.find("between 18 and 4096"), std::string::npos) << error;
+
     Options options = Fast();
-    options.maxFrameSize = 16;  // two text bytes a page
+    options.maxFrameSize = 18;  // four text bytes a page
     options.version = "V1.2.3.4.5";
     Serve(options);
     EnterCommandMode();
+    EXPECT_EQ(m_host.Ask(kSetParams, Entries({{0x0001, 7}})).status, 0);
     Bytes offset;
     Put16(&offset, 2);
-    EXPECT_EQ(m_host.Ask(kVersion).payload, (Bytes{10, 0, 'V', '1'}));
-    EXPECT_EQ(m_host.Ask(kVersion, offset).payload, (Bytes{10, 0, '.', '2'}));
+    EXPECT_EQ(m_host.Ask(kVersion).payload, (Bytes{10, 0, 'V', '1', '.', '2'}));
+    EXPECT_EQ(m_host.Ask(kVersion, offset).payload, (Bytes{10, 0, '.', '2', '.', '3'}));
     offset = {9, 0};
     EXPECT_EQ(m_host.Ask(kVersion, offset).payload, (Bytes{10, 0, '5'}));
     offset = {10, 0};
     EXPECT_EQ(m_host.Ask(kVersion, offset).payload, (Bytes{10, 0}));
     offset = {11, 0};
     EXPECT_EQ(m_host.Ask(kVersion, offset).status, 1);
-    EXPECT_EQ(U16(m_host.Ask(kFrameSize).payload.data()), 16);
+    EXPECT_EQ(U16(m_host.Ask(kFrameSize).payload.data()), 18);
 }
 
 TEST_F(EmulatorTest, ParametersReadAndWrittenInBatchesThatFitAFrame) {

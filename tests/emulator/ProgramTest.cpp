@@ -125,7 +125,7 @@ TEST(ProgramTest, BadArgumentsGiveUsageAndExitCode2) {
     const std::vector<std::vector<std::string>> cases = {
         {"--port"},
         {"--baud", "12345"},
-        {"--max-frame", "15"},
+        {"--max-frame", "17"},
         {"--fault", "nonsense"},
         {"--colour", "red"},
         {"--late-delay", "-1"},

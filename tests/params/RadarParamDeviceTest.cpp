@@ -169,21 +169,6 @@ INSTANTIATE_TEST_SUITE_P(FrameSizes, RadarParamFrameSizeTest,
                                            BatchCase{64, 3, 5}, BatchCase{172, 1, 2}),
                          [](const auto& info) { return std::to_string(info.param.frameSize); });
 
-TEST(RadarParamDeviceTest, FrameTooSmallForOneWriteEntryFailsWithoutSending) {
-    Connection connection(FrameSize(16));
-    ASSERT_TRUE(connection.Started());
-    RadarParamSet read;
-    ASSERT_EQ(ReadRadarParams(connection.Device(), &read), kRadarOk);  // one value a batch
-
-    LogCapture log;
-    const uint64_t before = SettledAnswers(connection.Module());
-    const RadarParamSet params = Distinct();
-    EXPECT_EQ(WriteRadarParams(connection.Device(), &params), kRadarNoAnswer);
-    EXPECT_EQ(SettledAnswers(connection.Module()), before);
-    EXPECT_EQ(log.Count(std::string(kWriteName) + ", result: Failed\r\n"), 1);
-    EXPECT_EQ(connection.Module().Parameter(0x0001), static_cast<uint32_t>(read.GateMax));
-}
-
 TEST(RadarParamDeviceTest, NotConnectedChangesAndLogsNothing) {
     KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
     LogCapture log;
