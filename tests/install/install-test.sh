@@ -44,7 +44,11 @@ esac
 run_tool() {
     logs="$1"
     shift
+    # A clean environment, but for the sanitizers' settings of a sanitizer
+    # build (their suppressions of the Qt libraries' own races among them).
     env -i HOME="$root/home" XDG_CONFIG_HOME="$root/config" PATH=/usr/bin:/bin \
+        ${TSAN_OPTIONS:+TSAN_OPTIONS="$TSAN_OPTIONS"} ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} \
+        ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
         QT_QPA_PLATFORM=offscreen "$@" "$usr/bin/$program" >"$root/tool.out" 2>&1 &
     tool=$!
     waited=0
