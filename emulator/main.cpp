@@ -59,7 +59,7 @@ std::chrono::milliseconds ParseMilliseconds(const std::string& option, const std
 
 // One option: its name, the name of its value, its help, and how a value
 // is put into the module's options (throwing UsageError when it is bad).
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* valueName;
     const char* description;
@@ -86,9 +86,9 @@ auto Text(std::string emulator::Options::*field) {
     };
 }
 
-const std::vector<OptionSpec>& Specs() {
+const std::vector<OptionEntry>& OptionTable() {
     using O = emulator::Options;
-    static const std::vector<OptionSpec> specs = {
+    static const std::vector<OptionEntry> table = {
         {"port", "N", "virtual port number (default: the first free one)",
          Number(&O::port, 0, 9999)},
         {"baud", "B", "line speed the module listens at (default 115200)",
@@ -154,7 +154,7 @@ const std::vector<OptionSpec>& Specs() {
         {"module-version", "TEXT", "the module's version text", Text(&O::version)},
         {"serial", "TEXT", "the module's serial number text", Text(&O::serialNumber)},
     };
-    return specs;
+    return table;
 }
 
 // What main does after reading the command line.
@@ -174,10 +174,10 @@ Outcome ReadCommandLine(int argc, char** argv, emulator::Options* options) {
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("show the program's version"));
     parser.addOptions({help, version});
-    for (const OptionSpec& spec : Specs())
-        parser.addOption(QCommandLineOption(QString::fromLatin1(spec.name),
-                                            QString::fromLatin1(spec.description),
-                                            QString::fromLatin1(spec.valueName)));
+    for (const OptionEntry& entry : OptionTable())
+        parser.addOption(QCommandLineOption(QString::fromLatin1(entry.name),
+                                            QString::fromLatin1(entry.description),
+                                            QString::fromLatin1(entry.valueName)));
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     try {
@@ -197,9 +197,9 @@ Outcome ReadCommandLine(int argc, char** argv, emulator::Options* options) {
             std::puts("radar-emulator " KVEL_PROGRAM_VERSION);
             return Outcome::Done;
         }
-        for (const OptionSpec& spec : Specs())
-            for (const QString& value : parser.values(QString::fromLatin1(spec.name)))
-                spec.apply(std::string("--") + spec.name, value.toStdString(), options);
+        for (const OptionEntry& entry : OptionTable())
+            for (const QString& value : parser.values(QString::fromLatin1(entry.name)))
+                entry.apply(std::string("--") + entry.name, value.toStdString(), options);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "radar-emulator: %s\n\n", error.message.c_str());
         Print(stderr, parser.helpText());

@@ -19,13 +19,13 @@ namespace {
 
 using std::to_string;
 
-struct OptionSpec {
+struct OptionEntry {
     std::string name;
     std::string valueName;  // empty: a switch
     std::string description;
 };
 
-struct CommandSpec {
+struct CommandEntry {
     std::string words;     // "params set"
     std::string operands;  // "NAME=VALUE..."
     std::vector<std::string> options;
@@ -34,8 +34,8 @@ struct CommandSpec {
 };
 
 // The options every command takes.
-const std::vector<OptionSpec>& CommonOptions() {
-    static const std::vector<OptionSpec> options = {
+const std::vector<OptionEntry>& CommonOptions() {
+    static const std::vector<OptionEntry> options = {
         {"port", "N", "serial port number (default: the first listed)"},
         {"baud", "B", "line speed (default " + to_string(kDefaultBaud) + ")"},
         {"verbose", "", "also print the libraries' diagnostic lines"},
@@ -46,8 +46,8 @@ const std::vector<OptionSpec>& CommonOptions() {
 }
 
 // The options of one command or another.
-const std::vector<OptionSpec>& CommandOptions() {
-    static const std::vector<OptionSpec> options = {
+const std::vector<OptionEntry>& CommandOptions() {
+    static const std::vector<OptionEntry> options = {
         {"count", "N", "stop after N reports"},
         {"seconds", "S",
          "stream: stop after S seconds; capture: the scan's length in whole seconds, " +
@@ -80,8 +80,8 @@ const std::vector<OptionSpec>& CommandOptions() {
     return options;
 }
 
-const std::vector<CommandSpec>& Commands() {
-    static const std::vector<CommandSpec> commands = {
+const std::vector<CommandEntry>& Commands() {
+    static const std::vector<CommandEntry> commands = {
         {"ports", "", {}, "list the serial ports: number, name, device path", ""},
         {"doctor",
          "",
@@ -143,19 +143,19 @@ const std::vector<CommandSpec>& Commands() {
     return commands;
 }
 
-const OptionSpec* FindOption(const std::string& name) {
+const OptionEntry* FindOption(const std::string& name) {
     for (const auto* list : {&CommonOptions(), &CommandOptions()})
-        for (const OptionSpec& option : *list)
+        for (const OptionEntry& option : *list)
             if (option.name == name) return &option;
     return nullptr;
 }
 
 // The command whose words start the line, the longest first ("params set"
 // before "params"); null when none does.
-const CommandSpec* CommandOf(const std::vector<std::string>& words) {
-    const CommandSpec* best = nullptr;
+const CommandEntry* CommandOf(const std::vector<std::string>& words) {
+    const CommandEntry* best = nullptr;
     size_t bestLength = 0;
-    for (const CommandSpec& command : Commands()) {
+    for (const CommandEntry& command : Commands()) {
         std::string line;
         for (size_t i = 0; i < words.size(); ++i) {
             line += (i ? " " : "") + words[i];
@@ -168,11 +168,11 @@ const CommandSpec* CommandOf(const std::vector<std::string>& words) {
     return best;
 }
 
-std::string OptionSynopsis(const OptionSpec& option) {
+std::string OptionSynopsis(const OptionEntry& option) {
     return "--" + option.name + (option.valueName.empty() ? "" : " " + option.valueName);
 }
 
-std::string Synopsis(const CommandSpec& command) {
+std::string Synopsis(const CommandEntry& command) {
     std::string text = command.words;
     if (!command.operands.empty()) text += " " + command.operands;
     for (const std::string& name : command.options)
@@ -210,9 +210,9 @@ std::string Entry(const std::string& name, const std::string& text) {
     return head + wrapped.substr(head.size());
 }
 
-std::string OptionList(const std::vector<const OptionSpec*>& options) {
+std::string OptionList(const std::vector<const OptionEntry*>& options) {
     std::string text;
-    for (const OptionSpec* option : options)
+    for (const OptionEntry* option : options)
         text += Entry(OptionSynopsis(*option), option->description);
     return text;
 }
@@ -235,11 +235,11 @@ std::string Joined(const std::vector<std::string>& words, const std::string& sep
 }
 
 // "--count belongs to stream" for an option the command does not take.
-std::optional<std::string> MisplacedOption(const std::string& option, const CommandSpec* command) {
+std::optional<std::string> MisplacedOption(const std::string& option, const CommandEntry* command) {
     if (command && std::count(command->options.begin(), command->options.end(), option))
         return std::nullopt;
     std::vector<std::string> owners;
-    for (const CommandSpec& other : Commands())
+    for (const CommandEntry& other : Commands())
         if (std::count(other.options.begin(), other.options.end(), option))
             owners.push_back(other.words);
     return "--" + option + " belongs to " + Joined(owners, " and ");
@@ -353,11 +353,11 @@ std::optional<Options> ReadCommandLine(const std::vector<std::string>& args, std
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     for (const auto* list : {&CommonOptions(), &CommandOptions()})
-        for (const OptionSpec& spec : *list) {
-            QStringList names{QString::fromStdString(spec.name)};
-            if (spec.name == "help") names.prepend(QStringLiteral("h"));
-            parser.addOption(QCommandLineOption(names, QString::fromStdString(spec.description),
-                                                QString::fromStdString(spec.valueName)));
+        for (const OptionEntry& entry : *list) {
+            QStringList names{QString::fromStdString(entry.name)};
+            if (entry.name == "help") names.prepend(QStringLiteral("h"));
+            parser.addOption(QCommandLineOption(names, QString::fromStdString(entry.description),
+                                                QString::fromStdString(entry.valueName)));
         }
     QStringList arguments{QStringLiteral("radar-cli")};
     for (const std::string& arg : args) arguments << QString::fromStdString(arg);
@@ -369,11 +369,12 @@ std::optional<Options> ReadCommandLine(const std::vector<std::string>& args, std
     Options options;
     for (const QString& word : parser.positionalArguments())
         options.words.push_back(word.toStdString());
-    const CommandSpec* command = CommandOf(options.words);
+    const CommandEntry* command = CommandOf(options.words);
     for (const QString& qtName : parser.optionNames()) {
         const std::string name = qtName == QLatin1String("h") ? "help" : qtName.toStdString();
-        const bool common = std::any_of(CommonOptions().begin(), CommonOptions().end(),
-                                        [&](const OptionSpec& spec) { return spec.name == name; });
+        const bool common =
+            std::any_of(CommonOptions().begin(), CommonOptions().end(),
+                        [&](const OptionEntry& entry) { return entry.name == name; });
         // With no command yet, the misplaced option is named once one is given.
         if (!common && !options.words.empty()) {
             if (auto misplaced = MisplacedOption(name, command)) {
@@ -402,29 +403,29 @@ std::string GeneralHelp() {
         "tool.\n"
         "\n"
         "Commands:\n";
-    for (const CommandSpec& command : Commands()) {
+    for (const CommandEntry& command : Commands()) {
         text += Entry(Synopsis(command), command.summary);
     }
-    std::vector<const OptionSpec*> common;
-    for (const OptionSpec& option : CommonOptions()) common.push_back(&option);
+    std::vector<const OptionEntry*> common;
+    for (const OptionEntry& option : CommonOptions()) common.push_back(&option);
     return text + "\nOptions of every command:\n" + OptionList(common) + "\n" + kExitCodes;
 }
 
 std::optional<std::string> CommandHelp(const std::vector<std::string>& words) {
     // "params" alone: every params command.
     const std::string line = Joined(words, " ");
-    std::vector<const CommandSpec*> matching;
-    for (const CommandSpec& command : Commands())
+    std::vector<const CommandEntry*> matching;
+    for (const CommandEntry& command : Commands())
         if (command.words == line || command.words.rfind(line + " ", 0) == 0)
             matching.push_back(&command);
     if (matching.empty()) return std::nullopt;
     std::string text;
-    for (const CommandSpec* command : matching) {
+    for (const CommandEntry* command : matching) {
         text += (text.empty() ? "" : "\n") +
                 std::string("Usage: radar-cli [--port N] [--baud B] ") + Synopsis(*command) +
                 "\n\n" + Wrapped(Sentence(command->summary), 0);
         if (!command->details.empty()) text += Wrapped(command->details, 0);
-        std::vector<const OptionSpec*> options;
+        std::vector<const OptionEntry*> options;
         for (const std::string& name : command->options) options.push_back(FindOption(name));
         if (!options.empty()) text += "\nOptions:\n" + OptionList(options);
     }
