@@ -95,7 +95,7 @@ public:
     // as the page's thresholds and "Apply Thres." writes them to the module.
     void OnCalcThreshold();
     void OnApplyThreshold();
-    bool IsApplyingThresholds() const { return m_applyJob.IsRunning() || m_applying; }
+    bool IsApplyingThresholds() const { return m_applying; }
     // Returns once a threshold write under way has written and waited.
     void WaitForThresholdWrite() { m_applyJob.Wait(); }
     void OnSensingCollectorDlgOK(uint64_t userValue) override;
