@@ -37,6 +37,10 @@ int KVEL_Interface_RadarDevice_LastReplyRefused(KVEL_RADAR_HANDLE device);
 // Enters command mode: up to `attempts` tries, `replyTimeoutMs` each.
 int KVEL_Interface_RadarDevice_StartCmdMode(KVEL_RADAR_HANDLE device, int attempts,
                                             int replyTimeoutMs);
+// Leaves command mode: a reply that does not come is asked for once more.
+// Nonzero once the module said it is out (status 0, or "not in command mode"
+// to a repeat); 0 when it never answered, so it may still be silent in
+// command mode.
 int KVEL_Interface_RadarDevice_StopCmdMode(KVEL_RADAR_HANDLE device);
 
 // The module's texts, whole (asked page by page when longer than a frame);

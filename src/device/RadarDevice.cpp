@@ -33,6 +33,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kLeaveCommandModeTimeoutMs = 150;
+constexpr int kLeaveCommandModeAttempts = 2;
 constexpr int kTextQueryTimeoutMs = 500;
 constexpr int kTextQueryAttempts = 2;
 constexpr int kModeSettingTimeoutMs = 1000;
@@ -87,6 +88,32 @@ bool EnterCommandMode(KvelRadarDevice* device, int attempts, int timeoutMs) {
             return true;
         if (result == ExchangeResult::NotConnected) break;
     }
+    return false;
+}
+
+// A lost leave reply would leave the module silent in command mode, so leave
+// is asked again: "not in command mode" answers a repeat whose first try the
+// module did carry out, and means it is out as much as "ok" does.
+bool LeaveCommandMode(KvelRadarDevice* device) {
+    for (int i = 0; i < kLeaveCommandModeAttempts; ++i) {
+        Reply reply;
+        const ExchangeResult result = device->channel.Exchange(rp::kCmdLeaveCommandMode, nullptr, 0,
+                                                               kLeaveCommandModeTimeoutMs, &reply);
+        if (result == ExchangeResult::Done) {
+            const bool out =
+                reply.status == rp::kStatusOk || reply.status == rp::kStatusNotInCommandMode;
+            device->lastRefused.store(!out);
+            if (out) return true;
+            DbgOutputA(2, "Radar command 0x%02X answered with status %d\r\n",
+                       rp::kCmdLeaveCommandMode, reply.status);
+            return false;
+        }
+        device->lastRefused.store(false);
+        DbgOutputA(2, "Radar command 0x%02X failed: %s\r\n", rp::kCmdLeaveCommandMode,
+                   ResultText(result));
+        if (result != ExchangeResult::Timeout && result != ExchangeResult::Unreadable) break;
+    }
+    DbgOutputA(2, "The module did not leave command mode\r\n");
     return false;
 }
 
@@ -288,11 +315,7 @@ int KVEL_Interface_RadarDevice_StartCmdMode(KVEL_RADAR_HANDLE device, int attemp
 int KVEL_Interface_RadarDevice_StopCmdMode(KVEL_RADAR_HANDLE device) {
     if (!device) return 0;
     std::lock_guard lock(device->io);
-    Reply reply;
-    return ExchangeOk(device, rp::kCmdLeaveCommandMode, nullptr, 0, kLeaveCommandModeTimeoutMs,
-                      &reply)
-               ? 1
-               : 0;
+    return LeaveCommandMode(device) ? 1 : 0;
 }
 
 int KVEL_Interface_RadarDevice_GetVersion(KVEL_RADAR_HANDLE device, CBaseStringA* version) {

@@ -9,6 +9,8 @@ constexpr const uint8_t (&kTailerTag)[4] = radar_protocol::kReportTailer;
 constexpr size_t kTagSize = sizeof radar_protocol::kReportHeader;
 constexpr size_t kLengthSize = 2;
 constexpr size_t kFrameOverhead = radar_protocol::kReportFramingBytes;
+// The longest payload the module sends; a header announcing more is noise.
+constexpr size_t kLongestPayload = radar_protocol::kObjectReportPayload;
 
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -93,7 +95,13 @@ void ReportFrameParser::ScanPass() {
             continue;
         }
 
+        // A header announcing more than any report is no frame: waiting for
+        // its bytes would swallow the real frames among them.
         const size_t length = ReadU16(p + pos + kTagSize);
+        if (length > kLongestPayload) {
+            pos = NextHeaderCandidate(p, pos + 1, avail - kFrameOverhead);
+            continue;
+        }
         if (pos + length + kFrameOverhead > avail) break;  // completed by later reads
 
         const size_t tailer = pos + kTagSize + kLengthSize + length;
@@ -103,8 +111,10 @@ void ReportFrameParser::ScanPass() {
             }
             pos += length + kFrameOverhead;
         } else {
+            // A false header (noise, a frame cut short) often stands just
+            // before a real frame, which lies within the bytes it announced.
             DbgOutputA(2, "Tailer TAG Invalid!\r\n");
-            pos = tailer;
+            pos = NextHeaderCandidate(p, pos + 1, avail - kFrameOverhead);
         }
     }
 

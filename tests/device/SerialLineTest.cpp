@@ -355,6 +355,32 @@ TEST_F(SerialLineTest, ReportBytesRightAfterAReplyReachTheReader) {
     EXPECT_EQ(got, report);
 }
 
+// A lost leave would leave the module silent in command mode: leave is
+// asked again, "not in command mode" to the repeat counts as out, and a
+// module that never answers is reported as still in.
+TEST_F(SerialLineTest, LeaveIsRepeatedUntilTheModuleSaysItIsOut) {
+    ASSERT_TRUE(OpenPlain());
+    std::vector<Command> seen;
+    std::jthread play([&] {
+        seen.push_back(module.NextCommand());  // lost on its way
+        seen.push_back(module.NextCommand());
+        module.Write(ReplyTo(seen.back()));
+        seen.push_back(module.NextCommand());  // carried out, its reply lost
+        seen.push_back(module.NextCommand());
+        module.Write(ReplyTo(seen.back(), rp::kStatusNotInCommandMode));
+        seen.push_back(module.NextCommand());  // never answered
+        seen.push_back(module.NextCommand());
+    });
+    EXPECT_TRUE(KVEL_Interface_RadarDevice_StopCmdMode(device));
+    EXPECT_TRUE(KVEL_Interface_RadarDevice_StopCmdMode(device));
+    const auto start = Clock::now();
+    EXPECT_FALSE(KVEL_Interface_RadarDevice_StopCmdMode(device));
+    EXPECT_LT(MsSince(start), 1000);
+    play.join();
+    ASSERT_EQ(seen.size(), 6u);
+    for (const Command& command : seen) EXPECT_EQ(command.code, rp::kCmdLeaveCommandMode);
+}
+
 TEST_F(SerialLineTest, HungUpLineIsNotConnectedAndReadsDoNotSpin) {
     ASSERT_TRUE(OpenPlain());
     ASSERT_TRUE(KVEL_Interface_RadarDevice_IsConnected(device));

@@ -37,6 +37,10 @@ Reference PlainScan(const Bytes& s) {
             continue;
         }
         const size_t length = s[pos + 4] | (s[pos + 5] << 8);
+        if (length > static_cast<size_t>(rp::kObjectReportPayload)) {
+            ++pos;
+            continue;
+        }
         if (pos + length + overhead > s.size()) break;
         const size_t tailer = pos + 6 + length;
         if (TagAt(s, tailer, rp::kReportTailer)) {
@@ -45,7 +49,7 @@ Reference PlainScan(const Bytes& s) {
             pos += length + overhead;
         } else {
             ++result.badTailers;
-            pos = tailer;
+            ++pos;
         }
     }
     result.left = s.size() - pos;
