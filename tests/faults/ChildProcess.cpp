@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
 extern char** environ;
@@ -21,7 +22,7 @@ constexpr std::chrono::milliseconds kLookAgain{2};
 // Starts the program with its standard output (and, when `err` is given,
 // its standard error) on pipes; -1 when it could not be started.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, int* out,
-            int* err) {
+            int* err, const std::vector<std::string>& environment = {}) {
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
     if (pipe2(outPipe, O_CLOEXEC) != 0 || (err && pipe2(errPipe, O_CLOEXEC) != 0)) return -1;
     posix_spawn_file_actions_t actions;
@@ -32,8 +33,14 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** variable = environ; *variable; ++variable) envp.push_back(*variable);
+    for (const std::string& variable : environment)
+        envp.push_back(const_cast<char*>(variable.c_str()));
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+        pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     *out = outPipe[0];
@@ -94,8 +101,15 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
-Child::Child(const std::string& program, const std::vector<std::string>& arguments) {
-    m_pid = Spawn(program, arguments, &m_out, nullptr);
+Child::Child(const std::string& program, const std::vector<std::string>& arguments,
+             const std::vector<std::string>& environment) {
+    m_pid = Spawn(program, arguments, &m_out, nullptr, environment);
+}
+
+Child::Child(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    m_pid = fork();
+    if (m_pid == 0) _exit(body());
 }
 
 Child::~Child() { Kill(); }

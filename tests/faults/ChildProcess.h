@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,11 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 // reaped) when the object goes, unless it ended before.
 class Child {
 public:
-    Child(const std::string& program, const std::vector<std::string>& arguments);
+    // `environment` ("NAME=value") is added to the test's own.
+    Child(const std::string& program, const std::vector<std::string>& arguments,
+          const std::vector<std::string>& environment = {});
+    // A copy of the test process that runs `body` and exits with its result.
+    explicit Child(const std::function<int()>& body);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
