@@ -36,9 +36,9 @@ struct Options {
     bool stats = false;
     std::optional<int> reports;  // calibrate
     bool apply = false;
-    bool json = false;      // machine-readable output
-    bool verify = false;    // params load, firmware flash: check what the module holds
-    bool defaults = false;  // params diff: against the parameter defaults
+    bool json = false;               // machine-readable output
+    bool verify = false;             // params load, firmware flash: check what the module holds
+    bool defaults = false;           // params diff: against the parameter defaults
     std::vector<std::string> words;  // the command and its operands
 };
 

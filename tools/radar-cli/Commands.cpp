@@ -441,8 +441,8 @@ int CommandRun::VerifyWritten(const RadarParamSet& written) {
     const std::vector<ParamDifference> differences = ParamDifferences(Params(), written);
     for (const ParamDifference& difference : differences) {
         const auto [held, wanted] = DifferenceTexts(difference);
-        std::fprintf(m_err, "radar-cli: read back: %s is %s, written %s\n",
-                     difference.name.c_str(), held.c_str(), wanted.c_str());
+        std::fprintf(m_err, "radar-cli: read back: %s is %s, written %s\n", difference.name.c_str(),
+                     held.c_str(), wanted.c_str());
     }
     if (!differences.empty())
         return Fail(kExitDiffers, "the module does not hold the parameters written");
@@ -666,9 +666,8 @@ public:
                                      {"aboveTrigger", Rounded(Share(entry.aboveTrigger), 3)},
                                      {"aboveHold", Rounded(Share(entry.aboveHold), 3)}});
         }
-        radarcli::PrintJson(out, QJsonObject{{"file", JsonText(file)},
-                                             {"reports", m_reports},
-                                             {"gates", gates}});
+        radarcli::PrintJson(
+            out, QJsonObject{{"file", JsonText(file)}, {"reports", m_reports}, {"gates", gates}});
     }
 
 private:
@@ -780,8 +779,7 @@ int CommandRun::Replay(const std::string& file) {
         return Fail(kExitFileError, "cannot read \"" + file + "\"");
     // A file that holds no report (empty, or not a recording) is said so,
     // on stderr, so that stdout stays the report lines or the table.
-    if (scan.Count() == 0)
-        std::fprintf(m_err, "radar-cli: 0 reports in \"%s\"\n", file.c_str());
+    if (scan.Count() == 0) std::fprintf(m_err, "radar-cli: 0 reports in \"%s\"\n", file.c_str());
     if (stats && m_options.json)
         statistics.PrintJson(m_out, file);
     else if (stats && scan.Count() > 0)
@@ -1015,8 +1013,7 @@ int RunCommand(const Options& options, int captureSeconds, std::FILE* out, std::
     const std::string name = CommandName(words);
     CommandRun session(options, out, err, stop);
     if (command == "ports" && words.size() == 1) return session.Ports();
-    if (command == "doctor" && words.size() == 1)
-        return RunDoctor(options.port, out, options.json);
+    if (command == "doctor" && words.size() == 1) return RunDoctor(options.port, out, options.json);
     if (command == "info" && words.size() == 1) return session.Info();
     if (command == "stream" && words.size() == 1) return session.Stream();
     if (command == "capture" && words.size() == 1) return session.Capture(captureSeconds);
@@ -1051,8 +1048,7 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
     if (!SeveralPorts(options) && !summaryJson)
         return RunCommand(options, captureSeconds, out, err, stop);
     ModuleOutput output = ModuleOutput::Lines;
-    if (options.json)
-        output = summaryJson ? ModuleOutput::TextInJson : ModuleOutput::Collected;
+    if (options.json) output = summaryJson ? ModuleOutput::TextInJson : ModuleOutput::Collected;
     auto command = [captureSeconds, stop](const Options& mine, std::FILE* moduleOut,
                                           std::FILE* moduleErr) {
         return RunCommand(mine, captureSeconds, moduleOut, moduleErr, stop);

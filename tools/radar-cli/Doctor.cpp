@@ -141,21 +141,20 @@ bool ReportAccess(const std::string& path, std::FILE* out, PortFindings* finding
     if (access(path.c_str(), R_OK | W_OK) == 0) {
         findings->mayOpen = true;
         Say(out, "  access: you may open it (group %s, mode %03o)\n", group.c_str(),
-                     unsigned(info.st_mode & 0777));
+            unsigned(info.st_mode & 0777));
         return true;
     }
     Say(out, "  access: you may not open it (owner %u, group %s, mode %03o)\n",
-                 unsigned(info.st_uid), group.c_str(), unsigned(info.st_mode & 0777));
+        unsigned(info.st_uid), group.c_str(), unsigned(info.st_mode & 0777));
     const bool groupMayWrite = (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP);
     if (!groupMayWrite)
         Say(out, "          its group may not open it either: ask who set it up\n");
     else if (ListedInGroup(info.st_gid) && !InSessionGroups(info.st_gid))
         Say(out, "          you were added to %s after you logged in: log in again\n",
-                     group.c_str());
+            group.c_str());
     else if (!ListedInGroup(info.st_gid))
-        Say(out,
-                     "          join its group: sudo usermod -aG %s $USER, then log in again\n",
-                     group.c_str());
+        Say(out, "          join its group: sudo usermod -aG %s $USER, then log in again\n",
+            group.c_str());
     return false;
 }
 
@@ -213,8 +212,7 @@ int ProbeBaudRate(int port, std::FILE* out, PortFindings* findings) {
     if (!found && !untried.empty())
         Say(out, "  line speed: the port could not be set to %s baud\n", untried.c_str());
     if (!found && !tried.empty())
-        Say(out, "  line speed: no module answered or streamed at %s baud\n",
-                     tried.c_str());
+        Say(out, "  line speed: no module answered or streamed at %s baud\n", tried.c_str());
     return found;
 }
 
@@ -325,7 +323,8 @@ int RunDoctor(std::optional<int> port, std::FILE* out, bool json) {
         if (answered) break;
     }
     if (json)
-        PrintJson(out, QJsonObject{{"services", services}, {"ports", found}, {"answered", answered}});
+        PrintJson(out,
+                  QJsonObject{{"services", services}, {"ports", found}, {"answered", answered}});
     if (answered) return kExitOk;
     return opened ? kExitNoAnswer : kExitNotConnected;
 }

@@ -191,9 +191,9 @@ void PrintSummary(const std::vector<ModuleRun>& runs, const std::string& command
                                    {"failed", failed}});
         return;
     }
-    std::string summary = std::to_string(runs.size()) + (runs.size() == 1 ? " module: " : " modules: ") +
-                          std::to_string(succeeded.size()) + " done, " +
-                          std::to_string(failed.size()) + " failed";
+    std::string summary =
+        std::to_string(runs.size()) + (runs.size() == 1 ? " module: " : " modules: ") +
+        std::to_string(succeeded.size()) + " done, " + std::to_string(failed.size()) + " failed";
     if (!failedNames.empty()) summary += " (" + failedNames + ")";
     std::fprintf(out, "%s\n", summary.c_str());
     std::fflush(out);
@@ -222,8 +222,9 @@ int RunOnModules(const Options& options, const std::string& commandWords, Module
                  const ModuleCommand& command, std::FILE* out, std::FILE* err) {
     const std::vector<int> ports = PortsToRun(options, err);
     if (ports.empty()) {
-        std::fprintf(err, "%s%s\n", kMessagePrefix,
-                     options.allPorts ? "no module answered on any port" : "no serial port present");
+        std::fprintf(
+            err, "%s%s\n", kMessagePrefix,
+            options.allPorts ? "no module answered on any port" : "no serial port present");
         if (output != ModuleOutput::Lines) PrintSummary({}, commandWords, output, out);
         return kExitNotConnected;
     }

@@ -28,8 +28,8 @@ std::vector<ParamDifference> ParamDifferences(const RadarParamSet& module,
         const RadarParamField& theirs = otherFields[index];
         if (mine.integer) {
             if (*mine.integer != *theirs.integer)
-                differences.push_back({mine.name, true, double(*mine.integer),
-                                       double(*theirs.integer)});
+                differences.push_back(
+                    {mine.name, true, double(*mine.integer), double(*theirs.integer)});
         } else if (RadarThresholdFromDb(*mine.threshold) !=
                    RadarThresholdFromDb(*theirs.threshold)) {
             differences.push_back({mine.name, false, *mine.threshold, *theirs.threshold});
