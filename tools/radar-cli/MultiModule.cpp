@@ -86,31 +86,28 @@ struct ModuleRun {
     std::vector<std::string> err;
 };
 
-bool ModuleAnswers(int port, int baud) {
+enum class Probe : char { Answered, Silent, NotOpened };
+
+Probe ProbeModule(int port, int baud) {
     KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
-    bool answered = false;
+    Probe probe = Probe::NotOpened;
     if (KVEL_Interface_RadarDevice_Serial_OpenByPortNum(device, port, baud, 1, 0, 1, 0,
                                                         kProbeReplyTimeoutMs)) {
-        answered = KVEL_Interface_RadarDevice_StartCmdMode(device, kProbeAttempts,
-                                                           kProbeReplyTimeoutMs) != 0;
+        probe =
+            KVEL_Interface_RadarDevice_StartCmdMode(device, kProbeAttempts, kProbeReplyTimeoutMs)
+                ? Probe::Answered
+                : Probe::Silent;
         // Left as it was found: out of command mode again.
-        if (answered) KVEL_Interface_RadarDevice_StopCmdMode(device);
+        if (probe == Probe::Answered) KVEL_Interface_RadarDevice_StopCmdMode(device);
         KVEL_Interface_RadarDevice_Serial_Close(device);
     }
     KVEL_Interface_RadarDevice_Serial_Destroy(device);
-    return answered;
+    return probe;
 }
 
 // The ports the options name; "all" names those left out on `err`.
 std::vector<int> PortsToRun(const Options& options, std::FILE* err) {
-    if (options.allPorts) {
-        std::vector<int> silent;
-        const std::vector<int> answering = AnsweringPorts(options.baud, &silent);
-        for (int port : silent)
-            std::fprintf(err, "%s%s left out: no module answered at %d baud\n", kMessagePrefix,
-                         PortName(port).c_str(), options.baud);
-        return answering;
-    }
+    if (options.allPorts) return AnsweringPorts(options.baud, err);
     if (!options.ports.empty()) return options.ports;
     if (options.port) return {*options.port};
     const std::vector<SerialPortInfo> listed = ListSerialPorts();
@@ -201,19 +198,24 @@ void PrintSummary(const std::vector<ModuleRun>& runs, const std::string& command
 
 }  // namespace
 
-std::vector<int> AnsweringPorts(int baud, std::vector<int>* silent) {
+std::vector<int> AnsweringPorts(int baud, std::FILE* err) {
     const std::vector<SerialPortInfo> listed = ListSerialPorts();
-    std::vector<char> answers(listed.size(), 0);
-    std::vector<std::thread> probes;
+    std::vector<Probe> probes(listed.size(), Probe::NotOpened);
+    std::vector<std::thread> threads;
     for (size_t i = 0; i < listed.size(); ++i)
-        probes.emplace_back([&, i] { answers[i] = ModuleAnswers(listed[i].number, baud); });
-    for (std::thread& probe : probes) probe.join();
+        threads.emplace_back([&, i] { probes[i] = ProbeModule(listed[i].number, baud); });
+    for (std::thread& thread : threads) thread.join();
     std::vector<int> ports;
     for (size_t i = 0; i < listed.size(); ++i) {
-        if (answers[i])
+        const std::string name = PortName(listed[i].number);
+        if (probes[i] == Probe::Answered)
             ports.push_back(listed[i].number);
-        else if (silent)
-            silent->push_back(listed[i].number);
+        else if (probes[i] == Probe::Silent)
+            std::fprintf(err, "%s%s left out: no module answered at %d baud\n", kMessagePrefix,
+                         name.c_str(), baud);
+        else
+            std::fprintf(err, "%s%s left out: the port could not be opened\n", kMessagePrefix,
+                         name.c_str());
     }
     return ports;
 }

@@ -32,8 +32,8 @@ enum class ModuleOutput {
 int RunOnModules(const Options& options, const std::string& commandWords, ModuleOutput output,
                  const ModuleCommand& command, std::FILE* out, std::FILE* err);
 
-// The listed ports on which a module answers at `baud`, probed at once;
-// the others into *silent when given.
-std::vector<int> AnsweringPorts(int baud, std::vector<int>* silent = nullptr);
+// The listed ports on which a module answers (takes command mode) at
+// `baud`, probed at once; each port left out is named on `err`, with why.
+std::vector<int> AnsweringPorts(int baud, std::FILE* err);
 
 }  // namespace radarcli
