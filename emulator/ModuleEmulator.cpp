@@ -251,8 +251,6 @@ bool IsOperatingMode(uint32_t value) {
     return value == rp::kModeFunction || value == rp::kModeDataTransfer || value == rp::kModeABD;
 }
 
-bool IsReplaySpeed(double speed) { return speed >= kSlowestReplay && speed <= kFastestReplay; }
-
 // A replay's reports come `speed` times the module's rate, but not more
 // than one a millisecond.
 Clock::duration TickPeriod(const Options& options) {
@@ -273,7 +271,7 @@ bool PrepareReplay(const SceneChoice& scene, Recording* recording, std::string* 
         return false;
     }
     if (!IsReplaySpeed(scene.speed)) {
-        *error = "the replay speed must be a factor from 0.01 to 100";
+        *error = "the replay speed must be a factor from " + ReplaySpeedRange();
         return false;
     }
     return recording->Loaded() || recording->Load(scene.replayFile, scene.loop, error);

@@ -55,7 +55,8 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
         return false;
     }
     if (tooLarge) {
-        *error = "the recording \"" + path + "\" is larger than 1 GiB";
+        *error = "the recording \"" + path + "\" is larger than " +
+                 std::to_string(kLargestRecording >> 20) + " MiB";
         return false;
     }
     return true;
@@ -120,11 +121,19 @@ bool ParseSceneChoice(const std::string& text, SceneChoice* choice, std::string*
     return false;
 }
 
+bool IsReplaySpeed(double speed) { return speed >= kSlowestReplay && speed <= kFastestReplay; }
+
+std::string ReplaySpeedRange() {
+    char text[48];
+    std::snprintf(text, sizeof text, "%g to %g", kSlowestReplay, kFastestReplay);
+    return text;
+}
+
 bool ParseReplaySpeed(const std::string& text, double* speed, std::string* error) {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(value >= kSlowestReplay && value <= kFastestReplay)) {
-        *error = "--speed needs a factor from 0.01 to 100, not \"" + text + "\"";
+    if (text.empty() || *end != '\0' || !IsReplaySpeed(value)) {
+        *error = "--speed needs a factor from " + ReplaySpeedRange() + ", not \"" + text + "\"";
         return false;
     }
     *speed = value;

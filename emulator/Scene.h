@@ -48,6 +48,9 @@ constexpr double kFastestReplay = 100.0;
 bool ParseSceneChoice(const std::string& text, SceneChoice* choice, std::string* error);
 // Parses a replay speed (a factor from kSlowestReplay to kFastestReplay).
 bool ParseReplaySpeed(const std::string& text, double* speed, std::string* error);
+bool IsReplaySpeed(double speed);
+// The speeds a replay takes, as text ("0.01 to 100").
+std::string ReplaySpeedRange();
 
 // A recording played back: the report frames of a radar data file in the
 // order they came down the line. Each of its reports is a frame whose
