@@ -156,17 +156,13 @@ TEST(ProgramTest, VersionNamesTheProgramAndTheModulesTextHasItsOwnOption) {
 TEST_F(ProgramOnItsOwnRegistry, RecordingThatCannotBeReplayedIsRefusedAtStart) {
     TempFolder folder;
     WriteText(folder.File("noise.dat"), std::string(300, '\x11'));
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--scene", "replay:" + folder.File("missing.dat")}, "No such file"},
-        {{"--scene", "replay:" + folder.File("noise.dat"), "--loop"}, "holds no reports"},
-        {{"--scene", "replay:" + folder.Path(), "--speed", "2"}, "directory"},
-        {{"--loop"}, "replay only"},
-    };
-    for (const auto& [args, reason] : cases) {
-        Program program(args);
-        EXPECT_EQ(program.Wait(3000), 1) << args.back();
-        EXPECT_EQ(program.FirstLine(0), "") << args.back();
-        EXPECT_NE(program.ErrorText().find(reason), std::string::npos) << args.back();
+    for (const auto& [scene, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"replay:" + folder.File("missing.dat"), "No such file"},
+             {"replay:" + folder.File("noise.dat"), "holds no reports"},
+             {"replay:" + folder.Path(), "directory"}}) {
+        Program program({"--scene", scene, "--loop"});
+        EXPECT_EQ(program.Wait(3000), 1) << scene;
+        EXPECT_NE(program.ErrorText().find(reason), std::string::npos) << scene;
     }
 }
 
