@@ -10,6 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -250,6 +252,32 @@ bool IsOperatingMode(uint32_t value) {
     return value == rp::kModeFunction || value == rp::kModeDataTransfer || value == rp::kModeABD;
 }
 
+// A replay's reports come `speed` times the module's rate, but not more
+// than one a millisecond.
+Clock::duration TickPeriod(const Options& options) {
+    const SceneChoice& scene = options.scene;
+    if (scene.replayFile.empty() || !IsReplaySpeed(scene.speed)) return options.reportPeriod;
+    const std::chrono::duration<double, std::milli> scaled =
+        std::chrono::duration<double, std::milli>(options.reportPeriod) / scene.speed;
+    return std::max<Clock::duration>(std::chrono::milliseconds(1),
+                                     std::chrono::duration_cast<Clock::duration>(scaled));
+}
+
+// The replay's options make sense and its recording is read (once: a
+// restart carries on where the recording stood).
+bool PrepareReplay(const SceneChoice& scene, Recording* recording, std::string* error) {
+    if (scene.replayFile.empty()) {
+        if (!scene.loop && scene.speed == 1.0) return true;
+        *error = "loop and speed apply to a replay only (scene replay:FILE)";
+        return false;
+    }
+    if (!IsReplaySpeed(scene.speed)) {
+        *error = "the replay speed must be a factor from " + ReplaySpeedRange();
+        return false;
+    }
+    return recording->Loaded() || recording->Load(scene.replayFile, scene.loop, error);
+}
+
 }  // namespace
 
 bool ParseFaultList(const std::string& list, std::set<Fault>* faults, std::string* error) {
@@ -302,6 +330,7 @@ struct ModuleEmulator::Impl {
               options.faults.count(Fault::SmallPackets) ? kSmallPacketSize : options.packetSize,
               options.refusedPacket, options.imageFolder),
           scene(options.seed, options.scene),
+          tickPeriod(TickPeriod(options)),
           random(options.seed ^ 0x9E3779B9u) {
         if (Has(Fault::LostLastPacket)) bootLoader.LoseLastPackets();
     }
@@ -328,6 +357,11 @@ struct ModuleEmulator::Impl {
     void SendDueLateReplies();
     Bytes TagNoise(const Reply* reply);
     void StreamReport(const SceneReport& report);
+    void StreamRecordedReport();
+    bool StreamingMode(uint32_t* mode) const;
+    void SendReportFrame(const Bytes& payload, uint32_t mode,
+                         const std::vector<std::span<const uint8_t>>& followingFrames);
+    bool Replaying() const { return !options.scene.replayFile.empty(); }
     void Transmit(Bytes bytes);
     bool HostAtOurRate() const { return line.HostBaudRate() == options.baudRate; }
     uint32_t RandomBelow(uint32_t bound) { return random() % bound; }
@@ -364,6 +398,8 @@ struct ModuleEmulator::Impl {
         Reply reply;
     };
     Scene scene;
+    Recording recording;  // the replay scene's reports
+    const Clock::duration tickPeriod;
     std::mt19937 random;
     Bytes input;
     Clock::time_point lastInput{};
@@ -389,7 +425,7 @@ DetectionSettings ModuleEmulator::Impl::CurrentSettings() const {
 
 void ModuleEmulator::Impl::Serve() {
     const Clock::time_point start = Clock::now();
-    Clock::time_point nextTick = start + options.reportPeriod;
+    Clock::time_point nextTick = start + tickPeriod;
     std::array<uint8_t, 512> chunk{};
     while (!stop.load()) {
         const Clock::time_point now = Clock::now();
@@ -417,15 +453,19 @@ void ModuleEmulator::Impl::Serve() {
         SendDueLateReplies();
         Resetting();  // ends a software reset that is due
 
-        // The scene runs on while nothing is streamed, as the room does.
+        // The scene runs on while nothing is streamed, as the room does; a
+        // recording waits for somebody to read it.
         bool due = false;
         SceneReport report;
         while (Clock::now() >= nextTick) {
-            report = scene.Step(CurrentSettings());
-            nextTick += options.reportPeriod;
+            if (!Replaying()) report = scene.Step(CurrentSettings());
+            nextTick += tickPeriod;
             due = true;
         }
-        if (due) StreamReport(report);
+        if (due && Replaying())
+            StreamRecordedReport();
+        else if (due)
+            StreamReport(report);
     }
 }
 
@@ -761,21 +801,50 @@ Bytes ModuleEmulator::Impl::TagNoise(const Reply* reply) {
     return noise;
 }
 
-void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
-    if (silent || reportsHeld.load()) return;
-    uint32_t mode = 0;
-    {
-        std::lock_guard<std::mutex> lock(stateMutex);
-        if (commandMode) return;
-        mode = operatingMode;
-    }
-    if (mode != rp::kModeDataTransfer && mode != rp::kModeABD) return;
+// Whether reports go out now, and in which mode.
+bool ModuleEmulator::Impl::StreamingMode(uint32_t* mode) const {
+    if (silent || reportsHeld.load()) return false;
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (commandMode) return false;
+    *mode = operatingMode;
+    return *mode == rp::kModeDataTransfer || *mode == rp::kModeABD;
+}
 
+void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
+    uint32_t mode = 0;
+    if (!StreamingMode(&mode)) return;
     Bytes payload{report.state};
     PutU16(&payload, report.distanceCm);
     if (mode == rp::kModeABD) {
         for (uint16_t energy : report.gateEnergy) PutU16(&payload, energy);
     }
+    SendReportFrame(payload, mode, {});
+}
+
+// A recording moves on only while its object reports are read, so that
+// whoever starts reading sees it from where it stood (the first time, from
+// its start). In data transfer mode the module sends the state and distance
+// of the report it stands at.
+void ModuleEmulator::Impl::StreamRecordedReport() {
+    uint32_t mode = 0;
+    if (!StreamingMode(&mode)) return;
+    const Recording::Report* report = recording.Current();
+    if (!report) return;
+    if (mode == rp::kModeABD) {
+        SendReportFrame(Bytes(report->payload.begin(), report->payload.end()), mode,
+                        report->followingFrames);
+        recording.Advance();
+        return;
+    }
+    const auto basic = report->payload.first(rp::kBasicReportPayload);
+    SendReportFrame(Bytes(basic.begin(), basic.end()), mode, {});
+}
+
+// One report frame down the line, with the noise and extra frames the
+// report faults add and, from a recording, the frames that followed it there.
+void ModuleEmulator::Impl::SendReportFrame(
+    const Bytes& payload, uint32_t mode,
+    const std::vector<std::span<const uint8_t>>& followingFrames) {
     Bytes bytes;
     if (Has(Fault::TagNoise) && RandomBelow(2) == 0) bytes = TagNoise(nullptr);
     if (Has(Fault::StrayBytes) && RandomBelow(3) == 0) {
@@ -787,6 +856,8 @@ void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
     const bool wrongTailer = Has(Fault::BrokenTailers) && RandomBelow(5) == 0;
     const Bytes frame = EncodeReport(payload, wrongTailer);
     bytes.insert(bytes.end(), frame.begin(), frame.end());
+    for (const std::span<const uint8_t> follower : followingFrames)
+        bytes.insert(bytes.end(), follower.begin(), follower.end());
     if (Has(Fault::OtherLengths) && mode == rp::kModeABD && RandomBelow(4) == 0) {
         static constexpr uint16_t kOtherLengths[] = {0, 3, 20, 34, 36, 48};
         Bytes other(kOtherLengths[RandomBelow(std::size(kOtherLengths))]);
@@ -878,6 +949,7 @@ bool ModuleEmulator::Start(std::string* error) {
                  std::to_string(kLongestText) + " bytes";
         return false;
     }
+    if (!PrepareReplay(impl.options.scene, &impl.recording, error)) return false;
     if (!impl.line.Open(impl.options.baudRate, error)) return false;
     impl.devicePath = impl.line.SlavePath();
     impl.port = PublishVirtualSerialPort(impl.options.port, impl.devicePath);

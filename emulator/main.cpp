@@ -57,8 +57,9 @@ std::chrono::milliseconds ParseMilliseconds(const std::string& option, const std
     return std::chrono::milliseconds(ParseNumber(option, text, 0, kLongestDelayMs));
 }
 
-// One option: its name, the name of its value, its help, and how a value
-// is put into the module's options (throwing UsageError when it is bad).
+// One option: its name, the name of its value (nullptr: a switch, applied
+// with an empty value when given), its help, and how a value is put into the
+// module's options (throwing UsageError when it is bad).
 struct OptionEntry {
     const char* name;
     const char* valueName;
@@ -103,11 +104,19 @@ const std::vector<OptionEntry>& OptionTable() {
         {"seed", "S", "seed of the scene and the faults (default 1)",
          Number(&O::seed, 0, 4294967295LL)},
         {"scene", "NAME",
-         "walk (a person comes and goes, the default) or constant:N (nobody there, raw energy "
-         "N in every gate)",
+         "walk (a person comes and goes, the default), constant:N (nobody there, raw energy "
+         "N in every gate) or replay:FILE (the reports of a radar data file)",
          [](const std::string&, const std::string& value, O* options) {
              std::string error;
              if (!emulator::ParseSceneChoice(value, &options->scene, &error))
+                 throw UsageError{error};
+         }},
+        {"loop", nullptr, "a replay starts again at its end (default: it stops sending there)",
+         [](const std::string&, const std::string&, O* options) { options->scene.loop = true; }},
+        {"speed", "X", "a replay's reports come X times the module's rate, 0.01 to 100 (default 1)",
+         [](const std::string&, const std::string& value, O* options) {
+             std::string error;
+             if (!emulator::ParseReplaySpeed(value, &options->scene.speed, &error))
                  throw UsageError{error};
          }},
         {"fault", "NAME,...",
@@ -177,9 +186,9 @@ Outcome ReadCommandLine(int argc, char** argv, emulator::Options* options) {
                                      QStringLiteral("show the program's version"));
     parser.addOptions({help, version});
     for (const OptionEntry& entry : OptionTable())
-        parser.addOption(QCommandLineOption(QString::fromLatin1(entry.name),
-                                            QString::fromLatin1(entry.description),
-                                            QString::fromLatin1(entry.valueName)));
+        parser.addOption(QCommandLineOption(
+            QString::fromLatin1(entry.name), QString::fromLatin1(entry.description),
+            entry.valueName ? QString::fromLatin1(entry.valueName) : QString()));
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     try {
@@ -199,9 +208,13 @@ Outcome ReadCommandLine(int argc, char** argv, emulator::Options* options) {
             std::puts("radar-emulator " KVEL_PROGRAM_VERSION);
             return Outcome::Done;
         }
-        for (const OptionEntry& entry : OptionTable())
-            for (const QString& value : parser.values(QString::fromLatin1(entry.name)))
+        for (const OptionEntry& entry : OptionTable()) {
+            const QString name = QString::fromLatin1(entry.name);
+            if (!entry.valueName && parser.isSet(name))
+                entry.apply(std::string("--") + entry.name, std::string(), options);
+            for (const QString& value : parser.values(name))
                 entry.apply(std::string("--") + entry.name, value.toStdString(), options);
+        }
     } catch (const UsageError& error) {
         std::fprintf(stderr, "radar-emulator: %s\n\n", error.message.c_str());
         Print(stderr, parser.helpText());
