@@ -54,6 +54,7 @@ constexpr FaultEntry kFaultNames[] = {
     {Fault::ShortBootReplies, "short-boot-replies"},
     {Fault::SilentBootLoader, "silent-boot-loader"},
     {Fault::SmallPackets, "small-packets"},
+    {Fault::LostLastPacket, "lost-last-packet"},
 };
 
 std::string Trimmed(const std::string& text) {
@@ -71,7 +72,7 @@ constexpr int kWriteStallMs = 200;
 constexpr auto kStaleInput = std::chrono::milliseconds(500);
 // A length field claiming more than this cannot be a command: the byte is
 // taken as noise instead of holding up every later command.
-constexpr size_t kLargestCommandFrame = 4096;
+constexpr size_t kLargestCommandFrame = rp::kLargestBootFrame;
 
 // drop-replies, late-replies, corrupt-replies, truncated-replies, dropped-bytes
 constexpr uint64_t kFaultyReplyEvery = 3;
@@ -330,7 +331,9 @@ struct ModuleEmulator::Impl {
               options.refusedPacket, options.imageFolder),
           scene(options.seed, options.scene),
           tickPeriod(TickPeriod(options)),
-          random(options.seed ^ 0x9E3779B9u) {}
+          random(options.seed ^ 0x9E3779B9u) {
+        if (Has(Fault::LostLastPacket)) bootLoader.LoseLastPackets();
+    }
 
     bool Has(Fault fault) const { return options.faults.count(fault) != 0; }
 
@@ -341,6 +344,7 @@ struct ModuleEmulator::Impl {
     Reply Execute(const Command& command);
     Reply ExecuteBoot(const Command& command);
     Reply BootReply(const Command& command, BootAnswer answer) const;
+    Reply ConfirmationReply(const Command& command, BootConfirmation confirmation) const;
     bool StartSoftwareReset();
     bool Resetting();
     void PaceInput(size_t bytes);
@@ -480,7 +484,13 @@ void ModuleEmulator::Impl::OnInput(const uint8_t* data, size_t size) {
     }
     lastInput = Clock::now();
     input.insert(input.end(), data, data + size);
-    for (const Command& command : CutCommands(&input)) OnCommand(command);
+    const uint64_t resetsBefore = softwareResets;  // written on this thread only
+    for (const Command& command : CutCommands(&input)) {
+        OnCommand(command);
+        // A reset takes effect at once: the commands that came with it in
+        // the same read are lost like the ones after it.
+        if (softwareResets != resetsBefore) break;
+    }
 }
 
 void ModuleEmulator::Impl::OnCommand(const Command& command) {
@@ -583,6 +593,10 @@ Reply ModuleEmulator::Impl::ExecuteBoot(const Command& command) {
         case rp::kCmdBootImagePacket:
             if (!inBootLoader) return BootReply(command, {rp::kBootStatusRefused, 0});
             return BootReply(command, bootLoader.ImagePacket(command.payload, command.frameBytes));
+        case rp::kCmdBootConfirmImage:
+            if (!command.payload.empty()) return Answer(command, rp::kStatusBadLength);
+            if (!inBootLoader) return BootReply(command, {rp::kBootStatusRefused, 0});
+            return ConfirmationReply(command, bootLoader.Confirmation());
         default:
             return Answer(command, rp::kStatusUnknownCommand);
     }
@@ -594,6 +608,16 @@ Reply ModuleEmulator::Impl::BootReply(const Command& command, BootAnswer answer)
     Bytes payload;
     PutU16(&payload, answer.status);
     PutU32(&payload, answer.value);
+    if (Has(Fault::ShortBootReplies)) payload.pop_back();
+    return Answer(command, rp::kStatusOk, payload);
+}
+
+Reply ModuleEmulator::Impl::ConfirmationReply(const Command& command,
+                                              BootConfirmation confirmation) const {
+    Bytes payload;
+    PutU16(&payload, confirmation.status);
+    PutU32(&payload, confirmation.size);
+    PutU32(&payload, confirmation.checksum);
     if (Has(Fault::ShortBootReplies)) payload.pop_back();
     return Answer(command, rp::kStatusOk, payload);
 }
@@ -900,9 +924,9 @@ bool ModuleEmulator::Start(std::string* error) {
         return false;
     }
     if (impl.options.maxFrameSize < rp::kMinMaxFrameSize ||
-        impl.options.maxFrameSize > static_cast<int>(kLargestCommandFrame)) {
+        impl.options.maxFrameSize > rp::kMaxMaxFrameSize) {
         *error = "maximum frame size must be between " + std::to_string(rp::kMinMaxFrameSize) +
-                 " and " + std::to_string(kLargestCommandFrame) + " bytes";
+                 " and " + std::to_string(rp::kMaxMaxFrameSize) + " bytes";
         return false;
     }
     if (impl.options.reportPeriod < std::chrono::milliseconds(1)) {
@@ -913,10 +937,10 @@ bool ModuleEmulator::Start(std::string* error) {
         *error = "the running mode must be 1 (BootLoader), 2 (App0) or 4 (App1)";
         return false;
     }
-    if (impl.options.packetSize <= rp::kBootPacketOverhead ||
-        impl.options.packetSize > rp::kLargestBootFrame) {
+    if (impl.options.packetSize < rp::kSmallestBootPacketSize ||
+        impl.options.packetSize > rp::kLargestBootPacketSize) {
         *error = "the packet size must be more than " + std::to_string(rp::kBootPacketOverhead) +
-                 " and at most " + std::to_string(rp::kLargestBootFrame) + " bytes";
+                 " and at most " + std::to_string(rp::kLargestBootPacketSize) + " bytes";
         return false;
     }
     if (impl.options.version.size() > kLongestText ||

@@ -99,7 +99,8 @@ const std::vector<OptionEntry>& OptionTable() {
                  throw UsageError{"--baud " + value + " is not a standard line speed"};
          }},
         {"max-frame", "BYTES", "largest command frame, at least 18 (default 64)",
-         Number(&O::maxFrameSize, radar_protocol::kMinMaxFrameSize, 4096)},
+         Number(&O::maxFrameSize, radar_protocol::kMinMaxFrameSize,
+                radar_protocol::kMaxMaxFrameSize)},
         {"seed", "S", "seed of the scene and the faults (default 1)",
          Number(&O::seed, 0, 4294967295LL)},
         {"scene", "NAME",
@@ -122,7 +123,7 @@ const std::vector<OptionEntry>& OptionTable() {
          "faults to show: stray-bytes, tag-noise, broken-tailers, other-lengths, drop-replies, "
          "late-replies, corrupt-replies, truncated-replies, dropped-bytes, slow-flash, "
          "failing-status, stop-answering, line-disappears, short-boot-replies, "
-         "silent-boot-loader, small-packets (may be given more than once)",
+         "silent-boot-loader, small-packets, lost-last-packet (may be given more than once)",
          [](const std::string&, const std::string& value, O* options) {
              std::string error;
              if (!emulator::ParseFaultList(value, &options->faults, &error))
@@ -153,7 +154,8 @@ const std::vector<OptionEntry>& OptionTable() {
         {"device-id", "ID", "the device ID (default 0x5A0105)",
          Number(&O::deviceId, 0, 0xFFFFFFFFLL)},
         {"packet-size", "BYTES", "packet size the boot loader names, 21 to 4096 (default 1024)",
-         Number(&O::packetSize, 21, 4096)},
+         Number(&O::packetSize, radar_protocol::kSmallestBootPacketSize,
+                radar_protocol::kLargestBootPacketSize)},
         {"reset-delay", "MS", "how long a software reset takes (default 500)",
          Milliseconds(&O::resetDelay)},
         {"refuse-packet", "K", "refuse image packet K (default: none)",

@@ -41,6 +41,9 @@ enum class FirmwareOperation { Query, Download };
 class RunWatcher;
 
 constexpr const char* kLineLostText = "not connected: the line to the module went away";
+// How the library's diagnostic line and our message on a port that did not
+// open begin.
+constexpr const char* kOpenFailurePrefix = "cannot open serial port ";
 
 // How often a wait looks at the stop flag, which an interrupt can only raise.
 constexpr std::chrono::milliseconds kStopPollInterval(100);
@@ -89,6 +92,11 @@ public:
         std::lock_guard hold(m_mutex);
         return m_wrongBaud;
     }
+    // The last line that said why a port did not open (others may follow it).
+    std::string OpenFailureLine() const {
+        std::lock_guard hold(m_mutex);
+        return m_openFailure;
+    }
 
 private:
     static std::mutex& Registration() {
@@ -117,18 +125,21 @@ private:
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         std::lock_guard hold(self->m_mutex);
         if (line.find(KVEL_WRONG_BAUD_HINT) != std::string::npos) self->m_wrongBaud = line;
+        if (strncasecmp(line.c_str(), kOpenFailurePrefix, std::strlen(kOpenFailurePrefix)) == 0)
+            self->m_openFailure = line;
         self->m_last = std::move(line);
     }
     const std::thread::id m_thread;
     mutable std::mutex m_mutex;
     std::string m_last;
     std::string m_wrongBaud;
+    std::string m_openFailure;
 };
 
 // "cannot open serial port N" with the library's reason, which may begin
 // with the same words.
 std::string OpenFailureText(int port, std::string why) {
-    const std::string prefix = "cannot open serial port " + std::to_string(port);
+    const std::string prefix = kOpenFailurePrefix + std::to_string(port);
     if (strncasecmp(why.c_str(), prefix.c_str(), prefix.size()) == 0) {
         why.erase(0, prefix.size());
         while (!why.empty() && (why.front() == ':' || why.front() == ' ')) why.erase(0, 1);
@@ -293,6 +304,9 @@ int CommandRun::Firmware(FirmwareOperation operation, const std::string& imageFi
     request.partition = m_options.partition;
     if (m_options.resetWaitMs)
         request.resetWait = std::chrono::milliseconds(*m_options.resetWaitMs);
+    request.openFailure = [this, port = request.port] {
+        return OpenFailureText(port, m_diagnostics.OpenFailureLine());
+    };
     return operation == FirmwareOperation::Query ? FirmwareQuery(request, m_out, m_err, m_stop)
                                                  : FirmwareFlash(request, m_out, m_err, m_stop);
 }

@@ -125,12 +125,44 @@ int ExitCode(FirmwareResult result) {
             return kExitOk;
         case FirmwareResult::NoPort:
         case FirmwareResult::OpenFailed:
+        case FirmwareResult::LineLost:
             return kExitNotConnected;
         case FirmwareResult::BadImage:
             return kExitFileError;
+        case FirmwareResult::Refused:
+            return kExitRefused;
         default:
             return kExitNoAnswer;
     }
+}
+
+// The failures the transfer only logged (on standard output) are said again
+// on standard error, with what they mean; those it told as a message are
+// there already.
+int Report(FirmwareResult result, const std::string& why, const FirmwareRequest& request,
+           std::FILE* err) {
+    switch (result) {
+        case FirmwareResult::OpenFailed:
+            if (request.openFailure)
+                std::fprintf(err, "radar-cli: %s\n", request.openFailure().c_str());
+            break;
+        case FirmwareResult::LineLost:
+            std::fprintf(err, "radar-cli: not connected: the line to the module went away (%s)\n",
+                         why.c_str());
+            break;
+        case FirmwareResult::NoAnswer:
+            std::fprintf(err, "radar-cli: the module did not answer: %s\n", why.c_str());
+            break;
+        case FirmwareResult::Refused:
+            std::fprintf(err, "radar-cli: the module refused: %s\n", why.c_str());
+            break;
+        case FirmwareResult::Stopped:
+            std::fprintf(err, "radar-cli: stopped\n");
+            break;
+        default:
+            break;
+    }
+    return ExitCode(result);
 }
 
 // One handle, one transfer, the texts in the language the system asks for.
@@ -174,7 +206,8 @@ std::optional<uint32_t> ParsePartition(const std::string& text) {
 int FirmwareQuery(const FirmwareRequest& request, std::FILE* out, std::FILE* err,
                   const std::atomic<int>* stop) {
     FirmwareSession session(out, err);
-    return ExitCode(session.Run(FirmwareOperation::Query, request, stop));
+    const FirmwareResult result = session.Run(FirmwareOperation::Query, request, stop);
+    return Report(result, session.Transfer().ErrorText(), request, err);
 }
 
 int FirmwareFlash(const FirmwareRequest& request, std::FILE* out, std::FILE* err,
@@ -195,17 +228,16 @@ int FirmwareFlash(const FirmwareRequest& request, std::FILE* out, std::FILE* err
     session.Transfer().SetResetWait(request.resetWait);
     if (FirmwareResult result = session.Run(FirmwareOperation::Query, request, stop);
         result != FirmwareResult::Done) {
-        return ExitCode(result);
+        return Report(result, session.Transfer().ErrorText(), request, err);
     }
     firmware::CFirmwareTransfer& transfer = session.Transfer();
     transfer.SetSelectedPartition(*partition);
     if ((transfer.PartitionMask() & *partition) == 0) {
         std::fprintf(err, "radar-cli: the module has no partition %s\n", request.partition.c_str());
-        return kExitNoAnswer;
+        return kExitRefused;
     }
     const FirmwareResult result = session.Run(FirmwareOperation::Download, request, stop);
-    if (result == FirmwareResult::Stopped) std::fprintf(err, "radar-cli: stopped\n");
-    return ExitCode(result);
+    return Report(result, session.Transfer().ErrorText(), request, err);
 }
 
 }  // namespace radarcli

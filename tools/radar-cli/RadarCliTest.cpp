@@ -601,15 +601,38 @@ TEST_F(RadarCliFirmwareTest, FlashFailuresHaveTheirExitCodes) {
         radarcli::kExitFileError);
 
     const Result absent = Cli({"firmware", "flash", file, "--partition", "App1"});
-    EXPECT_EQ(absent.code, radarcli::kExitNoAnswer);
+    EXPECT_EQ(absent.code, radarcli::kExitRefused);
     EXPECT_EQ(absent.err, "radar-cli: the module has no partition App1\n");
 
     const Result refused = Cli({"firmware", "flash", file, "--partition", "App0"});
-    EXPECT_EQ(refused.code, radarcli::kExitNoAnswer);
+    EXPECT_EQ(refused.code, radarcli::kExitRefused);
     EXPECT_NE(refused.out.find("Failed to download, serial no.: 2, error code: 7\n"),
               std::string::npos)
         << refused.out;
+    EXPECT_EQ(refused.err,
+              "radar-cli: the module refused: Failed to download, serial no.: 2, error code: 7\n");
     EXPECT_EQ(m_module->SoftwareResets(), 0u);  // it ran its boot loader already
+
+    // A port another program holds is busy; a line that goes away in the
+    // middle of the download is not connected.
+    KVEL_RADAR_HANDLE holder = KVEL_Interface_RadarDevice_Serial_Create();
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(holder, m_module->PortNumber(),
+                                                                115200, 2, 0, 0, 0, 50));
+    const Result busy = Cli({"firmware", "query"});
+    KVEL_Interface_RadarDevice_Serial_Destroy(holder);
+    EXPECT_EQ(busy.code, radarcli::kExitNotConnected);
+    EXPECT_NE(busy.err.find("busy"), std::string::npos) << busy.err;
+
+    emulator::Options options;
+    options.realTiming = false;
+    options.runningMode = rp::kRunningModeBootLoader;
+    options.packetSize = 120;
+    options.hangUpAtCommand = 7;  // the query takes 1 to 4, the download's packet 1 is 7
+    Start(options);
+    const Result lost = Cli({"firmware", "flash", file, "--partition", "App0"});
+    EXPECT_EQ(lost.code, radarcli::kExitNotConnected) << lost.err;
+    EXPECT_NE(lost.err.find("not connected"), std::string::npos) << lost.err;
+    EXPECT_NE(lost.err.find("serial no.: 1"), std::string::npos) << lost.err;
 }
 
 }  // namespace
