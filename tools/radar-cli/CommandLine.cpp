@@ -156,7 +156,9 @@ const std::vector<CommandEntry>& Commands() {
          "FILE --partition App0|App1",
          {"partition", "reset-wait", "verify", "json"},
          "write a firmware image into a program partition",
-         "The module is reset into its boot loader first."},
+         "The module is reset into its boot loader first. With --verify the module is asked "
+         "again, once the download has ended, what it holds; its size and checksum are "
+         "compared with the file's, and a difference exits 5."},
     };
     return commands;
 }
@@ -244,7 +246,7 @@ std::string Sentence(std::string text) {
 const char* const kExitCodes =
     "Exit codes: 0 success, 1 not connected or no such port, 2 the module did not\n"
     "answer, 3 a file could not be read or written, 4 the module refused the\n"
-    "command, 5 the module's parameters differ (params diff, --verify), 64 wrong\n"
+    "command, 5 what the module holds differs (params diff, --verify), 64 wrong\n"
     "usage. With several ports: the code of the first module, in the order given,\n"
     "that failed.\n";
 

@@ -302,6 +302,8 @@ int CommandRun::Firmware(FirmwareOperation operation, const std::string& imageFi
     request.baud = m_options.baud;
     request.imageFile = imageFile;
     request.partition = m_options.partition;
+    request.json = m_options.json;
+    request.verify = m_options.verify;
     if (m_options.resetWaitMs)
         request.resetWait = std::chrono::milliseconds(*m_options.resetWaitMs);
     request.openFailure = [this, port = request.port] {

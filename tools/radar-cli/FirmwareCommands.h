@@ -23,6 +23,8 @@ struct FirmwareRequest {
     std::chrono::milliseconds resetWait{2000};
     // Why the port did not open, in the library's words ("... is busy").
     std::function<std::string()> openFailure;
+    bool json = false;    // query only: one JSON document instead of the log
+    bool verify = false;  // flash only: ask the module again what it holds
 };
 
 // Both return the exit codes of the other commands (Commands.h) and say on

@@ -58,6 +58,15 @@ Result RunCli(std::vector<std::string> args, const std::atomic<int>* stop = null
     return result;
 }
 
+// The one JSON object in `text`.
+const QJsonObject ParsedObject(const std::string& text) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << text;
+    EXPECT_TRUE(document.isObject()) << text;
+    return document.object();
+}
+
 int CountLines(const std::string& text) {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -590,6 +599,37 @@ TEST_F(RadarCliFirmwareTest, FlashResetsIntoTheBootLoaderAndWritesTheImage) {
     EXPECT_TRUE(flash.out.ends_with("Downloading… \nDownload successful! \n")) << flash.out;
 }
 
+// Two modules flashed at once, each asked again afterwards what it holds.
+TEST_F(RadarCliFirmwareTest, FlashesSeveralModulesAndVerifiesWhatEachHolds) {
+    StartBootLoader(rp::kRunningModeApp0);
+    emulator::Options options;
+    options.realTiming = false;
+    options.runningMode = rp::kRunningModeBootLoader;
+    emulator::ModuleEmulator other(options);
+    std::string error;
+    ASSERT_TRUE(other.Start(&error)) << error;
+    const std::string file = WriteImage(3001);
+    const std::string ports =
+        std::to_string(m_module->PortNumber()) + "," + std::to_string(other.PortNumber());
+    const Result flash = RunCli({"--port", ports, "firmware", "flash", file, "--partition", "App1",
+                                 "--reset-wait", "100", "--verify"});
+    EXPECT_EQ(flash.code, radarcli::kExitOk) << flash.err << flash.out;
+    EXPECT_EQ(Held(rp::kPartitionApp1), m_image);
+    const std::vector<uint8_t> held = other.BootImage(rp::kPartitionApp1);
+    EXPECT_EQ(std::string(held.begin(), held.end()), m_image);
+    for (int port : {m_module->PortNumber(), other.PortNumber()})
+        EXPECT_NE(flash.out.find("COM" + std::to_string(port) +
+                                 ": Verified: the module holds 3001 bytes"),
+                  std::string::npos)
+            << flash.out;
+
+    const QJsonObject query = ParsedObject(
+        RunCli({"--port", std::to_string(other.PortNumber()), "firmware", "query", "--json"}).out);
+    EXPECT_EQ(query["runningMode"].toInt(), int(rp::kRunningModeBootLoader));
+    EXPECT_EQ(query["deviceId"].toInteger(), 0x5A0105);
+    EXPECT_EQ(query["partitions"].toArray(), (QJsonArray{"App0", "App1"}));
+}
+
 TEST_F(RadarCliFirmwareTest, FlashFailuresHaveTheirExitCodes) {
     StartBootLoader(rp::kRunningModeBootLoader, 0x1, 2);
     const std::string file = WriteImage(5000);
@@ -672,14 +712,6 @@ TEST_F(RadarCliTest, DoctorNamesThePortItsAccessAndTheModulesLineSpeed) {
 
 // Several modules at once, machine-readable output and parameter differences.
 namespace {
-
-const QJsonObject ParsedObject(const std::string& text) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << text;
-    EXPECT_TRUE(document.isObject()) << text;
-    return document.object();
-}
 
 class RadarCliModulesTest : public RadarCliTest {
 protected:
