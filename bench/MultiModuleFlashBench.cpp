@@ -1,9 +1,10 @@
 // radar-cli flashing several modules at once against flashing one: the
-// whole "firmware flash" (a query, the reset into the boot loader, the
-// download) through emulators at their real line timing (ten bit times a
-// byte, both ways, at 115 200 baud; a reset takes the module its 500 ms).
-// Each module has its own line, session and thread, so eight should take
-// little longer than one: the counter "ratio" is eight's time over one's.
+// whole "firmware flash --verify" (a query, the reset into the boot loader,
+// the download, each module asked again what it holds) through emulators at
+// their real line timing (ten bit times a byte, both ways, at 115 200 baud;
+// a reset takes the module its 500 ms). Each module has its own line,
+// session and thread, so eight should take little longer than one: the
+// counter "ratio" is eight's time over one's.
 #include <benchmark/benchmark.h>
 
 #include <stdlib.h>
@@ -42,9 +43,9 @@ std::string WriteImage(const fs::path& folder) {
 double FlashSeconds(const std::string& ports, const std::string& image) {
     std::FILE* sink = std::fopen("/dev/null", "w");
     const auto start = std::chrono::steady_clock::now();
-    const int code = radarcli::Run(
-        {"--port", ports, "firmware", "flash", image, "--partition", "App1", "--reset-wait", "600"},
-        sink, sink, nullptr);
+    const int code = radarcli::Run({"--port", ports, "firmware", "flash", image, "--partition",
+                                    "App1", "--reset-wait", "600", "--verify"},
+                                   sink, sink, nullptr);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     std::fclose(sink);
     return code == radarcli::kExitOk ? elapsed.count() : -1;
