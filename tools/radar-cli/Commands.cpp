@@ -120,14 +120,13 @@ private:
         return length;
     }
     void Collect(const char* text, int length) {
-        DiagnosticTail* self = this;
         std::string line(text, static_cast<size_t>(length));
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        std::lock_guard hold(self->m_mutex);
-        if (line.find(KVEL_WRONG_BAUD_HINT) != std::string::npos) self->m_wrongBaud = line;
+        std::lock_guard hold(m_mutex);
+        if (line.find(KVEL_WRONG_BAUD_HINT) != std::string::npos) m_wrongBaud = line;
         if (strncasecmp(line.c_str(), kOpenFailurePrefix, std::strlen(kOpenFailurePrefix)) == 0)
-            self->m_openFailure = line;
-        self->m_last = std::move(line);
+            m_openFailure = line;
+        m_last = std::move(line);
     }
     const std::thread::id m_thread;
     mutable std::mutex m_mutex;
