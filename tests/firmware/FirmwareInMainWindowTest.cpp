@@ -101,6 +101,41 @@ private slots:
         QVERIFY(ReadAll(InFolder("appConfig.xml")).contains("<Download"));
     }
 
+    // The page's texts follow the window like every other page's: larger
+    // when it grows, smaller when it shrinks, and the longest running mode
+    // still fits at the small size.
+    void firmwareTextsScaleWithTheWindow() {
+        PromptRecorder prompts;
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        ControlAs<QAbstractButton>(dlg, main_dlg::kFirmwarePageButton)->click();
+        CDownloadDlg& page = dlg.FirmwarePage();
+        QLabel* mode = page.RunningModeText();
+        QVERIFY(mode && page.DeviceIdText() && page.Log());
+        mode->setText("Current Firmware: BootLoader");
+        const auto pixels = [](const QWidget* w) { return QFontInfo(w->font()).pixelSize(); };
+        const QWidget* reference = dlg.Control(main_dlg::kConnectButton);
+        const QSize normal = dlg.size();
+        const int modeAt1 = pixels(mode), logAt1 = pixels(page.Log());
+        QCOMPARE(modeAt1, pixels(page.DeviceIdText()));
+
+        for (double scale : {1.6, 0.75}) {
+            const QSize size(int(normal.width() * scale), int(normal.height() * scale));
+            dlg.resize(size);
+            QVERIFY(QTest::qWaitFor([&] { return dlg.size() == size; }, 5000));
+            const bool grown = scale > 1.0;
+            QCOMPARE(pixels(mode) > modeAt1, grown);
+            QCOMPARE(pixels(page.Log()) > logAt1, grown);
+            QCOMPARE(pixels(page.DeviceIdText()), pixels(mode));
+            QVERIFY(pixels(mode) <= pixels(reference) + 2);
+            QVERIFY(QTest::qWaitFor([&] {
+                return mode->contentsRect().width() >=
+                       mode->fontMetrics().horizontalAdvance(mode->text());
+            }));
+        }
+    }
+
     // Writes the main window on its firmware page after a query and a
     // download, in both languages, when a folder is given
     // (KVEL_SCREENSHOT_DIR).
