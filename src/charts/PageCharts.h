@@ -35,7 +35,7 @@ void SetEnergyCurves(CWaveWnd& chart);
 // No samples, and no frames counted.
 void ForgetSamples(CWaveWnd& chart);
 // The title (centred at the top), the value axis name (top left) and the
-// sample axis name (bottom right): three consecutive strings.
+// sample axis name (bottom right, above the curves): three consecutive strings.
 void SetChartTitles(CWaveWnd& chart, int firstTextId, double scale);
 // The left and bottom axis bands and both axis fonts.
 void SetAxisBands(CWaveWnd& chart, double scale);
