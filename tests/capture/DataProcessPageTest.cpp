@@ -133,13 +133,18 @@ void DataProcessPageTest::recordReplayAndGateChanges() {
     QFile side(QString::fromStdWString(RadarDataSidePath(file)));
     QVERIFY(side.open(QIODevice::ReadOnly));
     QVERIFY(side.readAll().contains("ModuleSerialNumber=\"ZQ05-0000-0001\""));
-    QVERIFY(log.Text().find("Start Noise scan.\r\n") != std::string::npos);
-    QVERIFY(log.Text().find("Stop Noise scan.\r\n") != std::string::npos);
+    const std::string told = log.Text();
+    const size_t stop = told.find("Stop Noise scan.\r\n");
+    QVERIFY(told.find("Start Noise scan.\r\n") != std::string::npos);
+    QVERIFY(stop != std::string::npos);
     const CaptureSeries recorded = m_page->Scan().CopySeries();
     QCOMPARE(Shown(m_page->EnergyChart(), 0, 100), recorded.energy);
     QCOMPARE(Shown(m_page->DistanceChart(), 0, 100), recorded.distance);
     QCOMPARE(Shown(m_page->EnergyChart(), 1, 100), std::vector<double>(100, 36.0));
     QVERIFY(!m_page->EnergyChart()->AnnotationText(dp::kProgressKey).isEmpty());
+    m_page->hide();  // another page: nothing runs, so nothing is told
+    m_page->show();
+    QCOMPARE(log.Text().find("Stop Noise scan.\r\n", stop + 1), std::string::npos);
 
     // A gate change after a recording clears the charts and records nothing.
     SelectGate(4);
@@ -157,6 +162,14 @@ void DataProcessPageTest::recordReplayAndGateChanges() {
     QCOMPARE(m_page->LoadMode(), CaptureMode::Replay);
     QCOMPARE(m_page->Scan().CopySeries().energy, recorded.energy);
     QCOMPARE(m_page->Scan().CopySeries().distance, recorded.distance);
+
+    // A replay needs no module: without one it sends no command.
+    QVERIFY(m_module->session.Disconnect());
+    m_prompt->openAnswers.push_back(QString::fromStdWString(file));
+    Button(dp::kLoadButton)->click();
+    QVERIFY(WaitForEnd());
+    QCOMPARE(m_page->Scan().CopySeries().energy, recorded.energy);
+    QCOMPARE(log.Text().find("Radar command"), std::string::npos);
 
     // A gate change after a replay replays the file from its start.
     const int runs = m_page->Scan().RunId();
