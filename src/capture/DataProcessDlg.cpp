@@ -223,8 +223,8 @@ void CDataProcessDlg::SaveSettings() {
         section.SetAttributeHex(ac::kDpDistanceBkColor, s.distanceBkColor);
         section.SetAttributeInt(ac::kDpDistanceWaveLineWidth, s.distanceLineWidth);
         section.SetAttributeInt(ac::kDpScanTime, s.scanSeconds);
-        std::string folder = WideToAnsi(SaveFolderText().toStdWString());
-        if (folder.size() > KVEL_MAX_PATH - 1) folder.resize(KVEL_MAX_PATH - 1);
+        const std::string folder =
+            CutAnsi(WideToAnsi(SaveFolderText().toStdWString()), KVEL_MAX_PATH - 1);
         section.SetAttribute(ac::kDpSaveFilePath, folder.c_str());
     }
     SaveAppConfig();

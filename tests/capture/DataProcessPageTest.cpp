@@ -326,6 +326,16 @@ void DataProcessPageTest::settingsAtTeardownHoldTheDefaults() {
           QStringLiteral("DistanceWaveWnd_WaveLineWidth=\"5\""), QStringLiteral("ScanTime=\"20\""),
           QStringLiteral("SaveFilePath=\"%1/SaveData\"").arg(Folder())})
         QVERIFY2(saved.contains(entry), qPrintable(entry));
+
+    // A folder longer than the setting holds is cut between characters:
+    // 257 bytes, then a three-byte character that would end at byte 260.
+    const QString longFolder = QString(257, 'x') + QString::fromUtf8("\xE4\xB8\xAD/more");
+    MakePage(&m_module->session);
+    m_page->FolderField()->setText(longFolder);
+    m_page->Teardown();
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("SaveFilePath=\"" + QByteArray(257, 'x') + "\""));
 }
 
 // KVEL_CAPTURE_SCREENSHOTS=folder: capture-recording.png during a recording
