@@ -144,8 +144,9 @@ void CWaveWnd::Initialize() {
     Rebuild(width(), height());
     if (!m_tooltip) {
         // A tooltip of our own rather than QToolTip: its text follows live
-        // data under a resting pointer, and it must not hide by itself.
-        m_tooltip = new QLabel(this, Qt::ToolTip);
+        // data under a resting pointer, and it must not hide by itself. The
+        // pointer passes through it: the chart under it keeps the moves.
+        m_tooltip = new QLabel(this, Qt::ToolTip | Qt::WindowTransparentForInput);
         m_tooltip->setAttribute(Qt::WA_ShowWithoutActivating);
         m_tooltip->setAttribute(Qt::WA_TransparentForMouseEvents);
         m_tooltip->setForegroundRole(QPalette::ToolTipText);
