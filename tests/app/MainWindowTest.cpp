@@ -23,7 +23,6 @@
 #include "app/MainDlg.h"
 #include "app/SignalClose.h"
 #include "app/StartOptions.h"
-#include "charts/PageCharts.h"
 #include "common/KVEL_Common.h"
 #include "connection/RadarConnection.h"
 #include "controls/ColorStatic.h"
@@ -35,7 +34,6 @@
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
 #include "tests/support/QtTestShards.h"
-#include "tests/support/QuickReports.h"
 #include "ui/Strings.h"
 
 namespace {
@@ -606,47 +604,6 @@ private slots:
         QCOMPARE(prompts.messages.front().text, LoadStringW(10103));  // Device Not Connected
         prompts.messages.clear();
         ExpectLostLineShown(dlg, prompts, log);
-    }
-
-    // After a recording, the capture page's progress note takes the
-    // window's scale and stays clear of the chart's title, value axis name
-    // and legend (KVEL_SCREENSHOT_DIR: the page at each size).
-    void captureProgressFollowsTheScaleAndKeepsClear() {
-        AppConfigSection(app_config::kDataProcess).SetAttribute(app_config::kDpScanTime, "10");
-        m_module = std::make_unique<emulator::ModuleEmulator>(test_support::QuickReports());
-        std::string error;
-        QVERIFY2(m_module->Start(&error), error.c_str());
-        PromptRecorder prompts;
-        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        Connect(dlg, prompts);
-        ControlAs<QAbstractButton>(dlg, main_dlg::kCapturePageButton)->click();
-        CDataProcessDlg& page = dlg.CapturePage();
-        page.OnCaptureButton();
-        QVERIFY(QTest::qWaitFor([&] { return !page.IsRunning(); }, 20000));
-
-        const QSize normal = dlg.size();
-        const QString folder = qEnvironmentVariable("KVEL_SCREENSHOT_DIR");
-        for (auto [scale, name] : {std::pair{1.6, "capture-progress-large.png"},
-                                   std::pair{0.75, ""}, std::pair{1.0, "capture-progress.png"}}) {
-            QVERIFY(ResizeAndWait(dlg, normal * scale));
-            const CWaveWnd& chart = *page.EnergyChart();
-            const KRect note = chart.AnnotationBounds(data_process::kProgressKey);
-            QVERIFY(chart.AnnotationText(data_process::kProgressKey).startsWith("10 / 10 s"));
-            QCOMPARE(chart.AnnotationPointSize(data_process::kProgressKey),
-                     double(int(9 * dlg.ScaleFactor())));
-            const QRect noteRect(QPoint(note.left, note.top), QPoint(note.right, note.bottom));
-            for (int key : {page_chart::kTitleKey, page_chart::kValueAxisNameKey,
-                            page_chart::kLegendKey, page_chart::kLegendKey + 1}) {
-                const KRect other = chart.AnnotationBounds(key);
-                QVERIFY(!other.IsEmpty());
-                QVERIFY2(!noteRect.intersects(QRect(QPoint(other.left, other.top),
-                                                    QPoint(other.right, other.bottom))),
-                         qPrintable(QString("key %1 at %2").arg(key).arg(scale)));
-            }
-            if (!folder.isEmpty() && *name) QVERIFY(dlg.grab().save(QDir(folder).filePath(name)));
-        }
     }
 
     void resizingAndRestoringGivesTheLayoutBack() {

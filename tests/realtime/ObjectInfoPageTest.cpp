@@ -253,8 +253,8 @@ void ObjectInfoPageTest::streamsFromTheModuleAndPauseClearsEverything() {
     const std::string lines = log.Text();
     const size_t stop = lines.find("Stop Realtime data show.\r\n");
     QVERIFY(lines.find("Start Realtime data show.\r\n") != std::string::npos);
-    QVERIFY(stop != std::string::npos);
-    QCOMPARE(lines.find("Stop Realtime data show.\r\n", stop + 1), std::string::npos);
+    QVERIFY(stop != std::string::npos &&
+            lines.find("Stop Realtime", stop + 1) == std::string::npos);
 }
 
 void ObjectInfoPageTest::silentModuleShowsTheNoticeUntilReportsReturn() {
