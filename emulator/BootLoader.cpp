@@ -1,5 +1,6 @@
 #include "BootLoader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <numeric>
 
@@ -23,6 +24,18 @@ uint32_t ByteSum(const uint8_t* data, size_t size) {
 
 bool SingleBit(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
+size_t PaddingCount(size_t size) {
+    const size_t align = rp::kBootImageAlignment;
+    return (align - size % align) % align;
+}
+
+// The image checksum: the byte sum of the image padded with 0xFF to the
+// alignment, whether or not that padding travelled.
+uint32_t ImageChecksum(const std::vector<uint8_t>& image) {
+    return ByteSum(image.data(), image.size()) +
+           rp::kBootPadByte * static_cast<uint32_t>(PaddingCount(image.size()));
+}
+
 }  // namespace
 
 std::string BootImageFileName(uint32_t partition) {
@@ -42,9 +55,14 @@ bool BootLoader::PartitionPresent(uint32_t partition) const {
     return SingleBit(partition) && (m_partitionMask & partition) != 0;
 }
 
-size_t BootLoader::PaddedSize() const {
-    const size_t align = rp::kBootImageAlignment;
-    return (m_size + align - 1) / align * align;
+// Every packet carries a whole chunk of image bytes but the last, which
+// carries the rest; only a last packet shorter than a chunk is padded, by as
+// many 0xFF bytes as bring the image to a multiple of the alignment.
+size_t BootLoader::ExpectedPacketBytes() const {
+    const size_t chunk = static_cast<size_t>(m_packetSize - rp::kBootPacketOverhead);
+    const size_t remaining = m_size - m_received.size();
+    if (remaining >= chunk) return chunk;
+    return remaining + PaddingCount(m_size);
 }
 
 BootAnswer BootLoader::Refuse(uint32_t why) {
@@ -61,6 +79,7 @@ BootAnswer BootLoader::ImageInformation(const std::vector<uint8_t>& payload) {
     m_size = GetU32(&payload[4]);
     m_checksum = GetU32(&payload[8]);
     m_nextIndex = 0;
+    m_complete = false;
     m_received.clear();
     m_packets.clear();
     m_receiving = true;
@@ -69,8 +88,7 @@ BootAnswer BootLoader::ImageInformation(const std::vector<uint8_t>& payload) {
 
 BootAnswer BootLoader::ImagePacket(const std::vector<uint8_t>& payload, size_t frameBytes) {
     if (!m_receiving) return {rp::kBootStatusRefused, kRefusedNoImage};
-    if (payload.size() < static_cast<size_t>(rp::kBootPacketHeaderBytes) ||
-        frameBytes > static_cast<size_t>(m_packetSize)) {
+    if (payload.size() < static_cast<size_t>(rp::kBootPacketHeaderBytes)) {
         return Refuse(kRefusedLength);
     }
     const uint32_t index = GetU32(&payload[0]);
@@ -80,30 +98,41 @@ BootAnswer BootLoader::ImagePacket(const std::vector<uint8_t>& payload, size_t f
     }
     const uint8_t* data = payload.data() + rp::kBootPacketHeaderBytes;
     const size_t count = payload.size() - rp::kBootPacketHeaderBytes;
-    const size_t chunk = static_cast<size_t>(m_packetSize - rp::kBootPacketOverhead);
-    const size_t after = m_received.size() + count;
-    // Every packet but the last fills the chunk; the last ends the padded image.
-    if (after > PaddedSize() || (count != chunk && after != PaddedSize())) {
-        return Refuse(kRefusedLength);
-    }
+    const size_t expected = ExpectedPacketBytes();
+    // Only the padded last packet may run past the packet size.
+    const size_t largestFrame =
+        std::max(static_cast<size_t>(m_packetSize), expected + rp::kBootPacketOverhead);
+    if (count != expected || frameBytes > largestFrame) return Refuse(kRefusedLength);
     if (ByteSum(data, count) != GetU32(&payload[4])) return Refuse(kRefusedPacketChecksum);
-    m_received.insert(m_received.end(), data, data + count);
+    const size_t imageBytes = std::min(count, m_size - m_received.size());
+    const bool last = m_received.size() + imageBytes == m_size;
     m_packets.push_back({index, count});
     ++m_nextIndex;
-    if (m_received.size() == PaddedSize()) return FinishImage(index);
+    if (last && m_losesLastPacket) {
+        m_receiving = false;
+        return {rp::kBootStatusOk, index};
+    }
+    m_received.insert(m_received.end(), data, data + imageBytes);
+    if (last) return FinishImage(index);
     return {rp::kBootStatusOk, index};
 }
 
 BootAnswer BootLoader::FinishImage(uint32_t lastIndex) {
     m_receiving = false;
-    if (ByteSum(m_received.data(), m_received.size()) != m_checksum) {
+    if (ImageChecksum(m_received) != m_checksum) {
         return {rp::kBootStatusRefused, kRefusedImageChecksum};
     }
-    m_received.resize(m_size);  // the padding is not part of the image
     WriteImageFile(m_partition, m_received);
-    m_images[m_partition] = std::move(m_received);
-    m_received.clear();
+    m_images[m_partition] = m_received;
+    m_complete = true;
     return {rp::kBootStatusOk, lastIndex};
+}
+
+// What the latest download left: the image bytes kept of it (all of them
+// once it is complete) and their checksum as this side computes it.
+BootConfirmation BootLoader::Confirmation() const {
+    const uint16_t status = m_complete ? rp::kBootStatusOk : rp::kBootStatusRefused;
+    return {status, static_cast<uint32_t>(m_received.size()), ImageChecksum(m_received)};
 }
 
 void BootLoader::WriteImageFile(uint32_t partition, const std::vector<uint8_t>& image) const {

@@ -1,7 +1,8 @@
 // The module's boot loader as the emulator plays it: it takes the image
 // information, then the image's packets one after another, checks each, and
 // keeps a complete image per partition (written to a folder when one is
-// given, so that a test can compare it with the file that was sent).
+// given, so that a test can compare it with the file that was sent). Asked
+// afterwards, it tells the size and checksum of what the download left.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +29,17 @@ enum BootRefusal : uint32_t {
     kRefusedOnPurpose = 7,       // the refused-packet fault
 };
 
+// The answer to the image confirmation: whether the latest download's image
+// is held whole, and the size and checksum of what was kept of it.
+struct BootConfirmation {
+    uint16_t status = 0;
+    uint32_t size = 0;
+    uint32_t checksum = 0;
+};
+
 struct BootPacketSeen {
     uint32_t index = 0;
-    size_t bytes = 0;  // data and padding
+    size_t bytes = 0;  // image bytes and padding
 };
 
 class BootLoader {
@@ -40,8 +49,13 @@ public:
     BootLoader(uint32_t partitionMask, int packetSize, int64_t refusedPacket,
                std::string imageFolder);
 
+    // The last packet of every image is accepted and then lost (a flash
+    // write that failed without a word).
+    void LoseLastPackets() { m_losesLastPacket = true; }
+
     BootAnswer ImageInformation(const std::vector<uint8_t>& payload);
     BootAnswer ImagePacket(const std::vector<uint8_t>& payload, size_t frameBytes);
+    BootConfirmation Confirmation() const;
 
     // The last complete image of `partition` (empty when none came).
     std::vector<uint8_t> Image(uint32_t partition) const;
@@ -54,7 +68,7 @@ public:
 
 private:
     bool PartitionPresent(uint32_t partition) const;
-    size_t PaddedSize() const;
+    size_t ExpectedPacketBytes() const;
     BootAnswer Refuse(uint32_t why);
     BootAnswer FinishImage(uint32_t lastIndex);
     void WriteImageFile(uint32_t partition, const std::vector<uint8_t>& image) const;
@@ -63,13 +77,15 @@ private:
     const int m_packetSize;
     const int64_t m_refusedPacket;
     const std::string m_imageFolder;
+    bool m_losesLastPacket = false;
 
     bool m_receiving = false;
     uint32_t m_partition = 0;
     uint32_t m_size = 0;
     uint32_t m_checksum = 0;
     uint32_t m_nextIndex = 0;
-    std::vector<uint8_t> m_received;  // data and padding so far
+    bool m_complete = false;          // the latest download's image is kept whole
+    std::vector<uint8_t> m_received;  // image bytes so far, without padding
     std::vector<BootPacketSeen> m_packets;
     std::map<uint32_t, std::vector<uint8_t>> m_images;
 };

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -52,6 +54,7 @@ constexpr FaultEntry kFaultNames[] = {
     {Fault::ShortBootReplies, "short-boot-replies"},
     {Fault::SilentBootLoader, "silent-boot-loader"},
     {Fault::SmallPackets, "small-packets"},
+    {Fault::LostLastPacket, "lost-last-packet"},
 };
 
 std::string Trimmed(const std::string& text) {
@@ -69,7 +72,7 @@ constexpr int kWriteStallMs = 200;
 constexpr auto kStaleInput = std::chrono::milliseconds(500);
 // A length field claiming more than this cannot be a command: the byte is
 // taken as noise instead of holding up every later command.
-constexpr size_t kLargestCommandFrame = 4096;
+constexpr size_t kLargestCommandFrame = rp::kLargestBootFrame;
 
 // drop-replies, late-replies, corrupt-replies, truncated-replies, dropped-bytes
 constexpr uint64_t kFaultyReplyEvery = 3;
@@ -249,6 +252,32 @@ bool IsOperatingMode(uint32_t value) {
     return value == rp::kModeFunction || value == rp::kModeDataTransfer || value == rp::kModeABD;
 }
 
+// A replay's reports come `speed` times the module's rate, but not more
+// than one a millisecond.
+Clock::duration TickPeriod(const Options& options) {
+    const SceneChoice& scene = options.scene;
+    if (scene.replayFile.empty() || !IsReplaySpeed(scene.speed)) return options.reportPeriod;
+    const std::chrono::duration<double, std::milli> scaled =
+        std::chrono::duration<double, std::milli>(options.reportPeriod) / scene.speed;
+    return std::max<Clock::duration>(std::chrono::milliseconds(1),
+                                     std::chrono::duration_cast<Clock::duration>(scaled));
+}
+
+// The replay's options make sense and its recording is read (once: a
+// restart carries on where the recording stood).
+bool PrepareReplay(const SceneChoice& scene, Recording* recording, std::string* error) {
+    if (scene.replayFile.empty()) {
+        if (!scene.loop && scene.speed == 1.0) return true;
+        *error = "loop and speed apply to a replay only (scene replay:FILE)";
+        return false;
+    }
+    if (!IsReplaySpeed(scene.speed)) {
+        *error = "the replay speed must be a factor from " + ReplaySpeedRange();
+        return false;
+    }
+    return recording->Loaded() || recording->Load(scene.replayFile, scene.loop, error);
+}
+
 }  // namespace
 
 bool ParseFaultList(const std::string& list, std::set<Fault>* faults, std::string* error) {
@@ -301,7 +330,10 @@ struct ModuleEmulator::Impl {
               options.faults.count(Fault::SmallPackets) ? kSmallPacketSize : options.packetSize,
               options.refusedPacket, options.imageFolder),
           scene(options.seed, options.scene),
-          random(options.seed ^ 0x9E3779B9u) {}
+          tickPeriod(TickPeriod(options)),
+          random(options.seed ^ 0x9E3779B9u) {
+        if (Has(Fault::LostLastPacket)) bootLoader.LoseLastPackets();
+    }
 
     bool Has(Fault fault) const { return options.faults.count(fault) != 0; }
 
@@ -312,6 +344,7 @@ struct ModuleEmulator::Impl {
     Reply Execute(const Command& command);
     Reply ExecuteBoot(const Command& command);
     Reply BootReply(const Command& command, BootAnswer answer) const;
+    Reply ConfirmationReply(const Command& command, BootConfirmation confirmation) const;
     bool StartSoftwareReset();
     bool Resetting();
     void PaceInput(size_t bytes);
@@ -324,6 +357,11 @@ struct ModuleEmulator::Impl {
     void SendDueLateReplies();
     Bytes TagNoise(const Reply* reply);
     void StreamReport(const SceneReport& report);
+    void StreamRecordedReport();
+    bool StreamingMode(uint32_t* mode) const;
+    void SendReportFrame(const Bytes& payload, uint32_t mode,
+                         const std::vector<std::span<const uint8_t>>& followingFrames);
+    bool Replaying() const { return !options.scene.replayFile.empty(); }
     void Transmit(Bytes bytes);
     bool HostAtOurRate() const { return line.HostBaudRate() == options.baudRate; }
     uint32_t RandomBelow(uint32_t bound) { return random() % bound; }
@@ -360,6 +398,8 @@ struct ModuleEmulator::Impl {
         Reply reply;
     };
     Scene scene;
+    Recording recording;  // the replay scene's reports
+    const Clock::duration tickPeriod;
     std::mt19937 random;
     Bytes input;
     Clock::time_point lastInput{};
@@ -385,7 +425,7 @@ DetectionSettings ModuleEmulator::Impl::CurrentSettings() const {
 
 void ModuleEmulator::Impl::Serve() {
     const Clock::time_point start = Clock::now();
-    Clock::time_point nextTick = start + options.reportPeriod;
+    Clock::time_point nextTick = start + tickPeriod;
     std::array<uint8_t, 512> chunk{};
     while (!stop.load()) {
         const Clock::time_point now = Clock::now();
@@ -413,15 +453,19 @@ void ModuleEmulator::Impl::Serve() {
         SendDueLateReplies();
         Resetting();  // ends a software reset that is due
 
-        // The scene runs on while nothing is streamed, as the room does.
+        // The scene runs on while nothing is streamed, as the room does; a
+        // recording waits for somebody to read it.
         bool due = false;
         SceneReport report;
         while (Clock::now() >= nextTick) {
-            report = scene.Step(CurrentSettings());
-            nextTick += options.reportPeriod;
+            if (!Replaying()) report = scene.Step(CurrentSettings());
+            nextTick += tickPeriod;
             due = true;
         }
-        if (due) StreamReport(report);
+        if (due && Replaying())
+            StreamRecordedReport();
+        else if (due)
+            StreamReport(report);
     }
 }
 
@@ -440,7 +484,13 @@ void ModuleEmulator::Impl::OnInput(const uint8_t* data, size_t size) {
     }
     lastInput = Clock::now();
     input.insert(input.end(), data, data + size);
-    for (const Command& command : CutCommands(&input)) OnCommand(command);
+    const uint64_t resetsBefore = softwareResets;  // written on this thread only
+    for (const Command& command : CutCommands(&input)) {
+        OnCommand(command);
+        // A reset takes effect at once: the commands that came with it in
+        // the same read are lost like the ones after it.
+        if (softwareResets != resetsBefore) break;
+    }
 }
 
 void ModuleEmulator::Impl::OnCommand(const Command& command) {
@@ -543,6 +593,10 @@ Reply ModuleEmulator::Impl::ExecuteBoot(const Command& command) {
         case rp::kCmdBootImagePacket:
             if (!inBootLoader) return BootReply(command, {rp::kBootStatusRefused, 0});
             return BootReply(command, bootLoader.ImagePacket(command.payload, command.frameBytes));
+        case rp::kCmdBootConfirmImage:
+            if (!command.payload.empty()) return Answer(command, rp::kStatusBadLength);
+            if (!inBootLoader) return BootReply(command, {rp::kBootStatusRefused, 0});
+            return ConfirmationReply(command, bootLoader.Confirmation());
         default:
             return Answer(command, rp::kStatusUnknownCommand);
     }
@@ -554,6 +608,16 @@ Reply ModuleEmulator::Impl::BootReply(const Command& command, BootAnswer answer)
     Bytes payload;
     PutU16(&payload, answer.status);
     PutU32(&payload, answer.value);
+    if (Has(Fault::ShortBootReplies)) payload.pop_back();
+    return Answer(command, rp::kStatusOk, payload);
+}
+
+Reply ModuleEmulator::Impl::ConfirmationReply(const Command& command,
+                                              BootConfirmation confirmation) const {
+    Bytes payload;
+    PutU16(&payload, confirmation.status);
+    PutU32(&payload, confirmation.size);
+    PutU32(&payload, confirmation.checksum);
     if (Has(Fault::ShortBootReplies)) payload.pop_back();
     return Answer(command, rp::kStatusOk, payload);
 }
@@ -737,21 +801,50 @@ Bytes ModuleEmulator::Impl::TagNoise(const Reply* reply) {
     return noise;
 }
 
-void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
-    if (silent || reportsHeld.load()) return;
-    uint32_t mode = 0;
-    {
-        std::lock_guard<std::mutex> lock(stateMutex);
-        if (commandMode) return;
-        mode = operatingMode;
-    }
-    if (mode != rp::kModeDataTransfer && mode != rp::kModeABD) return;
+// Whether reports go out now, and in which mode.
+bool ModuleEmulator::Impl::StreamingMode(uint32_t* mode) const {
+    if (silent || reportsHeld.load()) return false;
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (commandMode) return false;
+    *mode = operatingMode;
+    return *mode == rp::kModeDataTransfer || *mode == rp::kModeABD;
+}
 
+void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
+    uint32_t mode = 0;
+    if (!StreamingMode(&mode)) return;
     Bytes payload{report.state};
     PutU16(&payload, report.distanceCm);
     if (mode == rp::kModeABD) {
         for (uint16_t energy : report.gateEnergy) PutU16(&payload, energy);
     }
+    SendReportFrame(payload, mode, {});
+}
+
+// A recording moves on only while its object reports are read, so that
+// whoever starts reading sees it from where it stood (the first time, from
+// its start). In data transfer mode the module sends the state and distance
+// of the report it stands at.
+void ModuleEmulator::Impl::StreamRecordedReport() {
+    uint32_t mode = 0;
+    if (!StreamingMode(&mode)) return;
+    const Recording::Report* report = recording.Current();
+    if (!report) return;
+    if (mode == rp::kModeABD) {
+        SendReportFrame(Bytes(report->payload.begin(), report->payload.end()), mode,
+                        report->followingFrames);
+        recording.Advance();
+        return;
+    }
+    const auto basic = report->payload.first(rp::kBasicReportPayload);
+    SendReportFrame(Bytes(basic.begin(), basic.end()), mode, {});
+}
+
+// One report frame down the line, with the noise and extra frames the
+// report faults add and, from a recording, the frames that followed it there.
+void ModuleEmulator::Impl::SendReportFrame(
+    const Bytes& payload, uint32_t mode,
+    const std::vector<std::span<const uint8_t>>& followingFrames) {
     Bytes bytes;
     if (Has(Fault::TagNoise) && RandomBelow(2) == 0) bytes = TagNoise(nullptr);
     if (Has(Fault::StrayBytes) && RandomBelow(3) == 0) {
@@ -763,6 +856,8 @@ void ModuleEmulator::Impl::StreamReport(const SceneReport& report) {
     const bool wrongTailer = Has(Fault::BrokenTailers) && RandomBelow(5) == 0;
     const Bytes frame = EncodeReport(payload, wrongTailer);
     bytes.insert(bytes.end(), frame.begin(), frame.end());
+    for (const std::span<const uint8_t> follower : followingFrames)
+        bytes.insert(bytes.end(), follower.begin(), follower.end());
     if (Has(Fault::OtherLengths) && mode == rp::kModeABD && RandomBelow(4) == 0) {
         static constexpr uint16_t kOtherLengths[] = {0, 3, 20, 34, 36, 48};
         Bytes other(kOtherLengths[RandomBelow(std::size(kOtherLengths))]);
@@ -829,9 +924,9 @@ bool ModuleEmulator::Start(std::string* error) {
         return false;
     }
     if (impl.options.maxFrameSize < rp::kMinMaxFrameSize ||
-        impl.options.maxFrameSize > static_cast<int>(kLargestCommandFrame)) {
+        impl.options.maxFrameSize > rp::kMaxMaxFrameSize) {
         *error = "maximum frame size must be between " + std::to_string(rp::kMinMaxFrameSize) +
-                 " and " + std::to_string(kLargestCommandFrame) + " bytes";
+                 " and " + std::to_string(rp::kMaxMaxFrameSize) + " bytes";
         return false;
     }
     if (impl.options.reportPeriod < std::chrono::milliseconds(1)) {
@@ -842,10 +937,10 @@ bool ModuleEmulator::Start(std::string* error) {
         *error = "the running mode must be 1 (BootLoader), 2 (App0) or 4 (App1)";
         return false;
     }
-    if (impl.options.packetSize <= rp::kBootPacketOverhead ||
-        impl.options.packetSize > rp::kLargestBootFrame) {
+    if (impl.options.packetSize < rp::kSmallestBootPacketSize ||
+        impl.options.packetSize > rp::kLargestBootPacketSize) {
         *error = "the packet size must be more than " + std::to_string(rp::kBootPacketOverhead) +
-                 " and at most " + std::to_string(rp::kLargestBootFrame) + " bytes";
+                 " and at most " + std::to_string(rp::kLargestBootPacketSize) + " bytes";
         return false;
     }
     if (impl.options.version.size() > kLongestText ||
@@ -854,6 +949,7 @@ bool ModuleEmulator::Start(std::string* error) {
                  std::to_string(kLongestText) + " bytes";
         return false;
     }
+    if (!PrepareReplay(impl.options.scene, &impl.recording, error)) return false;
     if (!impl.line.Open(impl.options.baudRate, error)) return false;
     impl.devicePath = impl.line.SlavePath();
     impl.port = PublishVirtualSerialPort(impl.options.port, impl.devicePath);

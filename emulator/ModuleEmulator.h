@@ -33,6 +33,7 @@ enum class Fault {
     ShortBootReplies,  // "short-boot-replies": boot-loader replies one byte short of their six
     SilentBootLoader,  // "silent-boot-loader": boot-loader commands are never answered
     SmallPackets,      // "small-packets": the boot loader names a packet size of 20 bytes
+    LostLastPacket,    // "lost-last-packet": the last image packet is accepted but not kept
 };
 
 // Parses "name,name,..." (the names above); false with a message on error.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace emulator {
 namespace {
@@ -29,6 +31,58 @@ uint16_t ClampEnergy(double value) {
     return static_cast<uint16_t>(std::clamp(std::lround(value), 0L, 65535L));
 }
 
+// A recording larger than this is refused rather than read into memory
+// (ten hours of reports take about 16 MB).
+constexpr long kLargestRecording = 1L << 30;
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        *error = "cannot open the recording \"" + path + "\": " + std::strerror(errno);
+        return false;
+    }
+    bytes->clear();
+    uint8_t chunk[65536];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 &&
+           bytes->size() + got <= static_cast<size_t>(kLargestRecording))
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    const int readError = std::ferror(file) ? errno : 0;
+    const bool tooLarge = got > 0;
+    std::fclose(file);
+    if (readError != 0) {
+        *error = "cannot read the recording \"" + path + "\": " + std::strerror(readError);
+        return false;
+    }
+    if (tooLarge) {
+        *error = "the recording \"" + path + "\" is larger than " +
+                 std::to_string(kLargestRecording >> 20) + " MiB";
+        return false;
+    }
+    return true;
+}
+
+// The length of the whole report frame at `at` (header, length, payload,
+// tailer), or 0 when none starts there.
+size_t ReportFrameAt(const std::vector<uint8_t>& bytes, size_t at) {
+    namespace rp = radar_protocol;
+    constexpr size_t kTagBytes = sizeof rp::kReportHeader;
+    if (bytes.size() - at < static_cast<size_t>(rp::kReportFramingBytes) ||
+        std::memcmp(&bytes[at], rp::kReportHeader, kTagBytes) != 0)
+        return 0;
+    const size_t payload = bytes[at + kTagBytes] | (bytes[at + kTagBytes + 1] << 8);
+    const size_t frame = payload + rp::kReportFramingBytes;
+    if (bytes.size() - at < frame ||
+        std::memcmp(&bytes[at + frame - kTagBytes], rp::kReportTailer, kTagBytes) != 0)
+        return 0;
+    return frame;
+}
+
+bool IsReportPayload(size_t size) {
+    return size == radar_protocol::kBasicReportPayload ||
+           size == radar_protocol::kObjectReportPayload;
+}
+
 }  // namespace
 
 DetectionSettings DetectionSettings::Defaults() {
@@ -40,8 +94,15 @@ DetectionSettings DetectionSettings::Defaults() {
 
 bool ParseSceneChoice(const std::string& text, SceneChoice* choice, std::string* error) {
     static const std::string kConstant = "constant:";
+    static const std::string kReplay = "replay:";
     if (text == "walk") {
-        *choice = SceneChoice{};
+        choice->constantEnergy.reset();
+        choice->replayFile.clear();
+        return true;
+    }
+    if (text.rfind(kReplay, 0) == 0 && text.size() > kReplay.size()) {
+        choice->constantEnergy.reset();
+        choice->replayFile = text.substr(kReplay.size());
         return true;
     }
     if (text.rfind(kConstant, 0) == 0) {
@@ -51,11 +112,69 @@ bool ParseSceneChoice(const std::string& text, SceneChoice* choice, std::string*
         const long value = std::strtol(number.c_str(), &end, 10);
         if (!number.empty() && *end == '\0' && errno == 0 && value >= 0 && value <= 65535) {
             choice->constantEnergy = static_cast<uint16_t>(value);
+            choice->replayFile.clear();
             return true;
         }
     }
-    *error = "--scene needs walk or constant:N with N from 0 to 65535, not \"" + text + "\"";
+    *error = "--scene needs walk, constant:N with N from 0 to 65535, or replay:FILE, not \"" +
+             text + "\"";
     return false;
+}
+
+bool IsReplaySpeed(double speed) { return speed >= kSlowestReplay && speed <= kFastestReplay; }
+
+std::string ReplaySpeedRange() {
+    char text[48];
+    std::snprintf(text, sizeof text, "%g to %g", kSlowestReplay, kFastestReplay);
+    return text;
+}
+
+bool ParseReplaySpeed(const std::string& text, double* speed, std::string* error) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !IsReplaySpeed(value)) {
+        *error = "--speed needs a factor from " + ReplaySpeedRange() + ", not \"" + text + "\"";
+        return false;
+    }
+    *speed = value;
+    return true;
+}
+
+bool Recording::Load(const std::string& path, bool loop, std::string* error) {
+    m_reports.clear();
+    m_next = 0;
+    m_loop = loop;
+    if (!ReadWholeFile(path, &m_bytes, error)) return false;
+    constexpr size_t kHeaderBytes = sizeof radar_protocol::kReportHeader + 2;
+    for (size_t at = 0; at < m_bytes.size();) {
+        const size_t frame = ReportFrameAt(m_bytes, at);
+        if (frame == 0) {
+            ++at;
+            continue;
+        }
+        const std::span<const uint8_t> whole(&m_bytes[at], frame);
+        const size_t payload = frame - radar_protocol::kReportFramingBytes;
+        if (IsReportPayload(payload)) {
+            m_reports.push_back({whole.subspan(kHeaderBytes, payload), {}});
+        } else if (!m_reports.empty()) {
+            m_reports.back().followingFrames.push_back(whole);
+        }
+        at += frame;
+    }
+    if (m_reports.empty()) {
+        *error = "the recording \"" + path + "\" holds no reports";
+        return false;
+    }
+    return true;
+}
+
+const Recording::Report* Recording::Current() const {
+    return m_next < m_reports.size() ? &m_reports[m_next] : nullptr;
+}
+
+void Recording::Advance() {
+    if (m_next < m_reports.size()) ++m_next;
+    if (m_next == m_reports.size() && m_loop) m_next = 0;
 }
 
 Scene::Scene(uint32_t seed, SceneChoice choice) : m_random(seed), m_choice(choice) {

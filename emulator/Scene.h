@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "device/RadarProtocol.h"
 
@@ -29,14 +31,64 @@ struct DetectionSettings {
 
 // What the room holds: by default the walking person over the noise floor;
 // "constant:N" is an empty room whose every gate reports the raw energy N,
-// so that anything derived from the energies is known in advance.
+// so that anything derived from the energies is known in advance;
+// "replay:FILE" is no room at all but a recording from the field.
 struct SceneChoice {
     std::optional<uint16_t> constantEnergy;
+    std::string replayFile;  // a radar data file whose reports the module sends
+    bool loop = false;       // a replay starts again at its end
+    double speed = 1.0;      // a replay's reports come this many times the module's rate
 };
 
-// Parses "walk" or "constant:N" (N from 0 to 65535); false with a message
-// on error.
+constexpr double kSlowestReplay = 0.01;
+constexpr double kFastestReplay = 100.0;
+
+// Parses "walk", "constant:N" (N from 0 to 65535) or "replay:FILE"; false
+// with a message on error. The replay's loop and speed stay as they are.
 bool ParseSceneChoice(const std::string& text, SceneChoice* choice, std::string* error);
+// Parses a replay speed (a factor from kSlowestReplay to kFastestReplay).
+bool ParseReplaySpeed(const std::string& text, double* speed, std::string* error);
+bool IsReplaySpeed(double speed);
+// The speeds a replay takes, as text ("0.01 to 100").
+std::string ReplaySpeedRange();
+
+// A recording played back: the report frames of a radar data file in the
+// order they came down the line. Each of its reports is a frame whose
+// payload is a report of either mode (3 or 35 bytes); frames of other
+// lengths go with the report they followed, and whatever is no whole frame
+// with its tailer (noise, a broken or cut frame) is passed over, as the
+// host's parser passes over it.
+class Recording {
+public:
+    struct Report {
+        std::span<const uint8_t> payload;
+        std::vector<std::span<const uint8_t>> followingFrames;  // whole frames, as recorded
+    };
+
+    Recording() = default;
+    // The reports point into the recording's own bytes.
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+    // Reads `path`; false with a message when it cannot be read or holds
+    // no report.
+    bool Load(const std::string& path, bool loop, std::string* error);
+    bool Loaded() const { return !m_reports.empty(); }
+    size_t ReportCount() const { return m_reports.size(); }
+
+    // The report to send next; nullptr once a recording that does not loop
+    // has been sent to its end.
+    const Report* Current() const;
+    // On to the next report; past the last one, back to the first when the
+    // recording loops.
+    void Advance();
+
+private:
+    std::vector<uint8_t> m_bytes;
+    std::vector<Report> m_reports;  // spans into m_bytes
+    bool m_loop = false;
+    size_t m_next = 0;
+};
 
 struct SceneReport {
     uint8_t state = 0;        // 0 no target, 1 target present

@@ -57,8 +57,9 @@ std::chrono::milliseconds ParseMilliseconds(const std::string& option, const std
     return std::chrono::milliseconds(ParseNumber(option, text, 0, kLongestDelayMs));
 }
 
-// One option: its name, the name of its value, its help, and how a value
-// is put into the module's options (throwing UsageError when it is bad).
+// One option: its name, the name of its value (nullptr: a switch, applied
+// with an empty value when given), its help, and how a value is put into the
+// module's options (throwing UsageError when it is bad).
 struct OptionEntry {
     const char* name;
     const char* valueName;
@@ -98,22 +99,31 @@ const std::vector<OptionEntry>& OptionTable() {
                  throw UsageError{"--baud " + value + " is not a standard line speed"};
          }},
         {"max-frame", "BYTES", "largest command frame, at least 18 (default 64)",
-         Number(&O::maxFrameSize, radar_protocol::kMinMaxFrameSize, 4096)},
+         Number(&O::maxFrameSize, radar_protocol::kMinMaxFrameSize,
+                radar_protocol::kMaxMaxFrameSize)},
         {"seed", "S", "seed of the scene and the faults (default 1)",
          Number(&O::seed, 0, 4294967295LL)},
         {"scene", "NAME",
-         "walk (a person comes and goes, the default) or constant:N (nobody there, raw energy "
-         "N in every gate)",
+         "walk (a person comes and goes, the default), constant:N (nobody there, raw energy "
+         "N in every gate) or replay:FILE (the reports of a radar data file)",
          [](const std::string&, const std::string& value, O* options) {
              std::string error;
              if (!emulator::ParseSceneChoice(value, &options->scene, &error))
+                 throw UsageError{error};
+         }},
+        {"loop", nullptr, "a replay starts again at its end (default: it stops sending there)",
+         [](const std::string&, const std::string&, O* options) { options->scene.loop = true; }},
+        {"speed", "X", "a replay's reports come X times the module's rate, 0.01 to 100 (default 1)",
+         [](const std::string&, const std::string& value, O* options) {
+             std::string error;
+             if (!emulator::ParseReplaySpeed(value, &options->scene.speed, &error))
                  throw UsageError{error};
          }},
         {"fault", "NAME,...",
          "faults to show: stray-bytes, tag-noise, broken-tailers, other-lengths, drop-replies, "
          "late-replies, corrupt-replies, truncated-replies, dropped-bytes, slow-flash, "
          "failing-status, stop-answering, line-disappears, short-boot-replies, "
-         "silent-boot-loader, small-packets (may be given more than once)",
+         "silent-boot-loader, small-packets, lost-last-packet (may be given more than once)",
          [](const std::string&, const std::string& value, O* options) {
              std::string error;
              if (!emulator::ParseFaultList(value, &options->faults, &error))
@@ -144,7 +154,8 @@ const std::vector<OptionEntry>& OptionTable() {
         {"device-id", "ID", "the device ID (default 0x5A0105)",
          Number(&O::deviceId, 0, 0xFFFFFFFFLL)},
         {"packet-size", "BYTES", "packet size the boot loader names, 21 to 4096 (default 1024)",
-         Number(&O::packetSize, 21, 4096)},
+         Number(&O::packetSize, radar_protocol::kSmallestBootPacketSize,
+                radar_protocol::kLargestBootPacketSize)},
         {"reset-delay", "MS", "how long a software reset takes (default 500)",
          Milliseconds(&O::resetDelay)},
         {"refuse-packet", "K", "refuse image packet K (default: none)",
@@ -175,9 +186,9 @@ Outcome ReadCommandLine(int argc, char** argv, emulator::Options* options) {
                                      QStringLiteral("show the program's version"));
     parser.addOptions({help, version});
     for (const OptionEntry& entry : OptionTable())
-        parser.addOption(QCommandLineOption(QString::fromLatin1(entry.name),
-                                            QString::fromLatin1(entry.description),
-                                            QString::fromLatin1(entry.valueName)));
+        parser.addOption(QCommandLineOption(
+            QString::fromLatin1(entry.name), QString::fromLatin1(entry.description),
+            entry.valueName ? QString::fromLatin1(entry.valueName) : QString()));
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     try {
@@ -197,9 +208,13 @@ Outcome ReadCommandLine(int argc, char** argv, emulator::Options* options) {
             std::puts("radar-emulator " KVEL_PROGRAM_VERSION);
             return Outcome::Done;
         }
-        for (const OptionEntry& entry : OptionTable())
-            for (const QString& value : parser.values(QString::fromLatin1(entry.name)))
+        for (const OptionEntry& entry : OptionTable()) {
+            const QString name = QString::fromLatin1(entry.name);
+            if (!entry.valueName && parser.isSet(name))
+                entry.apply(std::string("--") + entry.name, std::string(), options);
+            for (const QString& value : parser.values(name))
                 entry.apply(std::string("--") + entry.name, value.toStdString(), options);
+        }
     } catch (const UsageError& error) {
         std::fprintf(stderr, "radar-emulator: %s\n\n", error.message.c_str());
         Print(stderr, parser.helpText());

@@ -103,6 +103,12 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::OnInitDialog() {
     m_paramPage.SetSession(&m_session);
     m_realtimePage.SetSession(&m_session);
     m_capturePage.SetSession(&m_session);
+    // Until it is disconnected, the main connection keeps the port from the
+    // firmware page's own.
+    m_firmwarePage.SetOwnConnectionQuery([this](int portNumber) {
+        return m_session.State() != SessionState::Disconnected &&
+               m_session.PortNumber() == portNumber;
+    });
 
     CreatePages();
 

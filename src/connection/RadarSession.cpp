@@ -14,6 +14,8 @@ RadarConnectResult CRadarSession::Connect(int portNumber, int baudRate,
     m_serial.clear();
     m_mode.store(ModuleMode::Unknown);
     m_state.store(SessionState::Disconnected);
+    // Another module may be on the line now.
+    m_params.ForgetModuleValues();
     RadarParamSet values = m_params.Values();
     // The pages hear of the new values between the identity and the switch
     // to data transfer mode, as the listener's steps promise.
@@ -27,7 +29,7 @@ RadarConnectResult CRadarSession::Connect(int portNumber, int baudRate,
             if (next) next->OnIdentity(version, serial);
         }
         void OnParamsRead(int result) override {
-            if (result == kRadarOk) session->m_params.Set(*values);
+            if (result == kRadarOk) session->TakeReadParams(*values);
             if (next) next->OnParamsRead(result);
         }
     } relay;
@@ -83,7 +85,7 @@ int CRadarSession::ReadParams() {
     std::lock_guard exchange(m_exchangeLock);
     RadarParamSet values = m_params.Values();
     const int result = ResultAfterExchange(m_connection.ReadParams(&values));
-    if (result == kRadarOk) m_params.Set(values);
+    if (result == kRadarOk) TakeReadParams(values);
     return result;
 }
 
@@ -91,7 +93,16 @@ int CRadarSession::WriteParams() { return WriteParams(m_params.Values()); }
 
 int CRadarSession::WriteParams(const RadarParamSet& values) {
     std::lock_guard exchange(m_exchangeLock);
-    return ResultAfterExchange(m_connection.WriteParams(values));
+    const int result = ResultAfterExchange(m_connection.WriteParams(values));
+    if (result == kRadarOk) m_params.SetModuleValues(values);
+    return result;
+}
+
+// Known as the module's before the set changes, so that whoever hears of
+// the change finds nothing differing.
+void CRadarSession::TakeReadParams(const RadarParamSet& values) {
+    m_params.SetModuleValues(values);
+    m_params.Set(values);
 }
 
 // An exchange that failed because the line went under it failed for want of

@@ -75,7 +75,8 @@ public:
     const CRadarParamModel& Params() const { return m_params; }
 
     // The parameter exchanges (kRadarOk, kRadarNotConnected, kRadarNoAnswer).
-    // A read changes the set only when it succeeds.
+    // A read changes the set only when it succeeds. What a successful read
+    // or write leaves in the module is noted as the set's module values.
     int ReadParams() override;
     int WriteParams() override;
     // The given set written (the session's set is left alone).
@@ -98,6 +99,7 @@ public:
 
 private:
     void MarkLost();
+    void TakeReadParams(const RadarParamSet& values);
     int ResultAfterExchange(int result);
 
     KVEL_RADAR_HANDLE m_device = nullptr;

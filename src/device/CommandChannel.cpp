@@ -14,6 +14,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kWriteAllowanceMs = 500;
 constexpr int kLongReplyAllowance = 256;  // bytes whose line time a reply wait adds
+// A boot-loader reply frame is no longer than this.
+constexpr int kBootReplyFrame = rp::kFramingBytes + rp::kBootConfirmReplyBytes;
 
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -156,18 +158,24 @@ ExchangeResult CommandChannel::Exchange(uint8_t code, const uint8_t* payload, in
     int sequence = 0;
     const ExchangeResult sent = SendFrame(code, payload, length, &sequence);
     if (sent != ExchangeResult::Done) return sent;
-    const ExchangeResult awaited = AwaitReply(code, sequence, timeoutMs, reply);
+    const ExchangeResult awaited =
+        AwaitReply(code, sequence, timeoutMs, length + rp::kFramingBytes, reply);
     if (awaited == ExchangeResult::Done || m_line.IsAlive()) return awaited;
     return ExchangeResult::NotConnected;
 }
 
-ExchangeResult CommandChannel::AwaitReply(uint8_t code, int sequence, int timeoutMs, Reply* reply) {
+ExchangeResult CommandChannel::AwaitReply(uint8_t code, int sequence, int timeoutMs,
+                                          int commandBytes, Reply* reply) {
     // Accept any frame the module may legally send, even before it told
     // its own maximum.
     const int acceptSize = std::max(m_maxFrameSize.load(), rp::kDefaultMaxFrameSize);
-    // A slow line gets the time the longest reply needs on top.
-    const int waitMs = std::max(timeoutMs, 0) +
-                       TransferTimeMs(std::min(acceptSize, kLongReplyAllowance), m_line.BaudRate());
+    // A slow line gets the time the longest reply needs on top. The write
+    // returns once the bytes are queued, so a command longer than that (a
+    // boot-loader image packet) adds its own line time and a reply's: the
+    // module answers only once it has heard the whole command.
+    const int lineBytes =
+        std::max(std::min(acceptSize, kLongReplyAllowance), commandBytes + kBootReplyFrame);
+    const int waitMs = std::max(timeoutMs, 0) + TransferTimeMs(lineBytes, m_line.BaudRate());
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     std::vector<uint8_t> received;
     // Bytes without a single header tag among them point at a line that runs

@@ -70,7 +70,8 @@ public:
 private:
     int FrameLimit(uint8_t code) const;
     ExchangeResult SendFrame(uint8_t code, const uint8_t* payload, int length, int* sequence);
-    ExchangeResult AwaitReply(uint8_t code, int sequence, int timeoutMs, Reply* reply);
+    ExchangeResult AwaitReply(uint8_t code, int sequence, int timeoutMs, int commandBytes,
+                              Reply* reply);
 
     SerialLine& m_line;
     std::atomic<int> m_maxFrameSize{radar_protocol::kDefaultMaxFrameSize};

@@ -28,6 +28,7 @@ constexpr int kParamWriteEntryBytes = 6;
 // The smallest maximum frame size a module may name: a frame must carry one
 // parameter write, or nothing could be configured.
 constexpr int kMinMaxFrameSize = kFramingBytes + kParamWriteEntryBytes;
+constexpr int kMaxMaxFrameSize = 4096;  // the largest maximum frame size a module may name
 constexpr int kSequenceCount = 16;
 
 // Command word fields.
@@ -61,7 +62,8 @@ constexpr uint8_t kCmdBootImageInfo = 0x72;
 constexpr uint8_t kCmdBootImagePacket = 0x73;
 constexpr uint8_t kCmdBootSoftwareReset = 0x74;  // sent without waiting for a reply
 constexpr uint8_t kCmdBootDeviceId = 0x75;
-constexpr uint8_t kCmdBootLast = 0x75;
+constexpr uint8_t kCmdBootConfirmImage = 0x76;  // what the last download left in its partition
+constexpr uint8_t kCmdBootLast = 0x76;
 constexpr int kBootReplyBytes = 6;  // u16 status (0 = accepted), u32 value
 constexpr uint16_t kBootStatusOk = 0;
 constexpr uint16_t kBootStatusRefused = 1;
@@ -83,10 +85,21 @@ constexpr int kBootPacketHeaderBytes = 8;
 constexpr int kBootPacketOverhead = kFramingBytes + kBootPacketHeaderBytes;
 constexpr uint8_t kBootPadByte = 0xFF;
 constexpr int kBootImageAlignment = 4;  // the image checksum covers the image padded to this
+// Only a last packet shorter than a chunk is padded, so it may run past the
+// packet size by up to this many bytes when the chunk is not a multiple of
+// the alignment.
+constexpr int kBootLastPacketExtra = kBootImageAlignment - 1;
+// The packet sizes a boot loader may name (image information reply).
+constexpr int kSmallestBootPacketSize = kBootPacketOverhead + 1;
+constexpr int kLargestBootPacketSize = 4096;
 // Boot-loader frames are bounded by the packet size the boot loader names,
 // not by the maximum frame size of the command channel; none is longer than
 // this.
-constexpr int kLargestBootFrame = 4096;
+constexpr int kLargestBootFrame = kLargestBootPacketSize + kBootLastPacketExtra;
+// Image confirmation (0x76): no payload; the reply is u16 status (0 = the
+// last download's image is held whole), u32 image size without padding and
+// u32 image checksum, both as the boot loader counted what it kept.
+constexpr int kBootConfirmReplyBytes = 10;
 constexpr uint16_t kProtocolVersion = 2;  // 2: frames carry a checksum; texts come in pages
 
 // Text queries (version, serial number): the question may carry a u16 byte

@@ -61,6 +61,7 @@ CDownloadDlg::~CDownloadDlg() {
 void CDownloadDlg::OnInitDialog() {
     firmware::IFirmwareObserver& observer = *this;
     m_transfer = std::make_unique<firmware::CFirmwareTransfer>(observer);
+    m_transfer->SetOwnConnectionQuery(m_ownConnectionHolds);
     if (!LoadLayout()) {
         DbgOutputA(2, "Firmware page: no layout in %s/%s\r\n",
                    DownloadSkinFolder().toUtf8().constData(), kDownloadLayoutFile);
@@ -159,6 +160,11 @@ bool CDownloadDlg::IsBusy() const { return m_busyOperation; }
 
 void CDownloadDlg::SetResetWait(std::chrono::milliseconds wait) {
     if (m_transfer) m_transfer->SetResetWait(wait);
+}
+
+void CDownloadDlg::SetOwnConnectionQuery(std::function<bool(int portNumber)> holdsPort) {
+    m_ownConnectionHolds = std::move(holdsPort);
+    if (m_transfer) m_transfer->SetOwnConnectionQuery(m_ownConnectionHolds);
 }
 
 // --- notifications -----------------------------------------------------------

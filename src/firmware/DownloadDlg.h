@@ -8,6 +8,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -57,6 +58,9 @@ public:
     bool IsBusy() const;
     // How long the module gets to restart in its boot loader (tests shorten it).
     void SetResetWait(std::chrono::milliseconds wait);
+    // Tells whether the main window's own connection holds a port, so that
+    // a port that does not open for this page is explained.
+    void SetOwnConnectionQuery(std::function<bool(int portNumber)> holdsPort);
 
     // The notifications of the layout's controls.
     void OnUpdateFwInfoButton();
@@ -111,6 +115,7 @@ private:
 
     std::unique_ptr<firmware::CFirmwareTransfer> m_transfer;
     QString m_imagePath;
+    std::function<bool(int)> m_ownConnectionHolds;
     int m_progressShift = 0;  // a progress bar counts in int: large images in coarser steps
     bool m_busyOperation = false;
     std::vector<QPointer<QWidget>> m_disabledByUs;

@@ -36,6 +36,9 @@ enum FirmwareTextId : int {
     kTextDeviceId = 10421,
     kTextRunningMode = 10422,
     kTextDeviceIdUnknown = 10423,
+    kTextNotConfirmed = 10424,
+    kTextImageMismatch = 10425,
+    kTextPortHeldByUs = 10426,
 };
 
 // The text of `id` in the interface language, the English one when that

@@ -30,6 +30,14 @@ void SetU32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+uint32_t GetU32(const uint8_t* at) {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(at[i]) << (8 * i);
+    return value;
+}
+
+uint16_t GetU16(const uint8_t* at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
+
 uint32_t ByteSum(const uint8_t* data, size_t size) {
     uint32_t sum = 0;
     for (size_t i = 0; i < size; ++i) sum += data[i];
@@ -40,10 +48,17 @@ uint32_t ByteSum(const uint8_t* data, size_t size) {
 
 uint16_t ParseBootReply(void*, const uint8_t* payload, int length, void* context) {
     if (length != rp::kBootReplyBytes) return kBootReplyLengthError;
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(payload[2 + i]) << (8 * i);
-    *static_cast<uint32_t*>(context) = value;
-    return static_cast<uint16_t>(payload[0] | (payload[1] << 8));
+    *static_cast<uint32_t*>(context) = GetU32(payload + 2);
+    return GetU16(payload);
+}
+
+uint16_t ParseImageConfirmation(void*, const uint8_t* payload, int length, void* context) {
+    if (length != rp::kBootConfirmReplyBytes) return kBootReplyLengthError;
+    auto* confirmation = static_cast<ImageConfirmation*>(context);
+    confirmation->status = GetU16(payload);
+    confirmation->size = GetU32(payload + 2);
+    confirmation->checksum = GetU32(payload + 6);
+    return 0;
 }
 
 int ImagePaddingCount(size_t size) {
@@ -141,7 +156,7 @@ FirmwareResult CFirmwareTransfer::Run(FirmwareOperation operation, const Firmwar
         Message(kTextNoPort);
         result = FirmwareResult::NoPort;
     } else if (!OpenPort(port)) {
-        Message(kTextOpenFailed);
+        Message(OpenFailureTextId(port));
         result = FirmwareResult::OpenFailed;
     } else if (operation == FirmwareOperation::Query) {
         result = Query();
@@ -182,6 +197,30 @@ bool CFirmwareTransfer::OpenPort(const FirmwarePort& port) {
                                                            kHandshakeTimeoutMs) != 0;
 }
 
+// A port our own main connection holds is not another program's doing: the
+// user is told to disconnect it.
+int CFirmwareTransfer::OpenFailureTextId(const FirmwarePort& port) const {
+    const bool ours = m_ownConnectionHolds && m_ownConnectionHolds(port.portNumber);
+    return ours ? kTextPortHeldByUs : kTextOpenFailed;
+}
+
+// Why a command failed: the line went away, the module refused it (its
+// reply carried a failing status), or no readable reply came.
+FirmwareResult CFirmwareTransfer::FailureOf(uint16_t sendResult) const {
+    if (KVEL_Interface_RadarDevice_IsConnected(m_device) == 0) return FirmwareResult::LineLost;
+    switch (sendResult) {
+        case KVEL_SEND_TIMEOUT:
+        case KVEL_SEND_WRITE_FAILED:
+        case KVEL_SEND_TOO_LONG:
+        case kBootReplyLengthError:
+            return FirmwareResult::NoAnswer;
+        case KVEL_SEND_NOT_CONNECTED:
+            return FirmwareResult::LineLost;
+        default:
+            return FirmwareResult::Refused;
+    }
+}
+
 uint16_t CFirmwareTransfer::Send(uint8_t code, const std::vector<uint8_t>& payload, uint32_t* ack,
                                  int timeoutMs) {
     return KVEL_Interface_RadarDevice_Protocol_SendCommand(
@@ -211,10 +250,10 @@ FirmwareResult CFirmwareTransfer::Query() {
 
 FirmwareResult CFirmwareTransfer::QueryRunningMode(uint32_t* ack) {
     *ack = 0;
-    if (Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs) != 0) {
+    if (const uint16_t sent = Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs); sent != 0) {
         LogFailure(FirmwareText(kTextModeFailed));
         m_observer.OnRunningMode(std::nullopt);
-        return FirmwareResult::NoAnswer;
+        return FailureOf(sent);
     }
     m_bootLoaderFlag.store(*ack == rp::kRunningModeBootLoader ? 1 : 0);
     m_observer.OnRunningMode(*ack);
@@ -223,10 +262,10 @@ FirmwareResult CFirmwareTransfer::QueryRunningMode(uint32_t* ack) {
 
 FirmwareResult CFirmwareTransfer::QueryDeviceId(uint32_t* ack) {
     *ack = 0;
-    if (Send(rp::kCmdBootDeviceId, {}, ack, kQueryTimeoutMs) != 0) {
+    if (const uint16_t sent = Send(rp::kCmdBootDeviceId, {}, ack, kQueryTimeoutMs); sent != 0) {
         LogFailure(FirmwareText(kTextDeviceIdFailed));
         m_observer.OnDeviceId(std::nullopt);
-        return FirmwareResult::NoAnswer;
+        return FailureOf(sent);
     }
     Log(DeviceIdText(*ack));
     m_observer.OnDeviceId(*ack);
@@ -234,9 +273,9 @@ FirmwareResult CFirmwareTransfer::QueryDeviceId(uint32_t* ack) {
 }
 
 FirmwareResult CFirmwareTransfer::QueryPartitions(uint32_t* ack) {
-    if (Send(rp::kCmdBootPartitions, {}, ack, kQueryTimeoutMs) != 0) {
+    if (const uint16_t sent = Send(rp::kCmdBootPartitions, {}, ack, kQueryTimeoutMs); sent != 0) {
         LogFailure(FirmwareText(kTextPartitionsFailed));
-        return FirmwareResult::NoAnswer;
+        return FailureOf(sent);
     }
     m_partitionMask.store(*ack);
     const std::vector<PartitionEntry> entries = PartitionsFromMask(*ack);
@@ -280,11 +319,15 @@ FirmwareResult CFirmwareTransfer::ResetIntoBootLoader(const FirmwarePort& port, 
     KVEL_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(m_device, rp::kCmdBootSoftwareReset,
                                                                nullptr, 0);
     if (!WaitUnlessStopped(m_resetWait)) return FirmwareResult::Stopped;
-    const bool reopened = OpenPort(port);
-    if (!reopened || Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs) != 0 ||
-        *ack != rp::kRunningModeBootLoader) {
+    if (!OpenPort(port)) {
         LogFailure(FirmwareText(kTextResetFailed));
-        return FirmwareResult::NoAnswer;
+        return FirmwareResult::LineLost;
+    }
+    *ack = 0;
+    const uint16_t sent = Send(rp::kCmdBootRunningMode, {}, ack, kQueryTimeoutMs);
+    if (sent != 0 || *ack != rp::kRunningModeBootLoader) {
+        LogFailure(FirmwareText(kTextResetFailed));
+        return sent != 0 ? FailureOf(sent) : FirmwareResult::NoAnswer;
     }
     return FirmwareResult::Done;
 }
@@ -309,9 +352,12 @@ FirmwareResult CFirmwareTransfer::SendImageInformation(const Image& image, uint3
     PutU32(&information, m_selectedPartition.load());
     PutU32(&information, size);
     PutU32(&information, checksum);
-    if (Send(rp::kCmdBootImageInfo, information, ack, kImageInfoTimeoutMs) != 0) {
+    // A failure names the value of the module's answer, none without one.
+    *ack = 0;
+    if (const uint16_t sent = Send(rp::kCmdBootImageInfo, information, ack, kImageInfoTimeoutMs);
+        sent != 0) {
         LogFailure(FormatText(FirmwareText(kTextImageInfoFailed), {static_cast<int64_t>(*ack)}));
-        return FirmwareResult::NoAnswer;
+        return FailureOf(sent);
     }
     const int packetSize = static_cast<int>(*ack & kPacketSizeMask);
     if (packetSize <= rp::kBootPacketOverhead) {
@@ -319,7 +365,8 @@ FirmwareResult CFirmwareTransfer::SendImageInformation(const Image& image, uint3
         return FirmwareResult::NoAnswer;
     }
     Log(FirmwareText(kTextDownloading));
-    return SendPackets(image, packetSize - rp::kBootPacketOverhead, ack);
+    const FirmwareResult sent = SendPackets(image, packetSize - rp::kBootPacketOverhead, ack);
+    return sent == FirmwareResult::Done ? ConfirmImage(size, checksum) : sent;
 }
 
 // One packet at a time, each built once the one before was taken; the last
@@ -346,15 +393,39 @@ FirmwareResult CFirmwareTransfer::SendPackets(const Image& image, int chunk, uin
         SetU32(&packet[0], index);
         SetU32(&packet[4], ByteSum(image.bytes + position, count) +
                                rp::kBootPadByte * static_cast<uint32_t>(pad));
-        if (Send(rp::kCmdBootImagePacket, packet, ack, kPacketTimeoutMs) != 0) {
+        // Not the value of an earlier answer (the packet size) when no
+        // answer comes.
+        *ack = 0;
+        if (const uint16_t sent = Send(rp::kCmdBootImagePacket, packet, ack, kPacketTimeoutMs);
+            sent != 0) {
             LogFailure(FormatText(FirmwareText(kTextPacketFailed),
                                   {static_cast<int64_t>(index), static_cast<int64_t>(*ack)}));
-            return FirmwareResult::NoAnswer;
+            return FailureOf(sent);
         }
         position += count;
         m_bytesSent.store(position);
         m_observer.OnProgress(position, size);
         if (remaining == 0) break;
+    }
+    return FirmwareResult::Done;
+}
+
+// The download is done only when the module says it holds the whole image:
+// the size and checksum it counted must be the ones sent.
+FirmwareResult CFirmwareTransfer::ConfirmImage(uint32_t size, uint32_t checksum) {
+    ImageConfirmation held;
+    const uint16_t sent = KVEL_Interface_RadarDevice_Protocol_SendCommand(
+        m_device, rp::kCmdBootConfirmImage, nullptr, 0, &ParseImageConfirmation, &held,
+        kQueryTimeoutMs);
+    if (sent != 0) {
+        LogFailure(FirmwareText(kTextNotConfirmed));
+        return FailureOf(sent);
+    }
+    if (held.status != rp::kBootStatusOk || held.size != size || held.checksum != checksum) {
+        LogFailure(FormatText(FirmwareText(kTextImageMismatch),
+                              {static_cast<int64_t>(held.size), static_cast<int64_t>(held.checksum),
+                               static_cast<int64_t>(size), static_cast<int64_t>(checksum)}));
+        return FirmwareResult::Refused;
     }
     Log(FirmwareText(kTextDownloaded));
     return FirmwareResult::Done;

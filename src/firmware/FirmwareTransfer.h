@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,7 +29,9 @@ enum class FirmwareResult {
     OpenFailed,   // the port did not open
     NoPartition,  // download without a partition chosen
     BadImage,     // the image file is empty or cannot be read
-    NoAnswer,     // the module did not answer, or refused, a command
+    NoAnswer,     // the module did not answer a command, or not in a way that could be read
+    Refused,      // the module answered, refusing a command or naming another image
+    LineLost,     // the line to the module went away
     Stopped,      // told to stop before the end
 };
 
@@ -87,6 +90,18 @@ constexpr uint16_t kBootReplyLengthError = 0xA005;
 // leaves the value alone.
 uint16_t ParseBootReply(void* reserved, const uint8_t* payload, int length, void* context);
 
+// What the boot loader says it holds after a download (image confirmation).
+struct ImageConfirmation {
+    uint16_t status = 0;  // 0: the image of the download is held whole
+    uint32_t size = 0;
+    uint32_t checksum = 0;
+};
+
+// The reply handler of the image confirmation: a reply of exactly ten bytes
+// fills *(ImageConfirmation*)context and returns 0 (its status is for the
+// caller to judge); any other length returns kBootReplyLengthError.
+uint16_t ParseImageConfirmation(void* reserved, const uint8_t* payload, int length, void* context);
+
 // The checksum of the image padded with 0xFF to a multiple of four bytes,
 // and how many such bytes that takes.
 uint32_t ImageChecksum(const uint8_t* image, size_t size);
@@ -134,6 +149,12 @@ public:
     // How long the module is given to restart in its boot loader after the
     // software reset.
     void SetResetWait(std::chrono::milliseconds wait) { m_resetWait = wait; }
+    // Tells whether this program's own main connection holds a port, so
+    // that a port that does not open is explained (called on the
+    // transfer's thread; set before an operation starts).
+    void SetOwnConnectionQuery(std::function<bool(int portNumber)> holdsPort) {
+        m_ownConnectionHolds = std::move(holdsPort);
+    }
 
 private:
     struct Image;
@@ -143,6 +164,8 @@ private:
     void Log(const std::string& text);
     void LogFailure(const std::string& text);
     bool OpenPort(const FirmwarePort& port);
+    int OpenFailureTextId(const FirmwarePort& port) const;
+    FirmwareResult FailureOf(uint16_t sendResult) const;
 
     FirmwareResult Query();
     FirmwareResult QueryRunningMode(uint32_t* ack);
@@ -152,6 +175,7 @@ private:
     FirmwareResult ResetIntoBootLoader(const FirmwarePort& port, uint32_t* ack);
     FirmwareResult SendImageInformation(const Image& image, uint32_t* ack);
     FirmwareResult SendPackets(const Image& image, int chunk, uint32_t* ack);
+    FirmwareResult ConfirmImage(uint32_t size, uint32_t checksum);
     uint16_t Send(uint8_t code, const std::vector<uint8_t>& payload, uint32_t* ack, int timeoutMs);
     bool WaitUnlessStopped(std::chrono::milliseconds wait);
 
@@ -168,6 +192,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_ended{true};  // the last operation has told its end
     std::chrono::milliseconds m_resetWait{2000};
+    std::function<bool(int)> m_ownConnectionHolds;
     mutable std::mutex m_mutex;  // the error text and the stop wait
     std::condition_variable m_stopSignal;
     std::string m_errorText;

@@ -1,6 +1,8 @@
 #include "params/ParamSettingDlg.h"
 
 #include <QAbstractButton>
+#include <QColor>
+#include <QPalette>
 #include <QShowEvent>
 
 #include <charconv>
@@ -30,6 +32,10 @@ constexpr int kSaveButton = 2073;
 
 constexpr double kLimitTolerance = 1e-16;
 
+// The background of a field whose value the module does not hold yet: a
+// pale tint that leaves the page's look as it is.
+constexpr QColor kDiffersFromModuleColour(255, 240, 200);
+
 // Longest path the file dialogs hand on.
 constexpr int kMaxChosenPath = 259;
 
@@ -45,6 +51,7 @@ enum StringId {
     kStrWriteOk = 10152,
     kStrWriteFailed = 10153,
     kStrParamFileNotSaved = 10154,
+    kStrModuleValue = 10155,
 };
 
 bool IsTriggerField(int id) {
@@ -53,6 +60,21 @@ bool IsTriggerField(int id) {
 bool IsHoldField(int id) { return id >= kFirstHoldField && id < kFirstHoldField + kRadarGateCount; }
 bool IsParamField(int id) {
     return id == kGateMaxField || id == kDelayField || IsTriggerField(id) || IsHoldField(id);
+}
+
+// The position of a field's parameter in the module's order.
+int ParamIndexOfField(int id) {
+    if (id == kGateMaxField) return 0;
+    if (id == kDelayField) return 1;
+    if (IsTriggerField(id)) return 2 + (id - kFirstTriggerField);
+    return 2 + kRadarGateCount + (id - kFirstHoldField);
+}
+
+// A value as its field shows it.
+QString ParamValueText(int index, double value) {
+    if (RadarParamLimitsAt(index).kind != RadarParamKind::ThresholdDb)
+        return QString::number(static_cast<int32_t>(value));
+    return QString::asprintf("%.*f", CountDecimals(value, 2), value);
 }
 
 // A field read as a signed 32-bit number, as the module's 32-bit cells
@@ -198,10 +220,33 @@ void CParamSettingDlg::UpdateParamFields() {
         SetDlgItemDouble(this, kFirstTriggerField + gate, params.TriggerThreshold[gate]);
         SetDlgItemDouble(this, kFirstHoldField + gate, params.HoldThreshold[gate]);
     }
+    UpdateModuleMarks();
+}
+
+void CParamSettingDlg::UpdateModuleMarks() {
+    if (!m_session) return;
+    const CRadarParamModel& model = m_session->Params();
+    const std::optional<RadarParamSet> module = model.ModuleValues();
+    for (const auto& [id, field] : m_fields) {
+        const int index = ParamIndexOfField(id);
+        if (!module || !model.DiffersFromModule(index)) {
+            field->setPalette(QPalette());  // the page's own again
+            field->setToolTip(QString());
+            continue;
+        }
+        QPalette tinted = palette();
+        tinted.setColor(QPalette::Base, kDiffersFromModuleColour);
+        field->setPalette(tinted);
+        field->setToolTip(FillStrings(LoadStringW(kStrModuleValue),
+                                      {ParamValueText(index, RadarParamValueAt(*module, index))}));
+    }
 }
 
 void CParamSettingDlg::OnRadarParamsChanged() {
-    if (!m_committing) UpdateParamFields();
+    if (m_committing)
+        UpdateModuleMarks();
+    else
+        UpdateParamFields();
 }
 
 void CParamSettingDlg::OnFieldCommitted(int id) {
@@ -246,7 +291,9 @@ void CParamSettingDlg::OnReadSensorConfig() {
 
 void CParamSettingDlg::OnSetSensorConfig() {
     if (!m_session) return;
-    ReportModuleResult(m_session->WriteParams(), kStrWriteOk, kStrWriteFailed);
+    const int result = m_session->WriteParams();
+    if (result == kRadarOk) UpdateModuleMarks();
+    ReportModuleResult(result, kStrWriteOk, kStrWriteFailed);
 }
 
 QString CParamSettingDlg::ParamFileInitialPath() {

@@ -20,9 +20,14 @@ public:
     // Given by the main window before Create; not owned.
     void SetSession(IRadarParamSession* session) { m_session = session; }
 
-    // Shows the session's set in the fields (no change notifications). The
-    // page also does it whenever the set changes.
+    // Shows the session's set in the fields (no change notifications) and
+    // marks those that differ from the module. The page also does it
+    // whenever the set changes.
     void UpdateParamFields();
+    // Marks each field whose value the module does not hold (a tinted
+    // background) and names the module's value in its tooltip; clears the
+    // others. Nothing is marked while the module's values are unknown.
+    void UpdateModuleMarks();
 
     // Button handlers (also reachable from tests).
     void OnReadSensorConfig();

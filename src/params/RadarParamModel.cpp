@@ -23,6 +23,20 @@ std::string RadarParamLimitsText(const RadarParamLimits& limits) {
     return text;
 }
 
+double RadarParamValueAt(const RadarParamSet& params, int index) {
+    if (index == 0) return params.GateMax;
+    if (index == 1) return params.ObjectDisappearDelayTime;
+    const int gate = (index - 2) % kRadarGateCount;
+    return index - 2 < kRadarGateCount ? params.TriggerThreshold[gate] : params.HoldThreshold[gate];
+}
+
+uint32_t RadarParamCellAt(const RadarParamSet& params, int index) {
+    const double value = RadarParamValueAt(params, index);
+    if (RadarParamLimitsAt(index).kind == RadarParamKind::ThresholdDb)
+        return RadarThresholdFromDb(value);
+    return static_cast<uint32_t>(static_cast<int32_t>(value));
+}
+
 bool ParseRadarParamValue(int index, const std::string& text, double* value, std::string* error) {
     const RadarParamLimits& limits = RadarParamLimitsAt(index);
     const bool integer = limits.kind != RadarParamKind::ThresholdDb;
@@ -79,4 +93,24 @@ void CRadarParamModel::AddListener(IRadarParamListener* listener) {
 
 void CRadarParamModel::RemoveListener(IRadarParamListener* listener) {
     std::erase(m_listeners, listener);
+}
+
+std::optional<RadarParamSet> CRadarParamModel::ModuleValues() const {
+    std::lock_guard lock(m_moduleLock);
+    return m_moduleValues;
+}
+
+void CRadarParamModel::SetModuleValues(const RadarParamSet& values) {
+    std::lock_guard lock(m_moduleLock);
+    m_moduleValues = values;
+}
+
+void CRadarParamModel::ForgetModuleValues() {
+    std::lock_guard lock(m_moduleLock);
+    m_moduleValues.reset();
+}
+
+bool CRadarParamModel::DiffersFromModule(int index) const {
+    const std::optional<RadarParamSet> module = ModuleValues();
+    return module && RadarParamCellAt(m_values, index) != RadarParamCellAt(*module, index);
 }

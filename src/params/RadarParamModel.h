@@ -1,10 +1,13 @@
 // The parameter set as the program shares it: the values, the limits and
 // defaults every field obeys (one table for the parameter page, radar-cli
-// and the files), and a notice to whoever shows the values when they change.
-// Used on one thread (the user-interface thread in the window).
+// and the files), what the module holds, and a notice to whoever shows the
+// values when they change. Used on one thread (the user-interface thread in
+// the window), but for the module's values, which a worker's write may note.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +52,14 @@ bool ParseRadarParamValue(int index, const std::string& text, double* value, std
 // The limits as text: "0 to 15", "1.00 to 90.00".
 std::string RadarParamLimitsText(const RadarParamLimits& limits);
 
+// The parameter at `index` (module order) in the set's own unit: the
+// integers as they are, thresholds in dB.
+double RadarParamValueAt(const RadarParamSet& params, int index);
+// The parameter at `index` as the module's 32-bit cell would hold it once
+// written: thresholds as linear power, so that 30 and 30.001 dB, which the
+// module cannot tell apart, are the same value.
+uint32_t RadarParamCellAt(const RadarParamSet& params, int index);
+
 class IRadarParamListener {
 public:
     virtual ~IRadarParamListener() = default;
@@ -68,9 +79,23 @@ public:
     void AddListener(IRadarParamListener* listener);
     void RemoveListener(IRadarParamListener* listener);
 
+    // What the module holds as far as the program knows: the values last
+    // read from it or taken by it; none before the first exchange with the
+    // module on the line. Safe from any thread (a write may run on a
+    // worker). Listeners do not hear of it: whoever shows the differences
+    // looks again after an exchange and whenever it is shown.
+    std::optional<RadarParamSet> ModuleValues() const;
+    void SetModuleValues(const RadarParamSet& values);
+    void ForgetModuleValues();
+    // Whether writing the set would change the parameter at `index` in the
+    // module; false while the module's values are unknown.
+    bool DiffersFromModule(int index) const;
+
 private:
     RadarParamSet m_values;
     std::vector<IRadarParamListener*> m_listeners;
+    mutable std::mutex m_moduleLock;
+    std::optional<RadarParamSet> m_moduleValues;
 };
 
 bool operator==(const RadarParamSet& a, const RadarParamSet& b);

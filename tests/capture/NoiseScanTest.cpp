@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -441,4 +442,52 @@ TEST_F(NoiseScanRecordingTest, FolderThatCannotHoldTheFileStillCountsReports) {
     ASSERT_EQ(log.failedFiles.size(), 1u);
     EXPECT_EQ(log.failedFiles[0], scan.FilePath());
     EXPECT_EQ(module->emulator->OperatingMode(), rp::kModeDataTransfer);
+}
+
+namespace {
+
+// The object reports of a radar data file as the host's parser finds them,
+// each as its payload (whose frame is fixed around it).
+std::vector<Bytes> ObjectReportsIn(const std::wstring& path) {
+    struct Collect : IObjectReportListener {
+        void OnObjectReport(const uint8_t* payload) override {
+            payloads.emplace_back(reinterpret_cast<const char*>(payload), kObjectReportSize);
+        }
+        std::vector<Bytes> payloads;
+    } collect;
+    const std::atomic<int> stop{0};
+    ReportFrameParser parser(&collect, &stop);
+    const Bytes file = ReadText(WideToAnsi(path));
+    parser.Append(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    return collect.payloads;
+}
+
+}  // namespace
+
+// A recording played by the emulator as its module, recorded again: the
+// same reports in the same order, from its first (the reports streamed in
+// data transfer mode since connecting do not move it on), and from its
+// first again after its last.
+TEST_F(NoiseScanRecordingTest, RecordingReplayedAsTheModuleIsRecordedAgainUnchanged) {
+    scan.ResetSeries(noise_scan::kMinSeconds);
+    ASSERT_EQ(log.WaitForEnd(StartRecording(folder.Path())), CaptureRunEnd::Finished);
+    scan.Stop();
+    // Cut inside a report, short of a scan's 100, so that the replay ends.
+    const std::string recording = folder.File("cut.dat");
+    WriteText(recording, ReadText(WideToAnsi(scan.FilePath())).substr(0, 60 * 45 + 20));
+    const std::vector<Bytes> original = ObjectReportsIn(Wide(recording));
+    ASSERT_GE(original.size(), 50u);
+
+    emulator::Options options = test_support::QuickReports();
+    options.realTiming = false;
+    options.scene.replayFile = recording;
+    options.scene.loop = true;
+    module = std::make_unique<ConnectedModule>(options);
+    ASSERT_TRUE(module->started && module->opened);
+    ASSERT_EQ(log.WaitForEnd(StartRecording(folder.Path())), CaptureRunEnd::Finished);
+    scan.Stop();
+    const std::vector<Bytes> replayed = ObjectReportsIn(scan.FilePath());
+    ASSERT_GE(replayed.size(), 100u);
+    for (size_t i = 0; i < replayed.size(); ++i)
+        ASSERT_EQ(replayed[i], original[i % original.size()]) << i;
 }

@@ -56,8 +56,13 @@ TEST(BootLoader, KeepsACheckedImageAndWritesItToTheFolder) {
     EXPECT_EQ(answer.status, 0);
     EXPECT_EQ(answer.value, static_cast<uint32_t>(kPacketSize));
     EXPECT_EQ(Send(loader, Packet(0, kFirst)).status, 0);
+    EXPECT_EQ(loader.Confirmation().status, 1);  // not whole yet
     EXPECT_EQ(Send(loader, Packet(1, kLast)).status, 0);
     EXPECT_EQ(loader.Image(2), kImage);
+    const emulator::BootConfirmation held = loader.Confirmation();
+    EXPECT_EQ(held.status, 0);
+    EXPECT_EQ(held.size, 10u);
+    EXPECT_EQ(held.checksum, kChecksum);
     std::ifstream file(folder.File("App1.bin"), std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), kImage);
 }

@@ -13,6 +13,7 @@
 
 #include "common/KVEL_Common.h"
 #include "tests/common/TempFolder.h"
+#include "tests/common/TextFile.h"
 
 namespace {
 
@@ -132,6 +133,7 @@ TEST(ProgramTest, BadArgumentsGiveUsageAndExitCode2) {
         {"--flash-delay", "soon"},
         {"--report-period", "0"},
         {"--scene", "constant:70000"},
+        {"--speed", "0"},
     };
     for (const auto& args : cases) {
         Program program(args);
@@ -148,6 +150,20 @@ TEST(ProgramTest, VersionNamesTheProgramAndTheModulesTextHasItsOwnOption) {
     Program old({"--version", "V1.0"});
     EXPECT_EQ(old.Wait(3000), 2);
     EXPECT_NE(old.ErrorText().find("--module-version"), std::string::npos);
+}
+
+// A recording that cannot be replayed is refused before a port is published.
+TEST_F(ProgramOnItsOwnRegistry, RecordingThatCannotBeReplayedIsRefusedAtStart) {
+    TempFolder folder;
+    WriteText(folder.File("noise.dat"), std::string(300, '\x11'));
+    for (const auto& [scene, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"replay:" + folder.File("missing.dat"), "No such file"},
+             {"replay:" + folder.File("noise.dat"), "holds no reports"},
+             {"replay:" + folder.Path(), "directory"}}) {
+        Program program({"--scene", scene, "--loop"});
+        EXPECT_EQ(program.Wait(3000), 1) << scene;
+        EXPECT_NE(program.ErrorText().find(reason), std::string::npos) << scene;
+    }
 }
 
 }  // namespace

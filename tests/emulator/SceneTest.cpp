@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TempFolder.h"
+#include "tests/common/TextFile.h"
+
 namespace {
 
 using emulator::DetectionSettings;
@@ -249,6 +252,51 @@ TEST(SceneTest, SceneNamesAreParsedStrictly) {
         error.clear();
         EXPECT_FALSE(emulator::ParseSceneChoice(bad, &choice, &error)) << bad;
         EXPECT_NE(error.find("--scene"), std::string::npos) << bad;
+    }
+}
+
+// A report frame around `payload`; `tailer` replaces the right one.
+std::string ReportFrame(const std::string& payload, const char* tailer = "\xF8\xF7\xF6\xF5") {
+    std::string frame = "\xF4\xF3\xF2\xF1";
+    frame += static_cast<char>(payload.size());
+    frame += static_cast<char>(payload.size() >> 8);
+    return frame + payload + std::string(tailer, 4);
+}
+
+std::string Bytes(std::span<const uint8_t> bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A recording's reports are its whole frames of either report's length,
+// each with the frames of other lengths that came after it; a cut frame, a
+// broken one and noise are passed over.
+TEST(RecordingTest, ReportsAreTheWholeReportFramesAndOnlyALoopStartsAgain) {
+    const std::string basic = "\x01\x2C\x01";
+    const std::string object(35, '\x21');
+    const std::string other20(20, '\x22'), other0;
+    TempFolder folder;
+    const std::string path = folder.File("recording.dat");
+    WriteText(path, ReportFrame(object).substr(25) + "\x01\x02" + ReportFrame(basic) +
+                        ReportFrame(other20) + "\x00" + ReportFrame(other0) +
+                        ReportFrame(std::string(35, '\x23'), "\xF5\xF6\xF7\xF8") +
+                        ReportFrame(object) + ReportFrame(basic).substr(0, 9));
+    for (const bool loop : {false, true}) {
+        emulator::Recording recording;
+        std::string error;
+        ASSERT_TRUE(recording.Load(path, loop, &error)) << error;
+        ASSERT_EQ(recording.ReportCount(), 2u);
+        const auto& followers = recording.Current()->followingFrames;
+        EXPECT_EQ(Bytes(recording.Current()->payload), basic);
+        ASSERT_EQ(followers.size(), 2u);
+        EXPECT_EQ(Bytes(followers[0]) + Bytes(followers[1]),
+                  ReportFrame(other20) + ReportFrame(other0));
+        recording.Advance();
+        EXPECT_EQ(Bytes(recording.Current()->payload), object);
+        EXPECT_TRUE(recording.Current()->followingFrames.empty());
+        recording.Advance();
+        recording.Advance();  // around again, or still at its end
+        EXPECT_EQ(recording.Current() ? Bytes(recording.Current()->payload) : "end",
+                  loop ? object : "end");
     }
 }
 

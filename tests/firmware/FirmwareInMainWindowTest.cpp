@@ -18,6 +18,7 @@
 #include "app/MainDlg.h"
 #include "device/RadarProtocol.h"
 #include "emulator/ModuleEmulator.h"
+#include "firmware/FirmwareTexts.h"
 #include "settings/AppConfig.h"
 #include "tests/support/ProgramFolder.h"
 #include "tests/support/PromptRecorder.h"
@@ -79,6 +80,18 @@ private slots:
         CDownloadDlg& page = dlg->FirmwarePage();
         QVERIFY(page.PathField());
         page.SetResetWait(std::chrono::milliseconds(200));
+        // Connected again from this page, the main connection keeps the
+        // port from the page's own, and the page says so.
+        dlg->OnConnectButton();
+        QVERIFY(dlg->IsConnected());
+        page.findChild<QAbstractButton*>("UpdateFWInfoButton")->click();
+        QVERIFY(
+            QTest::qWaitFor([&] { return !page.IsBusy() && !prompts.messages.empty(); }, 20000));
+        QCOMPARE(prompts.messages.back().text, LoadStringW(firmware::kTextPortHeldByUs));
+        prompts.messages.clear();
+        dlg->OnConnectButton();
+        QVERIFY(!dlg->IsConnected());
+
         page.findChild<QAbstractButton*>("UpdateFWInfoButton")->click();
         QVERIFY(!ports->isEnabled());
         QVERIFY(QTest::qWaitFor([&] { return !page.IsBusy(); }, 20000));

@@ -110,7 +110,7 @@ protected:
         return options;
     }
     FirmwarePort PortOf(const emulator::ModuleEmulator& module) const {
-        return {true, module.PortNumber(), 115200};
+        return {true, module.PortNumber(), baud};
     }
     FirmwareResult Query(const emulator::ModuleEmulator& module) {
         return transfer->Run(FirmwareOperation::Query, PortOf(module), L"");
@@ -121,7 +121,11 @@ protected:
         WriteFile(path, image);
         return transfer->Run(FirmwareOperation::Download, PortOf(module), Wide(path));
     }
+    std::string LogText(int id, const std::vector<TextArgument>& values) {
+        return FormatText(FirmwareText(id), values);
+    }
     TempFolder folder;
+    int baud = 115200;  // the modules' line speed
     KVEL_RADAR_HANDLE device = nullptr;
     FirmwareEventRecorder output;
     std::vector<std::unique_ptr<emulator::ModuleEmulator>> modules;
@@ -260,6 +264,60 @@ TEST_F(FirmwareTransferTest, ResetThatDoesNotReachTheBootLoaderFailsTheDownload)
     EXPECT_EQ(KVEL_Interface_RadarDevice_IsConnected(device), 0);
 }
 
+// Every packet size a boot loader may name, with images that end just short
+// of, on and just past a chunk (a padded last packet may run past the packet
+// size): the module confirms each image whole.
+TEST_F(FirmwareTransferTest, EveryPacketSizeEndsWithTheModuleHoldingTheImage) {
+    for (const int packetSize : {21, 23, 24, 25, 120, 4095, 4096}) {
+        emulator::Options options = Fast();
+        options.packetSize = packetSize;
+        emulator::ModuleEmulator& module = StartModule(options);
+        ASSERT_EQ(Query(module), FirmwareResult::Done);
+        const size_t chunk = static_cast<size_t>(packetSize - rp::kBootPacketOverhead);
+        for (const size_t size :
+             {chunk - 1, chunk, chunk + 1, 2 * chunk - 1, size_t{1001}, size_t{1002}}) {
+            if (size == 0) continue;
+            const std::vector<uint8_t> image = RandomImage(size, static_cast<uint32_t>(size));
+            ASSERT_EQ(Download(module, image), FirmwareResult::Done)
+                << packetSize << "/" << size << ": " << transfer->ErrorText();
+            EXPECT_EQ(module.BootImage(rp::kPartitionApp0), image) << packetSize << "/" << size;
+            EXPECT_EQ(output.LastText("log"), "Download successful! \r\n");
+        }
+    }
+}
+
+// A module that takes the last packet but keeps nothing of it: its
+// confirmation names what it holds, and the download fails with that.
+TEST_F(FirmwareTransferTest, DownloadTheModuleDoesNotConfirmFails) {
+    emulator::Options options = Fast();
+    options.packetSize = 120;
+    options.faults = {emulator::Fault::LostLastPacket};
+    emulator::ModuleEmulator& module = StartModule(options);
+    ASSERT_EQ(Query(module), FirmwareResult::Done);
+    const std::vector<uint8_t> image = RandomImage(1001, 12);
+    EXPECT_EQ(Download(module, image), FirmwareResult::Refused);
+    const uint32_t kept = std::accumulate(image.begin(), image.end() - 1, 0u);
+    const uint32_t sent = module.LatestDownload().checksum;
+    EXPECT_EQ(output.LastText("log"),
+              LogText(firmware::kTextImageMismatch,
+                      {int64_t{1000}, int64_t{kept}, int64_t{1001}, int64_t{sent}}));
+    EXPECT_TRUE(module.BootImage(rp::kPartitionApp0).empty());
+}
+
+// At 1200 baud a packet of 900 image bytes is 7.7 s on the wire: the reply
+// wait grows with it.
+TEST_F(FirmwareTransferTest, SlowLineGivesEachPacketItsOwnLineTime) {
+    emulator::Options options = Fast();
+    options.realTiming = true;
+    options.baudRate = baud = 1200;
+    options.packetSize = 1024;
+    emulator::ModuleEmulator& module = StartModule(options);
+    ASSERT_EQ(Query(module), FirmwareResult::Done);
+    const std::vector<uint8_t> image = RandomImage(900, 13);
+    ASSERT_EQ(Download(module, image), FirmwareResult::Done) << transfer->ErrorText();
+    EXPECT_EQ(module.BootImage(rp::kPartitionApp0), image);
+}
+
 TEST_F(FirmwareTransferTest, PacketSizeOf20StopsAfterTheImageInformation) {
     emulator::Options options = Fast();
     options.faults = {emulator::Fault::SmallPackets};
@@ -278,7 +336,7 @@ TEST_F(FirmwareTransferTest, RefusedPacketReportsItsIndexAndTheRepliesValue) {
     options.refusedPacket = 3;
     emulator::ModuleEmulator& module = StartModule(options);
     ASSERT_EQ(Query(module), FirmwareResult::Done);
-    EXPECT_EQ(Download(module, RandomImage(1001, 9)), FirmwareResult::NoAnswer);
+    EXPECT_EQ(Download(module, RandomImage(1001, 9)), FirmwareResult::Refused);
     EXPECT_EQ(output.LastText("log"), "Failed to download, serial no.: 3, error code: " +
                                           std::to_string(emulator::kRefusedOnPurpose) + "\r\n");
     EXPECT_EQ(module.LatestDownload().packetBytes.size(), 3u);
@@ -318,15 +376,15 @@ TEST_F(FirmwareTransferTest, FailedModeQueryKeepsTheFlagAndAsksNothingMore) {
     EXPECT_EQ(module.CommandsAnswered(), 2u);  // command mode and the running mode
 }
 
-// The error code is the value of the refusing reply; after a reply the
-// parser refused, it is the value of the last good one.
-TEST_F(FirmwareTransferTest, ErrorCodesAreTheLastValueTheParserStored) {
+// The error code is the value of the refusing reply; without a reply the
+// parser took, it is 0, not the value of an earlier one.
+TEST_F(FirmwareTransferTest, ErrorCodesAreTheValueOfTheFailingReply) {
     emulator::Options options = Fast();
     options.partitionMask = 0x3;
     emulator::ModuleEmulator& module = StartModule(options);
     ASSERT_EQ(Query(module), FirmwareResult::Done);
     transfer->SetSelectedPartition(0x8);  // chosen, but not one the boot loader has
-    EXPECT_EQ(Download(module, RandomImage(40, 10)), FirmwareResult::NoAnswer);
+    EXPECT_EQ(Download(module, RandomImage(40, 10)), FirmwareResult::Refused);
     EXPECT_EQ(output.LastText("log"), "Failed to send bin file information, error code: " +
                                           std::to_string(emulator::kRefusedPartition) + "\r\n");
 

@@ -55,6 +55,7 @@ private slots:
     void writeThenReadThroughTheModule();
     void readingWhileDisconnectedChangesNothing();
     void moduleThatRefusesIsReported();
+    void fieldsTheModuleDoesNotHoldAreMarked();
     void savingTheDefaults();
     void negativeDelayRoundTripsAsUnsigned();
     void loadingKeepsWhatTheFileLacks();
@@ -69,6 +70,8 @@ private:
     const RadarParamSet& SessionParams() const { return m_session->Params().Values(); }
     CDigitalEdit* Field(int id) { return m_page->Field(id); }
     void Enter(int id, const QString& keys);
+    // The fields marked as differing from the module: "2002=15" (its value).
+    QStringList MarkedFields();
 
     RadarParamSet m_params;
     std::unique_ptr<PromptRecorder> m_prompt;
@@ -113,6 +116,21 @@ void ParamPageTest::Enter(int id, const QString& keys) {
     QTest::keyClick(field, Qt::Key_Backspace);
     QTest::keyClicks(field, keys);
     QTest::keyClick(field, Qt::Key_Tab);
+}
+
+QStringList ParamPageTest::MarkedFields() {
+    QStringList marked;
+    const QColor plain = m_page->palette().color(QPalette::Base);
+    const QString prefix = QString(LoadStringW(10155)).remove("%s");
+    for (int id = 2002; id <= 2045; ++id) {
+        CDigitalEdit* field = Field(id);
+        if (!field) continue;
+        // The tint and the tooltip come and go together.
+        const bool tinted = field->palette().color(QPalette::Base) != plain;
+        if (tinted == field->toolTip().isEmpty()) return {QString("%1 half marked").arg(id)};
+        if (tinted) marked << QString("%1=%2").arg(id).arg(field->toolTip().remove(prefix));
+    }
+    return marked;
 }
 
 void ParamPageTest::committedEntriesReachTheSet() {
@@ -171,6 +189,7 @@ void ParamPageTest::fieldsShowTheSetWithoutNotifying() {
     QCOMPARE(Field(2003)->text(), QString("-5"));
     QCOMPARE(Field(2013)->text(), QString("12.35"));
     QCOMPARE(Field(2045)->text(), QString("2.00"));
+    QCOMPARE(MarkedFields(), QStringList());  // no module has been heard
 
     // Passing through the fields without typing writes nothing back.
     Field(2002)->setFocus();
@@ -277,6 +296,43 @@ void ParamPageTest::moduleThatRefusesIsReported() {
     QCOMPARE(m_prompt->messages[0].text, QString("Failed to set parameters"));
     QCOMPARE(m_prompt->messages[0].caption, LoadStringW(10000));
     QCOMPARE(m_prompt->messages[0].icon, PromptIcon::Error);
+}
+
+// Unwritten changes stand out against what the module last read or took;
+// a write, a read or the module taking the set clears them.
+void ParamPageTest::fieldsTheModuleDoesNotHoldAreMarked() {
+    m_module = std::make_unique<ConnectedModule>();
+    QVERIFY(m_module->started && m_module->opened);
+    MakePage(&m_module->session);
+    QCOMPARE(MarkedFields(), QStringList());
+
+    Enter(2002, "7");
+    Enter(2013, "40.5");
+    Enter(2030, "30.001");  // the module cannot tell it from 30 dB
+    QCOMPARE(MarkedFields(), QStringList({"2002=15", "2013=30"}));
+    m_page->OnSetSensorConfig();
+    QCOMPARE(MarkedFields(), QStringList());
+
+    const QString file = InFolder("Marked.xml");
+    WriteAll(file,
+             "<?xml version=\"1.0\"?>\n<RadarParam GateMax=\"9\" "
+             "ObjectDisappearDelayTime=\"-1\" TriggerGate3Threshold=\"40.5\"/>\n");
+    m_prompt->openAnswers.push_back(file);
+    m_page->OnLoadConfigFile();
+    QCOMPARE(MarkedFields(), QStringList({"2002=7", "2003=10"}));
+    m_page->OnReadSensorConfig();
+    QCOMPARE(MarkedFields(), QStringList());
+
+    // Thresholds written from elsewhere while the page is hidden (the
+    // realtime page's calibration) are the module's when it shows again.
+    m_page->hide();
+    m_params = SessionParams();
+    m_params.HoldThreshold[15] = 35;
+    m_session->Params().Set(m_params);
+    QCOMPARE(m_module->session.WriteParams(m_params), kRadarOk);
+    m_page->show();
+    QCOMPARE(Field(2045)->text(), QString("35"));
+    QCOMPARE(MarkedFields(), QStringList());
 }
 
 void ParamPageTest::savingTheDefaults() {

@@ -16,6 +16,7 @@ const int kUsedIds[] = {
     10409, 10410, 10411, 10412, 10413, 10414, 10415, 10416, 10417, 10418, 10419, 10420,
     10421, 10422, 10423, 10006, 10007, 10008,  // the chart's picture menu
     10234, 10235, 10236, 10237, 10238, 10239,  // the capture page's additions
+    10424, 10425, 10426,                       // the firmware download's confirmation
 };
 
 QString TextIn(UiLanguage language, int id) {

@@ -36,7 +36,9 @@ struct CommandEntry {
 // The options every command takes.
 const std::vector<OptionEntry>& CommonOptions() {
     static const std::vector<OptionEntry> options = {
-        {"port", "N", "serial port number (default: the first listed)"},
+        {"port", "N",
+         "serial port number (default: the first listed); N,M,... or \"all\" (every port whose "
+         "module answers) runs the command on those modules at once"},
         {"baud", "B", "line speed (default " + to_string(kDefaultBaud) + ")"},
         {"verbose", "", "also print the libraries' diagnostic lines"},
         {"help", "", "this text, or with a command that command's help"},
@@ -72,6 +74,9 @@ const std::vector<OptionEntry>& CommandOptions() {
          "average N reports, 1 to " + to_string(kMaxCalibrationReports) + " (default " +
              to_string(CThresholdCalibration::kDefaultReports) + ")"},
         {"apply", "", "write the proposed thresholds to the module"},
+        {"json", "", "print one JSON document (its shape: docs/user-guide.md)"},
+        {"verify", "", "afterwards, check that the module holds what was written"},
+        {"defaults", "", "compare with the parameter defaults instead of a file"},
         {"partition", "App0|App1", "the program partition to write (required)"},
         {"reset-wait", "MS",
          "the time the module gets to reset into its boot loader (default " +
@@ -85,7 +90,7 @@ const std::vector<CommandEntry>& Commands() {
         {"ports", "", {}, "list the serial ports: number, name, device path", ""},
         {"doctor",
          "",
-         {},
+         {"json"},
          "name what stands between you and a module",
          "Lists each port with its device path, the processes that have it open, whether you "
          "may open it (and which group to join if not), whether ModemManager or brltty is "
@@ -95,14 +100,26 @@ const std::vector<CommandEntry>& Commands() {
              " first). With --port, that "
              "port only. Exit 0 when a module answered, 1 when no port could be opened, 2 when "
              "none answered."},
-        {"info", "", {}, "the module's version and serial number", ""},
-        {"params get", "", {}, "all parameters, by their parameter-file names", ""},
+        {"info", "", {"json"}, "the module's version and serial number", ""},
+        {"params get", "", {"json"}, "all parameters, by their parameter-file names", ""},
         {"params set",
          "NAME=VALUE...",
-         {},
+         {"json"},
          "change parameters",
          "Names as in the parameter file (any letter case), thresholds in dB."},
-        {"params load", "FILE", {}, "write the parameters of a parameter file to the module", ""},
+        {"params load",
+         "FILE",
+         {"verify", "json"},
+         "write the parameters of a parameter file to the module",
+         "With --verify the module's parameters are read back and compared with what was "
+         "written; a difference is named and the exit code is 5."},
+        {"params diff",
+         "FILE | --defaults",
+         {"defaults", "json"},
+         "the parameters in which the module differs from a parameter file or the defaults",
+         "One line per parameter that differs: its name, the module's value and the other. "
+         "A file compares only the parameters it holds. Exit 0 when nothing differs, 5 when "
+         "something does."},
         {"params save", "FILE", {}, "save the module's parameters to a parameter file", ""},
         {"stream",
          "",
@@ -112,33 +129,36 @@ const std::vector<CommandEntry>& Commands() {
              " gate energies (dB). Ctrl+C ends it."},
         {"capture",
          "",
-         {"seconds", "folder"},
+         {"seconds", "folder", "json"},
          "record a noise scan into a radar data file",
          "The reports go into \"RadarData_<stamp>.dat\" beside its parameter file "
          "\"RadarData_<stamp>.xml\". Prints the data file's path, then the number of reports "
          "counted. Ctrl+C ends it early, keeping every byte read."},
         {"replay",
          "FILE",
-         {"gate", "scan-seconds", "params", "csv", "stats"},
+         {"gate", "scan-seconds", "params", "csv", "stats", "json"},
          "replay a radar data file as the capture page does; no module needed",
          "One line per counted report: index, time (s), the energy of the chosen gate (dB) "
-         "and the distance of the strongest gate above its trigger threshold (m)."},
+         "and the distance of the strongest gate above its trigger threshold (m). --json goes "
+         "with --stats."},
         {"calibrate",
          "",
-         {"reports", "apply"},
+         {"reports", "apply", "json"},
          "propose thresholds from the empty scene, as \"Calc. Thres.\" does",
          "Averages the reports and prints the proposed trigger and hold threshold of every "
          "gate (dB) by their parameter-file names."},
         {"firmware query",
          "",
-         {},
+         {"json"},
          "the running firmware, the device ID and the program partitions",
          ""},
         {"firmware flash",
          "FILE --partition App0|App1",
-         {"partition", "reset-wait"},
+         {"partition", "reset-wait", "verify", "json"},
          "write a firmware image into a program partition",
-         "The module is reset into its boot loader first."},
+         "The module is reset into its boot loader first. With --verify the module is asked "
+         "again, once the download has ended, what it holds; its size and checksum are "
+         "compared with the file's, and a difference exits 5."},
     };
     return commands;
 }
@@ -226,7 +246,9 @@ std::string Sentence(std::string text) {
 const char* const kExitCodes =
     "Exit codes: 0 success, 1 not connected or no such port, 2 the module did not\n"
     "answer, 3 a file could not be read or written, 4 the module refused the\n"
-    "command, 64 wrong usage.\n";
+    "command, 5 what the module holds differs (params diff, --verify), 64 wrong\n"
+    "usage. With several ports: the code of the first module, in the order given,\n"
+    "that failed.\n";
 
 std::string Joined(const std::vector<std::string>& words, const std::string& separator) {
     std::string text;
@@ -268,10 +290,42 @@ ValueReader Text(std::function<void(Options*, const std::string&)> store) {
     };
 }
 
+constexpr long long kHighestPort = 1 << 20;
+
+// "7", "3,4,5" (each port once) or "all".
+bool ReadPorts(const std::string& value, Options* options, std::string* error) {
+    if (value == "all") {
+        options->allPorts = true;
+        return true;
+    }
+    std::vector<int> ports;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = value.find(',', start);
+        const std::string item = value.substr(start, comma - start);
+        long long number = 0;
+        if (!ParseInteger(item, 0, kHighestPort, &number)) {
+            *error = "bad port number \"" + item + "\"";
+            return false;
+        }
+        if (std::count(ports.begin(), ports.end(), int(number))) {
+            *error = "port " + item + " is named twice";
+            return false;
+        }
+        ports.push_back(int(number));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (ports.size() == 1)
+        options->port = ports.front();
+    else
+        options->ports = ports;
+    return true;
+}
+
 const std::vector<std::pair<std::string, ValueReader>>& ValueReaders() {
     static const std::vector<std::pair<std::string, ValueReader>> readers = {
-        {"port",
-         Integer(0, 1 << 20, "port number", [](Options* o, long long v) { o->port = int(v); })},
+        {"port", ReadPorts},
         {"baud",
          Integer(1, 100000000, "line speed", [](Options* o, long long v) { o->baud = int(v); })},
         {"count",
@@ -319,6 +373,9 @@ void SetSwitch(const std::string& name, Options* options) {
     if (name == "csv") options->csv = true;
     if (name == "stats") options->stats = true;
     if (name == "apply") options->apply = true;
+    if (name == "json") options->json = true;
+    if (name == "verify") options->verify = true;
+    if (name == "defaults") options->defaults = true;
 }
 
 }  // namespace
@@ -396,7 +453,7 @@ std::optional<Options> ReadCommandLine(const std::vector<std::string>& args, std
 
 std::string GeneralHelp() {
     std::string text =
-        "Usage: radar-cli [--port N] [--baud B] [--verbose] COMMAND [OPTIONS]\n"
+        "Usage: radar-cli [--port N|N,M,...|all] [--baud B] [--verbose] COMMAND [OPTIONS]\n"
         "       radar-cli help COMMAND   (or: radar-cli COMMAND --help)\n"
         "\n"
         "The module's functions from the command line, on the same libraries as the\n"

@@ -16,7 +16,9 @@ constexpr int kDefaultBaud = radar_protocol::kDefaultBaudRate;
 constexpr long long kMaxCalibrationReports = 36000;
 
 struct Options {
-    std::optional<int> port;
+    std::optional<int> port;  // one port named
+    std::vector<int> ports;   // several: "--port 3,4,5"
+    bool allPorts = false;    // "--port all": every port whose module answers
     int baud = kDefaultBaud;
     bool verbose = false;
     bool help = false;     // --help: the help of the command given, or of all
@@ -34,8 +36,16 @@ struct Options {
     bool stats = false;
     std::optional<int> reports;  // calibrate
     bool apply = false;
+    bool json = false;               // machine-readable output
+    bool verify = false;             // params load, firmware flash: check what the module holds
+    bool defaults = false;           // params diff: against the parameter defaults
     std::vector<std::string> words;  // the command and its operands
 };
+
+// Several modules at once: --port with a list or "all".
+inline bool SeveralPorts(const Options& options) {
+    return options.allPorts || !options.ports.empty();
+}
 
 // Reads the arguments (without the program name). Options may stand
 // anywhere on the line, as "--name value" or "--name=value"; an option that

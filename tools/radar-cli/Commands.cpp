@@ -2,6 +2,9 @@
 #include "CommandLine.h"
 #include "Doctor.h"
 #include "FirmwareCommands.h"
+#include "JsonOutput.h"
+#include "MultiModule.h"
+#include "ParamDiff.h"
 
 #include <strings.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "capture/NoiseScan.h"
 #include "common/KVEL_Common.h"
@@ -37,6 +41,9 @@ enum class FirmwareOperation { Query, Download };
 class RunWatcher;
 
 constexpr const char* kLineLostText = "not connected: the line to the module went away";
+// How the library's diagnostic line and our message on a port that did not
+// open begin.
+constexpr const char* kOpenFailurePrefix = "cannot open serial port ";
 
 // How often a wait looks at the stop flag, which an interrupt can only raise.
 constexpr std::chrono::milliseconds kStopPollInterval(100);
@@ -48,11 +55,34 @@ constexpr int kDefaultReplaySeconds = noise_scan::kMaxSeconds;
 
 // The libraries report why a port could not be opened, or why the module's
 // replies could not be read, only as diagnostic lines; the ones that explain
-// a failure are kept.
+// a failure are kept. With one command running every line is its; with
+// several (one per module, each on its own thread) a line goes to the
+// command whose thread wrote it.
 class DiagnosticTail {
 public:
-    DiagnosticTail() { DbgOutputAddCallback(&DiagnosticTail::Collect, this); }
-    ~DiagnosticTail() { DbgOutputDelCallback(&DiagnosticTail::Collect); }
+    DiagnosticTail() : m_thread(std::this_thread::get_id()) {
+        std::lock_guard registering(Registration());
+        bool first = false;
+        {
+            std::lock_guard hold(TailsMutex());
+            first = Tails().empty();
+            Tails().push_back(this);
+        }
+        if (first) DbgOutputAddCallback(&DiagnosticTail::Route, nullptr);
+    }
+    ~DiagnosticTail() {
+        std::lock_guard registering(Registration());
+        bool last = false;
+        {
+            std::lock_guard hold(TailsMutex());
+            std::erase(Tails(), this);
+            last = Tails().empty();
+        }
+        // Not under the tails' lock: the removal waits for lines being routed.
+        if (last) DbgOutputDelCallback(&DiagnosticTail::Route);
+    }
+    DiagnosticTail(const DiagnosticTail&) = delete;
+    DiagnosticTail& operator=(const DiagnosticTail&) = delete;
     std::string Last() const {
         std::lock_guard hold(m_mutex);
         return m_last;
@@ -62,26 +92,53 @@ public:
         std::lock_guard hold(m_mutex);
         return m_wrongBaud;
     }
+    // The last line that said why a port did not open (others may follow it).
+    std::string OpenFailureLine() const {
+        std::lock_guard hold(m_mutex);
+        return m_openFailure;
+    }
 
 private:
-    static int Collect(void* user, intptr_t, const char* text, int length) {
-        auto* self = static_cast<DiagnosticTail*>(user);
-        std::string line(text, static_cast<size_t>(length));
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        std::lock_guard hold(self->m_mutex);
-        if (line.find(KVEL_WRONG_BAUD_HINT) != std::string::npos) self->m_wrongBaud = line;
-        self->m_last = std::move(line);
+    static std::mutex& Registration() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::mutex& TailsMutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<DiagnosticTail*>& Tails() {
+        static std::vector<DiagnosticTail*> tails;
+        return tails;
+    }
+    static int Route(void*, intptr_t, const char* text, int length) {
+        std::lock_guard hold(TailsMutex());
+        const std::vector<DiagnosticTail*>& tails = Tails();
+        for (DiagnosticTail* tail : tails)
+            if (tails.size() == 1 || tail->m_thread == std::this_thread::get_id())
+                tail->Collect(text, length);
         return length;
     }
+    void Collect(const char* text, int length) {
+        std::string line(text, static_cast<size_t>(length));
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::lock_guard hold(m_mutex);
+        if (line.find(KVEL_WRONG_BAUD_HINT) != std::string::npos) m_wrongBaud = line;
+        if (strncasecmp(line.c_str(), kOpenFailurePrefix, std::strlen(kOpenFailurePrefix)) == 0)
+            m_openFailure = line;
+        m_last = std::move(line);
+    }
+    const std::thread::id m_thread;
     mutable std::mutex m_mutex;
     std::string m_last;
     std::string m_wrongBaud;
+    std::string m_openFailure;
 };
 
 // "cannot open serial port N" with the library's reason, which may begin
 // with the same words.
 std::string OpenFailureText(int port, std::string why) {
-    const std::string prefix = "cannot open serial port " + std::to_string(port);
+    const std::string prefix = kOpenFailurePrefix + std::to_string(port);
     if (strncasecmp(why.c_str(), prefix.c_str(), prefix.size()) == 0) {
         why.erase(0, prefix.size());
         while (!why.empty() && (why.front() == ':' || why.front() == ' ')) why.erase(0, 1);
@@ -124,6 +181,16 @@ std::string UnreadableParamFileText(const std::string& file) {
     return "\"" + file + "\" cannot be read or holds no \"" + kRadarParamElement + "\"";
 }
 
+// The parameters by name; thresholds in dB to two places, as printed.
+QJsonObject JsonParams(const RadarParamSet& params) {
+    RadarParamSet copy = params;
+    QJsonObject object;
+    for (const RadarParamField& field : RadarParamFields(&copy))
+        object[JsonText(field.name)] =
+            field.integer ? QJsonValue(*field.integer) : QJsonValue(Rounded(*field.threshold, 2));
+    return object;
+}
+
 void PrintParams(const RadarParamSet& params, std::FILE* out) {
     RadarParamSet copy = params;
     for (const RadarParamField& field : RadarParamFields(&copy)) {
@@ -151,6 +218,8 @@ public:
     int ParamsSet(const std::vector<std::string>& assignments);
     int ParamsLoad(const std::string& file);
     int ParamsSave(const std::string& file);
+    // Against a parameter file, or the defaults when `file` is empty.
+    int ParamsDiff(const std::string& file);
     int Stream();
     int Firmware(FirmwareOperation operation, const std::string& imageFile);
     int Capture(int seconds);
@@ -169,6 +238,11 @@ private:
     int Finish(int result);
     int ParamsFromConnect();
     int WriteModule(const RadarParamSet& params);
+    // Reads the parameters back and names each that differs from `written`.
+    int VerifyWritten(const RadarParamSet& written);
+    // Refuses a parameter file that is not what it seems and names what
+    // reading it passes over; `skipped` says what becomes of an unreadable value.
+    int CheckParamFile(const std::string& file, const char* skipped, bool warnOutsideLimits);
     int Fail(int code, const std::string& message) {
         std::fprintf(m_err, "radar-cli: %s\n", message.c_str());
         return code;
@@ -227,8 +301,13 @@ int CommandRun::Firmware(FirmwareOperation operation, const std::string& imageFi
     request.baud = m_options.baud;
     request.imageFile = imageFile;
     request.partition = m_options.partition;
+    request.json = m_options.json;
+    request.verify = m_options.verify;
     if (m_options.resetWaitMs)
         request.resetWait = std::chrono::milliseconds(*m_options.resetWaitMs);
+    request.openFailure = [this, port = request.port] {
+        return OpenFailureText(port, m_diagnostics.OpenFailureLine());
+    };
     return operation == FirmwareOperation::Query ? FirmwareQuery(request, m_out, m_err, m_stop)
                                                  : FirmwareFlash(request, m_out, m_err, m_stop);
 }
@@ -267,8 +346,13 @@ int CommandRun::Info() {
     if (!m_identity.serialRead) {
         return Finish(NoAnswer("the module did not answer the serial number request"));
     }
-    std::fprintf(m_out, "Version: %s\nSerial number: %s\n", m_identity.version.c_str(),
-                 m_identity.serial.c_str());
+    if (m_options.json) {
+        PrintJson(m_out, QJsonObject{{"version", JsonText(m_identity.version)},
+                                     {"serialNumber", JsonText(m_identity.serial)}});
+    } else {
+        std::fprintf(m_out, "Version: %s\nSerial number: %s\n", m_identity.version.c_str(),
+                     m_identity.serial.c_str());
+    }
     return Finish(kExitOk);
 }
 
@@ -301,7 +385,10 @@ int CommandRun::WriteModule(const RadarParamSet& params) {
 int CommandRun::ParamsGet() {
     if (int result = Connect(); result != kExitOk) return result;
     if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
-    PrintParams(Params(), m_out);
+    if (m_options.json)
+        PrintJson(m_out, QJsonObject{{"parameters", JsonParams(Params())}});
+    else
+        PrintParams(Params(), m_out);
     return Finish(kExitOk);
 }
 
@@ -320,20 +407,29 @@ int CommandRun::ParamsSet(const std::vector<std::string>& assignments) {
     return Finish(WriteModule(params));
 }
 
-int CommandRun::ParamsLoad(const std::string& file) {
-    const std::wstring path = AnsiToWide(file);
-    // A file that is not what it seems is refused, and what loading would
-    // pass over is named, before the module is touched.
-    const RadarParamFileCheck check = CheckRadarParamFile(path.c_str());
+int CommandRun::CheckParamFile(const std::string& file, const char* skipped,
+                               bool warnOutsideLimits) {
+    const RadarParamFileCheck check = CheckRadarParamFile(AnsiToWide(file).c_str());
     if (!check.error.empty()) return Fail(kExitFileError, "\"" + file + "\" " + check.error);
     for (const std::string& attribute : check.unreadable) {
-        std::fprintf(m_err, "radar-cli: %s: %s is no number: skipped, the module keeps its value\n",
-                     file.c_str(), attribute.c_str());
+        std::fprintf(m_err, "radar-cli: %s: %s is no number: %s\n", file.c_str(), attribute.c_str(),
+                     skipped);
     }
+    if (!warnOutsideLimits) return kExitOk;
     for (const std::string& attribute : check.outsideLimits) {
         std::fprintf(m_err, "radar-cli: warning: %s: %s; written as the file holds it\n",
                      file.c_str(), attribute.c_str());
     }
+    return kExitOk;
+}
+
+int CommandRun::ParamsLoad(const std::string& file) {
+    const std::wstring path = AnsiToWide(file);
+    // A file that is not what it seems is refused, and what loading would
+    // pass over is named, before the module is touched.
+    if (int result = CheckParamFile(file, "skipped, the module keeps its value", true);
+        result != kExitOk)
+        return result;
     if (int result = Connect(); result != kExitOk) return result;
     // What the file leaves out keeps the module's value.
     if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
@@ -341,7 +437,66 @@ int CommandRun::ParamsLoad(const std::string& file) {
     if (!LoadRadarParamFile(path.c_str(), &params)) {
         return Finish(Fail(kExitFileError, "\"" + file + "\" could no longer be read"));
     }
-    return Finish(WriteModule(params));
+    if (int result = WriteModule(params); result != kExitOk || !m_options.verify)
+        return Finish(result);
+    return Finish(VerifyWritten(params));
+}
+
+int CommandRun::VerifyWritten(const RadarParamSet& written) {
+    switch (m_module.ReadParams()) {
+        case kRadarOk:
+            break;
+        case kRadarNotConnected:
+            return Fail(kExitNotConnected, "the module is not connected");
+        case kRadarRefused:
+            return Fail(kExitRefused, "the module refused the parameter read-back");
+        default:
+            return NoAnswer("the module did not answer the parameter read-back");
+    }
+    const std::vector<ParamDifference> differences = ParamDifferences(Params(), written);
+    for (const ParamDifference& difference : differences) {
+        const auto [held, wanted] = DifferenceTexts(difference);
+        std::fprintf(m_err, "radar-cli: read back: %s is %s, written %s\n", difference.name.c_str(),
+                     held.c_str(), wanted.c_str());
+    }
+    if (!differences.empty())
+        return Fail(kExitDiffers, "the module does not hold the parameters written");
+    return kExitOk;
+}
+
+int CommandRun::ParamsDiff(const std::string& file) {
+    const bool defaults = file.empty();
+    if (!defaults) {
+        if (int result = CheckParamFile(file, "not compared", false); result != kExitOk)
+            return result;
+    }
+    if (int result = Connect(); result != kExitOk) return result;
+    if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
+    // A file compares what it holds: the rest is taken from the module.
+    RadarParamSet other = defaults ? DefaultRadarParams() : Params();
+    if (!defaults && !LoadRadarParamFile(AnsiToWide(file).c_str(), &other))
+        return Finish(Fail(kExitFileError, "\"" + file + "\" could no longer be read"));
+    const std::vector<ParamDifference> differences = ParamDifferences(Params(), other);
+    const char* const otherName = defaults ? "default" : "file";
+    QJsonArray list;
+    for (const ParamDifference& difference : differences) {
+        const auto [mine, theirs] = DifferenceTexts(difference);
+        if (!m_options.json) {
+            std::fprintf(m_out, "%s: module %s, %s %s\n", difference.name.c_str(), mine.c_str(),
+                         otherName, theirs.c_str());
+            continue;
+        }
+        const int decimals = difference.integer ? 0 : 2;
+        list.append(QJsonObject{{"name", JsonText(difference.name)},
+                                {"module", Rounded(difference.module, decimals)},
+                                {"other", Rounded(difference.other, decimals)}});
+    }
+    if (m_options.json) {
+        PrintJson(m_out, QJsonObject{{"against", defaults ? QString("defaults") : JsonText(file)},
+                                     {"differences", list}});
+    }
+    std::fflush(m_out);
+    return Finish(differences.empty() ? kExitOk : kExitDiffers);
 }
 
 int CommandRun::ParamsSave(const std::string& file) {
@@ -515,6 +670,20 @@ public:
                          Share(entry.aboveTrigger), Share(entry.aboveHold));
         }
     }
+    // The same numbers, as printed; no gates when no report was counted.
+    void PrintJson(std::FILE* out, const std::string& file) const {
+        QJsonArray gates;
+        for (int gate = 0; gate < noise_scan::kGateCount && m_reports > 0; ++gate) {
+            const Gate& entry = m_gates[gate];
+            gates.append(QJsonObject{{"gate", gate},
+                                     {"maxDb", Rounded(entry.highest, 2)},
+                                     {"meanDb", Rounded(Share(entry.sum), 2)},
+                                     {"aboveTrigger", Rounded(Share(entry.aboveTrigger), 3)},
+                                     {"aboveHold", Rounded(Share(entry.aboveHold), 3)}});
+        }
+        radarcli::PrintJson(
+            out, QJsonObject{{"file", JsonText(file)}, {"reports", m_reports}, {"gates", gates}});
+    }
 
 private:
     struct Gate {
@@ -625,11 +794,11 @@ int CommandRun::Replay(const std::string& file) {
         return Fail(kExitFileError, "cannot read \"" + file + "\"");
     // A file that holds no report (empty, or not a recording) is said so,
     // on stderr, so that stdout stays the report lines or the table.
-    if (scan.Count() == 0) {
-        std::fprintf(m_err, "radar-cli: 0 reports in \"%s\"\n", file.c_str());
-    } else if (stats) {
+    if (scan.Count() == 0) std::fprintf(m_err, "radar-cli: 0 reports in \"%s\"\n", file.c_str());
+    if (stats && m_options.json)
+        statistics.PrintJson(m_out, file);
+    else if (stats && scan.Count() > 0)
         statistics.Print(m_out, csv);
-    }
     std::fflush(m_out);
     return kExitOk;
 }
@@ -659,6 +828,18 @@ private:
     std::condition_variable m_stepped;
     CalibrationProgress m_progress;
 };
+
+QJsonObject JsonThresholds(const CalibrationProgress& progress) {
+    QJsonObject thresholds;
+    char name[64];
+    for (int gate = 0; gate < kRadarGateCount; ++gate) {
+        std::snprintf(name, sizeof name, kRadarParamTriggerFormat, gate);
+        thresholds[name] = Rounded(progress.trigger[static_cast<size_t>(gate)], 2);
+        std::snprintf(name, sizeof name, kRadarParamHoldFormat, gate);
+        thresholds[name] = Rounded(progress.hold[static_cast<size_t>(gate)], 2);
+    }
+    return thresholds;
+}
 
 void PrintThresholds(std::FILE* out, const CalibrationProgress& progress) {
     for (int gate = 0; gate < kRadarGateCount; ++gate) {
@@ -699,13 +880,24 @@ int CommandRun::Calibrate() {
                      progress.taken, progress.wanted);
         return Finish(kExitOk);
     }
-    PrintThresholds(m_out, progress);
-    std::fflush(m_out);
-    if (!m_options.apply) return Finish(kExitOk);
-    RadarParamSet params = Params();
-    std::copy(progress.trigger.begin(), progress.trigger.end(), params.TriggerThreshold);
-    std::copy(progress.hold.begin(), progress.hold.end(), params.HoldThreshold);
-    return Finish(WriteModule(params));
+    if (!m_options.json) {
+        PrintThresholds(m_out, progress);
+        std::fflush(m_out);
+    }
+    int result = kExitOk;
+    if (m_options.apply) {
+        RadarParamSet params = Params();
+        std::copy(progress.trigger.begin(), progress.trigger.end(), params.TriggerThreshold);
+        std::copy(progress.hold.begin(), progress.hold.end(), params.HoldThreshold);
+        result = WriteModule(params);
+    }
+    // The document says whether the proposal is in the module.
+    if (m_options.json) {
+        PrintJson(m_out, QJsonObject{{"reports", progress.taken},
+                                     {"thresholds", JsonThresholds(progress)},
+                                     {"applied", m_options.apply && result == kExitOk}});
+    }
+    return Finish(result);
 }
 
 std::string JoinedWords(const std::vector<std::string>& words) {
@@ -740,40 +932,112 @@ int UsageFailure(const std::string& message, const std::vector<std::string>& wor
     return kExitUsage;
 }
 
-int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop) {
+// How a command's JSON comes: its own document, or the summary of the
+// modules it ran on (a command with nothing else to say).
+enum class JsonForm { Own, Summary };
+
+// A command that runs on several modules at once, with the number of words
+// its line takes.
+struct SeveralModuleCommand {
+    const char* name;
+    size_t fewestWords;
+    size_t mostWords;
+    JsonForm json;
+};
+
+constexpr SeveralModuleCommand kSeveralModuleCommands[] = {
+    {"info", 1, 1, JsonForm::Own},
+    {"params get", 2, 2, JsonForm::Own},
+    {"params set", 3, SIZE_MAX, JsonForm::Summary},
+    {"params load", 3, 3, JsonForm::Summary},
+    {"params diff", 2, 3, JsonForm::Own},
+    {"calibrate", 1, 1, JsonForm::Own},
+    {"capture", 1, 1, JsonForm::Summary},
+    {"firmware query", 2, 2, JsonForm::Own},
+    {"firmware flash", 3, 3, JsonForm::Summary},
+};
+
+// "params set" of "params set GateMax=3"; the first word alone for the rest.
+std::string CommandName(const std::vector<std::string>& words) {
+    if (words.size() >= 2 && (words[0] == "params" || words[0] == "firmware"))
+        return words[0] + " " + words[1];
+    return words.empty() ? "" : words[0];
+}
+
+const SeveralModuleCommand* SeveralModuleEntry(const std::vector<std::string>& words) {
+    const std::string name = CommandName(words);
+    for (const SeveralModuleCommand& entry : kSeveralModuleCommands)
+        if (name == entry.name && words.size() >= entry.fewestWords &&
+            words.size() <= entry.mostWords)
+            return &entry;
+    return nullptr;
+}
+
+std::string SeveralModuleNames() {
+    std::string names;
+    for (const SeveralModuleCommand& entry : kSeveralModuleCommands)
+        names += (names.empty() ? "" : ", ") + std::string(entry.name);
+    return names;
+}
+
+// What is wrong with the line, before anything runs; a scan's length in
+// *captureSeconds.
+std::optional<std::string> UsageProblem(const Options& options, int* captureSeconds) {
     const std::vector<std::string>& words = options.words;
-    auto usage = [err, &words](const std::string& message) {
-        return UsageFailure(message, words, err);
-    };
-    if (words.empty()) return usage("no command given");
+    if (words.empty()) return "no command given";
     const std::string& command = words[0];
     // A scan is as long as the page allows, in whole seconds.
-    int captureSeconds = noise_scan::kDefaultSeconds;
+    *captureSeconds = noise_scan::kDefaultSeconds;
     if (command == "capture" && options.seconds) {
         const double seconds = *options.seconds;
         if (seconds != std::floor(seconds) || seconds < noise_scan::kMinSeconds ||
             seconds > noise_scan::kMaxSeconds) {
             char text[32];
             std::snprintf(text, sizeof text, "%g", seconds);
-            return usage(ScanLengthError(text));
+            return ScanLengthError(text);
         }
-        captureSeconds = static_cast<int>(seconds);
+        *captureSeconds = static_cast<int>(seconds);
     }
-    const bool flash = command == "firmware" && words.size() == 3 && words[1] == "flash";
-    if (flash && options.partition.empty()) return usage("firmware flash needs --partition");
+    const std::string name = CommandName(words);
+    if (name == "firmware flash" && words.size() == 3 && options.partition.empty())
+        return "firmware flash needs --partition";
+    if (name == "params diff" && words.size() == 3 && options.defaults)
+        return "params diff compares with a FILE or with --defaults, not both";
+    if (name == "params diff" && words.size() == 2 && !options.defaults)
+        return "params diff needs a FILE or --defaults";
+    if (command == "replay" && options.json && !options.stats) return "--json goes with --stats";
+    if (!SeveralPorts(options)) return std::nullopt;
+    // Several modules: what each would refuse is refused once, here.
+    if (!SeveralModuleEntry(words))
+        return "several ports go with " + SeveralModuleNames() + "; not with \"" +
+               JoinedWords(words) + "\"";
+    RadarParamSet probe;
+    std::string error;
+    for (size_t i = 2; name == "params set" && i < words.size(); ++i)
+        if (!ApplyAssignment(words[i], &probe, &error)) return error;
+    if (name == "firmware flash" && !ParsePartition(options.partition))
+        return "bad partition \"" + options.partition + "\" (App0, App1 or one bit)";
+    return std::nullopt;
+}
 
+// One module's command, the line already checked.
+int RunCommand(const Options& options, int captureSeconds, std::FILE* out, std::FILE* err,
+               const std::atomic<int>* stop) {
+    const std::vector<std::string>& words = options.words;
+    const std::string& command = words[0];
+    const std::string name = CommandName(words);
     CommandRun session(options, out, err, stop);
     if (command == "ports" && words.size() == 1) return session.Ports();
-    if (command == "doctor" && words.size() == 1) return RunDoctor(options.port, out);
+    if (command == "doctor" && words.size() == 1) return RunDoctor(options.port, out, options.json);
     if (command == "info" && words.size() == 1) return session.Info();
     if (command == "stream" && words.size() == 1) return session.Stream();
     if (command == "capture" && words.size() == 1) return session.Capture(captureSeconds);
     if (command == "replay" && words.size() == 2) return session.Replay(words[1]);
     if (command == "calibrate" && words.size() == 1) return session.Calibrate();
-    if (command == "firmware" && words.size() == 2 && words[1] == "query") {
+    if (name == "firmware query" && words.size() == 2)
         return session.Firmware(FirmwareOperation::Query, "");
-    }
-    if (flash) return session.Firmware(FirmwareOperation::Download, words[2]);
+    if (name == "firmware flash" && words.size() == 3)
+        return session.Firmware(FirmwareOperation::Download, words[2]);
     if (command == "params" && words.size() >= 2) {
         const std::string& sub = words[1];
         if (sub == "get" && words.size() == 2) return session.ParamsGet();
@@ -782,9 +1046,29 @@ int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::
         }
         if (sub == "load" && words.size() == 3) return session.ParamsLoad(words[2]);
         if (sub == "save" && words.size() == 3) return session.ParamsSave(words[2]);
+        if (sub == "diff" && words.size() <= 3)
+            return session.ParamsDiff(words.size() == 3 ? words[2] : "");
     }
-    if (command == "replay") return usage("replay needs one radar data file");
-    return usage("unknown command \"" + JoinedWords(words) + "\"");
+    if (command == "replay") return UsageFailure("replay needs one radar data file", words, err);
+    return UsageFailure("unknown command \"" + JoinedWords(words) + "\"", words, err);
+}
+
+int Dispatch(const Options& options, std::FILE* out, std::FILE* err, const std::atomic<int>* stop) {
+    int captureSeconds = 0;
+    if (const std::optional<std::string> problem = UsageProblem(options, &captureSeconds))
+        return UsageFailure(*problem, options.words, err);
+    // Several modules, or a command whose JSON is the summary of its one module.
+    const SeveralModuleCommand* several = SeveralModuleEntry(options.words);
+    const bool summaryJson = several && options.json && several->json == JsonForm::Summary;
+    if (!SeveralPorts(options) && !summaryJson)
+        return RunCommand(options, captureSeconds, out, err, stop);
+    ModuleOutput output = ModuleOutput::Lines;
+    if (options.json) output = summaryJson ? ModuleOutput::TextInJson : ModuleOutput::Collected;
+    auto command = [captureSeconds, stop](const Options& mine, std::FILE* moduleOut,
+                                          std::FILE* moduleErr) {
+        return RunCommand(mine, captureSeconds, moduleOut, moduleErr, stop);
+    };
+    return RunOnModules(options, several->name, output, command, out, err);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ constexpr int kExitNotConnected = 1;  // no such port, it could not be opened, o
 constexpr int kExitNoAnswer = 2;      // the module did not answer
 constexpr int kExitFileError = 3;     // a parameter or raw file could not be read or written
 constexpr int kExitRefused = 4;       // the module answered, refusing the command
+constexpr int kExitDiffers = 5;       // what the module holds differs (params diff, --verify)
 constexpr int kExitUsage = 64;
 
 // Runs one command line (without the program name). Results go to `out`,

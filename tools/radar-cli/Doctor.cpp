@@ -10,10 +10,12 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <fstream>
 
 #include "Commands.h"
+#include "JsonOutput.h"
 #include "common/KVEL_Common.h"
 #include "device/KVEL_DataProcess.h"
 #include "device/SerialLine.h"
@@ -40,6 +42,29 @@ constexpr PortGrabber kPortGrabbers[] = {
      "it claims some USB serial adapters as braille displays: "
      "sudo apt-get remove brltty"},
 };
+
+// What the doctor found at one port, for the JSON document.
+struct PortFindings {
+    int number = 0;
+    std::string devicePath;
+    std::vector<std::string> openIn;
+    bool mayOpen = false;
+    std::string group;
+    unsigned mode = 0;
+    std::string openError;  // empty when it opened, or was not tried
+    bool opened = false;
+    int baudRate = 0;  // at which a module answered or streamed; 0: none
+    bool streams = false;
+};
+
+// The doctor's lines; none when `out` is null (the JSON document instead).
+__attribute__((format(printf, 2, 3))) void Say(std::FILE* out, const char* format, ...) {
+    if (!out) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out, format, args);
+    va_end(args);
+}
 
 std::vector<std::string> ProcessIds() {
     std::vector<std::string> ids;
@@ -91,42 +116,45 @@ bool ListedInGroup(gid_t gid) {
     return false;
 }
 
-void ReportHolders(const std::string& path, std::FILE* out) {
+void ReportHolders(const std::string& path, std::FILE* out, PortFindings* findings) {
     const std::vector<std::string> holders = ProcessesHolding(path);
+    findings->openIn = holders;
     if (holders.empty()) {
-        std::fprintf(out, "  open in: no other process (that this user may look into)\n");
+        Say(out, "  open in: no other process (that this user may look into)\n");
         return;
     }
     std::string list;
     for (const std::string& holder : holders) list += (list.empty() ? "" : ", ") + holder;
-    std::fprintf(out, "  open in: %s\n", list.c_str());
+    Say(out, "  open in: %s\n", list.c_str());
 }
 
 // True when the user may open the device for reading and writing.
-bool ReportAccess(const std::string& path, std::FILE* out) {
+bool ReportAccess(const std::string& path, std::FILE* out, PortFindings* findings) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        std::fprintf(out, "  access: the device is gone\n");
+        Say(out, "  access: the device is gone\n");
         return false;
     }
     const std::string group = GroupName(info.st_gid);
+    findings->group = group;
+    findings->mode = unsigned(info.st_mode & 0777);
     if (access(path.c_str(), R_OK | W_OK) == 0) {
-        std::fprintf(out, "  access: you may open it (group %s, mode %03o)\n", group.c_str(),
-                     unsigned(info.st_mode & 0777));
+        findings->mayOpen = true;
+        Say(out, "  access: you may open it (group %s, mode %03o)\n", group.c_str(),
+            unsigned(info.st_mode & 0777));
         return true;
     }
-    std::fprintf(out, "  access: you may not open it (owner %u, group %s, mode %03o)\n",
-                 unsigned(info.st_uid), group.c_str(), unsigned(info.st_mode & 0777));
+    Say(out, "  access: you may not open it (owner %u, group %s, mode %03o)\n",
+        unsigned(info.st_uid), group.c_str(), unsigned(info.st_mode & 0777));
     const bool groupMayWrite = (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP);
     if (!groupMayWrite)
-        std::fprintf(out, "          its group may not open it either: ask who set it up\n");
+        Say(out, "          its group may not open it either: ask who set it up\n");
     else if (ListedInGroup(info.st_gid) && !InSessionGroups(info.st_gid))
-        std::fprintf(out, "          you were added to %s after you logged in: log in again\n",
-                     group.c_str());
+        Say(out, "          you were added to %s after you logged in: log in again\n",
+            group.c_str());
     else if (!ListedInGroup(info.st_gid))
-        std::fprintf(out,
-                     "          join its group: sudo usermod -aG %s $USER, then log in again\n",
-                     group.c_str());
+        Say(out, "          join its group: sudo usermod -aG %s $USER, then log in again\n",
+            group.c_str());
     return false;
 }
 
@@ -151,7 +179,7 @@ bool StreamsReports(KVEL_RADAR_HANDLE device) {
 
 // The speed at which the module streams reports or answers a command;
 // 0 when it does neither at any of them.
-int ProbeBaudRate(int port, std::FILE* out) {
+int ProbeBaudRate(int port, std::FILE* out, PortFindings* findings) {
     KVEL_RADAR_HANDLE device = KVEL_Interface_RadarDevice_Serial_Create();
     int found = 0;
     std::string tried, untried;
@@ -167,51 +195,80 @@ int ProbeBaudRate(int port, std::FILE* out) {
         }
         tried += (tried.empty() ? "" : ", ") + std::to_string(baud);
         if (StreamsReports(device)) {
-            std::fprintf(out, "  line speed: the module streams reports at %d baud\n", baud);
+            findings->streams = true;
+            Say(out, "  line speed: the module streams reports at %d baud\n", baud);
             found = baud;
         } else if (KVEL_Interface_RadarDevice_StartCmdMode(device, 1, kReplyTimeoutMs)) {
             // Left as it was found: out of command mode again.
             KVEL_Interface_RadarDevice_StopCmdMode(device);
-            std::fprintf(out, "  line speed: the module answers at %d baud\n", baud);
+            Say(out, "  line speed: the module answers at %d baud\n", baud);
             found = baud;
         }
         KVEL_Interface_RadarDevice_Serial_Close(device);
         if (found) break;
     }
     KVEL_Interface_RadarDevice_Serial_Destroy(device);
+    findings->baudRate = found;
     if (!found && !untried.empty())
-        std::fprintf(out, "  line speed: the port could not be set to %s baud\n", untried.c_str());
+        Say(out, "  line speed: the port could not be set to %s baud\n", untried.c_str());
     if (!found && !tried.empty())
-        std::fprintf(out, "  line speed: no module answered or streamed at %s baud\n",
-                     tried.c_str());
+        Say(out, "  line speed: no module answered or streamed at %s baud\n", tried.c_str());
     return found;
 }
 
 // True when the port could be opened (whether or not a module answered).
-bool ProbeOpening(const SerialPortInfo& port, bool* answered, std::FILE* out) {
+bool ProbeOpening(const SerialPortInfo& port, bool* answered, std::FILE* out,
+                  PortFindings* findings) {
     kvel_device::SerialLine line;
     std::string why;
     if (!line.Open(port.devicePath, kProbeBaudRates.front(), &why)) {
-        std::fprintf(out, "  open: %s\n", why.c_str());
+        Say(out, "  open: %s\n", why.c_str());
+        findings->openError = why;
         return false;
     }
     line.Close();
-    *answered = ProbeBaudRate(port.number, out) != 0;
+    findings->opened = true;
+    *answered = ProbeBaudRate(port.number, out, findings) != 0;
     return true;
 }
 
-void ReportGrabbers(std::FILE* out) {
+// The port-grabbing services running, as {name, pid}.
+QJsonArray ReportGrabbers(std::FILE* out) {
+    QJsonArray running;
     bool any = false;
     for (const std::string& pid : ProcessIds()) {
         const std::string name = ProcessName(pid);
         for (const PortGrabber& grabber : kPortGrabbers) {
             if (name != grabber.process) continue;
-            std::fprintf(out, "%s is running (pid %s): %s\n", grabber.process, pid.c_str(),
-                         grabber.advice);
+            Say(out, "%s is running (pid %s): %s\n", grabber.process, pid.c_str(), grabber.advice);
+            running.append(QJsonObject{{"name", grabber.process},
+                                       {"pid", std::atoi(pid.c_str())},
+                                       {"advice", grabber.advice}});
             any = true;
         }
     }
-    if (!any) std::fprintf(out, "Neither ModemManager nor brltty is running.\n");
+    if (!any) Say(out, "Neither ModemManager nor brltty is running.\n");
+    return running;
+}
+
+QJsonObject JsonFindings(const PortFindings& findings) {
+    QJsonArray openIn;
+    for (const std::string& holder : findings.openIn) openIn.append(JsonText(holder));
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", findings.mode);
+    return QJsonObject{
+        {"port", findings.number},
+        {"name", JsonText("COM" + std::to_string(findings.number))},
+        {"devicePath", JsonText(findings.devicePath)},
+        {"openIn", openIn},
+        {"mayOpen", findings.mayOpen},
+        {"group", JsonText(findings.group)},
+        {"mode", QString(mode)},
+        {"opened", findings.opened},
+        {"openError", findings.openError.empty() ? QJsonValue() : JsonText(findings.openError)},
+        {"baudRate", findings.baudRate ? QJsonValue(findings.baudRate) : QJsonValue()},
+        {"streams", findings.streams},
+    };
 }
 
 }  // namespace
@@ -238,27 +295,36 @@ std::vector<std::string> ProcessesHolding(const std::string& devicePath) {
     return holders;
 }
 
-int RunDoctor(std::optional<int> port, std::FILE* out) {
+int RunDoctor(std::optional<int> port, std::FILE* out, bool json) {
+    std::FILE* const text = json ? nullptr : out;
     std::vector<SerialPortInfo> ports = ListSerialPorts();
     if (port)
         std::erase_if(ports, [&](const SerialPortInfo& info) { return info.number != *port; });
-    ReportGrabbers(out);
+    const QJsonArray services = ReportGrabbers(text);
     if (ports.empty()) {
         if (port)
-            std::fprintf(out, "There is no port %d. radar-cli ports lists those there are.\n",
-                         *port);
+            Say(text, "There is no port %d. radar-cli ports lists those there are.\n", *port);
         else
-            std::fprintf(out, "No serial ports: is the adapter plugged in? (dmesg names it)\n");
-        return kExitNotConnected;
+            Say(text, "No serial ports: is the adapter plugged in? (dmesg names it)\n");
     }
     bool opened = false;
     bool answered = false;
+    QJsonArray found;
     for (const SerialPortInfo& info : ports) {
-        std::fprintf(out, "COM%d %s\n", info.number, info.devicePath.c_str());
-        ReportHolders(info.devicePath, out);
-        if (ReportAccess(info.devicePath, out) && ProbeOpening(info, &answered, out)) opened = true;
+        PortFindings findings;
+        findings.number = info.number;
+        findings.devicePath = info.devicePath;
+        Say(text, "COM%d %s\n", info.number, info.devicePath.c_str());
+        ReportHolders(info.devicePath, text, &findings);
+        if (ReportAccess(info.devicePath, text, &findings) &&
+            ProbeOpening(info, &answered, text, &findings))
+            opened = true;
+        found.append(JsonFindings(findings));
         if (answered) break;
     }
+    if (json)
+        PrintJson(out,
+                  QJsonObject{{"services", services}, {"ports", found}, {"answered", answered}});
     if (answered) return kExitOk;
     return opened ? kExitNoAnswer : kExitNotConnected;
 }

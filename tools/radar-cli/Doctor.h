@@ -20,7 +20,8 @@ inline const std::vector<int> kProbeBaudRates = {
 // Looks at port `port` (every port when none is named) and prints what it
 // finds. Exit 0 when a module answered or streamed, 1 when there is no such
 // port or none could be opened, 2 when ports opened but nothing answered.
-int RunDoctor(std::optional<int> port, std::FILE* out);
+// With `json`, one JSON document instead of the lines.
+int RunDoctor(std::optional<int> port, std::FILE* out, bool json = false);
 
 // The processes (other than this one) that have `devicePath` open, as
 // "pid (name)"; only the processes this user may look into are seen.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,8 +21,14 @@ struct FirmwareRequest {
     std::string partition;  // flash only: "App0", "App1" or a partition bit
     // flash only: how long the module gets to restart in its boot loader
     std::chrono::milliseconds resetWait{2000};
+    // Why the port did not open, in the library's words ("... is busy").
+    std::function<std::string()> openFailure;
+    bool json = false;    // query only: one JSON document instead of the log
+    bool verify = false;  // flash only: ask the module again what it holds
 };
 
+// Both return the exit codes of the other commands (Commands.h) and say on
+// standard error why they failed.
 // "firmware query": running mode, device ID and partitions.
 int FirmwareQuery(const FirmwareRequest& request, std::FILE* out, std::FILE* err,
                   const std::atomic<int>* stop);

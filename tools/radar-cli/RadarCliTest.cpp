@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cctype>
@@ -9,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -52,6 +56,15 @@ Result RunCli(std::vector<std::string> args, const std::atomic<int>* stop = null
     result.out = Drain(out);
     result.err = Drain(err);
     return result;
+}
+
+// The one JSON object in `text`.
+const QJsonObject ParsedObject(const std::string& text) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << text;
+    EXPECT_TRUE(document.isObject()) << text;
+    return document.object();
 }
 
 int CountLines(const std::string& text) {
@@ -586,6 +599,37 @@ TEST_F(RadarCliFirmwareTest, FlashResetsIntoTheBootLoaderAndWritesTheImage) {
     EXPECT_TRUE(flash.out.ends_with("Downloading… \nDownload successful! \n")) << flash.out;
 }
 
+// Two modules flashed at once, each asked again afterwards what it holds.
+TEST_F(RadarCliFirmwareTest, FlashesSeveralModulesAndVerifiesWhatEachHolds) {
+    StartBootLoader(rp::kRunningModeApp0);
+    emulator::Options options;
+    options.realTiming = false;
+    options.runningMode = rp::kRunningModeBootLoader;
+    emulator::ModuleEmulator other(options);
+    std::string error;
+    ASSERT_TRUE(other.Start(&error)) << error;
+    const std::string file = WriteImage(3001);
+    const std::string ports =
+        std::to_string(m_module->PortNumber()) + "," + std::to_string(other.PortNumber());
+    const Result flash = RunCli({"--port", ports, "firmware", "flash", file, "--partition", "App1",
+                                 "--reset-wait", "100", "--verify"});
+    EXPECT_EQ(flash.code, radarcli::kExitOk) << flash.err << flash.out;
+    EXPECT_EQ(Held(rp::kPartitionApp1), m_image);
+    const std::vector<uint8_t> held = other.BootImage(rp::kPartitionApp1);
+    EXPECT_EQ(std::string(held.begin(), held.end()), m_image);
+    for (int port : {m_module->PortNumber(), other.PortNumber()})
+        EXPECT_NE(flash.out.find("COM" + std::to_string(port) +
+                                 ": Verified: the module holds 3001 bytes"),
+                  std::string::npos)
+            << flash.out;
+
+    const QJsonObject query = ParsedObject(
+        RunCli({"--port", std::to_string(other.PortNumber()), "firmware", "query", "--json"}).out);
+    EXPECT_EQ(query["runningMode"].toInt(), int(rp::kRunningModeBootLoader));
+    EXPECT_EQ(query["deviceId"].toInteger(), 0x5A0105);
+    EXPECT_EQ(query["partitions"].toArray(), (QJsonArray{"App0", "App1"}));
+}
+
 TEST_F(RadarCliFirmwareTest, FlashFailuresHaveTheirExitCodes) {
     StartBootLoader(rp::kRunningModeBootLoader, 0x1, 2);
     const std::string file = WriteImage(5000);
@@ -597,15 +641,38 @@ TEST_F(RadarCliFirmwareTest, FlashFailuresHaveTheirExitCodes) {
         radarcli::kExitFileError);
 
     const Result absent = Cli({"firmware", "flash", file, "--partition", "App1"});
-    EXPECT_EQ(absent.code, radarcli::kExitNoAnswer);
+    EXPECT_EQ(absent.code, radarcli::kExitRefused);
     EXPECT_EQ(absent.err, "radar-cli: the module has no partition App1\n");
 
     const Result refused = Cli({"firmware", "flash", file, "--partition", "App0"});
-    EXPECT_EQ(refused.code, radarcli::kExitNoAnswer);
+    EXPECT_EQ(refused.code, radarcli::kExitRefused);
     EXPECT_NE(refused.out.find("Failed to download, serial no.: 2, error code: 7\n"),
               std::string::npos)
         << refused.out;
+    EXPECT_EQ(refused.err,
+              "radar-cli: the module refused: Failed to download, serial no.: 2, error code: 7\n");
     EXPECT_EQ(m_module->SoftwareResets(), 0u);  // it ran its boot loader already
+
+    // A port another program holds is busy; a line that goes away in the
+    // middle of the download is not connected.
+    KVEL_RADAR_HANDLE holder = KVEL_Interface_RadarDevice_Serial_Create();
+    ASSERT_TRUE(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(holder, m_module->PortNumber(),
+                                                                115200, 2, 0, 0, 0, 50));
+    const Result busy = Cli({"firmware", "query"});
+    KVEL_Interface_RadarDevice_Serial_Destroy(holder);
+    EXPECT_EQ(busy.code, radarcli::kExitNotConnected);
+    EXPECT_NE(busy.err.find("busy"), std::string::npos) << busy.err;
+
+    emulator::Options options;
+    options.realTiming = false;
+    options.runningMode = rp::kRunningModeBootLoader;
+    options.packetSize = 120;
+    options.hangUpAtCommand = 7;  // the query takes 1 to 4, the download's packet 1 is 7
+    Start(options);
+    const Result lost = Cli({"firmware", "flash", file, "--partition", "App0"});
+    EXPECT_EQ(lost.code, radarcli::kExitNotConnected) << lost.err;
+    EXPECT_NE(lost.err.find("not connected"), std::string::npos) << lost.err;
+    EXPECT_NE(lost.err.find("serial no.: 1"), std::string::npos) << lost.err;
 }
 
 }  // namespace
@@ -642,3 +709,136 @@ TEST_F(RadarCliTest, DoctorNamesThePortItsAccessAndTheModulesLineSpeed) {
     m_module.reset();  // the port is gone
     EXPECT_EQ(RunCli({"doctor", "--port", "250"}).code, radarcli::kExitNotConnected);
 }
+
+// Several modules at once, machine-readable output and parameter differences.
+namespace {
+
+class RadarCliModulesTest : public RadarCliTest {
+protected:
+    // Another module beside the fixture's.
+    emulator::ModuleEmulator& AddModule(emulator::Options options = test_support::QuickReports()) {
+        options.realTiming = false;
+        auto& module = m_others.emplace_back(std::make_unique<emulator::ModuleEmulator>(options));
+        std::string error;
+        EXPECT_TRUE(module->Start(&error)) << error;
+        return *module;
+    }
+    static std::string Name(const emulator::ModuleEmulator& module) {
+        return "COM" + std::to_string(module.PortNumber());
+    }
+    std::vector<std::unique_ptr<emulator::ModuleEmulator>> m_others;
+};
+
+TEST_F(RadarCliModulesTest, RunsOnEveryModuleAtOnceAndNamesTheOnesThatFailed) {
+    emulator::ModuleEmulator& second = AddModule();
+    emulator::Options slow;  // at another line speed: it does not answer
+    slow.baudRate = 57600;
+    emulator::ModuleEmulator& silent = AddModule(slow);
+    const std::string both =
+        std::to_string(m_module->PortNumber()) + "," + std::to_string(second.PortNumber());
+
+    // Every module's lines whole, each behind its port; "all" leaves out
+    // the module that does not answer, and says so.
+    ASSERT_EQ(Cli({"params", "set", "HoldGate1Threshold=42.5"}).code, radarcli::kExitOk);
+    const Result get = RunCli({"--port", "all", "params", "get"});
+    EXPECT_EQ(get.code, radarcli::kExitOk) << get.err;
+    EXPECT_NE(get.err.find(Name(silent) + " left out"), std::string::npos) << get.err;
+    std::map<std::string, int> linesOf;
+    for (const std::string& line : Lines(get.out)) ++linesOf[line.substr(0, line.find(' '))];
+    EXPECT_EQ(linesOf[Name(*m_module) + ":"], kRadarParamCount + 1) << get.out;
+    EXPECT_EQ(linesOf[Name(second) + ":"], kRadarParamCount + 1) << get.out;
+    EXPECT_EQ(linesOf.size(), 3u) << get.out;  // and the summary
+    EXPECT_NE(get.out.find(Name(*m_module) + ": HoldGate1Threshold=42.50\n"), std::string::npos);
+    EXPECT_NE(get.out.find(Name(second) + ": HoldGate1Threshold=30.00\n"), std::string::npos);
+
+    // The JSON summary holds each module's own document.
+    const QJsonObject info = ParsedObject(RunCli({"--port", "all", "info", "--json"}).out);
+    const QJsonArray modules = info["modules"].toArray();
+    ASSERT_EQ(modules.size(), 2);
+    EXPECT_EQ(modules[0]["result"]["serialNumber"].toString(), "TEST-SN-42");
+    EXPECT_EQ(info["failed"].toArray().size(), 0);
+
+    // One that refuses fails alone, named in its line and the summary.
+    emulator::Options refusal;
+    refusal.faults = {emulator::Fault::FailingStatus};
+    const emulator::ModuleEmulator& refusing = AddModule(refusal);
+    std::ofstream(m_folder / "line.xml")
+        << "<RadarParam GateMax=\"9\" HoldGate1Threshold=\"42.5\"/>";
+    const Result load = RunCli({"--port", both + "," + std::to_string(refusing.PortNumber()),
+                                "params", "load", (m_folder / "line.xml").string(), "--verify"});
+    EXPECT_EQ(load.code, radarcli::kExitRefused) << load.out << load.err;
+    for (emulator::ModuleEmulator* module : {m_module.get(), &second}) {
+        EXPECT_EQ(module->Parameter(0x0001), 9u);
+        EXPECT_NE(load.out.find(Name(*module) + ": done\n"), std::string::npos) << load.out;
+    }
+    const std::string failed = Name(refusing);
+    EXPECT_NE(load.out.find(failed + ": failed (exit 4): the module refused"), std::string::npos)
+        << load.out;
+    EXPECT_TRUE(load.out.ends_with("3 modules: 2 done, 1 failed (" + failed + ")\n")) << load.out;
+    EXPECT_NE(load.err.find("radar-cli: " + failed + ": "), std::string::npos) << load.err;
+
+    // Recordings side by side, each its own file; a command for one port is refused.
+    const Result capture = RunCli(
+        {"--port", both, "capture", "--seconds", "10", "--folder", m_folder.string(), "--json"});
+    const QJsonObject summary = ParsedObject(capture.out);
+    EXPECT_EQ(summary["failed"].toArray().size(), 0);
+    const QJsonArray captured = summary["modules"].toArray();
+    EXPECT_NE(captured[0]["output"][0].toString(), captured[1]["output"][0].toString());
+    EXPECT_EQ(captured[1]["output"][1].toString(), "100 reports");
+    EXPECT_EQ(RunCli({"--port", both, "stream"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(RunCli({"--port", "3,3", "info"}).code, radarcli::kExitUsage);
+}
+
+TEST_F(RadarCliModulesTest, EveryJsonDocumentParses) {
+    ASSERT_EQ(Cli({"params", "set", "GateMax=6"}).code, radarcli::kExitOk);
+    EXPECT_EQ(ParsedObject(Cli({"info", "--json"}).out)["version"].toString(), "V9.8.7.6");
+    EXPECT_EQ(ParsedObject(Cli({"params", "get", "--json"}).out)["parameters"]["GateMax"].toInt(),
+              6);
+    const QJsonObject set = ParsedObject(Cli({"params", "set", "GateMax=7", "--json"}).out);
+    EXPECT_EQ(set["succeeded"].toArray(), QJsonArray{m_module->PortNumber()});
+    const QJsonObject calibration =
+        ParsedObject(Cli({"calibrate", "--reports", "5", "--json"}).out);
+    EXPECT_EQ(calibration["reports"].toInt(), 5);
+    EXPECT_FALSE(calibration["applied"].toBool());
+    EXPECT_TRUE(calibration["thresholds"]["HoldGate15Threshold"].isDouble());
+    const QJsonObject doctor = ParsedObject(Cli({"doctor", "--json"}).out);
+    EXPECT_EQ(doctor["ports"][0]["baudRate"].toInt(), rp::kDefaultBaudRate);
+    EXPECT_TRUE(doctor["answered"].toBool());
+
+    const Result capture = Cli({"capture", "--seconds", "10", "--folder", m_folder.string()});
+    const std::string data = Lines(capture.out).at(0);
+    const QJsonObject stats = ParsedObject(Cli({"replay", data, "--stats", "--json"}).out);
+    EXPECT_EQ(stats["reports"].toInt(), 100);
+    EXPECT_EQ(stats["gates"].toArray().size(), noise_scan::kGateCount);
+    EXPECT_EQ(Cli({"replay", data, "--json"}).code, radarcli::kExitUsage);
+}
+
+TEST_F(RadarCliModulesTest, ParamsDiffNamesWhatDiffersFromAFileOrTheDefaults) {
+    ASSERT_EQ(Cli({"params", "set", "GateMax=6", "TriggerGate3Threshold=42.5"}).code,
+              radarcli::kExitOk);
+    const Result defaults = Cli({"params", "diff", "--defaults"});
+    EXPECT_EQ(defaults.code, radarcli::kExitDiffers);
+    EXPECT_EQ(
+        defaults.out,
+        "GateMax: module 6, default 15\nTriggerGate3Threshold: module 42.50, default 30.00\n");
+
+    // A file compares what it holds; 42.5 dB is what the module holds for 42.5.
+    const fs::path file = m_folder / "golden.xml";
+    std::ofstream(file) << "<RadarParam GateMax=\"8\" TriggerGate3Threshold=\"42.5\"/>";
+    const Result diff = Cli({"params", "diff", file.string()});
+    EXPECT_EQ(diff.code, radarcli::kExitDiffers);
+    EXPECT_EQ(diff.out, "GateMax: module 6, file 8\n");
+    const QJsonObject json = ParsedObject(Cli({"params", "diff", file.string(), "--json"}).out);
+    EXPECT_EQ(json["differences"][0]["other"].toInt(), 8);
+
+    ASSERT_EQ(Cli({"params", "load", file.string(), "--verify"}).code, radarcli::kExitOk);
+    const Result same = Cli({"params", "diff", file.string()});
+    EXPECT_EQ(same.code, radarcli::kExitOk);
+    EXPECT_TRUE(same.out.empty()) << same.out;
+    EXPECT_EQ(Cli({"params", "diff", file.string(), "--defaults"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(Cli({"params", "diff"}).code, radarcli::kExitUsage);
+    EXPECT_EQ(Cli({"params", "diff", (m_folder / "none.xml").string()}).code,
+              radarcli::kExitFileError);
+}
+
+}  // namespace
