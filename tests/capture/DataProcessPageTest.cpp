@@ -136,7 +136,7 @@ void DataProcessPageTest::recordReplayAndGateChanges() {
     QVERIFY(side.open(QIODevice::ReadOnly));
     QVERIFY(side.readAll().contains("ModuleSerialNumber=\"ZQ05-0000-0001\""));
     QVERIFY(log.Text().find("Start Noise scan.\r\n") != std::string::npos);
-    const size_t stop = log.Text().find("Stop Noise scan.\r\n");
+    QVERIFY(log.Text().find("Stop Noise scan.\r\n") != std::string::npos);
     const CaptureSeries recorded = m_page->Scan().CopySeries();
     QCOMPARE(Shown(m_page->EnergyChart(), 0, 100), recorded.energy);
     QCOMPARE(Shown(m_page->DistanceChart(), 0, 100), recorded.distance);
@@ -154,8 +154,7 @@ void DataProcessPageTest::recordReplayAndGateChanges() {
     }
     m_page->hide();  // another page: nothing runs, so nothing is told
     m_page->show();
-    QVERIFY(stop != std::string::npos &&
-            log.Text().find("Stop Noise", stop + 1) == std::string::npos);
+    QCOMPARE(log.Text().rfind("Stop Noise"), log.Text().find("Stop Noise"));
 
     // A gate change after a recording clears the charts and records nothing.
     SelectGate(4);
@@ -330,8 +329,7 @@ void DataProcessPageTest::settingsAtTeardownHoldTheDefaults() {
           QStringLiteral("SaveFilePath=\"%1/SaveData\"").arg(Folder())})
         QVERIFY2(saved.contains(entry), qPrintable(entry));
 
-    // Too long a folder is cut between characters: 257 bytes, then three
-    // that would end past the 259 the setting holds.
+    // Cut between characters: 257 bytes and a 3-byte one would pass 259.
     MakePage(&m_module->session);
     m_page->FolderField()->setText(QString(257, 'x') + QString::fromUtf8("\xE4\xB8\xAD/more"));
     m_page->Teardown();

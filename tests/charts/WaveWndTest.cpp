@@ -516,8 +516,7 @@ private slots:
         QApplication::sendEvent(chart.get(), &leave);
         QVERIFY(!chart->IsTooltipShown());
 
-        // Whatever takes the chart from under the pointer takes the tooltip,
-        // and a repaint afterwards does not bring it back.
+        // Whatever takes the chart from under the pointer takes the tooltip.
         QDialog modal(chart.get());  // a file dialog or message box
         modal.setModal(true);
         const std::function<void()> actions[] = {[&] { chart->resize(220, 210); },
