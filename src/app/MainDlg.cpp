@@ -161,6 +161,8 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::ConnectControls() {
         connect(refresh, &QAbstractButton::clicked, this, [this] { RefreshPorts(); });
     if (QAbstractButton* button = ConnectButton())
         connect(button, &QAbstractButton::clicked, this, [this] { OnConnectButton(); });
+    if (QComboBox* ports = PortList())
+        connect(ports, &QComboBox::currentIndexChanged, this, [this] { ShowPortPath(); });
 
     m_pageButtons = new QButtonGroup(this);
     m_pageButtons->setExclusive(true);

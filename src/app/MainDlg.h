@@ -119,6 +119,7 @@ private:
     void ShowOnlyPage(int buttonId);
     void StopPageWork();
     void ReadBaudRateField();
+    void ShowPortPath();
     void ShowVersionText(const std::string& version, const std::string& serial);
     // The connect sequence's hand-offs: the version text, then the
     // parameter fields, the realtime thresholds and the capture series.

@@ -81,6 +81,14 @@ void CKVEL_ZorviRQ05_SB03ToolDlg::RefreshPorts() {
     FreeSerialPortNameA(&names);
 
     list->setCurrentIndex(list->count() > 0 ? 0 : -1);
+    ShowPortPath();
+}
+
+// The closed box shows only the port's name; its tooltip gives the device
+// path, as the open list's items do.
+void CKVEL_ZorviRQ05_SB03ToolDlg::ShowPortPath() {
+    if (QComboBox* list = PortList())
+        list->setToolTip(list->currentData(Qt::ToolTipRole).toString());
 }
 
 bool CKVEL_ZorviRQ05_SB03ToolDlg::SelectPort(int portNumber) {

@@ -43,6 +43,7 @@ using namespace page_chart;
 constexpr uint32_t kHintColor = 0x7FFFFFFF;
 constexpr double kLimitTolerance = 1e-16;
 constexpr int kEnergyHintKey = 6;
+constexpr int kProgressPoints = 9;
 constexpr int kDistanceHintKey = 3;
 
 const QString kKeepAwakeReason = QStringLiteral("Recording or replaying radar reports");
@@ -77,6 +78,10 @@ QString FillStrings(QString text, const QStringList& values) {
 QString FileName(const std::wstring& path) {
     const QString text = QString::fromStdWString(path);
     return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+bool SameRect(const KRect& a, const KRect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
 void SetMouseSwitches(CWaveWnd& chart) {
@@ -218,8 +223,8 @@ void CDataProcessDlg::SaveSettings() {
         section.SetAttributeHex(ac::kDpDistanceBkColor, s.distanceBkColor);
         section.SetAttributeInt(ac::kDpDistanceWaveLineWidth, s.distanceLineWidth);
         section.SetAttributeInt(ac::kDpScanTime, s.scanSeconds);
-        std::string folder = WideToAnsi(SaveFolderText().toStdWString());
-        if (folder.size() > KVEL_MAX_PATH - 1) folder.resize(KVEL_MAX_PATH - 1);
+        const std::string folder =
+            CutAnsi(WideToAnsi(SaveFolderText().toStdWString()), KVEL_MAX_PATH - 1);
         section.SetAttribute(ac::kDpSaveFilePath, folder.c_str());
     }
     SaveAppConfig();
@@ -293,11 +298,10 @@ void CDataProcessDlg::StopRun() {
     m_progressTimer.stop();
     // The last figure stays until the next reset; the charts show the last
     // reports, which the pacing may not have painted yet.
-    if (wasRunning) {
-        UpdateProgress();
-        for (CWaveWnd* chart : {m_energyChart, m_distanceChart})
-            if (chart) chart->Invalidate();
-    }
+    if (!wasRunning) return;  // page switches and disconnects stop whatever runs
+    UpdateProgress();
+    for (CWaveWnd* chart : {m_energyChart, m_distanceChart})
+        if (chart) chart->Invalidate();
     DbgOutputA(2, "Stop Noise scan.\r\n");
 }
 
@@ -579,17 +583,38 @@ void CDataProcessDlg::UpdateProgress() {
     QString text =
         QString::asprintf(LoadStringW(dp::kStrProgress).toUtf8().constData(), elapsed, total, "%s");
     text = FillStrings(text, {file});
-    KRect box = m_energyChart->PlotRect();
+    const KRect box = ProgressBox();
+    // A resize gives the same text another size and place.
+    if (m_energyChart->AnnotationText(dp::kProgressKey) == text &&
+        m_energyChart->AnnotationPointSize(dp::kProgressKey) == Scaled(kProgressPoints) &&
+        SameRect(box, m_progressBox))
+        return;
+    m_progressBox = box;
+    m_energyChart->SetText(dp::kProgressKey, text, Scaled(kProgressPoints), kWhite, 0, 0, &box);
+}
+
+// Below the title and the value axis name, left of the legend: the texts
+// the set-up has just laid out for the current scale.
+KRect CDataProcessDlg::ProgressBox() const {
+    const CWaveWnd& chart = *m_energyChart;
+    KRect box = chart.PlotRect();
     box.left += Scaled(4);
-    box.top += Scaled(16);
-    if (m_energyChart->AnnotationText(dp::kProgressKey) == text) return;
-    m_energyChart->SetText(dp::kProgressKey, text, Scaled(9), kWhite, 0, 0, &box);
+    const int gap = Scaled(2);
+    for (int key : {kTitleKey, kValueAxisNameKey}) {
+        const KRect above = chart.AnnotationBounds(key);
+        if (!above.IsEmpty()) box.top = std::max(box.top, above.bottom + gap);
+    }
+    for (int key = kLegendKey; key < kLegendKey + kEnergyCurves; ++key) {
+        const KRect legend = chart.AnnotationBounds(key);
+        if (!legend.IsEmpty()) box.right = std::min(box.right, legend.left - gap);
+    }
+    return box;
 }
 
 void CDataProcessDlg::ClearProgress() {
     m_progressShown = false;
     if (m_energyChart && !m_energyChart->AnnotationText(dp::kProgressKey).isEmpty())
-        m_energyChart->SetText(dp::kProgressKey, QString(), Scaled(9), kWhite, 0, 0);
+        m_energyChart->SetText(dp::kProgressKey, QString(), Scaled(kProgressPoints), kWhite, 0, 0);
 }
 
 // --- Tooltips and export -------------------------------------------------------------

@@ -152,6 +152,7 @@ private:
     void SetupDistanceChart();
     void SetAxes(CWaveWnd& chart);
     void UpdateProgress();
+    KRect ProgressBox() const;
     bool RepaintDueAfter(int index, int count);
     void UpdateRepaintPacing();
     void ClearProgress();
@@ -178,6 +179,7 @@ private:
     bool m_chartsBuilt = false;
     // The progress annotation belongs to a run since the last reset.
     bool m_progressShown = false;
+    KRect m_progressBox;  // where the progress was put last
     // The run whose file failure has been told (once per run).
     int m_fileFailureToldFor = 0;
 

@@ -28,9 +28,12 @@ void ForgetSamples(CWaveWnd& chart) {
 }
 
 void SetChartTitles(CWaveWnd& chart, int firstTextId, double scale) {
-    chart.SetText(0, LoadStringW(firstTextId), Scaled(15, scale), kWhite, 1, 0);
-    chart.SetText(1, LoadStringW(firstTextId + 1), Scaled(10, scale), kWhite, 0, 0);
-    chart.SetText(2, LoadStringW(firstTextId + 2), Scaled(10, scale), kWhite, 2, 2);
+    chart.SetText(kTitleKey, LoadStringW(firstTextId), Scaled(15, scale), kWhite, 1, 0);
+    chart.SetText(kValueAxisNameKey, LoadStringW(firstTextId + 1), Scaled(10, scale), kWhite, 0, 0);
+    chart.SetText(kSampleAxisNameKey, LoadStringW(firstTextId + 2), Scaled(10, scale), kWhite, 2,
+                  2);
+    // The trace runs along the bottom at the right end as often as not.
+    chart.SetTextAboveCurves(kSampleAxisNameKey, true);
 }
 
 void SetAxisBands(CWaveWnd& chart, double scale) {

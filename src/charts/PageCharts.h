@@ -23,7 +23,10 @@ constexpr uint32_t kLegendColors[] = {0xFF00FF00, 0xFFFF0000, 0xFFFFFF00};
 constexpr int kEnergyCurves = 3;
 constexpr int kTriggerSlot = 1;
 constexpr int kHoldSlot = 2;
-// Annotation key of the legend's first line.
+// Annotation keys of the titles and of the legend's first line.
+constexpr int kTitleKey = 0;
+constexpr int kValueAxisNameKey = 1;
+constexpr int kSampleAxisNameKey = 2;
 constexpr int kLegendKey = 3;
 // 16 gates of 0.7 m.
 constexpr double kDistanceMaxMetres = 11.2;
@@ -35,7 +38,7 @@ void SetEnergyCurves(CWaveWnd& chart);
 // No samples, and no frames counted.
 void ForgetSamples(CWaveWnd& chart);
 // The title (centred at the top), the value axis name (top left) and the
-// sample axis name (bottom right): three consecutive strings.
+// sample axis name (bottom right, above the curves): three consecutive strings.
 void SetChartTitles(CWaveWnd& chart, int firstTextId, double scale);
 // The left and bottom axis bands and both axis fonts.
 void SetAxisBands(CWaveWnd& chart, double scale);

@@ -4,9 +4,11 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QHideEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPolygon>
@@ -26,6 +28,10 @@ constexpr double kZoomStep = 1.25;
 constexpr int kFirstDragStep = 10;  // pixels before a press starts to drag: a click never scrolls
 constexpr int kNextDragStep = 1;
 constexpr int kBandAlpha = 96;  // the min-max band lies faintly under its curve
+// Texts keep this many pixels clear of the edges they are placed against:
+// a glyph's ink, and the smoothing around it, can reach past the advance its
+// alignment is measured by, and would be cut there.
+constexpr int kTextEdgeGap = 2;
 
 QColor ColorOf(uint32_t colorref) {
     return QColor(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
@@ -62,6 +68,30 @@ Qt::Alignment VerticalFlag(int justify) {
 }
 
 QRect QRectOf(const KRect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
+
+KRect KRectOf(const QRect& r) { return KRect{r.left(), r.top(), r.right() + 1, r.bottom() + 1}; }
+
+// How far `ink` must move to lie inside `area`, kTextEdgeGap clear of its
+// edges, along one direction; the near edge wins when it cannot fit.
+int ShiftInside(int inkFrom, int inkTo, int areaFrom, int areaTo) {
+    int shift = 0;
+    if (inkTo > areaTo - kTextEdgeGap) shift = areaTo - kTextEdgeGap - inkTo;
+    if (inkFrom + shift < areaFrom + kTextEdgeGap) shift = areaFrom + kTextEdgeGap - inkFrom;
+    return shift;
+}
+
+// The box a label is drawn in: its own box, moved so that every pixel the
+// text as justified there may cover stays inside the band.
+QRect LabelBoxInside(const QFontMetrics& metrics, const QRect& box, const QRect& band, int flags,
+                     const QString& text) {
+    const QRect laidOut = metrics.boundingRect(box, flags, text);
+    const QRect ink =
+        metrics.boundingRect(text).translated(laidOut.left(), laidOut.top() + metrics.ascent());
+    // Exclusive right and bottom edges.
+    const int dx = ShiftInside(ink.left(), ink.right() + 1, band.left(), band.right() + 1);
+    const int dy = ShiftInside(ink.top(), ink.bottom() + 1, band.top(), band.bottom() + 1);
+    return box.translated(dx, dy);
+}
 
 uint32_t* PixelsOf(QImage& image) { return reinterpret_cast<uint32_t*>(image.bits()); }
 
@@ -114,8 +144,9 @@ void CWaveWnd::Initialize() {
     Rebuild(width(), height());
     if (!m_tooltip) {
         // A tooltip of our own rather than QToolTip: its text follows live
-        // data under a resting pointer, and it must not hide by itself.
-        m_tooltip = new QLabel(this, Qt::ToolTip);
+        // data under a resting pointer, and it must not hide by itself. The
+        // pointer passes through it: the chart under it keeps the moves.
+        m_tooltip = new QLabel(this, Qt::ToolTip | Qt::WindowTransparentForInput);
         m_tooltip->setAttribute(Qt::WA_ShowWithoutActivating);
         m_tooltip->setAttribute(Qt::WA_TransparentForMouseEvents);
         m_tooltip->setForegroundRole(QPalette::ToolTipText);
@@ -343,6 +374,14 @@ void CWaveWnd::SetText(uint64_t key, const QString& text, double points, uint32_
     Invalidate();
 }
 
+void CWaveWnd::SetTextAboveCurves(uint64_t key, bool above) {
+    {
+        CAutoBaseLock lock(m_annotationLock);
+        m_annotations[key].aboveCurves = above;
+    }
+    MarkBackgroundDirty();
+}
+
 // --- Repaint requests --------------------------------------------------------
 
 void CWaveWnd::Invalidate() {
@@ -366,6 +405,9 @@ void CWaveWnd::RequestRepaint() {
 
 void CWaveWnd::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    // The tooltip belongs to a point of the old layout; the pointer shows
+    // it again when it moves over the new one.
+    HideTooltip();
     if (width() != m_nClientWidth || height() != m_nClientHeight) Rebuild(width(), height());
 }
 
@@ -435,6 +477,7 @@ void CWaveWnd::RenderWindowImage() {
     }
     QPainter painter(&m_windowImage);
     DrawCurves(painter);
+    DrawAnnotationsAboveCurves(painter);
     DrawMarkedAxes(painter);
 }
 
@@ -450,25 +493,72 @@ void CWaveWnd::RedrawBackground() {
     DrawAnnotations(painter);
 }
 
+// On the background image: every annotation that lies under the curves.
 void CWaveWnd::DrawAnnotations(QPainter& painter) {
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     CAutoBaseLock lock(m_annotationLock);
     painter.save();
     for (const auto& [key, entry] : m_annotations) {
-        if (entry.text.isEmpty()) continue;
-        KRect box = m_rcPlot;
-        if (!entry.rect.IsEmpty() && !BoundRect(&box, entry.rect, m_rcPlot)) continue;
-        const QRect layout(box.left - m_rcPlot.left, box.top - m_rcPlot.top, box.Width(),
-                           box.Height());
+        if (entry.text.isEmpty() || entry.aboveCurves) continue;
+        const QRect layout = AnnotationBox(entry);
+        if (layout.isEmpty()) continue;
         painter.setClipRect(layout);  // a text never leaves its box
         painter.setPen(QColor::fromRgba(entry.argb));
         painter.setFont(entry.font);
-        painter.drawText(
-            layout,
-            HorizontalFlag(entry.horizontal) | VerticalFlag(entry.vertical) | Qt::TextWordWrap,
-            entry.text);
+        painter.drawText(layout, AnnotationFlags(entry), entry.text);
     }
     painter.restore();
+}
+
+// On the window image, after the curves: each annotation that lies above
+// them gets back the background under its text first.
+void CWaveWnd::DrawAnnotationsAboveCurves(QPainter& painter) {
+    if (m_backgroundImage.isNull()) return;
+    CAutoBaseLock lock(m_annotationLock);
+    painter.save();
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    const QPoint plot(m_rcPlot.left, m_rcPlot.top);
+    for (const auto& [key, entry] : m_annotations) {
+        if (entry.text.isEmpty() || !entry.aboveCurves) continue;
+        const QRect layout = AnnotationBox(entry);
+        if (layout.isEmpty()) continue;
+        const QRect plate = AnnotationTextRect(entry).adjusted(-kTextEdgeGap, -kTextEdgeGap,
+                                                               kTextEdgeGap, kTextEdgeGap) &
+                            m_backgroundImage.rect();
+        painter.setClipRect(QRectOf(m_rcPlot));
+        painter.drawImage(plate.translated(plot), m_backgroundImage, plate);
+        painter.setClipRect(layout.translated(plot));
+        painter.setPen(QColor::fromRgba(entry.argb));
+        painter.setFont(entry.font);
+        painter.drawText(layout.translated(plot), AnnotationFlags(entry), entry.text);
+    }
+    painter.restore();
+}
+
+QRect CWaveWnd::AnnotationBox(const Annotation& entry) const {
+    KRect box = m_rcPlot;
+    if (!entry.rect.IsEmpty() && !BoundRect(&box, entry.rect, m_rcPlot)) return QRect();
+    // Clear of the box's edges by a little more than the ink of the font
+    // can reach past its advance.
+    const int inset = kTextEdgeGap + MetricsOf(entry.font).height() / 8;
+    return QRect(box.left - m_rcPlot.left, box.top - m_rcPlot.top, box.Width(), box.Height())
+        .adjusted(inset, inset, -inset, -inset);
+}
+
+int CWaveWnd::AnnotationFlags(const Annotation& entry) {
+    return HorizontalFlag(entry.horizontal) | VerticalFlag(entry.vertical) | Qt::TextWordWrap;
+}
+
+// Where the text of `entry` lies in its box, relative to the plot.
+QRect CWaveWnd::AnnotationTextRect(const Annotation& entry) const {
+    const QRect layout = AnnotationBox(entry);
+    if (layout.isEmpty() || entry.text.isEmpty()) return QRect();
+    return MetricsOf(entry.font).boundingRect(layout, AnnotationFlags(entry), entry.text) & layout;
+}
+
+QFontMetrics CWaveWnd::MetricsOf(const QFont& font) const {
+    // The images' resolution, which the painters on them measure with.
+    return m_windowImage.isNull() ? QFontMetrics(font) : QFontMetrics(font, &m_windowImage);
 }
 
 int CWaveWnd::UsedWaveCount() const { return std::clamp(m_nWaveCount, 0, kMaxWaves); }
@@ -570,10 +660,9 @@ void CWaveWnd::DrawMarkedAxes(QPainter& painter) {
             const QRect box = QRectOf(label.box);
             const QString text = metrics.elidedText(QString::fromStdWString(label.text),
                                                     Qt::ElideRight, box.width());
-            painter.drawText(box,
-                             HorizontalFlag(label.horizontal) | VerticalFlag(label.vertical) |
-                                 Qt::TextSingleLine,
-                             text);
+            const int flags = HorizontalFlag(label.horizontal) | VerticalFlag(label.vertical) |
+                              Qt::TextSingleLine;
+            painter.drawText(LabelBoxInside(metrics, box, area, flags, text), flags, text);
         }
     }
     painter.setClipping(false);
@@ -627,6 +716,24 @@ bool CWaveWnd::PlotContains(const QPoint& p) const {
 
 // --- Mouse -------------------------------------------------------------------
 
+// The tooltip goes whenever the chart stops being where the pointer was:
+// it moves, hides with its page, or a modal window takes the pointer
+// without the chart hearing that it left.
+void CWaveWnd::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    HideTooltip();
+}
+
+void CWaveWnd::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    HideTooltip();
+}
+
+bool CWaveWnd::event(QEvent* event) {
+    if (event->type() == QEvent::WindowBlocked) HideTooltip();
+    return QWidget::event(event);
+}
+
 void CWaveWnd::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
     if (event->button() != Qt::LeftButton || !AnyInteraction()) return;
@@ -645,7 +752,9 @@ void CWaveWnd::mouseReleaseEvent(QMouseEvent* event) {
 
 void CWaveWnd::mouseDoubleClickEvent(QMouseEvent* event) {
     QWidget::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton && AnyInteraction()) ResetView();
+    if (event->button() != Qt::LeftButton || !AnyInteraction()) return;
+    ResetView();
+    HideTooltip();  // its value was read from the view before the reset
 }
 
 void CWaveWnd::mouseMoveEvent(QMouseEvent* event) {
@@ -667,7 +776,7 @@ void CWaveWnd::mouseMoveEvent(QMouseEvent* event) {
 
 void CWaveWnd::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
-    if (HasTooltipCurve() && m_tooltipShown) HideTooltip();
+    HideTooltip();
 }
 
 void CWaveWnd::wheelEvent(QWheelEvent* event) {
@@ -790,6 +899,14 @@ double CWaveWnd::AnnotationPointSize(uint64_t key) const {
     return found == m_annotations.end() ? 0.0 : found->second.font.pointSizeF();
 }
 
+KRect CWaveWnd::AnnotationBounds(uint64_t key) const {
+    CAutoBaseLock lock(m_annotationLock);
+    const auto found = m_annotations.find(key);
+    if (found == m_annotations.end()) return KRect{};
+    const QRect text = AnnotationTextRect(found->second);
+    return text.isEmpty() ? KRect{} : KRectOf(text.translated(m_rcPlot.left, m_rcPlot.top));
+}
+
 QString CWaveWnd::TooltipText() const { return m_tooltip ? m_tooltip->text() : QString(); }
 
 void CWaveWnd::UpdateTooltip() {
@@ -848,6 +965,9 @@ QMenu* CWaveWnd::CreateContextMenu(QWidget* parent) {
 }
 
 void CWaveWnd::contextMenuEvent(QContextMenuEvent* event) {
+    // The menu and the dialogs its items open take the pointer; the chart
+    // may not hear that it left.
+    HideTooltip();
     QMenu* menu = CreateContextMenu(this);
     menu->exec(event->globalPos());
     delete menu;

@@ -14,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPoint>
 #include <QString>
@@ -141,6 +142,10 @@ public:
     // limited to the plot; nullptr or an empty one means the whole plot.
     void SetText(uint64_t key, const QString& text, double points, uint32_t argb,
                  int horizontalAlignment, int verticalAlignment, const KRect* rect = nullptr);
+    // Draws annotation `key` over the curves, on the background it covers,
+    // rather than under them: a curve passing there cannot make it
+    // unreadable. Kept across later SetText calls for the key.
+    void SetTextAboveCurves(uint64_t key, bool above);
 
     // Asks for a repaint, paced to one per kRepaintIntervalMs. UI thread.
     void Invalidate();
@@ -173,6 +178,9 @@ public:
     // there is none).
     QString AnnotationText(uint64_t key) const;
     double AnnotationPointSize(uint64_t key) const;
+    // Where annotation `key`'s text lies as laid out, in client
+    // coordinates (empty when there is none or it has no text).
+    KRect AnnotationBounds(uint64_t key) const;
 
     // --- Curve slots (setters ignore slots outside 0..kMaxWaves - 1) -------
     // Slots in use, from slot 0 (held to 0..kMaxWaves).
@@ -251,6 +259,9 @@ public slots:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -267,6 +278,7 @@ private:
         int horizontal = 0;
         int vertical = 0;
         uint32_t argb = 0xFF000000;
+        bool aboveCurves = false;
     };
 
     void InitializeAxes();
@@ -275,6 +287,13 @@ private:
     void RenderWindowImage();
     void RedrawBackground();
     void DrawAnnotations(QPainter& painter);
+    void DrawAnnotationsAboveCurves(QPainter& painter);
+    // The box annotation `entry` is laid out in, relative to the plot
+    // (empty when it has none there), and how its text is aligned in it.
+    QRect AnnotationBox(const Annotation& entry) const;
+    static int AnnotationFlags(const Annotation& entry);
+    QFontMetrics MetricsOf(const QFont& font) const;
+    QRect AnnotationTextRect(const Annotation& entry) const;
     void BuildCurves(double* gmin, double* gmax);
     void AutoScale(double gmin, double gmax);
     void DrawCurves(QPainter& painter);

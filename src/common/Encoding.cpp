@@ -71,6 +71,14 @@ std::wstring AnsiToWide(std::string_view text) {
     return out;
 }
 
+std::string CutAnsi(std::string text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    size_t cut = maxBytes;
+    while (cut > 0 && IsContinuation(static_cast<unsigned char>(text[cut]))) --cut;
+    text.resize(cut);
+    return text;
+}
+
 std::string WideToAnsi(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());

@@ -24,6 +24,9 @@ constexpr size_t KVEL_MAX_PATH = 260;
 // Invalid UTF-8 bytes become U+FFFD; they never stop the conversion.
 std::wstring AnsiToWide(std::string_view text);
 std::string WideToAnsi(std::wstring_view text);
+// `text` cut to at most `maxBytes` bytes, between characters: a limit kept
+// in bytes never leaves half a character for the next reader.
+std::string CutAnsi(std::string text, size_t maxBytes);
 
 // ---------------------------------------------------------------------------
 // Files and paths. Output buffers hold KVEL_MAX_PATH wide characters.

@@ -167,6 +167,7 @@ void CObjectInfoDlg::StartAcquisition() {
 
 void CObjectInfoDlg::StopAcquisition() {
     m_reader.Stop();
+    const bool wasRunning = m_running;
     m_running = false;
     m_noDataTimer.stop();
     ShowNoDataNotice(false);
@@ -177,7 +178,9 @@ void CObjectInfoDlg::StopAcquisition() {
     // The shading goes with the history at once, not at some later redraw.
     if (m_distanceChart) m_distanceChart->MarkBackgroundDirty();
     m_keepAwake.Stop();
-    DbgOutputA(2, "Stop Realtime data show.\r\n");
+    // Page switches and disconnects stop whatever runs; the log tells only
+    // of a display that was running.
+    if (wasRunning) DbgOutputA(2, "Stop Realtime data show.\r\n");
 }
 
 void CObjectInfoDlg::StopWork() {

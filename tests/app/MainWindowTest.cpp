@@ -262,6 +262,9 @@ private slots:
         QCOMPARE(list->itemData(index, Qt::ToolTipRole).toString(),
                  QString::fromStdString(m_module->DevicePath()));
         QCOMPARE(list->currentIndex(), 0);
+        // The closed box names the chosen port's device too.
+        QVERIFY(dlg.SelectPort(m_module->PortNumber()));
+        QCOMPARE(list->toolTip(), QString::fromStdString(m_module->DevicePath()));
 
         QCOMPARE(PortNumberFromName("COM12"), 12);
         QCOMPARE(PortNumberFromName("COM"), 0);

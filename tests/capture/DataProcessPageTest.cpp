@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "capture/DataProcessDlg.h"
+#include "charts/PageCharts.h"
 #include "controls/DigitalEdit.h"
 #include "settings/AppConfig.h"
 #include "tests/device/PtyModule.h"
@@ -31,6 +32,7 @@
 namespace {
 
 namespace dp = data_process;
+using namespace page_chart;
 
 QString Folder() { return QString::fromStdString(TestProgramFolder()); }
 
@@ -139,7 +141,20 @@ void DataProcessPageTest::recordReplayAndGateChanges() {
     QCOMPARE(Shown(m_page->EnergyChart(), 0, 100), recorded.energy);
     QCOMPARE(Shown(m_page->DistanceChart(), 0, 100), recorded.distance);
     QCOMPARE(Shown(m_page->EnergyChart(), 1, 100), std::vector<double>(100, 36.0));
-    QVERIFY(!m_page->EnergyChart()->AnnotationText(dp::kProgressKey).isEmpty());
+    // The progress takes each scale, below the titles and left of the legend.
+    for (double scale : {1.6, 1.0}) {
+        m_page->SetScaleFactor(scale);
+        m_page->SetupCharts();
+        const CWaveWnd& energy = *m_page->EnergyChart();
+        QCOMPARE(energy.AnnotationPointSize(dp::kProgressKey), double(int(9 * scale)));
+        const KRect note = energy.AnnotationBounds(dp::kProgressKey);
+        for (int key : {kTitleKey, kValueAxisNameKey, kLegendKey, kLegendKey + 1})
+            QVERIFY(!note.IsEmpty() && (note.top >= energy.AnnotationBounds(key).bottom ||
+                                        note.right <= energy.AnnotationBounds(key).left));
+    }
+    m_page->hide();  // another page: nothing runs, so nothing is told
+    m_page->show();
+    QCOMPARE(log.Text().rfind("Stop Noise"), log.Text().find("Stop Noise"));
 
     // A gate change after a recording clears the charts and records nothing.
     SelectGate(4);
@@ -313,6 +328,14 @@ void DataProcessPageTest::settingsAtTeardownHoldTheDefaults() {
           QStringLiteral("DistanceWaveWnd_WaveLineWidth=\"5\""), QStringLiteral("ScanTime=\"20\""),
           QStringLiteral("SaveFilePath=\"%1/SaveData\"").arg(Folder())})
         QVERIFY2(saved.contains(entry), qPrintable(entry));
+
+    // Cut between characters: 257 bytes and a 3-byte one would pass 259.
+    MakePage(&m_module->session);
+    m_page->FolderField()->setText(QString(257, 'x') + QString::fromUtf8("\xE4\xB8\xAD/more"));
+    m_page->Teardown();
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly) &&
+            file.readAll().contains("SaveFilePath=\"" + QByteArray(257, 'x') + "\""));
 }
 
 // KVEL_CAPTURE_SCREENSHOTS=folder: capture-recording.png during a recording

@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,10 +11,12 @@
 #include <QWheelEvent>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "charts/PageCharts.h"
 #include "charts/WaveWnd.h"
 #include "tests/support/PromptRecorder.h"
 #include "ui/Strings.h"
@@ -101,6 +105,16 @@ public:
             .arg(context);
     }
 };
+
+// True when nothing drawn in `area` of `image` reaches its outermost pixels.
+bool EdgesClear(const QImage& image, const KRect& area, QRgb background) {
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x)
+            if ((y == area.top || y == area.bottom - 1 || x == area.left || x == area.right - 1) &&
+                image.pixel(x, y) != background)
+                return false;
+    return true;
+}
 
 }  // namespace
 
@@ -501,6 +515,48 @@ private slots:
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(chart.get(), &leave);
         QVERIFY(!chart->IsTooltipShown());
+
+        // Whatever takes the chart from under the pointer takes the tooltip.
+        QDialog modal(chart.get());  // a file dialog or message box
+        modal.setModal(true);
+        const std::function<void()> actions[] = {[&] { chart->resize(220, 210); },
+                                                 [&] { chart->hide(), chart->show(); },
+                                                 [&] { modal.show(); }};
+        for (const auto& action : actions) {
+            modal.hide();
+            Mouse(*chart, QEvent::MouseMove, QPoint(100, 50));
+            QVERIFY(chart->IsTooltipShown());
+            action();
+            chart->repaint();
+            QVERIFY(!chart->IsTooltipShown() && !chart->findChild<QLabel*>()->isVisible());
+        }
+    }
+
+    // Dressed as the pages dress them, at the main window's sizes: no label
+    // reaches the edge of its band, where it would be cut, and the trace
+    // along the bottom leaves the sample axis name whole.
+    void labelsAndAxisNameStayWholeAtEverySize() {
+        const std::vector<CoordinateLabel> labels{{0, L"T0-60"}, {5, L"T0-10"}, {6, L"T0"}};
+        for (const double scale : {0.75, 1.0, 1.6}) {
+            auto chart = ShownChart(int(581 * scale), int(154 * scale), 150);
+            chart->SetMarginColor(page_chart::kMarginPixel);
+            chart->SetValueRange(0, 100);
+            page_chart::SetAxisBands(*chart, scale);
+            page_chart::SetLabelCounts(*chart);
+            chart->SetAxisCustomLabels(kAxisBottom, &labels);
+            page_chart::SetChartTitles(*chart, 10230, scale);  // "Range Information" ...
+            chart->Initialize();
+            Fill(*chart, 0, 0, 150);
+            chart->repaint();
+            const QImage& image = chart->WindowImage();
+            for (WaveAxisIndex axis : {kAxisLeft, kAxisBottom})
+                QVERIFY(EdgesClear(image, chart->Axis(axis).rcArea,
+                                   0xFF000000u | page_chart::kMarginPixel));
+            const KRect name = chart->AnnotationBounds(page_chart::kSampleAxisNameKey);
+            for (int y = name.top; y < name.bottom; ++y)
+                for (int x = name.left; x < name.right; ++x)
+                    QVERIFY(image.pixel(x, y) != RgbOf(chart->Wave(0).crColor));
+        }
     }
 
     void pictureMenuCopiesAndSavesTheChartAsDrawn() {

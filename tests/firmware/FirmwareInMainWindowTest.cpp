@@ -114,6 +114,26 @@ private slots:
         QVERIFY(ReadAll(InFolder("appConfig.xml")).contains("<Download"));
     }
 
+    // Texts follow the window's scale; the longest running mode still fits.
+    void firmwareTextsScaleWithTheWindow() {
+        CKVEL_ZorviRQ05_SB03ToolDlg dlg;
+        dlg.show();
+        ControlAs<QAbstractButton>(dlg, main_dlg::kFirmwarePageButton)->click();
+        CDownloadDlg& page = dlg.FirmwarePage();
+        QLabel* mode = page.RunningModeText();
+        mode->setText("Current Firmware: BootLoader");
+        const auto pixels = [](const QWidget* w) { return QFontInfo(w->font()).pixelSize(); };
+        const int modeAt1 = pixels(mode), logAt1 = pixels(page.Log());
+        const QSize normal = dlg.size();
+        for (double scale : {1.6, 0.75}) {
+            dlg.resize(normal * scale);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);  // the skin's
+            QCOMPARE(std::pair(pixels(mode) > modeAt1, pixels(page.Log()) > logAt1),
+                     std::pair(scale > 1.0, scale > 1.0));
+            QVERIFY(mode->width() >= mode->fontMetrics().horizontalAdvance(mode->text()));
+        }
+    }
+
     // Writes the main window on its firmware page after a query and a
     // download, in both languages, when a folder is given
     // (KVEL_SCREENSHOT_DIR).

@@ -249,9 +249,11 @@ void ObjectInfoPageTest::streamsFromTheModuleAndPauseClearsEverything() {
     for (uint8_t entry : m_page->Reader().PresenceHistory()) QCOMPARE(entry, uint8_t(0));
     QVERIFY(QTest::qWaitFor([&] { return ShadedColumns(distance) == 0; }));
     QCOMPARE(module.emulator->OperatingMode(), radar_protocol::kModeDataTransfer);
+    m_page->hide();  // another page: nothing ran, so nothing is told
     const std::string lines = log.Text();
     QVERIFY(lines.find("Start Realtime data show.\r\n") != std::string::npos);
     QVERIFY(lines.find("Stop Realtime data show.\r\n") != std::string::npos);
+    QCOMPARE(lines.rfind("Stop Realtime"), lines.find("Stop Realtime"));
 }
 
 void ObjectInfoPageTest::silentModuleShowsTheNoticeUntilReportsReturn() {

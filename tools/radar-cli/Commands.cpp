@@ -473,7 +473,7 @@ int CommandRun::ParamsDiff(const std::string& file) {
     if (int result = Connect(); result != kExitOk) return result;
     if (int result = ParamsFromConnect(); result != kExitOk) return Finish(result);
     // A file compares what it holds: the rest is taken from the module.
-    RadarParamSet other = defaults ? DefaultRadarParams() : Params();
+    RadarParamSet other = defaults ? RadarParamSet{} : Params();
     if (!defaults && !LoadRadarParamFile(AnsiToWide(file).c_str(), &other))
         return Finish(Fail(kExitFileError, "\"" + file + "\" could no longer be read"));
     const std::vector<ParamDifference> differences = ParamDifferences(Params(), other);

@@ -18,37 +18,15 @@ std::string Formatted(const char* format, double value) {
 
 std::vector<ParamDifference> ParamDifferences(const RadarParamSet& module,
                                               const RadarParamSet& other) {
-    RadarParamSet moduleCopy = module;
-    RadarParamSet otherCopy = other;
-    const std::vector<RadarParamField> moduleFields = RadarParamFields(&moduleCopy);
-    const std::vector<RadarParamField> otherFields = RadarParamFields(&otherCopy);
+    RadarParamSet named = module;
+    const std::vector<RadarParamField> fields = RadarParamFields(&named);
     std::vector<ParamDifference> differences;
-    for (size_t index = 0; index < moduleFields.size(); ++index) {
-        const RadarParamField& mine = moduleFields[index];
-        const RadarParamField& theirs = otherFields[index];
-        if (mine.integer) {
-            if (*mine.integer != *theirs.integer)
-                differences.push_back(
-                    {mine.name, true, double(*mine.integer), double(*theirs.integer)});
-        } else if (RadarThresholdFromDb(*mine.threshold) !=
-                   RadarThresholdFromDb(*theirs.threshold)) {
-            differences.push_back({mine.name, false, *mine.threshold, *theirs.threshold});
-        }
+    for (int index = 0; index < kRadarParamCount; ++index) {
+        if (RadarParamCellAt(module, index) == RadarParamCellAt(other, index)) continue;
+        differences.push_back({fields[index].name, fields[index].integer != nullptr,
+                               RadarParamValueAt(module, index), RadarParamValueAt(other, index)});
     }
     return differences;
-}
-
-RadarParamSet DefaultRadarParams() {
-    RadarParamSet params;
-    std::vector<RadarParamField> fields = RadarParamFields(&params);
-    for (size_t index = 0; index < fields.size(); ++index) {
-        const double value = RadarParamLimitsAt(static_cast<int>(index)).defaultValue;
-        if (fields[index].integer)
-            *fields[index].integer = static_cast<int32_t>(value);
-        else
-            *fields[index].threshold = value;
-    }
-    return params;
 }
 
 std::pair<std::string, std::string> DifferenceTexts(const ParamDifference& difference) {

@@ -19,8 +19,6 @@ struct ParamDifference {
 
 std::vector<ParamDifference> ParamDifferences(const RadarParamSet& module,
                                               const RadarParamSet& other);
-// Every parameter at its default, from the table of limits and defaults.
-RadarParamSet DefaultRadarParams();
 // The two values of a difference as text: integers whole, thresholds with
 // two decimals, or more where two decimals would print them alike.
 std::pair<std::string, std::string> DifferenceTexts(const ParamDifference& difference);
