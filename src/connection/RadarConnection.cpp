@@ -63,12 +63,19 @@ int RadarConnection::WriteParams(const RadarParamSet& params) {
 }
 
 bool RadarConnection::StartReports() {
-    return InCommandMode(
-        m_device, [this] { return KVEL_Interface_RadarDevice_Protocol_SetABDMode(m_device) != 0; });
+    return SwitchMode(KVEL_Interface_RadarDevice_Protocol_SetABDMode);
 }
 
 bool RadarConnection::StopReports() {
-    return InCommandMode(m_device, [this] {
-        return KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode(m_device) != 0;
+    return SwitchMode(KVEL_Interface_RadarDevice_Protocol_SetDataTransferMode);
+}
+
+bool RadarConnection::SwitchMode(int (*command)(KVEL_RADAR_HANDLE)) {
+    m_modeSwitchRefused = false;
+    return InCommandMode(m_device, [this, command] {
+        const bool took = command(m_device) != 0;
+        // Asked here: leaving command mode sends a reply of its own.
+        m_modeSwitchRefused = !took && KVEL_Interface_RadarDevice_LastReplyRefused(m_device);
+        return took;
     });
 }

@@ -70,7 +70,14 @@ public:
     // mode, each in command mode of its own. True when the module took it.
     bool StartReports();
     bool StopReports();
+    // Whether the last mode switch that failed was refused by the module
+    // rather than not answered.
+    bool ModeSwitchRefused() const { return m_modeSwitchRefused; }
 
 private:
+    // A mode switch in command mode of its own, noting a refusal.
+    bool SwitchMode(int (*command)(KVEL_RADAR_HANDLE));
+
     KVEL_RADAR_HANDLE m_device;
+    bool m_modeSwitchRefused = false;
 };

@@ -129,6 +129,11 @@ bool CRadarSession::StopReports() {
     return ok;
 }
 
+bool CRadarSession::ModeSwitchRefused() {
+    std::lock_guard exchange(m_exchangeLock);
+    return m_connection.ModeSwitchRefused();
+}
+
 int CRadarSession::ReadData(uint8_t* buffer, int size, int timeoutMs) {
     const int received = KVEL_Interface_RadarDevice_ReadData(m_device, buffer, size, timeoutMs, 0);
     if (received > 0) return received;

@@ -74,7 +74,8 @@ public:
     CRadarParamModel& Params() override { return m_params; }
     const CRadarParamModel& Params() const { return m_params; }
 
-    // The parameter exchanges (kRadarOk, kRadarNotConnected, kRadarNoAnswer).
+    // The parameter exchanges (kRadarOk, kRadarNotConnected, kRadarNoAnswer,
+    // kRadarRefused).
     // A read changes the set only when it succeeds. What a successful read
     // or write leaves in the module is noted as the set's module values.
     int ReadParams() override;
@@ -86,6 +87,9 @@ public:
     // a reading worker. True when the module took it.
     bool StartReports();
     bool StopReports();
+    // Whether the last mode switch that failed was refused rather than not
+    // answered.
+    bool ModeSwitchRefused();
     // Waits up to `timeoutMs` for bytes from the module (a reading worker).
     // The count stored; 0 when none came; -1 when the line is gone (the
     // loss is marked).

@@ -251,6 +251,8 @@ private:
     // went away meanwhile, otherwise "no answer", with the library's word on
     // a line that carried only garbage.
     int NoAnswer(const std::string& message);
+    // A mode switch that failed: refused (4) or not answered (2).
+    int ModeSwitchFailed(const std::string& what);
     bool Stopped() const { return m_stop && m_stop->load() != 0; }
     int RunStream(std::FILE* raw);
     // Waits for the started scan's end; Ctrl+C stops it.
@@ -328,6 +330,12 @@ int CommandRun::NoAnswer(const std::string& message) {
     if (!m_module.IsConnected()) return Fail(kExitNotConnected, kLineLostText);
     const std::string wrongBaud = m_diagnostics.WrongBaudLine();
     return Fail(kExitNoAnswer, wrongBaud.empty() ? message : message + " (" + wrongBaud + ")");
+}
+
+int CommandRun::ModeSwitchFailed(const std::string& what) {
+    if (m_module.IsConnected() && m_module.ModeSwitchRefused())
+        return Fail(kExitRefused, "the module refused to " + what);
+    return NoAnswer("the module did not " + what);
 }
 
 int CommandRun::Finish(int result) {
@@ -598,7 +606,7 @@ int CommandRun::Stream() {
 
     if (int result = Connect(); result != kExitOk) return closeRaw(result);
     if (!m_module.StartReports()) {
-        return closeRaw(Finish(NoAnswer("the module did not switch to report mode")));
+        return closeRaw(Finish(ModeSwitchFailed("switch to report mode")));
     }
     int result = RunStream(raw);
     std::fflush(m_out);
@@ -606,7 +614,7 @@ int CommandRun::Stream() {
     // Back to data transfer mode before the module is let go, as the
     // window's readers do.
     if (m_module.IsConnected() && !m_module.StopReports() && result == kExitOk) {
-        result = NoAnswer("the module did not return to data transfer mode");
+        result = ModeSwitchFailed("return to data transfer mode");
     }
     return closeRaw(Finish(result));
 }

@@ -540,7 +540,9 @@ TEST_F(RadarCliTest, RefusingModuleIsReportedAsRefused) {
     EXPECT_EQ(get.code, radarcli::kExitRefused);
     EXPECT_NE(get.err.find("refused the parameter read"), std::string::npos) << get.err;
     EXPECT_TRUE(get.out.empty());
-    EXPECT_EQ(Cli({"stream", "--count", "1"}).code, radarcli::kExitNoAnswer);
+    const Result stream = Cli({"stream", "--count", "1"});
+    EXPECT_EQ(stream.code, radarcli::kExitRefused);
+    EXPECT_NE(stream.err.find("refused to switch to report mode"), std::string::npos) << stream.err;
 }
 
 }  // namespace
