@@ -361,8 +361,9 @@ FirmwareResult CFirmwareTransfer::SendImageInformation(const Image& image, uint3
     }
     const int packetSize = static_cast<int>(*ack & kPacketSizeMask);
     if (packetSize <= rp::kBootPacketOverhead) {
+        // An answer, but one that leaves no room for image data.
         LogFailure(FirmwareText(kTextPacketTooSmall));
-        return FirmwareResult::NoAnswer;
+        return FirmwareResult::Refused;
     }
     Log(FirmwareText(kTextDownloading));
     const FirmwareResult sent = SendPackets(image, packetSize - rp::kBootPacketOverhead, ack);

@@ -323,7 +323,7 @@ TEST_F(FirmwareTransferTest, PacketSizeOf20StopsAfterTheImageInformation) {
     options.faults = {emulator::Fault::SmallPackets};
     emulator::ModuleEmulator& module = StartModule(options);
     ASSERT_EQ(Query(module), FirmwareResult::Done);
-    EXPECT_EQ(Download(module, RandomImage(300, 8)), FirmwareResult::NoAnswer);
+    EXPECT_EQ(Download(module, RandomImage(300, 8)), FirmwareResult::Refused);
     EXPECT_EQ(output.LastText("log"), "Each pack must be more than 20 byte\r\n");
     EXPECT_EQ(module.LatestDownload().size, 300u);
     EXPECT_TRUE(module.LatestDownload().packetBytes.empty());
