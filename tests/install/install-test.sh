@@ -21,6 +21,22 @@ fail() {
     exit 1
 }
 
+# The tool may run as nobody, who need not reach the source tree: a
+# sanitizer's suppression file goes along into the test's own folder.
+readable_options() {
+    case "$1" in
+        *suppressions=*) ;;
+        *) printf '%s' "$1" && return ;;
+    esac
+    file="$(printf '%s' "$1" | sed 's/.*suppressions=\([^ :]*\).*/\1/')"
+    copy="$root/$(basename "$file")"
+    cp "$file" "$copy" && chmod 644 "$copy"
+    printf '%s' "$1" | sed "s|suppressions=$file|suppressions=$copy|"
+}
+[ -z "${TSAN_OPTIONS:-}" ] || TSAN_OPTIONS="$(readable_options "$TSAN_OPTIONS")"
+[ -z "${ASAN_OPTIONS:-}" ] || ASAN_OPTIONS="$(readable_options "$ASAN_OPTIONS")"
+[ -z "${UBSAN_OPTIONS:-}" ] || UBSAN_OPTIONS="$(readable_options "$UBSAN_OPTIONS")"
+
 DESTDIR="$root/dest" "$cmake" --install "$build" --prefix /usr >/dev/null
 usr="$root/dest/usr"
 folder="$usr/lib/$program"
