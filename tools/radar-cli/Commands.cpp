@@ -251,6 +251,7 @@ private:
     // went away meanwhile, otherwise "no answer", with the library's word on
     // a line that carried only garbage.
     int NoAnswer(const std::string& message);
+    int ParamExchangeExit(int result, const std::string& refused, const std::string& notAnswered);
     // A mode switch that failed: refused (4) or not answered (2).
     int ModeSwitchFailed(const std::string& what);
     bool Stopped() const { return m_stop && m_stop->load() != 0; }
@@ -364,30 +365,30 @@ int CommandRun::Info() {
     return Finish(kExitOk);
 }
 
-int CommandRun::ParamsFromConnect() {
-    switch (m_identity.paramsResult) {
+// The exit of a parameter exchange's result: refused and not answered each
+// say what of.
+int CommandRun::ParamExchangeExit(int result, const std::string& refused,
+                                  const std::string& notAnswered) {
+    switch (result) {
         case kRadarOk:
             return kExitOk;
         case kRadarNotConnected:
             return Fail(kExitNotConnected, "the module is not connected");
         case kRadarRefused:
-            return Fail(kExitRefused, "the module refused the parameter read");
+            return Fail(kExitRefused, "the module refused " + refused);
         default:
-            return NoAnswer("the module did not answer the parameter read");
+            return NoAnswer("the module did not " + notAnswered);
     }
 }
 
+int CommandRun::ParamsFromConnect() {
+    return ParamExchangeExit(m_identity.paramsResult, "the parameter read",
+                             "answer the parameter read");
+}
+
 int CommandRun::WriteModule(const RadarParamSet& params) {
-    switch (m_module.WriteParams(params)) {
-        case kRadarOk:
-            return kExitOk;
-        case kRadarNotConnected:
-            return Fail(kExitNotConnected, "the module is not connected");
-        case kRadarRefused:
-            return Fail(kExitRefused, "the module refused the parameters");
-        default:
-            return NoAnswer("the module did not accept the parameters");
-    }
+    return ParamExchangeExit(m_module.WriteParams(params), "the parameters",
+                             "accept the parameters");
 }
 
 int CommandRun::ParamsGet() {
@@ -451,16 +452,10 @@ int CommandRun::ParamsLoad(const std::string& file) {
 }
 
 int CommandRun::VerifyWritten(const RadarParamSet& written) {
-    switch (m_module.ReadParams()) {
-        case kRadarOk:
-            break;
-        case kRadarNotConnected:
-            return Fail(kExitNotConnected, "the module is not connected");
-        case kRadarRefused:
-            return Fail(kExitRefused, "the module refused the parameter read-back");
-        default:
-            return NoAnswer("the module did not answer the parameter read-back");
-    }
+    if (int result = ParamExchangeExit(m_module.ReadParams(), "the parameter read-back",
+                                       "answer the parameter read-back");
+        result != kExitOk)
+        return result;
     const std::vector<ParamDifference> differences = ParamDifferences(Params(), written);
     for (const ParamDifference& difference : differences) {
         const auto [held, wanted] = DifferenceTexts(difference);
