@@ -655,8 +655,8 @@ TEST_F(RadarCliFirmwareTest, FlashFailuresHaveTheirExitCodes) {
               "radar-cli: the module refused: Failed to download, serial no.: 2, error code: 7\n");
     EXPECT_EQ(m_module->SoftwareResets(), 0u);  // it ran its boot loader already
 
-    // A port another program holds is busy; a line that goes away in the
-    // middle of the download is not connected.
+    // A port another program holds is busy (a line that goes away in the
+    // middle of a download is one of the fault table's cells).
     KVEL_RADAR_HANDLE holder = KVEL_Interface_RadarDevice_Serial_Create();
     ASSERT_TRUE(KVEL_Interface_RadarDevice_Serial_OpenByPortNum(holder, m_module->PortNumber(),
                                                                 115200, 2, 0, 0, 0, 50));
@@ -664,17 +664,6 @@ TEST_F(RadarCliFirmwareTest, FlashFailuresHaveTheirExitCodes) {
     KVEL_Interface_RadarDevice_Serial_Destroy(holder);
     EXPECT_EQ(busy.code, radarcli::kExitNotConnected);
     EXPECT_NE(busy.err.find("busy"), std::string::npos) << busy.err;
-
-    emulator::Options options;
-    options.realTiming = false;
-    options.runningMode = rp::kRunningModeBootLoader;
-    options.packetSize = 120;
-    options.hangUpAtCommand = 7;  // the query takes 1 to 4, the download's packet 1 is 7
-    Start(options);
-    const Result lost = Cli({"firmware", "flash", file, "--partition", "App0"});
-    EXPECT_EQ(lost.code, radarcli::kExitNotConnected) << lost.err;
-    EXPECT_NE(lost.err.find("not connected"), std::string::npos) << lost.err;
-    EXPECT_NE(lost.err.find("serial no.: 1"), std::string::npos) << lost.err;
 }
 
 }  // namespace
